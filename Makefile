@@ -1,0 +1,60 @@
+# The two commands of the README: `make run` and `make test`. Both install what is missing first.
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+GENERATOR := -G Ninja
+export ASAN_OPTIONS ?= halt_on_error=1:detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS ?= halt_on_error=1:print_stacktrace=1
+export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1
+
+.PHONY: all deps build run test test-normal test-asan test-tsan fuzz bench format clean
+
+all: build
+
+deps:
+	@scripts/setup-deps
+
+build: deps
+	cmake -S . -B build $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKONEL_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+run: build
+	cd build && ./bin/varkonel
+
+# The whole suite in a normal build, then again with AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the thread tests (suites named *Threads) with ThreadSanitizer.
+test: deps
+	$(MAKE) test-normal
+	$(MAKE) test-asan
+	$(MAKE) test-tsan
+
+test-normal:
+	cmake -S . -B build $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKONEL_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B build-asan $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKONEL_WERROR=ON \
+	  -DVARKONEL_SANITIZE=address,undefined $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+test-tsan:
+	cmake -S . -B build-tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKONEL_WERROR=ON \
+	  -DVARKONEL_SANITIZE=thread $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS)
+	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -R 'Threads\.'
+
+# libFuzzer binaries (clang), in build-fuzz/bin/*_fuzzer.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVARKONEL_LIBFUZZER=ON -DVARKONEL_SANITIZE=address,undefined $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS)
+
+bench: build
+	@for script in bench/run-*.sh; do [ -x "$$script" ] && "$$script" build/bin || true; done
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz

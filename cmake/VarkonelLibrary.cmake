@@ -1,0 +1,16 @@
+# varkonel_library(NAME dir-relative sources are globbed; DEPS the libraries it links)
+# Each subsystem folder is one static library made of the .cpp files directly in it.
+# A folder without sources yet becomes an interface library so that dependants link anyway.
+function(varkonel_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  if(_sources)
+    add_library(${name} STATIC ${_sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE varkonel_options)
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()

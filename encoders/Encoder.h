@@ -1,0 +1,67 @@
+// The base of the output writers. It owns the output file, remembers the source stream and a
+// copy of its format, keeps the input bytes the concrete writer has not consumed yet, and runs
+// the encode loop. Concrete writers supply Begin, EncodeBuffer and Finish.
+//
+// Threads: SetSource and SetOutputPath run before a job starts; Encode runs on the job's worker
+// thread; Stop may come from any thread at any time.
+#pragma once
+
+#include "engine/AudioBufferRef.h"
+#include "engine/AudioStream.h"
+#include "platform/MmSystem.h"
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+class Encoder {
+public:
+    Encoder();
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
+
+    virtual ~Encoder();
+    // Prepares the writer for a new job once the output file is open; false: cannot encode.
+    virtual bool Begin() = 0;
+    // The encode loop: open, begin, pull and write until the end of the stream or a stop,
+    // finish and close. False when there is no source or the job could not start.
+    virtual bool Encode();
+    // Consumes bytes from pending (leaving what must wait for more input) and sets out to the
+    // bytes to append to the file, or leaves it empty. False reports an encoding failure.
+    virtual bool EncodeBuffer(AudioBufferRef& pending, std::optional<AudioBufferRef>& out) = 0;
+    // Completes the file after the last input, while it is still open.
+    virtual bool Finish() = 0;
+    virtual bool OpenOutput(bool noPrompt);
+    virtual bool WriteBuffer(AudioBufferRef buffer);
+    virtual bool CloseOutput();
+
+    Encoder* SetSource(AudioStream* stream);
+    void SetOutputPath(const char* path);
+    void Stop();
+
+    bool IsRunning() const { return running.load(); }
+
+protected:
+    struct FileCloser {
+        void operator()(FILE* stream) const { std::fclose(stream); }
+    };
+
+    // Ends the pass in progress: the loop stops after the current buffer.
+    void EndEarly() { running.store(false); }
+
+    std::unique_ptr<FILE, FileCloser> file;
+    AudioStream* source = nullptr;
+    std::string outputPath;
+    std::atomic<bool> running{false};
+    WAVEFORMATEX format{};
+    AudioBufferRef pending;
+
+private:
+    bool EncodeLoop();
+
+    // A Stop that arrives after the job was set up but before the output is open would be
+    // undone when opening sets `running`; it is remembered here and honoured on opening.
+    std::atomic<bool> stopRequested{false};
+};

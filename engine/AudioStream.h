@@ -1,0 +1,32 @@
+// The pull interface of every audio producer. A consumer calls GetBuffer until a buffer is the
+// end of the stream (AudioBufferRef::IsEnd). Positioning takes whole seconds; GetPosition and
+// GetLength answer in seconds, or -1.0 when the stream cannot tell.
+#pragma once
+
+#include "engine/AudioBufferRef.h"
+#include "platform/MmSystem.h"
+
+#include <cstdint>
+
+class AudioStream {
+public:
+    uint32_t bufferSize = 4096; // nominal chunk size in bytes
+
+    AudioStream() = default;
+    AudioStream(const AudioStream&) = delete;
+    AudioStream& operator=(const AudioStream&) = delete;
+
+    virtual ~AudioStream();
+    // Format of the buffers GetBuffer returns now; owned by the stream.
+    virtual WAVEFORMATEX* GetFormat() = 0;
+    virtual AudioBufferRef GetBuffer() = 0;
+    // Reserved: no stream provides it; it answers the end of the stream.
+    virtual AudioBufferRef GetBufferEx(int32_t parameter);
+    virtual void Rewind();
+    virtual void SkipBack(int32_t seconds);
+    virtual void SkipForward(int32_t seconds);
+    // Rewind, then SkipForward(seconds).
+    virtual void Seek(int32_t seconds);
+    virtual double GetPosition();
+    virtual double GetLength();
+};

@@ -1,0 +1,281 @@
+#include "encoders/WaveEncoder.h"
+#include "engine/ToneStream.h"
+#include "platform/Heap.h"
+#include "platform/Message.h"
+#include "platform/MessageBackend.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace testing_support;
+
+namespace {
+
+const char* const kOverwritePrompt = "the output file has existed, overwrite it?";
+const char* const kOpenFailed = "open out file failed,\nplease check directory exists!";
+
+// Writes the pending bytes as they come, with no header, and records what the loop did.
+class RawEncoder : public Encoder {
+public:
+    bool Begin() override
+    {
+        ++begins;
+        return beginResult;
+    }
+    bool EncodeBuffer(AudioBufferRef& pendingBytes, std::optional<AudioBufferRef>& out) override
+    {
+        ++encodeCalls;
+        if (failEncode)
+            return false;
+        out = AudioBufferRef::FromData(pendingBytes.GetData(), pendingBytes.GetLength(), true);
+        pendingBytes.Clear();
+        return true;
+    }
+    bool Finish() override
+    {
+        ++finishes;
+        return true;
+    }
+    uint32_t PendingBytes() const { return pending.GetLength(); }
+
+    bool beginResult = true;
+    bool failEncode = false;
+    int begins = 0;
+    int encodeCalls = 0;
+    int finishes = 0;
+};
+
+std::vector<uint8_t> Joined(const std::vector<std::vector<uint8_t>>& blocks, size_t count)
+{
+    std::vector<uint8_t> all;
+    for (size_t i = 0; i < count; ++i)
+        all.insert(all.end(), blocks[i].begin(), blocks[i].end());
+    return all;
+}
+
+class EncoderLoop : public ::testing::Test {
+protected:
+    ScopedMessages messages{true};
+    TempDir dir;
+    std::string out = dir.File("out.raw");
+    std::vector<std::vector<uint8_t>> blocks = CountingBlocks(4, 100);
+    ScriptedStream stream{PcmFormat(2, 44100, 16), blocks};
+    RawEncoder encoder;
+
+    void SetUp() override
+    {
+        encoder.SetSource(&stream);
+        encoder.SetOutputPath(out.c_str());
+    }
+};
+
+TEST_F(EncoderLoop, FullRunWritesEveryBufferAndFinishes)
+{
+    EXPECT_TRUE(encoder.Encode());
+    EXPECT_EQ(ReadBytes(out), Joined(blocks, 4));
+    EXPECT_EQ(stream.reads.load(), 5); // four blocks and the end buffer
+    EXPECT_EQ(encoder.begins, 1);
+    EXPECT_EQ(encoder.finishes, 1);
+    EXPECT_FALSE(encoder.IsRunning());
+    EXPECT_TRUE(messages->Entries().empty());
+}
+
+TEST_F(EncoderLoop, SourceThatEndsAtOnceGivesAFinishedFileWithNoAudio)
+{
+    ScriptedStream nothing{PcmFormat(1, 8000, 16)};
+    encoder.SetSource(&nothing);
+    EXPECT_TRUE(encoder.Encode());
+    EXPECT_TRUE(std::filesystem::exists(out));
+    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+    EXPECT_EQ(encoder.finishes, 1);
+    EXPECT_EQ(encoder.encodeCalls, 0);
+}
+
+TEST_F(EncoderLoop, StopMidwayKeepsWhatWasWrittenAndFinishes)
+{
+    stream.beforeEachRead = [&](int call) {
+        if (call == 2)
+            encoder.Stop();
+    };
+    EXPECT_TRUE(encoder.Encode());
+    // The buffer of the pass in progress reaches pending but is not encoded.
+    EXPECT_EQ(ReadBytes(out), Joined(blocks, 2));
+    EXPECT_EQ(stream.reads.load(), 3);
+    EXPECT_EQ(encoder.PendingBytes(), 100u);
+    EXPECT_EQ(encoder.finishes, 1);
+}
+
+// A backend whose question arrives while the user presses ABORT.
+class StopWhileAsking : public MessageBackend {
+public:
+    explicit StopWhileAsking(Encoder& encoder) : encoder(encoder) {}
+    void Show(const std::string&, const std::string&) override {}
+    bool AskYesNo(const std::string&, const std::string&) override
+    {
+        encoder.Stop();
+        return true;
+    }
+    Encoder& encoder;
+};
+
+TEST_F(EncoderLoop, StopDuringTheOverwritePromptEndsTheJobRightAfterOpening)
+{
+    WriteBytes(out, {1, 2, 3});
+    auto previous = SetMessageBackend(std::make_shared<StopWhileAsking>(encoder));
+    const bool result = encoder.Encode();
+    SetMessageBackend(previous);
+    EXPECT_TRUE(result);
+    EXPECT_EQ(stream.reads.load(), 0); // nothing was converted
+    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+    EXPECT_EQ(encoder.finishes, 1);
+}
+
+TEST_F(EncoderLoop, StopAfterSetupButBeforeEncodeIsHonoured)
+{
+    encoder.Stop(); // ABORT between START and the worker's first step
+    EXPECT_TRUE(encoder.Encode());
+    EXPECT_EQ(stream.reads.load(), 0);
+    EXPECT_EQ(encoder.finishes, 1);
+}
+
+TEST_F(EncoderLoop, StopFromAnEarlierJobDoesNotCarryOver)
+{
+    encoder.Stop();
+    encoder.SetSource(&stream); // the next job is set up
+    EXPECT_TRUE(encoder.Encode());
+    EXPECT_EQ(ReadBytes(out), Joined(blocks, 4));
+}
+
+TEST_F(EncoderLoop, DeclinedOverwriteLeavesTheFileByteForByte)
+{
+    const std::vector<uint8_t> original = {9, 8, 7, 6, 5};
+    WriteBytes(out, original);
+    messages->ScriptAnswers({false});
+    EXPECT_FALSE(encoder.Encode());
+    EXPECT_EQ(ReadBytes(out), original);
+    EXPECT_EQ(stream.reads.load(), 0);
+    EXPECT_EQ(encoder.begins, 0);
+    auto entries = messages->Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(entries[0].question);
+    EXPECT_EQ(entries[0].text, kOverwritePrompt);
+    EXPECT_EQ(entries[0].caption, "Attention");
+}
+
+TEST_F(EncoderLoop, AcceptedOverwriteTruncatesTheOldFile)
+{
+    WriteBytes(out, std::vector<uint8_t>(1000, 0xEE));
+    messages->ScriptAnswers({true});
+    EXPECT_TRUE(encoder.Encode());
+    EXPECT_EQ(ReadBytes(out), Joined(blocks, 4));
+}
+
+TEST_F(EncoderLoop, OutputThatCannotBeCreatedIsReportedAndNothingIsRead)
+{
+    const std::string missing = dir.File("no-such-folder/out.raw");
+    encoder.SetOutputPath(missing.c_str());
+    EXPECT_FALSE(encoder.Encode());
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_EQ(stream.reads.load(), 0);
+    EXPECT_EQ(messages->Texts(), std::vector<std::string>{kOpenFailed});
+    EXPECT_EQ(messages->Entries()[0].caption, ApplicationTitle());
+
+    // A folder given as the output is not "overwritten": no question, the same failure.
+    messages->Clear();
+    encoder.SetOutputPath(dir.Path().c_str());
+    EXPECT_FALSE(encoder.Encode());
+    EXPECT_EQ(messages->Texts(), std::vector<std::string>{kOpenFailed});
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path()));
+}
+
+TEST_F(EncoderLoop, MissingSourceOrPathFailsQuietly)
+{
+    encoder.SetOutputPath("");
+    EXPECT_FALSE(encoder.Encode());
+    encoder.SetOutputPath(nullptr);
+    EXPECT_FALSE(encoder.Encode());
+    RawEncoder unset;
+    unset.SetOutputPath(out.c_str());
+    EXPECT_FALSE(unset.Encode());
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_TRUE(messages->Entries().empty());
+}
+
+TEST_F(EncoderLoop, BeginFailureClosesTheFileWithoutReading)
+{
+    encoder.beginResult = false;
+    EXPECT_FALSE(encoder.Encode());
+    EXPECT_EQ(stream.reads.load(), 0);
+    EXPECT_EQ(encoder.finishes, 0);
+    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+    EXPECT_FALSE(encoder.IsRunning());
+}
+
+TEST_F(EncoderLoop, EncodingFailuresAreIgnoredAndTheLoopGoesOn)
+{
+    encoder.failEncode = true;
+    EXPECT_TRUE(encoder.Encode());
+    EXPECT_EQ(stream.reads.load(), 5);
+    // The unconsumed bytes stay pending, so even the end buffer's pass tries once more.
+    EXPECT_EQ(encoder.encodeCalls, 5);
+    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+}
+
+TEST_F(EncoderLoop, FailedAllocationEndsTheJobWithAFinishedFile)
+{
+    stream.beforeEachRead = [](int call) {
+        if (call == 2)
+            HeapFailAfter(0);
+    };
+    const bool result = encoder.Encode();
+    HeapFailNever();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(ReadBytes(out), Joined(blocks, 2));
+    EXPECT_EQ(encoder.finishes, 1);
+    ASSERT_EQ(messages->Texts().size(), 1u);
+    EXPECT_NE(messages->Texts()[0].find("Out of memory"), std::string::npos);
+}
+
+TEST_F(EncoderLoop, SecondJobStartsWithNothingLeftFromTheFirst)
+{
+    stream.beforeEachRead = [&](int call) {
+        if (call == 1)
+            encoder.Stop();
+    };
+    EXPECT_TRUE(encoder.Encode());
+    EXPECT_EQ(encoder.PendingBytes(), 100u); // left over by the stop
+
+    ScriptedStream next{PcmFormat(2, 44100, 16), CountingBlocks(1, 10, 200)};
+    const std::string second = dir.File("second.raw");
+    encoder.SetSource(&next);
+    encoder.SetOutputPath(second.c_str());
+    EXPECT_TRUE(encoder.Encode());
+    EXPECT_EQ(ReadBytes(second), CountingBlocks(1, 10, 200)[0]);
+}
+
+TEST(EncoderThreads, StopFromAnotherThreadEndsALongJob)
+{
+    ScopedMessages messages{true};
+    TempDir dir;
+    const std::string out = dir.File("long.wav");
+    ToneStream tone(44100, 2, 440.0, 3600.0); // an hour: far longer than the test waits
+    WaveEncoder encoder;
+    encoder.SetSource(&tone);
+    encoder.SetOutputPath(out.c_str());
+    bool result = false;
+    std::thread worker([&] { result = encoder.Encode(); });
+    while (tone.GetPosition() < 0.5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    encoder.Stop();
+    worker.join();
+    EXPECT_TRUE(result);
+    const auto bytes = ReadBytes(out);
+    ASSERT_GE(bytes.size(), 44u);
+    EXPECT_EQ(Le32(bytes, 40), bytes.size() - 44);
+    EXPECT_LT(tone.GetPosition(), 3600.0);
+}
+
+} // namespace

@@ -1,0 +1,100 @@
+#include "support/TestSupport.h"
+
+#include "platform/Message.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace testing_support {
+
+ScopedMessages::ScopedMessages(bool defaultAnswer)
+    : recorder(std::make_shared<RecordingMessageBackend>(defaultAnswer)), previous(SetMessageBackend(recorder))
+{
+}
+
+ScopedMessages::~ScopedMessages()
+{
+    SetMessageBackend(previous);
+}
+
+TempDir::TempDir()
+{
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = std::filesystem::temp_directory_path() / ("varkonel-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(path))
+            return;
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+uint16_t Le16(const std::vector<uint8_t>& bytes, size_t at)
+{
+    return static_cast<uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
+}
+
+uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at)
+{
+    return Le16(bytes, at) | uint32_t{Le16(bytes, at + 2)} << 16;
+}
+
+WAVEFORMATEX PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits)
+{
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = channels;
+    format.nSamplesPerSec = rate;
+    format.wBitsPerSample = bits;
+    format.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+    format.nAvgBytesPerSec = format.nBlockAlign * rate;
+    return format;
+}
+
+ScriptedStream::ScriptedStream(WAVEFORMATEX format, std::vector<std::vector<uint8_t>> blocks)
+    : format(format), blocks(std::move(blocks))
+{
+}
+
+AudioBufferRef ScriptedStream::GetBuffer()
+{
+    const int call = reads.fetch_add(1);
+    if (beforeEachRead)
+        beforeEachRead(call);
+    if (call >= static_cast<int>(blocks.size()))
+        return AudioBufferRef::MakeEmpty();
+    const auto& block = blocks[call];
+    return AudioBufferRef::FromData(block.data(), static_cast<uint32_t>(block.size()), true);
+}
+
+std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, uint8_t first)
+{
+    std::vector<std::vector<uint8_t>> result(blocks);
+    uint8_t next = first;
+    for (auto& block : result)
+        for (size_t i = 0; i < bytesEach; ++i)
+            block.push_back(next++);
+    return result;
+}
+
+} // namespace testing_support

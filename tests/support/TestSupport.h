@@ -1,0 +1,71 @@
+// Helpers shared by the tests: a recording message backend installed for one scope, temporary
+// folders, whole-file reads, and a scripted source stream.
+#pragma once
+
+#include "engine/AudioStream.h"
+#include "platform/RecordingMessageBackend.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// Installs a RecordingMessageBackend while it lives, then puts the previous backend back.
+class ScopedMessages {
+public:
+    explicit ScopedMessages(bool defaultAnswer = false);
+    ~ScopedMessages();
+    RecordingMessageBackend& operator*() { return *recorder; }
+    RecordingMessageBackend* operator->() { return recorder.get(); }
+
+private:
+    std::shared_ptr<RecordingMessageBackend> recorder;
+    std::shared_ptr<MessageBackend> previous;
+};
+
+// A fresh folder under the system temp folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& Path() const { return path; }
+    std::string File(const std::string& name) const { return (path / name).string(); }
+
+private:
+    std::filesystem::path path;
+};
+
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& file);
+void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes);
+
+uint16_t Le16(const std::vector<uint8_t>& bytes, size_t at);
+uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at);
+
+WAVEFORMATEX PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits);
+
+// A source that hands out prepared byte blocks, one per GetBuffer, then end buffers. A hook
+// runs before each GetBuffer with the number of the call (from 0), to act at a given point.
+class ScriptedStream : public AudioStream {
+public:
+    explicit ScriptedStream(WAVEFORMATEX format, std::vector<std::vector<uint8_t>> blocks = {});
+
+    WAVEFORMATEX* GetFormat() override { return &format; }
+    AudioBufferRef GetBuffer() override;
+
+    std::function<void(int call)> beforeEachRead;
+    std::atomic<int> reads{0};
+
+private:
+    WAVEFORMATEX format;
+    std::vector<std::vector<uint8_t>> blocks;
+};
+
+// Blocks of `count` bytes each, counting up from `first` so every byte's place can be checked.
+std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, uint8_t first = 0);
+
+} // namespace testing_support
