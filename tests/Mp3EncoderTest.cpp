@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <numeric>
+#include <thread>
 
 using namespace testing_support;
 
@@ -407,6 +409,29 @@ TEST_F(Mp3Job, LibraryIsLoadedOnlyWhileAJobRuns)
     HookedTone second(44100, 1, 440.0, 0.5);
     EXPECT_TRUE(Run(second, dir.File("second.mp3")));
     EXPECT_TRUE(DecodeAudio(ReadBytes(dir.File("second.mp3"))).ok);
+}
+
+TEST(Mp3EncoderThreads, StopFromTheInterfaceThreadFinishesTheFile)
+{
+    ScopedMessages messages{true};
+    TempDir dir;
+    const std::string out = dir.File("long.mp3");
+    ToneStream tone(44100, 1, 440.0, 3600.0); // far longer than the test waits
+    Mp3Encoder encoder;
+    encoder.SetSource(&tone);
+    encoder.SetOutputPath(out.c_str());
+    bool result = false;
+    std::thread worker([&] { result = encoder.Encode(); });
+    while (tone.GetPosition() < 0.5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    encoder.Stop();
+    worker.join();
+    EXPECT_TRUE(result);
+    const auto file = ReadBytes(out);
+    ASSERT_GT(file.size(), 128u);
+    EXPECT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG");
+    EXPECT_TRUE(DecodeAudio(file).ok);
+    EXPECT_TRUE(messages->Entries().empty());
 }
 
 } // namespace
