@@ -16,7 +16,8 @@ namespace {
 
 class RawPcmStream : public AudioStream {
 public:
-    RawPcmStream(const char* path, uint32_t rate) : file(std::fopen(path, "rb"))
+    RawPcmStream(const char* path, uint32_t rate)
+        : file(std::fopen(path, "rb"))
     {
         format.wFormatTag = WAVE_FORMAT_PCM;
         format.nChannels = 1;
@@ -48,7 +49,7 @@ public:
 
 private:
     FILE* file;
-    WAVEFORMATEX format{};
+    WAVEFORMATEX format {};
 };
 
 } // namespace
@@ -72,10 +73,10 @@ int main(int argc, char** argv)
     const auto start = std::chrono::steady_clock::now();
     const bool done = encoder->Encode();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     const double audio = static_cast<double>(source.bytes) / 2 / rate;
     std::printf("%.3f s for %.1f s of audio (%.1fx real time), peak memory %.1f MB\n", seconds, audio,
-                audio / seconds, static_cast<double>(usage.ru_maxrss) / 1024.0);
+        audio / seconds, static_cast<double>(usage.ru_maxrss) / 1024.0);
     return done ? 0 : 1;
 }

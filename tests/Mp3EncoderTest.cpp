@@ -413,7 +413,7 @@ TEST_F(Mp3Job, LibraryIsLoadedOnlyWhileAJobRuns)
 
 TEST(Mp3EncoderThreads, StopFromTheInterfaceThreadFinishesTheFile)
 {
-    ScopedMessages messages{true};
+    ScopedMessages messages {true};
     TempDir dir;
     const std::string out = dir.File("long.mp3");
     ToneStream tone(44100, 1, 440.0, 3600.0); // far longer than the test waits
