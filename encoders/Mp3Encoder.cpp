@@ -1,0 +1,256 @@
+#include "encoders/Mp3Encoder.h"
+
+#include "platform/Heap.h"
+#include "platform/Message.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr const char* kLoadFailed = "Error loading LAME encoder dll!";
+constexpr const char* kUnsupportedFormat
+    = "The MP3 encoder takes 16-bit PCM with one or two channels only.\nThe output file was left empty.";
+constexpr const char* kEncoderFailing
+    = "The MP3 encoder stopped working.\nThe file was finished and holds the audio encoded up to there.";
+
+// Seconds of audio that may wait in front of a failing encoder before the job is ended.
+constexpr uint32_t kFailureBacklogSeconds = 10;
+
+bool IsMp3FormRate(uint32_t rate)
+{
+    return rate == 32000 || rate == 44100 || rate == 48000;
+}
+
+} // namespace
+
+void Mp3Encoder::BlockRelease::operator()(uint8_t* block) const
+{
+    HeapRelease(block);
+}
+
+Mp3Encoder::~Mp3Encoder()
+{
+    ReleaseLibrary();
+}
+
+uint32_t Mp3Encoder::NearestBitrate(uint32_t target)
+{
+    uint32_t best = 0;
+    const int64_t wanted = target;
+    for (uint32_t v : bitrateList) {
+        if (std::llabs(int64_t {v} - wanted) < std::llabs(int64_t {best} - wanted))
+            best = v;
+    }
+    return best;
+}
+
+bool Mp3Encoder::Begin()
+{
+    ReleaseLibrary(); // whatever an earlier job left
+    heldOutput.clear();
+    library = DynamicLibrary::Load(kLameEncLibraryName);
+    if (!library) {
+        ShowMessage(kLoadFailed);
+        return false;
+    }
+    if (!LoadEntryPoints()) {
+        ReleaseLibrary();
+        return false;
+    }
+    if (format.wBitsPerSample != 16 || format.nChannels < 1 || format.nChannels > 2) {
+        ShowMessage(kUnsupportedFormat);
+        ReleaseLibrary();
+        return false;
+    }
+    FillConfig();
+    DWORD chunk = 0;
+    DWORD bufferSize = 0;
+    if (beInitStream(&config, &chunk, &bufferSize, &lameStream) != BE_ERR_SUCCESSFUL) {
+        ReleaseLibrary();
+        return false;
+    }
+    streamOpen = true;
+    samplesPerChunk = chunk;
+    outputBufferSize = bufferSize;
+    // A library that asks for empty chunks or gives no room for output cannot be fed.
+    if (samplesPerChunk == 0 || samplesPerChunk > (1u << 20) || outputBufferSize == 0) {
+        ReleaseLibrary();
+        return false;
+    }
+    outputBuffer.reset(static_cast<uint8_t*>(HeapAllocate(outputBufferSize)));
+    if (!outputBuffer) {
+        ReleaseLibrary();
+        return false;
+    }
+    outputBytes = 0;
+    carryBytes = -1;
+    return true;
+}
+
+bool Mp3Encoder::LoadEntryPoints()
+{
+    beInitStream = reinterpret_cast<BEINITSTREAM>(library.Symbol(TEXT_BEINITSTREAM));
+    beEncodeChunk = reinterpret_cast<BEENCODECHUNK>(library.Symbol(TEXT_BEENCODECHUNK));
+    beDeinitStream = reinterpret_cast<BEDEINITSTREAM>(library.Symbol(TEXT_BEDEINITSTREAM));
+    beCloseStream = reinterpret_cast<BECLOSESTREAM>(library.Symbol(TEXT_BECLOSESTREAM));
+    return beInitStream != nullptr && beEncodeChunk != nullptr && beDeinitStream != nullptr
+        && beCloseStream != nullptr;
+}
+
+// The MP3 form for the MPEG-1 rates, the LAME form for every other rate.
+void Mp3Encoder::FillConfig()
+{
+    const uint32_t kbps
+        = NearestBitrate(uint32_t {format.wBitsPerSample} * format.nSamplesPerSec * format.nChannels / 11025);
+    std::memset(&config, 0, sizeof(config));
+    if (IsMp3FormRate(format.nSamplesPerSec)) {
+        auto& mp3 = config.format.mp3;
+        config.dwConfig = BE_CONFIG_MP3;
+        mp3.dwSampleRate = format.nSamplesPerSec;
+        mp3.byMode = static_cast<BYTE>(format.nChannels == 2 ? BE_MP3_MODE_STEREO : BE_MP3_MODE_MONO);
+        mp3.wBitrate = static_cast<WORD>(kbps);
+        return;
+    }
+    auto& lhv = config.format.LHV1;
+    config.dwConfig = BE_CONFIG_LAME;
+    lhv.dwStructVersion = CURRENT_STRUCT_VERSION;
+    lhv.dwStructSize = CURRENT_STRUCT_SIZE;
+    lhv.dwSampleRate = format.nSamplesPerSec;
+    lhv.dwReSampleRate = 0;
+    lhv.nMode = format.nChannels == 1 ? BE_MP3_MODE_MONO : BE_MP3_MODE_STEREO;
+    lhv.dwBitrate = kbps;
+    lhv.dwMaxBitrate = 192;
+    lhv.nPreset = LQP_VERYHIGH_QUALITY;
+    lhv.dwMpegVersion = MPEG1;
+    lhv.bOriginal = 1;
+    lhv.nVBRQuality = 2;
+    lhv.bNoRes = 1;
+    lhv.nQuality = 0;
+}
+
+bool Mp3Encoder::EncodeChunk(const char* samples, uint32_t count)
+{
+    outputBytes = 0;
+    if (beEncodeChunk(
+            lameStream, count, reinterpret_cast<const int16_t*>(samples), outputBuffer.get(), &outputBytes)
+        != BE_ERR_SUCCESSFUL)
+        return false;
+    // Never trust a count beyond the buffer the library was given.
+    const uint32_t produced = std::min(outputBytes, outputBufferSize);
+    heldOutput.insert(heldOutput.end(), outputBuffer.get(), outputBuffer.get() + produced);
+    return true;
+}
+
+// Encodes whole chunks while more than one chunk's worth is waiting and keeps the rest (one
+// byte up to one full chunk) for the next call. The call that follows the end of the stream
+// finds exactly the remainder it left, and encodes all of it.
+//
+// When the library fails, the chunks it has already taken stay taken: their compressed bytes
+// are kept for the next write, and `pending` keeps only the bytes from the failed chunk on, so
+// the next call goes on from there without repeating or losing audio.
+bool Mp3Encoder::EncodeBuffer(AudioBufferRef& pending, std::optional<AudioBufferRef>& out)
+{
+    const uint32_t length = pending.GetLength();
+    if (length == 0)
+        return true;
+    if (!streamOpen)
+        return false;
+    const bool flush = int64_t {length} == carryBytes;
+    const uint32_t chunkBytes = 2 * samplesPerChunk;
+    uint32_t consumed = 0;
+    bool failed = false;
+    for (;;) {
+        const uint32_t left = length - consumed;
+        uint32_t count = samplesPerChunk;
+        if (flush) {
+            if (left < 2)
+                break;
+            count = std::min(left / 2, samplesPerChunk);
+        } else if (left <= chunkBytes) {
+            break;
+        }
+        if (!EncodeChunk(pending.GetData() + consumed, count)) {
+            failed = true;
+            break;
+        }
+        consumed += 2 * count;
+    }
+    if (!failed && (consumed != 0 || !heldOutput.empty())) {
+        out = AudioBufferRef::FromData(heldOutput.data(), static_cast<uint32_t>(heldOutput.size()), true);
+        heldOutput.clear();
+    }
+    const uint32_t rest = length - consumed;
+    if (rest == 0) {
+        pending.Clear();
+    } else if (consumed != 0) {
+        std::memmove(pending.GetData(), pending.GetData() + consumed, rest);
+        pending.SetLength(rest);
+    }
+    carryBytes = static_cast<int32_t>(std::min<uint32_t>(rest, std::numeric_limits<int32_t>::max()));
+    if (failed && rest / kFailureBacklogSeconds > format.nAvgBytesPerSec) {
+        // The encoder has not taken anything for a long stretch: end the job rather than
+        // gather the whole source in memory in front of it.
+        EndEarly();
+        ShowMessage(kEncoderFailing);
+    }
+    return !failed;
+}
+
+bool Mp3Encoder::Finish()
+{
+    if (!streamOpen || !file)
+        return false;
+    if (!heldOutput.empty()) {
+        const size_t held = heldOutput.size();
+        const bool written = std::fwrite(heldOutput.data(), 1, held, file.get()) == held;
+        heldOutput.clear();
+        if (!written) {
+            ReleaseLibrary();
+            return false;
+        }
+    }
+    outputBytes = 0;
+    if (beDeinitStream(lameStream, outputBuffer.get(), &outputBytes) != BE_ERR_SUCCESSFUL) {
+        ReleaseLibrary();
+        return false;
+    }
+    const uint32_t flushed = std::min(outputBytes, outputBufferSize);
+    if (flushed > 0 && std::fwrite(outputBuffer.get(), 1, flushed, file.get()) != flushed) {
+        ReleaseLibrary();
+        return false;
+    }
+    ReleaseLibrary(); // closes the stream and unloads the library
+    WriteId3v1Tag();
+    return true;
+}
+
+void Mp3Encoder::ReleaseLibrary()
+{
+    if (streamOpen && beCloseStream != nullptr)
+        beCloseStream(lameStream);
+    streamOpen = false;
+    lameStream = 0;
+    beInitStream = nullptr;
+    beEncodeChunk = nullptr;
+    beDeinitStream = nullptr;
+    beCloseStream = nullptr;
+    library.Release();
+}
+
+void Mp3Encoder::WriteId3v1Tag()
+{
+    if (!file)
+        return;
+    std::array<uint8_t, kTagSize> tag {};
+    std::memcpy(tag.data(), "TAG", 3);
+    std::memcpy(tag.data() + 3, outputPath.data(), std::min<size_t>(30, outputPath.size()));
+    std::memcpy(tag.data() + 33, "Unknown artist", 14);
+    std::memcpy(tag.data() + 63, "Unknown album", 13);
+    std::memcpy(tag.data() + 93, "2003", 4);
+    tag[126] = 1; // track
+    tag[127] = 1; // genre
+    std::fwrite(tag.data(), 1, tag.size(), file.get());
+}

@@ -1,0 +1,66 @@
+// Writes an MP3 file through the encoder library: the library is loaded and configured from
+// the source's format when a job begins, fed 16-bit PCM in chunks of the size it asks for,
+// flushed and released when the job finishes, and the file ends with a 128-byte ID3v1.1 tag.
+//
+// The bitrate is derived from the format: bits x rate x channels / 11025, moved to the
+// nearest entry of `bitrateList`, which gives back the kbps the output rate was chosen for.
+#pragma once
+
+#include "encoders/Encoder.h"
+#include "platform/lame_enc/LameEnc.h"
+#include "platform/loader/DynamicLibrary.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class Mp3Encoder : public Encoder {
+public:
+    static constexpr std::array<uint32_t, 14> bitrateList {
+        8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    static constexpr size_t kTagSize = 128;
+
+    Mp3Encoder() = default;
+    ~Mp3Encoder() override;
+
+    bool Begin() override;
+    bool EncodeBuffer(AudioBufferRef& pending, std::optional<AudioBufferRef>& out) override;
+    bool Finish() override;
+
+    // The entry of bitrateList nearest to target (kbps); ties keep the lower one, and a
+    // target of 4 or less gives 0.
+    static uint32_t NearestBitrate(uint32_t target);
+    // Appends the 128-byte ID3v1.1 tag at the current position of the file.
+    void WriteId3v1Tag();
+
+protected:
+    struct BlockRelease {
+        void operator()(uint8_t* block) const;
+    };
+
+    DynamicLibrary library;
+    BE_CONFIG config {};
+    uint32_t samplesPerChunk = 0;
+    uint32_t outputBufferSize = 0;
+    HBE_STREAM lameStream = 0;
+    std::unique_ptr<uint8_t, BlockRelease> outputBuffer;
+    uint32_t outputBytes = 0;
+    int32_t carryBytes = -1;
+
+private:
+    bool LoadEntryPoints();
+    void FillConfig();
+    // Ends the library's part of a job: closes an open stream and unloads the library.
+    void ReleaseLibrary();
+    bool EncodeChunk(const char* samples, uint32_t count);
+
+    BEINITSTREAM beInitStream = nullptr;
+    BEENCODECHUNK beEncodeChunk = nullptr;
+    BEDEINITSTREAM beDeinitStream = nullptr;
+    BECLOSESTREAM beCloseStream = nullptr;
+    bool streamOpen = false;
+    // Compressed bytes of chunks encoded in a call that then failed: they belong before the
+    // bytes of the next successful call, or before the flush bytes.
+    std::vector<uint8_t> heldOutput;
+};

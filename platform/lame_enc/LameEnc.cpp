@@ -1,0 +1,446 @@
+// liblame_enc.so: the encoder library's four published calls on the LAME library.
+//
+// How the configuration record becomes LAME settings
+// ---------------------------------------------------
+// MP3 form (dwConfig = BE_CONFIG_MP3):
+//   dwSampleRate  -> input and output sample rate (no resampling); only 32000, 44100 and 48000
+//                    are accepted, the MPEG-1 rates this form is defined for
+//   byMode        -> channels and mode: 3 mono (1 channel); 0 stereo, 1 joint stereo and
+//                    2 dual channel (2 interleaved channels; LAME has no dual-channel coding,
+//                    so dual channel is coded as plain stereo)
+//   wBitrate      -> constant bitrate in kbps (LAME moves it to the nearest legal bitrate of
+//                    the output's MPEG version); 0 lets LAME choose
+//   bPrivate, bCRC, bCopyright, bOriginal -> the private (extension) bit, CRC protection,
+//                    the copyright bit and the original bit of every frame header
+//   quality       -> 5, the normal quality of the interface
+// LAME form (dwConfig = BE_CONFIG_LAME; dwStructVersion must be 1 and dwStructSize 331):
+//   dwSampleRate  -> input sample rate (any rate above 0; LAME resamples as needed)
+//   dwReSampleRate-> output sample rate; 0 leaves the choice to LAME, which picks it from the
+//                    bitrate and the input rate
+//   nMode         -> channels and mode, as byMode above
+//   dwBitrate     -> CBR bitrate, or the VBR/ABR minimum when VBR is on (kbps; 0 = LAME's)
+//   dwMaxBitrate  -> VBR/ABR maximum (kbps; 0 = LAME's); not used by CBR
+//   nPreset       -> NOPRESET: nothing; NORMAL_QUALITY: quality 5; LOW_QUALITY: quality 9;
+//                    HIGH_QUALITY: quality 2; VERYHIGH_QUALITY: quality 0; CBR: nothing beyond
+//                    the CBR settings; R3MIX, STANDARD, FAST_STANDARD, EXTREME, FAST_EXTREME,
+//                    INSANE, MEDIUM, FAST_MEDIUM: LAME's preset of that name (these presets
+//                    choose VBR and bitrates themselves, so the VBR and bitrate fields are not
+//                    applied); VOICE_QUALITY, ABR and every other value are refused
+//                    (BE_ERR_INVALID_FORMAT_PARAMETERS)
+//   dwMpegVersion -> checked (MPEG1 or MPEG2); the version follows from the output rate,
+//                    which LAME chooses or dwReSampleRate fixes
+//   dwPsyModel    -> reserved, not used
+//   dwEmphasis    -> the emphasis field of the frame header (0..3)
+//   bPrivate, bCRC, bCopyright, bOriginal -> as in the MP3 form
+//   bWriteVBRHeader -> LAME's VBR/info frame at the start of the stream (written as LAME
+//                    emits it with the first frames; this library offers no call to update it)
+//   bEnableVBR    -> off: CBR. On: the method nVbrMethod: NONE -> CBR; DEFAULT -> LAME's
+//                    default VBR; OLD -> the older VBR (rh); NEW and MTRH -> mtrh; ABR ->
+//                    average bitrate dwVbrAbr_bps / 1000 kbps
+//   nVBRQuality   -> VBR quality 0..9 (used when VBR is on)
+//   bNoRes        -> bit reservoir off
+//   bStrictIso    -> strict ISO rules
+//   nQuality      -> when its high byte is the complement of its low byte and the low byte is
+//                    0..9: that quality, which wins over a preset's; otherwise the quality of
+//                    the preset, or 5 without one
+// LAME never adds tags of its own (no ID3 tags, no VBR header in the MP3 form).
+//
+// beInitStream returns in *samples one MPEG frame of 16-bit values for all channels (the
+// frame length of the output's MPEG version times the input channels) and in *bufferSize
+// an output size that holds whatever one such chunk, or the final flush, can produce.
+// Streams are kept in a table under 32-bit handles; every call checks its handle.
+#include "platform/lame_enc/LameEnc.h"
+
+#include <lame/lame.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace {
+
+struct StreamState {
+    lame_global_flags* flags = nullptr;
+    int channels = 1;
+    DWORD samplesPerChunk = 0;
+    DWORD bufferSize = 0;
+    bool flushed = false;
+
+    StreamState() = default;
+    StreamState(const StreamState&) = delete;
+    StreamState& operator=(const StreamState&) = delete;
+    ~StreamState()
+    {
+        if (flags != nullptr)
+            lame_close(flags);
+    }
+};
+
+std::mutex tableLock; // held through every call: the table and the streams in it
+std::map<HBE_STREAM, std::unique_ptr<StreamState>> streams;
+HBE_STREAM lastHandle = 0;
+
+// Test controls (see LameEncTestHooks.h).
+std::atomic<long> chunksBeforeFailure {-1};
+std::vector<DWORD> chunkLog;
+constexpr size_t kChunkLogLimit = 1u << 16;
+
+StreamState* Find(HBE_STREAM handle)
+{
+    auto found = streams.find(handle);
+    return found == streams.end() ? nullptr : found->second.get();
+}
+
+bool Flag(int32_t value)
+{
+    return value != 0;
+}
+
+// Channels and LAME mode of a mode code; false for an unknown code.
+bool ApplyMode(lame_global_flags* flags, int32_t mode, int& channels)
+{
+    switch (mode) {
+    case BE_MP3_MODE_MONO:
+        channels = 1;
+        return lame_set_mode(flags, MONO) == 0;
+    case BE_MP3_MODE_STEREO:
+    case BE_MP3_MODE_DUALCHANNEL:
+        channels = 2;
+        return lame_set_mode(flags, STEREO) == 0;
+    case BE_MP3_MODE_JSTEREO:
+        channels = 2;
+        return lame_set_mode(flags, JOINT_STEREO) == 0;
+    default:
+        return false;
+    }
+}
+
+void ApplyHeaderBits(
+    lame_global_flags* flags, int32_t privateBit, int32_t crc, int32_t copyright, int32_t original)
+{
+    lame_set_extension(flags, Flag(privateBit));
+    lame_set_error_protection(flags, Flag(crc));
+    lame_set_copyright(flags, Flag(copyright));
+    lame_set_original(flags, Flag(original));
+}
+
+BE_ERR ConfigureMp3(lame_global_flags* flags, const BE_CONFIG& config, int& channels)
+{
+    const auto& mp3 = config.format.mp3;
+    if (mp3.dwSampleRate != 32000 && mp3.dwSampleRate != 44100 && mp3.dwSampleRate != 48000)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (!ApplyMode(flags, mp3.byMode, channels))
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    lame_set_in_samplerate(flags, static_cast<int>(mp3.dwSampleRate));
+    lame_set_out_samplerate(flags, static_cast<int>(mp3.dwSampleRate));
+    lame_set_VBR(flags, vbr_off);
+    lame_set_brate(flags, mp3.wBitrate);
+    ApplyHeaderBits(flags, mp3.bPrivate, mp3.bCRC, mp3.bCopyright, mp3.bOriginal);
+    lame_set_bWriteVbrTag(flags, 0);
+    lame_set_quality(flags, 5);
+    return BE_ERR_SUCCESSFUL;
+}
+
+// The quality a preset asks for, -1 for none; `named` is set to LAME's preset for the
+// named VBR presets. False for a preset this library does not offer.
+bool PresetSettings(int32_t preset, int& quality, int& named)
+{
+    quality = -1;
+    named = 0;
+    switch (preset) {
+    case LQP_NOPRESET:
+    case LQP_CBR:
+        return true;
+    case LQP_NORMAL_QUALITY:
+        quality = 5;
+        return true;
+    case LQP_LOW_QUALITY:
+        quality = 9;
+        return true;
+    case LQP_HIGH_QUALITY:
+        quality = 2;
+        return true;
+    case LQP_VERYHIGH_QUALITY:
+        quality = 0;
+        return true;
+    case LQP_R3MIX:
+        named = R3MIX;
+        return true;
+    case LQP_STANDARD:
+        named = STANDARD;
+        return true;
+    case LQP_FAST_STANDARD:
+        named = STANDARD_FAST;
+        return true;
+    case LQP_EXTREME:
+        named = EXTREME;
+        return true;
+    case LQP_FAST_EXTREME:
+        named = EXTREME_FAST;
+        return true;
+    case LQP_INSANE:
+        named = INSANE;
+        return true;
+    case LQP_MEDIUM:
+        named = MEDIUM;
+        return true;
+    case LQP_FAST_MEDIUM:
+        named = MEDIUM_FAST;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ApplyBitrateSettings(lame_global_flags* flags, const BE_CONFIG& config)
+{
+    const auto& lhv = config.format.LHV1;
+    if (!Flag(lhv.bEnableVBR) || lhv.nVbrMethod == VBR_METHOD_NONE) {
+        lame_set_VBR(flags, vbr_off);
+        return lame_set_brate(flags, static_cast<int>(lhv.dwBitrate)) == 0;
+    }
+    switch (lhv.nVbrMethod) {
+    case VBR_METHOD_DEFAULT:
+        lame_set_VBR(flags, vbr_default);
+        break;
+    case VBR_METHOD_OLD:
+        lame_set_VBR(flags, vbr_rh);
+        break;
+    case VBR_METHOD_NEW:
+    case VBR_METHOD_MTRH:
+        lame_set_VBR(flags, vbr_mtrh);
+        break;
+    case VBR_METHOD_ABR:
+        lame_set_VBR(flags, vbr_abr);
+        lame_set_VBR_mean_bitrate_kbps(flags, static_cast<int>(lhv.dwVbrAbr_bps / 1000));
+        break;
+    default:
+        return false;
+    }
+    if (lhv.nVBRQuality < 0 || lhv.nVBRQuality > 9)
+        return false;
+    lame_set_VBR_q(flags, lhv.nVBRQuality);
+    if (lhv.dwBitrate != 0)
+        lame_set_VBR_min_bitrate_kbps(flags, static_cast<int>(lhv.dwBitrate));
+    if (lhv.dwMaxBitrate != 0)
+        lame_set_VBR_max_bitrate_kbps(flags, static_cast<int>(lhv.dwMaxBitrate));
+    return true;
+}
+
+// The quality nQuality states, or -1 when its two bytes do not agree.
+int StatedQuality(WORD nQuality)
+{
+    const int low = nQuality & 0xFF;
+    const int high = nQuality >> 8;
+    return (low == (~high & 0xFF) && low <= 9) ? low : -1;
+}
+
+BE_ERR ConfigureLame(lame_global_flags* flags, const BE_CONFIG& config, int& channels)
+{
+    const auto& lhv = config.format.LHV1;
+    if (lhv.dwStructVersion != CURRENT_STRUCT_VERSION || lhv.dwStructSize != CURRENT_STRUCT_SIZE)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (lhv.dwSampleRate == 0 || lhv.dwSampleRate > 1000000 || lhv.dwReSampleRate > 1000000)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (lhv.dwMpegVersion != MPEG1 && lhv.dwMpegVersion != MPEG2)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (lhv.dwEmphasis > 3 || lhv.dwBitrate > 1000 || lhv.dwMaxBitrate > 1000)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    int presetQuality = -1;
+    int namedPreset = 0;
+    if (!PresetSettings(lhv.nPreset, presetQuality, namedPreset))
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (!ApplyMode(flags, lhv.nMode, channels))
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    lame_set_in_samplerate(flags, static_cast<int>(lhv.dwSampleRate));
+    if (lhv.dwReSampleRate != 0)
+        lame_set_out_samplerate(flags, static_cast<int>(lhv.dwReSampleRate));
+    if (namedPreset != 0)
+        lame_set_preset(flags, namedPreset);
+    else if (!ApplyBitrateSettings(flags, config))
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    lame_set_emphasis(flags, static_cast<int>(lhv.dwEmphasis));
+    ApplyHeaderBits(flags, lhv.bPrivate, lhv.bCRC, lhv.bCopyright, lhv.bOriginal);
+    lame_set_bWriteVbrTag(flags, Flag(lhv.bWriteVBRHeader));
+    lame_set_disable_reservoir(flags, Flag(lhv.bNoRes));
+    lame_set_strict_ISO(flags, Flag(lhv.bStrictIso));
+    const int stated = StatedQuality(lhv.nQuality);
+    lame_set_quality(flags, stated >= 0 ? stated : presetQuality >= 0 ? presetQuality : 5);
+    return BE_ERR_SUCCESSFUL;
+}
+
+void Quiet(const char*, va_list)
+{ }
+
+BE_ERR OpenStream(const BE_CONFIG& config, std::unique_ptr<StreamState>& stream)
+{
+    stream = std::make_unique<StreamState>();
+    stream->flags = lame_init();
+    if (stream->flags == nullptr)
+        return BE_ERR_NO_MORE_HANDLES;
+    lame_global_flags* flags = stream->flags;
+    lame_set_errorf(flags, Quiet);
+    lame_set_debugf(flags, Quiet);
+    lame_set_msgf(flags, Quiet);
+    lame_set_write_id3tag_automatic(flags, 0);
+    BE_ERR result = BE_ERR_INVALID_FORMAT;
+    if (config.dwConfig == BE_CONFIG_MP3)
+        result = ConfigureMp3(flags, config, stream->channels);
+    else if (config.dwConfig == BE_CONFIG_LAME)
+        result = ConfigureLame(flags, config, stream->channels);
+    if (result != BE_ERR_SUCCESSFUL)
+        return result;
+    lame_set_num_channels(flags, stream->channels);
+    if (lame_init_params(flags) < 0)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    const int frame = lame_get_framesize(flags);
+    if (frame <= 0)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    stream->samplesPerChunk = static_cast<DWORD>(frame * stream->channels);
+    // LAME's bound for n samples per channel is 1.25 n + 7200 bytes; 7200 also covers a flush.
+    stream->bufferSize = static_cast<DWORD>(frame + frame / 4 + 7200);
+    return BE_ERR_SUCCESSFUL;
+}
+
+// A handle that no open stream uses, skipping 0.
+bool NextHandle(HBE_STREAM& handle)
+{
+    for (size_t tries = 0; tries < 1000; ++tries) {
+        ++lastHandle;
+        if (lastHandle != 0 && streams.count(lastHandle) == 0) {
+            handle = lastHandle;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The test control's verdict for one more chunk: false when this chunk is to fail.
+bool ChunkAllowed()
+{
+    long left = chunksBeforeFailure.load();
+    while (left > 0 && !chunksBeforeFailure.compare_exchange_weak(left, left - 1)) { }
+    return left != 0;
+}
+
+BE_ERR EncodeChunk(StreamState& stream, DWORD samples, const int16_t* pcm, BYTE* output, DWORD* outputBytes)
+{
+    if (stream.flushed)
+        return BE_ERR_INVALID_HANDLE;
+    if (samples > stream.samplesPerChunk)
+        return BE_ERR_BUFFER_TOO_SMALL;
+    if (samples != 0 && (pcm == nullptr || output == nullptr))
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (!ChunkAllowed())
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (chunkLog.size() < kChunkLogLimit)
+        chunkLog.push_back(samples);
+    const int frames = static_cast<int>(samples) / stream.channels;
+    if (frames == 0)
+        return BE_ERR_SUCCESSFUL;
+    const int size = static_cast<int>(stream.bufferSize);
+    int written = 0;
+    if (stream.channels == 1)
+        written = lame_encode_buffer(stream.flags, pcm, pcm, frames, output, size);
+    else // LAME reads the interleaved samples without changing them
+        written
+            = lame_encode_buffer_interleaved(stream.flags, const_cast<int16_t*>(pcm), frames, output, size);
+    if (written < 0)
+        return written == -1 ? BE_ERR_BUFFER_TOO_SMALL : BE_ERR_INVALID_FORMAT_PARAMETERS;
+    *outputBytes = static_cast<DWORD>(written);
+    return BE_ERR_SUCCESSFUL;
+}
+
+} // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) BE_ERR beInitStream(
+    BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, HBE_STREAM* stream)
+{
+    if (config == nullptr || samples == nullptr || bufferSize == nullptr || stream == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    try {
+        std::unique_ptr<StreamState> opened;
+        const BE_ERR result = OpenStream(*config, opened);
+        if (result != BE_ERR_SUCCESSFUL)
+            return result;
+        std::lock_guard<std::mutex> hold(tableLock);
+        HBE_STREAM handle = 0;
+        if (!NextHandle(handle))
+            return BE_ERR_NO_MORE_HANDLES;
+        *samples = opened->samplesPerChunk;
+        *bufferSize = opened->bufferSize;
+        *stream = handle;
+        streams.emplace(handle, std::move(opened));
+        return BE_ERR_SUCCESSFUL;
+    } catch (const std::bad_alloc&) {
+        return BE_ERR_NO_MORE_HANDLES;
+    }
+}
+
+__attribute__((visibility("default"))) BE_ERR beEncodeChunk(
+    HBE_STREAM stream, DWORD samples, const int16_t* pcm, BYTE* output, DWORD* outputBytes)
+{
+    if (outputBytes == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    *outputBytes = 0;
+    std::lock_guard<std::mutex> hold(tableLock);
+    StreamState* state = Find(stream);
+    if (state == nullptr)
+        return BE_ERR_INVALID_HANDLE;
+    return EncodeChunk(*state, samples, pcm, output, outputBytes);
+}
+
+__attribute__((visibility("default"))) BE_ERR beDeinitStream(
+    HBE_STREAM stream, BYTE* output, DWORD* outputBytes)
+{
+    if (outputBytes == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    *outputBytes = 0;
+    if (output == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    std::lock_guard<std::mutex> hold(tableLock);
+    StreamState* state = Find(stream);
+    if (state == nullptr || state->flushed)
+        return BE_ERR_INVALID_HANDLE;
+    state->flushed = true;
+    const int written = lame_encode_flush(state->flags, output, static_cast<int>(state->bufferSize));
+    if (written < 0)
+        return BE_ERR_BUFFER_TOO_SMALL;
+    *outputBytes = static_cast<DWORD>(written);
+    return BE_ERR_SUCCESSFUL;
+}
+
+__attribute__((visibility("default"))) BE_ERR beCloseStream(HBE_STREAM stream)
+{
+    std::lock_guard<std::mutex> hold(tableLock);
+    return streams.erase(stream) == 1 ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_HANDLE;
+}
+
+// Test controls, outside the published interface.
+
+// After `successes` more successful chunks every beEncodeChunk fails; -1 never fails.
+__attribute__((visibility("default"))) void lameEncTestFailChunksAfter(long successes)
+{
+    chunksBeforeFailure.store(successes < 0 ? -1 : successes);
+}
+
+// The value counts of the chunks encoded since the last call, oldest first: copies up to
+// `capacity` of them to `counts`, returns how many there were, and empties the log.
+__attribute__((visibility("default"))) DWORD lameEncTestTakeChunkLog(DWORD* counts, DWORD capacity)
+{
+    std::lock_guard<std::mutex> hold(tableLock);
+    const DWORD total = static_cast<DWORD>(chunkLog.size());
+    if (counts != nullptr)
+        std::copy_n(chunkLog.begin(), std::min(total, capacity), counts);
+    chunkLog.clear();
+    return total;
+}
+
+} // extern "C"

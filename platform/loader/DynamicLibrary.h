@@ -1,0 +1,48 @@
+// A shared library loaded at run time, released with its owner.
+//
+// Libraries are looked for in the folder of the running executable only (found through the
+// executable's own path, never through environment variables or the system search path), so
+// the program always gets the copy installed beside it. Tests can point a library name at
+// another file to exercise the paths where a library is missing or is not the one expected.
+#pragma once
+
+#include <string>
+
+class DynamicLibrary {
+public:
+    DynamicLibrary() = default;
+    DynamicLibrary(DynamicLibrary&& other) noexcept;
+    DynamicLibrary& operator=(DynamicLibrary&& other) noexcept;
+    DynamicLibrary(const DynamicLibrary&) = delete;
+    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+    ~DynamicLibrary();
+
+    // Loads `name` from the executable's folder (or from where a redirect points it). The
+    // result is not loaded when the file is missing or cannot be loaded.
+    static DynamicLibrary Load(const std::string& name);
+
+    bool IsLoaded() const { return handle != nullptr; }
+    explicit operator bool() const { return IsLoaded(); }
+
+    // The address of an exported symbol, or null when the library has none of that name.
+    void* Symbol(const char* name) const;
+
+    // The full path the library was loaded from; empty when not loaded.
+    const std::string& Path() const { return path; }
+
+    // Unloads the library (the system keeps it while other handles of it remain).
+    void Release();
+
+private:
+    void* handle = nullptr;
+    std::string path;
+};
+
+// The folder of the running executable, without a trailing separator.
+std::string ExecutableDirectory();
+
+// Test control: from now on, loading `name` loads `replacement` instead. A relative
+// replacement is looked for in the executable's folder, an absolute one is taken as it is.
+void RedirectLibrary(const std::string& name, const std::string& replacement);
+// Removes every redirect.
+void ClearLibraryRedirects();

@@ -1,0 +1,437 @@
+#include "encoders/Mp3Encoder.h"
+#include "engine/ToneStream.h"
+#include "platform/Message.h"
+#include "platform/lame_enc/LameEncTestHooks.h"
+#include "platform/loader/DynamicLibrary.h"
+#include "support/Mp3Decode.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <numeric>
+#include <thread>
+
+using namespace testing_support;
+
+namespace {
+
+const char* const kLoadFailed = "Error loading LAME encoder dll!";
+
+// An Mp3Encoder whose per-job state the tests can look at.
+class OpenMp3Encoder : public Mp3Encoder {
+public:
+    const BE_CONFIG& Config() const { return config; }
+    std::vector<uint8_t> ConfigBytes() const
+    {
+        const auto* raw = reinterpret_cast<const uint8_t*>(&config);
+        return {raw, raw + sizeof(config)};
+    }
+    uint32_t ChunkSamples() const { return samplesPerChunk; }
+    int32_t Carry() const { return carryBytes; }
+    uint32_t PendingBytes() const { return pending.GetLength(); }
+};
+
+// A tone source that runs a hook before each buffer it hands out (call number from 0).
+class HookedTone : public ToneStream {
+public:
+    using ToneStream::ToneStream;
+    AudioBufferRef GetBuffer() override
+    {
+        if (beforeEachRead)
+            beforeEachRead(reads);
+        ++reads;
+        return ToneStream::GetBuffer();
+    }
+    std::function<void(int)> beforeEachRead;
+    int reads = 0;
+};
+
+std::vector<int16_t> ToneSamples(const ToneStream& tone, double seconds, uint32_t rate)
+{
+    std::vector<int16_t> samples(static_cast<size_t>(seconds * rate));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = tone.SampleAt(i);
+    return samples;
+}
+
+bool LibraryMapped()
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        if (line.find(kLameEncLibraryName) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// The audio part of an MP3 file written by the encoder: everything before the 128-byte tag.
+DecodedMp3 DecodeAudio(const std::vector<uint8_t>& file)
+{
+    if (file.size() < Mp3Encoder::kTagSize)
+        return {};
+    return DecodeMp3(file.data(), file.size() - Mp3Encoder::kTagSize);
+}
+
+class Mp3Job : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        ClearLibraryRedirects();
+        LameEncResetControls();
+    }
+
+    bool Run(AudioStream& source, const std::string& path)
+    {
+        encoder.SetSource(&source);
+        encoder.SetOutputPath(path.c_str());
+        return encoder.Encode();
+    }
+
+    ScopedMessages messages {true};
+    TempDir dir;
+    std::string out = dir.File("out.mp3");
+    OpenMp3Encoder encoder;
+};
+
+TEST(Mp3Bitrate, NearestListEntryWithTiesToTheLowerOne)
+{
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(0), 0u);
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(4), 0u); // 4 is nearer 0 than 8
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(5), 8u);
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(12), 8u); // tie between 8 and 16
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(13), 16u);
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(64), 64u);
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(139), 144u);
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(152), 144u); // tie between 144 and 160
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(153), 160u);
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(192), 160u);
+    EXPECT_EQ(Mp3Encoder::NearestBitrate(0xFFFFFFFFu), 160u);
+    for (uint32_t v : Mp3Encoder::bitrateList)
+        EXPECT_EQ(Mp3Encoder::NearestBitrate(v), v);
+}
+
+// The record as the encoder fills it for one source format.
+std::vector<uint8_t> ConfigFor(uint16_t channels, uint32_t rate, uint32_t* chunk = nullptr)
+{
+    ScriptedStream source {PcmFormat(channels, rate, 16)};
+    OpenMp3Encoder encoder;
+    encoder.SetSource(&source);
+    EXPECT_TRUE(encoder.Begin());
+    if (chunk != nullptr)
+        *chunk = encoder.ChunkSamples();
+    return encoder.ConfigBytes();
+}
+
+// Little-endian values written into a zeroed record, to compare whole records byte by byte.
+std::vector<uint8_t> Record(std::initializer_list<std::tuple<size_t, size_t, uint32_t>> fields)
+{
+    std::vector<uint8_t> bytes(331, 0);
+    for (auto [at, size, value] : fields) {
+        for (size_t i = 0; i < size; ++i)
+            bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    return bytes;
+}
+
+TEST(Mp3Config, MpegOneRatesUseTheMp3Form)
+{
+    uint32_t chunk = 0;
+    // "64KB": 44100 Hz mono -> 64 kbps, mode 3; every other byte stays 0.
+    EXPECT_EQ(ConfigFor(1, 44100, &chunk), Record({{0, 4, 0}, {4, 4, 44100}, {8, 1, 3}, {9, 2, 64}}));
+    EXPECT_EQ(chunk, 1152u); // one MPEG-1 frame of mono samples
+    // 48 kHz stereo: target 139 -> 144 kbps, mode 0.
+    EXPECT_EQ(ConfigFor(2, 48000, &chunk), Record({{0, 4, 0}, {4, 4, 48000}, {8, 1, 0}, {9, 2, 144}}));
+    EXPECT_EQ(chunk, 2304u); // a frame of both channels
+    EXPECT_EQ(ConfigFor(2, 44100), Record({{0, 4, 0}, {4, 4, 44100}, {8, 1, 0}, {9, 2, 128}}));
+}
+
+std::vector<uint8_t> LameForm(uint32_t rate, uint32_t mode, uint32_t kbps)
+{
+    return Record({{0, 4, 256}, {4, 4, 1}, {8, 4, 331}, {12, 4, rate}, {20, 4, mode}, {24, 4, kbps},
+        {28, 4, 192}, {32, 4, 5}, {36, 4, 1}, {60, 4, 1}, {72, 4, 2}, {84, 4, 1}});
+}
+
+TEST(Mp3Config, OtherRatesUseTheLameForm)
+{
+    EXPECT_EQ(ConfigFor(1, 22050), LameForm(22050, 3, 32)); // "32KB"
+    EXPECT_EQ(ConfigFor(1, 132300), LameForm(132300, 3, 160)); // "192KB": 192 is beyond the list
+    EXPECT_EQ(ConfigFor(2, 33075), LameForm(33075, 0, 96));
+}
+
+TEST_F(Mp3Job, ChunksAndCarryFollowTheSourceBuffers)
+{
+    ASSERT_TRUE(LameEncStartChunkLog());
+    ScriptedStream source {PcmFormat(1, 44100, 16), CountingBlocks(2, 8820)};
+    std::vector<std::pair<uint32_t, int32_t>> seen; // pending bytes and carry before each read
+    source.beforeEachRead = [&](int) { seen.emplace_back(encoder.PendingBytes(), encoder.Carry()); };
+    EXPECT_TRUE(Run(source, out));
+    // First call: three chunks (6912 bytes), 1908 kept; second: 10728 bytes, four chunks,
+    // 1512 kept; the end of the stream: the last 756 values in one call.
+    const std::vector<std::pair<uint32_t, int32_t>> expected {{0, -1}, {1908, 1908}, {1512, 1512}};
+    EXPECT_EQ(seen, expected);
+    const std::vector<uint32_t> chunks {1152, 1152, 1152, 1152, 1152, 1152, 1152, 756};
+    EXPECT_EQ(LameEncTakeChunkLog(), chunks);
+    EXPECT_EQ(encoder.PendingBytes(), 0u);
+}
+
+TEST_F(Mp3Job, TwoChunksWorthEncodesOneAndKeepsOne)
+{
+    ASSERT_TRUE(LameEncStartChunkLog());
+    ScriptedStream source {PcmFormat(1, 44100, 16), CountingBlocks(1, 4 * 1152)};
+    source.beforeEachRead = [&](int call) {
+        if (call == 1) {
+            EXPECT_EQ(encoder.PendingBytes(), 2304u);
+        }
+    };
+    EXPECT_TRUE(Run(source, out));
+    EXPECT_EQ(LameEncTakeChunkLog(), (std::vector<uint32_t> {1152, 1152}));
+}
+
+TEST_F(Mp3Job, TagClosesTheFileWithTheShortPathAsTitle)
+{
+    ToneStream tone(44100, 1, 440.0, 0.5);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    const bool result = Run(tone, "a.mp3");
+    std::filesystem::current_path(previous);
+    ASSERT_TRUE(result);
+    const auto file = ReadBytes(dir.File("a.mp3"));
+    ASSERT_GT(file.size(), 128u);
+    std::vector<uint8_t> expected(128, 0);
+    std::memcpy(expected.data(), "TAG", 3);
+    std::memcpy(expected.data() + 3, "a.mp3", 5);
+    std::memcpy(expected.data() + 33, "Unknown artist", 14);
+    std::memcpy(expected.data() + 63, "Unknown album", 13);
+    std::memcpy(expected.data() + 93, "2003", 4);
+    expected[126] = 1;
+    expected[127] = 1;
+    EXPECT_EQ(std::vector<uint8_t>(file.end() - 128, file.end()), expected);
+    // Nothing in front of the audio: the file starts with a frame header, not a tag.
+    EXPECT_EQ(file[0], 0xFF);
+    EXPECT_EQ(file[1] & 0xE0, 0xE0);
+}
+
+TEST_F(Mp3Job, LongPathFillsTheWholeTitleField)
+{
+    ToneStream tone(44100, 1, 440.0, 0.2);
+    ASSERT_GE(out.size(), 31u);
+    ASSERT_TRUE(Run(tone, out));
+    const auto file = ReadBytes(out);
+    ASSERT_GT(file.size(), 128u);
+    const size_t tag = file.size() - 128;
+    EXPECT_EQ(std::string(file.begin() + tag + 3, file.begin() + tag + 33), out.substr(0, 30));
+    EXPECT_EQ(std::string(file.begin() + tag + 33, file.begin() + tag + 47), "Unknown artist");
+}
+
+// Encodes `seconds` of a 440 Hz tone at `rate` and checks that the decoded file lasts as long
+// as the source, within 50 ms.
+DecodedMp3 EncodeAndDecodeTone(
+    OpenMp3Encoder& encoder, const std::string& path, uint16_t channels, uint32_t rate, double seconds)
+{
+    ToneStream tone(rate, channels, 440.0, seconds);
+    encoder.SetSource(&tone);
+    encoder.SetOutputPath(path.c_str());
+    EXPECT_TRUE(encoder.Encode());
+    const auto file = ReadBytes(path);
+    EXPECT_GT(file.size(), 128u);
+    if (file.size() >= 128) {
+        EXPECT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG");
+    }
+    DecodedMp3 decoded = DecodeAudio(file);
+    EXPECT_TRUE(decoded.ok);
+    if (!decoded.ok)
+        return decoded;
+    EXPECT_EQ(decoded.channels, channels);
+    // The tone is at half scale; find where the decoded sound begins and ends.
+    std::vector<int16_t> reversed(decoded.left.rbegin(), decoded.left.rend());
+    const size_t end = SoundingEnd(decoded.left, 4000);
+    const size_t start = decoded.left.size() - SoundingEnd(reversed, 4000);
+    const double sounding = static_cast<double>(end - start) / decoded.sampleRate;
+    EXPECT_NEAR(sounding, seconds, 0.05) << "rate " << rate << " decoded at " << decoded.sampleRate;
+    return decoded;
+}
+
+TEST_F(Mp3Job, SixtyFourKbpsFileDecodesToTheSourceAudio)
+{
+    const double seconds = 3.0;
+    DecodedMp3 decoded = EncodeAndDecodeTone(encoder, out, 1, 44100, seconds);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_EQ(decoded.sampleRate, 44100);
+    ToneStream tone(44100, 1, 440.0, seconds);
+    const auto reference = ToneSamples(tone, seconds, 44100);
+    const size_t lag = BestLag(decoded.left, reference, 4096);
+    EXPECT_GE(Correlation(decoded.left, reference, lag), 0.95) << "lag " << lag;
+    // The whole source is there after the delay, and not much more than a frame besides.
+    EXPECT_GE(decoded.left.size(), lag + reference.size());
+    EXPECT_LE(decoded.left.size(), lag + reference.size() + 2 * 1152);
+}
+
+TEST_F(Mp3Job, EveryOutputRateGivesAFileOfTheSourceLength)
+{
+    EncodeAndDecodeTone(encoder, dir.File("22050.mp3"), 1, 22050, 2.0); // "32KB"
+    EncodeAndDecodeTone(encoder, dir.File("132300.mp3"), 1, 132300, 2.0); // "192KB"
+    EncodeAndDecodeTone(encoder, dir.File("33075.mp3"), 1, 33075, 2.0); // "48KB"
+    EncodeAndDecodeTone(encoder, dir.File("stereo.mp3"), 2, 48000, 2.0);
+    EXPECT_TRUE(messages->Entries().empty());
+}
+
+TEST_F(Mp3Job, SourceThatEndsAtOnceGivesFlushBytesAndTag)
+{
+    ScriptedStream nothing {PcmFormat(1, 44100, 16)};
+    EXPECT_TRUE(Run(nothing, out));
+    const auto file = ReadBytes(out);
+    ASSERT_GE(file.size(), 128u);
+    EXPECT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG");
+}
+
+TEST_F(Mp3Job, AbortedJobStillEndsWithTheTag)
+{
+    HookedTone tone(44100, 1, 440.0, 60.0);
+    tone.beforeEachRead = [&](int call) {
+        if (call == 10)
+            encoder.Stop();
+    };
+    EXPECT_TRUE(Run(tone, out));
+    EXPECT_EQ(tone.reads, 11);
+    const auto file = ReadBytes(out);
+    ASSERT_GT(file.size(), 128u);
+    EXPECT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG");
+    DecodedMp3 decoded = DecodeAudio(file);
+    ASSERT_TRUE(decoded.ok);
+    // Ten buffers (1 s) were read and encoded but for the chunk kept back at the stop.
+    const double seconds = static_cast<double>(SoundingEnd(decoded.left, 4000)) / decoded.sampleRate;
+    EXPECT_GT(seconds, 0.9);
+    EXPECT_LT(seconds, 1.1);
+    EXPECT_FALSE(LibraryMapped());
+}
+
+TEST_F(Mp3Job, MissingLibraryLeavesAnEmptyFileAndReadsNothing)
+{
+    RedirectLibrary(kLameEncLibraryName, "liblame_enc_not_installed.so");
+    ScriptedStream source {PcmFormat(1, 44100, 16), CountingBlocks(3, 8820)};
+    for (const std::string& path : {dir.File("first.mp3"), dir.File("second.mp3")}) {
+        EXPECT_FALSE(Run(source, path));
+        EXPECT_TRUE(std::filesystem::exists(path));
+        EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    }
+    EXPECT_EQ(source.reads.load(), 0);
+    EXPECT_EQ(messages->Texts(), (std::vector<std::string> {kLoadFailed, kLoadFailed})); // once per job
+    EXPECT_EQ(messages->Entries()[0].caption, ApplicationTitle());
+}
+
+TEST_F(Mp3Job, LibraryWithoutTheEntryPointsIsReleasedAndNothingIsRead)
+{
+    const std::string other = "/lib/x86_64-linux-gnu/libm.so.6";
+    if (!std::filesystem::exists(other))
+        GTEST_SKIP() << "no " << other;
+    RedirectLibrary(kLameEncLibraryName, other);
+    ScriptedStream source {PcmFormat(1, 44100, 16), CountingBlocks(3, 8820)};
+    EXPECT_FALSE(Run(source, out));
+    EXPECT_EQ(source.reads.load(), 0);
+    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+    EXPECT_TRUE(messages->Entries().empty());
+}
+
+TEST_F(Mp3Job, RefusedConfigurationReleasesTheLibrary)
+{
+    ScriptedStream noRate {PcmFormat(1, 0, 16), CountingBlocks(1, 100)};
+    EXPECT_FALSE(Run(noRate, out)); // the library refuses a rate of 0
+    EXPECT_EQ(noRate.reads.load(), 0);
+    EXPECT_FALSE(LibraryMapped());
+    EXPECT_TRUE(messages->Entries().empty());
+}
+
+TEST_F(Mp3Job, FormatTheEncoderCannotTakeIsRefusedWithAMessage)
+{
+    ScriptedStream eightBit {PcmFormat(1, 44100, 8), CountingBlocks(1, 100)};
+    EXPECT_FALSE(Run(eightBit, out));
+    ScriptedStream sixChannels {PcmFormat(6, 44100, 16), CountingBlocks(1, 120)};
+    EXPECT_FALSE(Run(sixChannels, dir.File("six.mp3")));
+    EXPECT_EQ(eightBit.reads.load() + sixChannels.reads.load(), 0);
+    EXPECT_EQ(messages->Texts().size(), 2u);
+    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+    EXPECT_EQ(std::filesystem::file_size(dir.File("six.mp3")), 0u);
+    EXPECT_FALSE(LibraryMapped());
+}
+
+TEST_F(Mp3Job, FailedChunkIsRetriedWithoutRepeatingOrLosingAudio)
+{
+    ASSERT_TRUE(LameEncStartChunkLog());
+    const double seconds = 2.0;
+    HookedTone tone(44100, 1, 440.0, seconds);
+    // The second call encodes four chunks: let one through, fail the next, and recover
+    // before the following buffer.
+    ASSERT_TRUE(LameEncFailChunksAfter(4));
+    tone.beforeEachRead = [&](int call) {
+        if (call == 2) {
+            EXPECT_EQ(encoder.PendingBytes(), 10728u - 2304u); // the chunk that went through is gone
+            LameEncFailNever();
+        }
+    };
+    EXPECT_TRUE(Run(tone, out));
+    const auto chunks = LameEncTakeChunkLog();
+    EXPECT_EQ(
+        std::accumulate(chunks.begin(), chunks.end(), uint64_t {0}), uint64_t {88200}); // each value once
+    DecodedMp3 decoded = DecodeAudio(ReadBytes(out));
+    ASSERT_TRUE(decoded.ok);
+    const auto reference = ToneSamples(tone, seconds, 44100);
+    const size_t lag = BestLag(decoded.left, reference, 4096);
+    EXPECT_GE(Correlation(decoded.left, reference, lag), 0.95);
+}
+
+TEST_F(Mp3Job, EncoderThatKeepsFailingGivesACompleteFileAndEndsTheJob)
+{
+    ASSERT_TRUE(LameEncFailChunksAfter(0));
+    HookedTone tone(44100, 1, 440.0, 60.0);
+    EXPECT_TRUE(Run(tone, out));
+    // No more than about ten seconds wait in front of the encoder before the job ends.
+    EXPECT_LT(tone.reads, 110);
+    EXPECT_EQ(messages->Texts().size(), 1u);
+    const auto file = ReadBytes(out);
+    ASSERT_GE(file.size(), 128u);
+    EXPECT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG");
+}
+
+TEST_F(Mp3Job, LibraryIsLoadedOnlyWhileAJobRuns)
+{
+    HookedTone tone(44100, 1, 440.0, 0.5);
+    bool loadedDuringJob = false;
+    tone.beforeEachRead = [&](int) { loadedDuringJob = LibraryMapped(); };
+    EXPECT_TRUE(Run(tone, out));
+    EXPECT_TRUE(loadedDuringJob);
+    EXPECT_FALSE(LibraryMapped());
+    // The next job on the same encoder starts afresh.
+    HookedTone second(44100, 1, 440.0, 0.5);
+    EXPECT_TRUE(Run(second, dir.File("second.mp3")));
+    EXPECT_TRUE(DecodeAudio(ReadBytes(dir.File("second.mp3"))).ok);
+}
+
+TEST(Mp3EncoderThreads, StopFromTheInterfaceThreadFinishesTheFile)
+{
+    ScopedMessages messages {true};
+    TempDir dir;
+    const std::string out = dir.File("long.mp3");
+    ToneStream tone(44100, 1, 440.0, 3600.0); // far longer than the test waits
+    Mp3Encoder encoder;
+    encoder.SetSource(&tone);
+    encoder.SetOutputPath(out.c_str());
+    bool result = false;
+    std::thread worker([&] { result = encoder.Encode(); });
+    while (tone.GetPosition() < 0.5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    encoder.Stop();
+    worker.join();
+    EXPECT_TRUE(result);
+    const auto file = ReadBytes(out);
+    ASSERT_GT(file.size(), 128u);
+    EXPECT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG");
+    EXPECT_TRUE(DecodeAudio(file).ok);
+    EXPECT_TRUE(messages->Entries().empty());
+}
+
+} // namespace
