@@ -92,7 +92,7 @@ TEST_F(CdTrackReading, WithoutATrackBufferTheStreamSaysSoAndOpensNothing)
     HeapFailAfter(0);
     CdTrackStream stream;
     HeapFailNever();
-    ASSERT_EQ(messages->Texts(), std::vector<std::string>{"NewTrackBuf error"});
+    ASSERT_EQ(messages->Texts(), std::vector<std::string> {"NewTrackBuf error"});
     EXPECT_FALSE(stream.OpenTrack(0));
     EXPECT_TRUE(stream.GetBuffer().IsEnd());
 }
@@ -134,7 +134,7 @@ TEST_F(CdTrackReading, TwelveTracksAreLabelledAndMeasuredUpToTheNextEntry)
         EXPECT_EQ(track.start.load(), disc.Start(k));
         EXPECT_EQ(track.length.load(), disc.Frames(k));
         EXPECT_EQ(track.seconds, disc.Frames(k) / 75);
-        EXPECT_EQ(track.ripFormat, (std::array<int32_t, 3>{0, 1, 1}));
+        EXPECT_EQ(track.ripFormat, (std::array<int32_t, 3> {0, 1, 1}));
     }
     EXPECT_EQ(stream.tracks[3].seconds, 2u);
     EXPECT_EQ(stream.tracks[4].seconds, 3u);
@@ -156,13 +156,14 @@ TEST_F(CdTrackReading, DataTracksAreSkippedAndNotCounted)
     CdTrackStream enhanced;
     ASSERT_TRUE(enhanced.LoadDisc());
     ASSERT_EQ(enhanced.tracks.size(), 2u);
-    EXPECT_EQ(enhanced.tracks[1].length.load(), 22u) << "the last audio track ends where the data track starts";
+    EXPECT_EQ(enhanced.tracks[1].length.load(), 22u)
+        << "the last audio track ends where the data track starts";
     EXPECT_EQ(enhanced.tracks[1].start.load() + enhanced.tracks[1].length.load(), last.Start(2));
 }
 
 TEST_F(CdTrackReading, OpenTrackCountsFromZeroAndRefusesIndicesPastTheList)
 {
-    std::vector<CdTestTrack> layout(12, CdTestTrack{false, 10});
+    std::vector<CdTestTrack> layout(12, CdTestTrack {false, 10});
     CdTestDisc& disc = Insert(layout);
     CdTrackStream stream;
     ASSERT_TRUE(stream.OpenTrack(0));
