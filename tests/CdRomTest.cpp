@@ -241,3 +241,120 @@ TEST_F(CdLibrary, AnImageWhoseFilesVanishedNoLongerOpens)
 }
 
 } // namespace
+
+namespace {
+
+std::string Repeat(const std::string& line, int times)
+{
+    std::string text;
+    for (int i = 0; i < times; ++i)
+        text += line;
+    return text;
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+TEST_F(CdLibrary, BigEndianImagesDeliverLittleEndianAudio)
+{
+    CdTestDisc disc(dir.Path(), {{false, 30}, {false, 22}});
+    std::vector<uint8_t> bigEndian = ReadBytes(disc.binPath);
+    for (size_t i = 0; i + 1 < bigEndian.size(); i += 2)
+        std::swap(bigEndian[i], bigEndian[i + 1]);
+    const std::vector<uint8_t> expected = disc.TrackBytes(1);
+    TrackBuffer buffer(NewTrackBuf(26));
+
+    // A CUE sheet can say MOTOROLA for a big-endian BIN.
+    WriteBytes(dir.File("motorola.bin"), bigEndian);
+    const std::string cue = dir.File("motorola.cue");
+    std::string sheet = "FILE \"motorola.bin\" MOTOROLA\n";
+    sheet += "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:00:30\n";
+    WriteText(cue, sheet);
+    ASSERT_TRUE(CdRegisterDrive(cue));
+    {
+        CDDRIVELIST list {};
+        ASSERT_EQ(GetCDList(&list), 1u);
+        const CDHANDLEREQUEST request = RequestFor(list.entries[0]);
+        const HCDROM handle = GetCDHandle(&request);
+        buffer->startFrame = 30;
+        buffer->frameCount = 7;
+        ASSERT_EQ(ReadCDAudioLBA(handle, buffer.get()), 1u);
+        EXPECT_EQ(std::memcmp(buffer->frames, expected.data(), 7 * CD_FRAME_BYTES), 0);
+        CloseCDHandle(handle);
+    }
+    CdForgetRegisteredDrives();
+
+    // cdrdao keeps raw audio big-endian.
+    const std::string bin = dir.File("disc-be.bin");
+    WriteBytes(bin, bigEndian);
+    const std::string toc = dir.File("disc.toc");
+    WriteText(toc,
+        "CD_DA\nTRACK AUDIO\nFILE \"" + bin + "\" 0 00:00:30\nTRACK AUDIO\nFILE \"" + bin
+            + "\" 00:00:30 00:00:22\n");
+    ASSERT_TRUE(CdRegisterDrive(toc));
+    CDDRIVELIST list {};
+    ASSERT_EQ(GetCDList(&list), 1u);
+    const CDHANDLEREQUEST request = RequestFor(list.entries[0]);
+    const HCDROM handle = GetCDHandle(&request);
+    CDTOC tocRecord;
+    ASSERT_EQ(ReadTOC(handle, &tocRecord), 1u);
+    EXPECT_EQ(tocRecord.lastTrack, 2);
+    EXPECT_EQ(Address(tocRecord.entries[1]), 30u);
+    EXPECT_EQ(Address(tocRecord.entries[2]), 52u);
+    buffer->startFrame = 30;
+    buffer->frameCount = 7;
+    ASSERT_EQ(ReadCDAudioLBA(handle, buffer.get()), 1u);
+    EXPECT_EQ(std::memcmp(buffer->frames, expected.data(), 7 * CD_FRAME_BYTES), 0);
+    CloseCDHandle(handle);
+}
+
+// Sheets the image reader would mis-parse into memory outside its track table.
+TEST_F(CdLibrary, HostileSheetsAreRefusedCleanly)
+{
+    CdTestDisc disc(dir.Path(), {{false, 10}});
+    for (const char* name : {"many", "long", "empty", "other", "wave", "ok"})
+        std::filesystem::copy_file(disc.binPath, dir.File(std::string(name) + ".bin"));
+    const auto bin = [](const std::string& name) { return "FILE \"" + name + ".bin\" BINARY\n"; };
+    WriteText(dir.File("many.cue"), bin("many") + Repeat("TRACK 01 AUDIO\nINDEX 01 00:00:00\n", 150));
+    EXPECT_FALSE(CdRegisterDrive(dir.File("many.cue")));
+    WriteText(dir.File("long.cue"),
+        bin("long") + "TRACK 01 AUDIO\nREM " + std::string(5000, 'x') + "\nINDEX 01 00:00:00\n");
+    EXPECT_FALSE(CdRegisterDrive(dir.File("long.cue")));
+    WriteText(dir.File("empty.cue"), "REM nothing here\n");
+    EXPECT_FALSE(CdRegisterDrive(dir.File("empty.cue")));
+    // The image reader takes the audio from the BIN named like the sheet, whatever it says.
+    WriteText(dir.File("other.cue"), bin("disc") + "TRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+    EXPECT_FALSE(CdRegisterDrive(dir.File("other.cue")));
+    WriteText(dir.File("wave.cue"), "FILE \"wave.bin\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+    EXPECT_FALSE(CdRegisterDrive(dir.File("wave.cue")));
+
+    const std::string file = "FILE \"" + disc.binPath + "\" 0\n";
+    WriteText(dir.File("early.toc"), "CD_DA\nISRC \"USABC0000001\"\nTRACK AUDIO\n" + file);
+    EXPECT_FALSE(CdRegisterDrive(dir.File("early.toc")));
+    WriteText(dir.File("many.toc"), "CD_DA\n" + Repeat("TRACK AUDIO\n" + file, 120));
+    EXPECT_FALSE(CdRegisterDrive(dir.File("many.toc")));
+    WriteText(dir.File("two.toc"),
+        "CD_DA\nTRACK AUDIO\n" + file + "TRACK AUDIO\nFILE \"" + dir.File("other.bin") + "\" 0\n");
+    EXPECT_FALSE(CdRegisterDrive(dir.File("two.toc")));
+    WriteText(dir.File("wave.toc"), "CD_DA\nTRACK AUDIO\nFILE \"" + dir.File("a.wav") + "\" 0\n");
+    EXPECT_FALSE(CdRegisterDrive(dir.File("wave.toc")));
+
+    WriteText(dir.File("ok.cue"), bin("ok") + "TRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+    EXPECT_TRUE(CdRegisterDrive(dir.File("ok.cue"))) << "the checks refuse only what is unsafe";
+}
+
+TEST_F(CdLibrary, NinetyNineTracksFitTheTableOfContents)
+{
+    CdTestDisc disc(dir.Path(), std::vector<CdTestTrack>(99, CdTestTrack {false, 2}));
+    const HCDROM handle = Open(disc);
+    CDTOC toc;
+    ASSERT_EQ(ReadTOC(handle, &toc), 1u);
+    EXPECT_EQ(toc.lastTrack, 99);
+    EXPECT_EQ(toc.entries[99].trackNumber, CD_LEADOUT_TRACK);
+    EXPECT_EQ(Address(toc.entries[99]), 198u);
+    CloseCDHandle(handle);
+}
+
+} // namespace

@@ -11,9 +11,11 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -38,6 +40,7 @@ using CdioPtr = std::unique_ptr<CdIo_t, CdioCloser>;
 
 struct OpenDrive {
     CdioPtr cdio;
+    bool swapAudio = false; // the image holds big-endian audio
     DWORD readMode = 0;
     DWORD jitterMode = 0;
     std::mutex use; // one read or query at a time on one handle
@@ -95,8 +98,119 @@ DriveKind KindOf(const std::string& path)
     return DriveKind::Device;
 }
 
-CdioPtr OpenSlot(const DriveSlot& slot)
+// What a sheet (CUE or cdrdao TOC) allows: whether libcdio may read it at all, and whether
+// the audio in its data file is big-endian and must be turned round.
+struct SheetCheck {
+    bool safe = false;
+    bool bigEndian = false;
+};
+
+constexpr size_t kMaxSheetBytes = 1 << 20;
+constexpr size_t kMaxSheetLine = 500;
+constexpr int kMaxTracks = 99;
+
+std::string Upper(std::string text)
 {
+    std::transform(text.begin(), text.end(), text.begin(),
+        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// The text between the first pair of double quotes, or the next word; empty when missing.
+std::string QuotedName(const std::string& line, size_t from, size_t* end)
+{
+    const size_t open = line.find('"', from);
+    if (open == std::string::npos) {
+        std::istringstream words(line.substr(from));
+        std::string word;
+        words >> word;
+        *end = line.size();
+        return word;
+    }
+    const size_t close = line.find('"', open + 1);
+    if (close == std::string::npos)
+        return {};
+    *end = close + 1;
+    return line.substr(open + 1, close - open - 1);
+}
+
+// libcdio's sheet parsers trust their input: more than 99 tracks, or a track setting before
+// the first track of a cdrdao sheet, make them write outside their track table. And they read
+// audio in ways a sheet does not always say: a CUE image's data always comes from the BIN file
+// named like the sheet, in the byte order of the sheet's BINARY type, and a cdrdao image's
+// from its first file, big-endian. Sheets that libcdio would read unsafely or wrongly (other
+// file names or types, several files, WAV files) are refused here, before libcdio sees them.
+SheetCheck CheckSheet(const std::string& path, DriveKind kind)
+{
+    SheetCheck check;
+    check.bigEndian = kind == DriveKind::CdrdaoToc;
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error || size > kMaxSheetBytes)
+        return {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {};
+    static const char* const kTrackSettings[]
+        = {"ISRC", "SILENCE", "NO", "COPY", "PRE_EMPHASIS", "TWO_CHANNEL_AUDIO", "FOUR_CHANNEL_AUDIO", "FILE",
+            "AUDIOFILE", "DATAFILE", "START", "PREGAP", "INDEX", "ZERO", "FIFO"};
+    const std::string expectedBin = Lower(std::filesystem::path(path).stem().string() + ".bin");
+    int tracks = 0;
+    int files = 0;
+    std::string dataFile;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.size() > kMaxSheetLine)
+            return {};
+        if (kind == DriveKind::CdrdaoToc) {
+            const size_t comment = line.find("//");
+            if (comment != std::string::npos)
+                line.resize(comment);
+        }
+        std::istringstream words(line);
+        std::string keyword;
+        if (!(words >> keyword))
+            continue;
+        keyword = Upper(keyword);
+        if (keyword == "TRACK" && ++tracks > kMaxTracks)
+            return {};
+        if (kind == DriveKind::CdrdaoToc && tracks == 0
+            && std::find(std::begin(kTrackSettings), std::end(kTrackSettings), keyword)
+                != std::end(kTrackSettings))
+            return {};
+        if (keyword != "FILE" && keyword != "AUDIOFILE" && keyword != "DATAFILE")
+            continue;
+        size_t end = 0;
+        const std::string name = QuotedName(line, line.find_first_not_of(" \t") + keyword.size(), &end);
+        if (name.empty() || (files++ > 0 && name != dataFile))
+            return {};
+        dataFile = name;
+        if (kind == DriveKind::Cue) {
+            std::istringstream rest(line.substr(end));
+            std::string type;
+            rest >> type;
+            type = Upper(type);
+            if (Lower(std::filesystem::path(name).filename().string()) != expectedBin
+                || (type != "BINARY" && type != "MOTOROLA"))
+                return {};
+            check.bigEndian = type == "MOTOROLA";
+        } else if (Lower(std::filesystem::path(name).extension().string()) == ".wav") {
+            return {};
+        }
+    }
+    check.safe = tracks > 0;
+    return check;
+}
+
+CdioPtr OpenSlot(const DriveSlot& slot, bool* bigEndian = nullptr)
+{
+    if (slot.kind == DriveKind::Cue || slot.kind == DriveKind::CdrdaoToc) {
+        const SheetCheck check = CheckSheet(slot.path, slot.kind);
+        if (!check.safe)
+            return nullptr;
+        if (bigEndian != nullptr)
+            *bigEndian = check.bigEndian;
+    }
     switch (slot.kind) {
     case DriveKind::Cue:
         return CdioPtr(cdio_open_cue(slot.path.c_str()));
@@ -286,7 +400,7 @@ HCDROM GetCDHandle(const CDHANDLEREQUEST* request)
         slot = library.slots[index];
     }
     auto drive = std::make_shared<OpenDrive>();
-    drive->cdio = OpenSlot(slot);
+    drive->cdio = OpenSlot(slot, &drive->swapAudio);
     if (!drive->cdio)
         return 0;
     std::lock_guard guard(library.lock);
@@ -385,6 +499,10 @@ DWORD ReadCDAudioLBA(HCDROM handle, CDTRACKBUFFER* buffer)
         != DRIVER_OP_SUCCESS)
         return 0;
     DWORD bytes = buffer->frameCount * CD_FRAME_BYTES;
+    if (drive->swapAudio) {
+        for (DWORD i = 0; i + 1 < bytes; i += 2)
+            std::swap(buffer->frames[i], buffer->frames[i + 1]);
+    }
     if (TakeOne(library.shortReads))
         bytes = std::min(bytes, library.shortReadBytes.load());
     buffer->byteCount = bytes;

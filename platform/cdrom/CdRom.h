@@ -114,8 +114,10 @@ DWORD ModifyCDParms(HCDROM handle, int parameter, DWORD value);
 // The value a parameter was last set to on this handle; 0 for an unknown handle or parameter.
 DWORD QueryCDParms(HCDROM handle, int parameter);
 // Reads buffer->frameCount audio frames from address buffer->startFrame into buffer->frames.
-// 1 on success, with buffer->byteCount set to the bytes read. Otherwise 0 and byteCount 0.
-// The samples are 16-bit stereo little-endian, as CD audio is stored.
+// 1 on success, with buffer->byteCount set to the bytes read. Otherwise 0 and byteCount 0;
+// a read that reaches past the lead-out fails. The samples are 16-bit stereo little-endian,
+// as CD audio is stored; big-endian images (cdrdao data files, CUE files of type MOTOROLA)
+// are turned round.
 DWORD ReadCDAudioLBA(HCDROM handle, CDTRACKBUFFER* buffer);
 // A track buffer for `frames` frames, header zeroed but for the capacity; null when it cannot
 // be allocated or `frames` is 0. Released with FreeTrackBuf.
@@ -124,7 +126,12 @@ void FreeTrackBuf(CDTRACKBUFFER* buffer);
 
 // Registers a disc image (.cue, .toc or .nrg, by the name's extension, any letter case) or a
 // drive's device path. It is listed before the system's drives, in order of registration.
-// False, with nothing registered, when the file or device cannot be opened as a disc.
+// False, with nothing registered, when the file or device cannot be opened as a disc, or when
+// a sheet is malformed in a way the image reader cannot take safely (more than 99 tracks,
+// lines over 500 characters, track settings before the first track of a cdrdao sheet) or
+// that libcdio would read wrongly: a CUE image must keep its audio in one BINARY or MOTOROLA
+// file named like the sheet (disc.cue, disc.bin), a cdrdao image in one raw file. A relative
+// file name inside a cdrdao sheet is taken from the current folder, as libcdio reads it.
 // Registering a path again keeps its first place.
 bool CdRegisterDrive(const std::string& path);
 // Removes every registered image or device; their addresses are never given out again.
