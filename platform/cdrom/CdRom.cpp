@@ -224,15 +224,18 @@ CdioPtr OpenSlot(const DriveSlot& slot, bool* bigEndian = nullptr)
     return nullptr;
 }
 
-// The slot of a path, added when the path is new. Callers hold the library lock.
+// The slot of a path, added when the path is new. A path keeps its slot, and so its address,
+// even when it was forgotten and comes back. Callers hold the library lock.
 size_t SlotFor(Library& library, const std::string& path, DriveKind kind, bool registered)
 {
     for (size_t i = 0; i < library.slots.size(); ++i) {
         DriveSlot& slot = library.slots[i];
-        if (!slot.forgotten && slot.path == path) {
-            slot.registered = slot.registered || registered;
-            return i;
-        }
+        if (slot.path != path)
+            continue;
+        if (slot.forgotten)
+            slot = DriveSlot {path, kind, registered, false};
+        slot.registered = slot.registered || registered;
+        return i;
     }
     library.slots.push_back(DriveSlot {path, kind, registered, false});
     return library.slots.size() - 1;

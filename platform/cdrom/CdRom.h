@@ -125,7 +125,7 @@ CDTRACKBUFFER* NewTrackBuf(DWORD frames);
 void FreeTrackBuf(CDTRACKBUFFER* buffer);
 
 // Registers a disc image (.cue, .toc or .nrg, by the name's extension, any letter case) or a
-// drive's device path. It is listed before the system's drives, in order of registration.
+// drive's device path. It is listed before the system's drives, in order of first registration.
 // False, with nothing registered, when the file or device cannot be opened as a disc, or when
 // a sheet is malformed in a way the image reader cannot take safely (more than 99 tracks,
 // lines over 500 characters, track settings before the first track of a cdrdao sheet) or
@@ -134,7 +134,8 @@ void FreeTrackBuf(CDTRACKBUFFER* buffer);
 // file name inside a cdrdao sheet is taken from the current folder, as libcdio reads it.
 // Registering a path again keeps its first place.
 bool CdRegisterDrive(const std::string& path);
-// Removes every registered image or device; their addresses are never given out again.
+// Removes every registered image or device. Their addresses are never given to another
+// path: a request made for a removed drive fails, unless that same path is registered again.
 void CdForgetRegisteredDrives();
 // Whether GetCDList asks the system for its drives (on by default). Tests turn it off so that
 // only their own images are listed.

@@ -1,0 +1,77 @@
+// Disc sheets from untrusted hands: the input (first byte: 0 for a CUE sheet, 1 for a cdrdao
+// TOC sheet; the rest: the sheet) is registered as a drive beside a small BIN file, and the
+// disc is then listed, its table of contents read and every track read to the end. The
+// target works in a folder of its own, which is the current folder while it runs (cdrdao
+// sheets name their files relative to the current folder).
+#include "cd/CdTrackStream.h"
+#include "platform/cdrom/CdRom.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+class InFolder {
+public:
+    explicit InFolder(const std::filesystem::path& folder)
+        : previous(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(folder);
+    }
+    ~InFolder() { std::filesystem::current_path(previous); }
+
+private:
+    std::filesystem::path previous;
+};
+
+const std::filesystem::path& Folder()
+{
+    static const std::filesystem::path folder = [] {
+        auto path = std::filesystem::temp_directory_path() / ("varkonel-cdsheet-" + std::to_string(getpid()));
+        std::filesystem::create_directories(path);
+        std::ofstream bin(path / "disc.bin", std::ios::binary);
+        for (int i = 0; i < 40 * 2352; ++i)
+            bin.put(static_cast<char>(i * 7));
+        return path;
+    }();
+    return folder;
+}
+
+void ReadEverything(int tracks)
+{
+    for (int k = 0; k < tracks; ++k) {
+        CdTrackStream stream;
+        if (!stream.OpenTrack(k))
+            return;
+        stream.Seek(0);
+        for (int reads = 0; reads < 64 && !stream.GetBuffer().IsEnd(); ++reads) { }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    InFolder here(Folder());
+    CdListSystemDrives(false);
+    CdForgetRegisteredDrives();
+    const std::filesystem::path sheet = Folder() / (data[0] == 0 ? "disc.cue" : "disc.toc");
+    {
+        std::ofstream out(sheet, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
+    }
+    if (CdRegisterDrive(sheet.string())) {
+        CdTrackStream probe;
+        if (probe.LoadDisc())
+            ReadEverything(static_cast<int>(probe.tracks.size()));
+    }
+    CdForgetRegisteredDrives();
+    std::error_code ignored;
+    std::filesystem::remove(sheet, ignored);
+    return 0;
+}
