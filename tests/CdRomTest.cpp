@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace testing_support;
 
 namespace {
@@ -355,6 +357,26 @@ TEST_F(CdLibrary, NinetyNineTracksFitTheTableOfContents)
     EXPECT_EQ(toc.entries[99].trackNumber, CD_LEADOUT_TRACK);
     EXPECT_EQ(Address(toc.entries[99]), 198u);
     CloseCDHandle(handle);
+}
+
+} // namespace
+
+namespace {
+
+// Things that could make the reader wait for ever, or that are no drive at all.
+TEST_F(CdLibrary, OnlyDeviceNodesAndImagesOfRegularFilesAreTaken)
+{
+    CdTestDisc disc(dir.Path(), {{false, 10}}, "piped");
+    std::filesystem::remove(disc.binPath);
+    ASSERT_EQ(mkfifo(disc.binPath.c_str(), 0600), 0);
+    EXPECT_FALSE(CdRegisterDrive(disc.cuePath));
+    ASSERT_EQ(mkfifo(dir.File("drive").c_str(), 0600), 0);
+    EXPECT_FALSE(CdRegisterDrive(dir.File("drive")));
+    WriteText(dir.File("song.wav"), "RIFF");
+    EXPECT_FALSE(CdRegisterDrive(dir.File("song.wav")));
+    EXPECT_FALSE(CdRegisterDrive(dir.Path().string()));
+    CDDRIVELIST list {};
+    EXPECT_EQ(GetCDList(&list), 0u);
 }
 
 } // namespace

@@ -185,6 +185,9 @@ SheetCheck CheckSheet(const std::string& path, DriveKind kind)
         if (name.empty() || (files++ > 0 && name != dataFile))
             return {};
         dataFile = name;
+        // A FIFO or a device in place of the data file would make the reader wait for ever.
+        if (kind == DriveKind::CdrdaoToc && !std::filesystem::is_regular_file(name, error))
+            return {};
         if (kind == DriveKind::Cue) {
             std::istringstream rest(line.substr(end));
             std::string type;
@@ -197,6 +200,15 @@ SheetCheck CheckSheet(const std::string& path, DriveKind kind)
         } else if (Lower(std::filesystem::path(name).extension().string()) == ".wav") {
             return {};
         }
+    }
+    if (kind == DriveKind::Cue) {
+        // The reader opens the sheet's name with "cue" or "CUE" turned into "bin" or "BIN".
+        const std::string tail = path.size() > 3 ? path.substr(path.size() - 3) : "";
+        if (tail != "cue" && tail != "CUE")
+            return {};
+        const std::string bin = path.substr(0, path.size() - 3) + (tail == "cue" ? "bin" : "BIN");
+        if (!std::filesystem::is_regular_file(bin, error))
+            return {};
     }
     check.safe = tracks > 0;
     return check;
@@ -539,6 +551,10 @@ bool CdRegisterDrive(const std::string& path)
     const DriveKind kind = KindOf(path);
     std::error_code error;
     if (kind != DriveKind::Device && !std::filesystem::is_regular_file(path, error))
+        return false;
+    // A drive is a device node; opening anything else (a FIFO in particular) could block.
+    if (kind == DriveKind::Device && !std::filesystem::is_block_file(path, error)
+        && !std::filesystem::is_character_file(path, error))
         return false;
     Library& library = Library::Instance();
     if (!OpenSlot(DriveSlot {path, kind, true, false}))
