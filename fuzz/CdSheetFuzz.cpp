@@ -27,17 +27,29 @@ private:
     std::filesystem::path previous;
 };
 
-const std::filesystem::path& Folder()
-{
-    static const std::filesystem::path folder = [] {
-        auto path = std::filesystem::temp_directory_path() / ("varkonel-cdsheet-" + std::to_string(getpid()));
+// The target's folder, with a small BIN file in it; removed when the process ends.
+class WorkFolder {
+public:
+    WorkFolder()
+        : path(std::filesystem::temp_directory_path() / ("varkonel-cdsheet-" + std::to_string(getpid())))
+    {
         std::filesystem::create_directories(path);
         std::ofstream bin(path / "disc.bin", std::ios::binary);
         for (int i = 0; i < 40 * 2352; ++i)
             bin.put(static_cast<char>(i * 7));
-        return path;
-    }();
-    return folder;
+    }
+    ~WorkFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path path;
+};
+
+const std::filesystem::path& Folder()
+{
+    static const WorkFolder folder;
+    return folder.path;
 }
 
 void ReadEverything(int tracks)

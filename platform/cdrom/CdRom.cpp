@@ -47,7 +47,8 @@ struct OpenDrive {
 };
 
 // libcdio reports through a process-wide log handler whose default prints to the console and
-// ends the program on errors. Failures reach our callers as return values instead.
+// ends the program on errors and failed assertions. The calls that fail report it to our
+// callers by their results instead, so every message is dropped and the program goes on.
 void QuietLog(cdio_log_level_t, const char[])
 { }
 
@@ -135,11 +136,13 @@ std::string QuotedName(const std::string& line, size_t from, size_t* end)
 }
 
 // libcdio's sheet parsers trust their input: more than 99 tracks, or a track setting before
-// the first track of a cdrdao sheet, make them write outside their track table. And they read
+// the first track of a cdrdao sheet, make them write outside their track table, and some
+// cdrdao track modes (or none) leave a sector size of 0 that it later divides by. And they read
 // audio in ways a sheet does not always say: a CUE image's data always comes from the BIN file
 // named like the sheet, in the byte order of the sheet's BINARY type, and a cdrdao image's
 // from its first file, big-endian. Sheets that libcdio would read unsafely or wrongly (other
-// file names or types, several files, WAV files) are refused here, before libcdio sees them.
+// file names or types, several files, WAV files, silence) are refused here, before libcdio
+// sees them. Sheets are text: one with a zero byte is refused too.
 SheetCheck CheckSheet(const std::string& path, DriveKind kind)
 {
     SheetCheck check;
@@ -151,6 +154,8 @@ SheetCheck CheckSheet(const std::string& path, DriveKind kind)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return {};
+    static const char* const kCdrdaoModes[] = {"AUDIO", "MODE1", "MODE1_RAW", "MODE2_FORM_MIX", "MODE2_RAW"};
+    static const char* const kCdrdaoRefused[] = {"SILENCE", "ZERO", "FIFO"};
     static const char* const kTrackSettings[]
         = {"ISRC", "SILENCE", "NO", "COPY", "PRE_EMPHASIS", "TWO_CHANNEL_AUDIO", "FOUR_CHANNEL_AUDIO", "FILE",
             "AUDIOFILE", "DATAFILE", "START", "PREGAP", "INDEX", "ZERO", "FIFO"};
@@ -160,7 +165,7 @@ SheetCheck CheckSheet(const std::string& path, DriveKind kind)
     std::string dataFile;
     std::string line;
     while (std::getline(in, line)) {
-        if (line.size() > kMaxSheetLine)
+        if (line.size() > kMaxSheetLine || line.find('\0') != std::string::npos)
             return {};
         if (kind == DriveKind::CdrdaoToc) {
             const size_t comment = line.find("//");
@@ -173,6 +178,16 @@ SheetCheck CheckSheet(const std::string& path, DriveKind kind)
             continue;
         keyword = Upper(keyword);
         if (keyword == "TRACK" && ++tracks > kMaxTracks)
+            return {};
+        if (kind == DriveKind::CdrdaoToc && keyword == "TRACK") {
+            std::string mode;
+            words >> mode;
+            if (std::find(std::begin(kCdrdaoModes), std::end(kCdrdaoModes), mode) == std::end(kCdrdaoModes))
+                return {};
+        }
+        if (kind == DriveKind::CdrdaoToc
+            && std::find(std::begin(kCdrdaoRefused), std::end(kCdrdaoRefused), keyword)
+                != std::end(kCdrdaoRefused))
             return {};
         if (kind == DriveKind::CdrdaoToc && tracks == 0
             && std::find(std::begin(kTrackSettings), std::end(kTrackSettings), keyword)
@@ -372,12 +387,12 @@ DWORD GetCDList(CDDRIVELIST* list)
     if (list == nullptr)
         return 0;
     Library& library = Library::Instance();
-    std::vector<std::string> system;
+    bool askSystem = false;
     {
         std::lock_guard guard(library.lock);
-        if (library.listSystemDrives)
-            system = SystemDrives();
+        askSystem = library.listSystemDrives;
     }
+    const std::vector<std::string> system = askSystem ? SystemDrives() : std::vector<std::string> {};
     std::vector<std::pair<size_t, DriveSlot>> listed;
     {
         std::lock_guard guard(library.lock);
