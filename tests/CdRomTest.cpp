@@ -380,3 +380,42 @@ TEST_F(CdLibrary, OnlyDeviceNodesAndImagesOfRegularFilesAreTaken)
 }
 
 } // namespace
+
+namespace {
+
+size_t OpenFileCount()
+{
+    return static_cast<size_t>(std::distance(
+        std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
+}
+
+// A long rip opens the drive for every read: nothing may pile up from one open to the next.
+TEST_F(CdLibrary, OpeningAndClosingAgainAndAgainLeavesNothingOpen)
+{
+    CdTestDisc disc(dir.Path(), {{false, 30}, {false, 22}});
+    const std::string toc = dir.File("disc.toc");
+    WriteText(toc,
+        "CD_DA\nTRACK AUDIO\nFILE \"" + disc.binPath + "\" 0 00:00:30\nTRACK AUDIO\nFILE \"" + disc.binPath
+            + "\" 00:00:30 00:00:22\n");
+    for (const std::string& sheet : {disc.cuePath, toc}) {
+        CdForgetRegisteredDrives();
+        ASSERT_TRUE(CdRegisterDrive(sheet));
+        CDDRIVELIST list {};
+        ASSERT_EQ(GetCDList(&list), 1u);
+        const CDHANDLEREQUEST request = RequestFor(list.entries[0]);
+        TrackBuffer buffer(NewTrackBuf(26));
+        const size_t before = OpenFileCount();
+        for (int i = 0; i < 1500; ++i) {
+            const HCDROM handle = GetCDHandle(&request);
+            CDTOC record;
+            buffer->startFrame = static_cast<DWORD>(i % 45);
+            buffer->frameCount = 7;
+            const bool ok = ReadTOC(handle, &record) == 1 && ReadCDAudioLBA(handle, buffer.get()) == 1;
+            CloseCDHandle(handle);
+            ASSERT_TRUE(ok) << sheet << " failed on opening " << i;
+        }
+        EXPECT_EQ(OpenFileCount(), before) << sheet;
+    }
+}
+
+} // namespace
