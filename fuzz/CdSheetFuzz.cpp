@@ -1,8 +1,8 @@
-// Disc sheets from untrusted hands: the input (first byte: 0 for a CUE sheet, 1 for a cdrdao
-// TOC sheet; the rest: the sheet) is registered as a drive beside a small BIN file, and the
-// disc is then listed, its table of contents read and every track read to the end. The
-// target works in a folder of its own, which is the current folder while it runs (cdrdao
-// sheets name their files relative to the current folder).
+// Disc images from untrusted hands: the input (first byte modulo 3: 0 for a CUE sheet, 1 for
+// a cdrdao TOC sheet, 2 for a Nero image; the rest: the file) is registered as a drive beside a small BIN
+// file, and the disc is then listed, its table of contents read and every track read to the end. The target
+// works in a folder of its own, which is the current folder while it runs (cdrdao sheets name their files
+// relative to the current folder).
 #include "cd/CdTrackStream.h"
 #include "platform/cdrom/CdRom.h"
 
@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     InFolder here(Folder());
     CdListSystemDrives(false);
     CdForgetRegisteredDrives();
-    const std::filesystem::path sheet = Folder() / (data[0] == 0 ? "disc.cue" : "disc.toc");
+    static const char* const kNames[] = {"disc.cue", "disc.toc", "disc.nrg"};
+    const std::filesystem::path sheet = Folder() / kNames[data[0] % 3];
     {
         std::ofstream out(sheet, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));

@@ -112,6 +112,8 @@ TEST_F(CdLibrary, WhatIsNotADiscIsRefused)
         std::vector<uint8_t> {'F', 'I', 'L', 'E', ' ', '"', 'x', '.', 'b', 'i', 'n', '"', ' ', 'B', 'I', 'N',
             'A', 'R', 'Y', '\n'});
     EXPECT_FALSE(CdRegisterDrive(dir.File("orphan.cue")));
+    WriteBytes(dir.File("short.nrg"), {'N', 'E', 'R', '5'});
+    EXPECT_FALSE(CdRegisterDrive(dir.File("short.nrg")));
     CDDRIVELIST list {};
     EXPECT_EQ(GetCDList(&list), 0u);
 }

@@ -244,7 +244,10 @@ CdioPtr OpenSlot(const DriveSlot& slot, bool* bigEndian = nullptr)
     case DriveKind::CdrdaoToc:
         return CdioPtr(cdio_open_cdrdao(slot.path.c_str()));
     case DriveKind::Nero:
-        return CdioPtr(cdio_open_nrg(slot.path.c_str()));
+        // libcdio's Nero reader believes the offsets and counts inside the file: a damaged or
+        // hostile image makes it read and allocate at random (a 4-byte file asks it for
+        // exabytes). Such images are refused rather than handed to it.
+        return nullptr;
     case DriveKind::Device:
         return CdioPtr(cdio_open(slot.path.c_str(), DRIVER_DEVICE));
     }

@@ -3,7 +3,7 @@
 // block address. The records are byte-packed and laid out as the library's callers expect them.
 //
 // Drives are the CD/DVD drives the system reports and, before them, the disc images registered
-// with CdRegisterDrive (BIN/CUE sheets, cdrdao TOC files, Nero images): an image behaves like a
+// with CdRegisterDrive (BIN/CUE sheets, cdrdao TOC files): an image behaves like a
 // drive with that disc inserted. A drive's address (adapter, target, unit) stays the same for
 // the life of the process, so a handle request made from one listing keeps naming that drive.
 //
@@ -124,15 +124,15 @@ DWORD ReadCDAudioLBA(HCDROM handle, CDTRACKBUFFER* buffer);
 CDTRACKBUFFER* NewTrackBuf(DWORD frames);
 void FreeTrackBuf(CDTRACKBUFFER* buffer);
 
-// Registers a disc image (.cue, .toc or .nrg, by the name's extension, any letter case) or a
-// drive's device path. It is listed before the system's drives, in order of first registration.
-// False, with nothing registered, when the file or device cannot be opened as a disc, or when
-// a sheet is malformed in a way the image reader cannot take safely (more than 99 tracks,
-// lines over 500 characters, track settings before the first track of a cdrdao sheet) or
-// that libcdio would read wrongly: a CUE image must keep its audio in one BINARY or MOTOROLA
-// file named like the sheet (disc.cue, disc.bin), a cdrdao image in one raw file. A relative
-// file name inside a cdrdao sheet is taken from the current folder, as libcdio reads it.
-// Registering a path again keeps its first place.
+// Registers a disc image (a CUE sheet named *.cue or *.CUE, a cdrdao sheet named *.toc) or a
+// drive's device path. Nero images (.nrg) are refused: libcdio's reader for them trusts the
+// offsets and counts inside the file and misbehaves on a damaged one. It is listed before the system's
+// drives, in order of first registration. False, with nothing registered, when the file or device cannot be
+// opened as a disc, or when a sheet is malformed in a way the image reader cannot take safely (more than 99
+// tracks, lines over 500 characters, track settings before the first track of a cdrdao sheet) or that libcdio
+// would read wrongly: a CUE image must keep its audio in one BINARY or MOTOROLA file named like the sheet
+// (disc.cue, disc.bin), a cdrdao image in one raw file. A relative file name inside a cdrdao sheet is taken
+// from the current folder, as libcdio reads it. Registering a path again keeps its first place.
 bool CdRegisterDrive(const std::string& path);
 // Removes every registered image or device. Their addresses are never given to another
 // path: a request made for a removed drive fails, unless that same path is registered again.
