@@ -403,3 +403,27 @@ TEST_F(CdTrackReading, ATrackRippedToWavHoldsTheTrackBytes)
 }
 
 } // namespace
+
+namespace {
+
+// A BIN cut short (an interrupted copy): the disc ends where the file ends; nothing past it is
+// read, and what is there still comes out right. Cut before a track's start, the table of
+// contents makes no sense and no track opens.
+TEST_F(CdTrackReading, ACutShortImageGivesWhatItHoldsAndNothingMore)
+{
+    CdTestDisc& disc = Insert({{false, 30}, {false, 40}, {false, 20}});
+    std::filesystem::resize_file(disc.binPath, uint64_t {80} * kFrame + 1000);
+    CdTrackStream stream;
+    ASSERT_TRUE(stream.OpenTrack(2));
+    EXPECT_EQ(stream.tracks[2].length.load(), 10u);
+    const std::vector<uint8_t> bytes = ReadAll(stream);
+    const std::vector<uint8_t> audio = disc.TrackBytes(2);
+    ASSERT_EQ(bytes.size(), 10u * kFrame);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), audio.begin()));
+
+    std::filesystem::resize_file(disc.binPath, uint64_t {50} * kFrame);
+    CdTrackStream cut;
+    EXPECT_FALSE(cut.OpenTrack(0));
+}
+
+} // namespace
