@@ -100,6 +100,13 @@ TEST_F(CdLibrary, RegisteredImagesAreListedFirstInOrder)
     EXPECT_STREQ(list.entries[0].id, "IMAGE first.cue");
     EXPECT_STREQ(list.entries[1].id, "IMAGE second.cue");
     EXPECT_NE(std::memcmp(&list.entries[0], &list.entries[1], 4), 0) << "two drives share one address";
+
+    CdListSystemDrives(true); // whatever drives this machine has come after the images
+    CDDRIVELIST withSystem {};
+    EXPECT_GE(GetCDList(&withSystem), 2u);
+    CdListSystemDrives(false);
+    EXPECT_STREQ(withSystem.entries[0].id, "IMAGE first.cue");
+    EXPECT_STREQ(withSystem.entries[1].id, "IMAGE second.cue");
 }
 
 TEST_F(CdLibrary, WhatIsNotADiscIsRefused)

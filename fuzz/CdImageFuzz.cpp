@@ -1,8 +1,8 @@
-// Disc images from untrusted hands: the input (first byte modulo 3: 0 for a CUE sheet, 1 for
-// a cdrdao TOC sheet, 2 for a Nero image; the rest: the file) is registered as a drive beside a small BIN
-// file, and the disc is then listed, its table of contents read and every track read to the end. The target
-// works in a folder of its own, which is the current folder while it runs (cdrdao sheets name their files
-// relative to the current folder).
+// Disc images from untrusted hands. The input's first byte, modulo 3, picks the kind (0: a CUE
+// sheet, 1: a cdrdao TOC sheet, 2: a Nero image); the rest is the file. It is registered as a
+// drive beside a small BIN file, and the disc is then listed, its table of contents read and
+// every track read to the end. The target works in a folder of its own, which is the current
+// folder while it runs (cdrdao sheets name their files relative to the current folder).
 #include "cd/CdTrackStream.h"
 #include "platform/cdrom/CdRom.h"
 
@@ -31,7 +31,7 @@ private:
 class WorkFolder {
 public:
     WorkFolder()
-        : path(std::filesystem::temp_directory_path() / ("varkonel-cdsheet-" + std::to_string(getpid())))
+        : path(std::filesystem::temp_directory_path() / ("varkonel-cdimage-" + std::to_string(getpid())))
     {
         std::filesystem::create_directories(path);
         std::ofstream bin(path / "disc.bin", std::ios::binary);
