@@ -4,7 +4,10 @@
 // of audio tracks (data tracks are skipped and not counted).
 //
 // Every read opens the drive and closes it again; a read gets three attempts before the track
-// is given up, which ends the stream early.
+// is given up, which ends the stream early. A read that brings fewer frames than asked for
+// delivers just those, and the next read starts at the first frame that did not come.
+// Skips and seeks count 75 frames a second and never leave the track; negative amounts are
+// ignored.
 //
 // Threads: the stream is opened and read on one thread at a time. GetPosition and GetLength
 // may be called from another thread while it reads: they only touch atomics.
