@@ -1,0 +1,80 @@
+// Reads one track of an audio CD as 16-bit stereo PCM at 44100 Hz, in buffers of at most
+// 7 frames (2352 bytes each, 75 frames per second). The first time a track is opened the
+// stream lists the drives, reads the table of contents of the first drive and builds the list
+// of audio tracks (data tracks are skipped and not counted).
+//
+// Every read opens the drive and closes it again; a read gets three attempts before the track
+// is given up, which ends the stream early. A read that brings fewer frames than asked for
+// delivers just those, and the next read starts at the first frame that did not come.
+// Skips and seeks count 75 frames a second and never leave the track; negative amounts are
+// ignored.
+//
+// Threads: the stream is opened and read on one thread at a time. GetPosition and GetLength
+// may be called from another thread while it reads: they only touch atomics.
+#pragma once
+
+#include "cd/CdDrive.h"
+#include "cd/CdTrack.h"
+#include "engine/AudioStream.h"
+#include "platform/cdrom/CdRom.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CdTrackStream : public AudioStream {
+public:
+    static constexpr uint32_t kTrackBufferFrames = 26;
+    static constexpr uint32_t kFramesPerRead = 7;
+    static constexpr int kReadAttempts = 3;
+    static constexpr uint32_t kFramesPerSecond = 75;
+
+    CdTrackStream();
+    ~CdTrackStream() override;
+
+    // Opens the track at `index` (from 0; a negative index opens the first track). Loads the
+    // disc first when it is not loaded. False when there is no drive, no readable table of
+    // contents, no audio track, no read buffer or no such track.
+    bool OpenTrack(int32_t index);
+
+    // Fills `drives` afresh from the CD library; returns how many there are.
+    int ListDrives();
+    // Reads the table of contents of drives[index] and rebuilds `tracks` from it.
+    bool ReadToc(int index);
+    bool LoadDisc();
+
+    WAVEFORMATEX* GetFormat() override;
+    AudioBufferRef GetBuffer() override;
+    void Rewind() override;
+    void SkipBack(int32_t seconds) override;
+    void SkipForward(int32_t seconds) override;
+    void Seek(int32_t seconds) override;
+    double GetPosition() override;
+    double GetLength() override;
+
+    struct TrackBufferDeleter {
+        void operator()(CDTRACKBUFFER* buffer) const { FreeTrackBuf(buffer); }
+    };
+
+    std::atomic<bool> discLoaded {false};
+    std::atomic<CdTrack*> currentTrack {nullptr};
+    std::unique_ptr<CDTRACKBUFFER, TrackBufferDeleter> trackBuffer;
+    int32_t driveIndex = 0;
+    std::vector<CdTrack> tracks;
+    std::vector<CdDrive> drives;
+    std::array<int32_t, 3> ripFormat {0, 1, 1};
+    int32_t framesLeft = 0;
+    std::atomic<uint32_t> nextFrame {0};
+    std::vector<BYTE> formatRecord; // `format` lives here, sized for the largest codec format
+    WAVEFORMATEX* format = nullptr;
+
+private:
+    // Whole frames read into trackBuffer for the request already in it, at most `frames`;
+    // 0 when every attempt failed.
+    uint32_t ReadFrames(HCDROM handle, uint32_t frames);
+    // Frames in `seconds` of this stream's format; 0 for a negative count.
+    uint32_t FramesFor(int32_t seconds) const;
+    void ForgetTracks();
+};
