@@ -500,6 +500,20 @@ TEST(SpectrumAnalyzerThreads, StopsAndRestartsWithANewSource)
     Drain(analyzer);
     ASSERT_EQ(analyzer.GetSpectra().size(), 2u);
     EXPECT_NEAR(analyzer.GetSpectra().front()[0], 256 * 70 / 32767.0, 1e-9);
+
+    // Start on the running analyzer replaces its thread, and the new one analyses as well.
+    const uint32_t oldId = analyzer.State();
+    ASSERT_TRUE(analyzer.Start());
+    EXPECT_GT(analyzer.State(), 1u);
+    EXPECT_NE(analyzer.State(), oldId);
+    KeepingStream third(PcmFormat(2, 44100, 16), 4096,
+        {Stereo(
+            3 * 256, [](uint32_t) { return int16_t(90); }, [](uint32_t) { return int16_t(0); })});
+    analyzer.SetSource(&third);
+    Drain(analyzer);
+    ASSERT_EQ(analyzer.GetSpectra().size(), 4u); // two from each source
+    EXPECT_NEAR(analyzer.GetSpectra().front()[0], 256 * 90 / 32767.0, 1e-9);
+
     EXPECT_TRUE(analyzer.Stop(true));
     EXPECT_EQ(analyzer.State(), 0u);
 }
