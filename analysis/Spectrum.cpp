@@ -9,7 +9,7 @@
 Spectrum Spectrum::Create(uint32_t length)
 {
     auto fresh = std::make_unique<Record>();
-    const size_t bytes = size_t {length} * sizeof(double);
+    const size_t bytes = static_cast<size_t>(length) * sizeof(double);
     void* block = HeapAllocate(bytes);
     if (block == nullptr && bytes != 0)
         throw std::bad_alloc();

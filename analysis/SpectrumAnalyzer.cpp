@@ -220,12 +220,12 @@ void SpectrumAnalyzer::AnalyseLocked(const AudioBufferRef& buffer)
     Spectrum input = Spectrum::Create(frames);
     const char* data = buffer.GetData();
     for (uint32_t k = 0; k < frames; ++k)
-        input[k] = SampleAt(data, size_t {k} * channels) * sampleScale;
+        input[k] = SampleAt(data, static_cast<size_t>(k) * channels) * sampleScale;
 
     for (uint32_t b = 0; b < blocks - 1; ++b) {
         Spectrum spectrum = Spectrum::Create(fftSize + 1); // the last value stays 0
         const std::clock_t before = std::clock();
-        rfftw_one(plan, input.Data() + size_t {b} * fftSize, spectrum.Data());
+        rfftw_one(plan, input.Data() + static_cast<size_t>(b) * fftSize, spectrum.Data());
         lastFftTicks.store(static_cast<int32_t>(std::clock() - before), std::memory_order_relaxed);
         spectra.push_front(spectrum);
     }
