@@ -231,6 +231,11 @@ void WmaStream::CopyFormat(const WM_MEDIA_TYPE& type)
     bufferSize = align == 0 ? tenth : tenth - tenth % align;
 }
 
+WAVEFORMATEX* WmaStream::GetFormat()
+{
+    return format.get();
+}
+
 AudioBufferRef WmaStream::GetBuffer()
 {
     try {
