@@ -411,17 +411,6 @@ TEST(MediaReader, DamagedAndEmptyFilesFailCleanly)
     }
 }
 
-TEST(MediaReader, CoInitializeCallsNestAndBalance)
-{
-    const int before = CoInitializeDepth();
-    EXPECT_EQ(CoInitialize(nullptr), before == 0 ? S_OK : S_FALSE);
-    EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
-    EXPECT_EQ(CoInitializeDepth(), before + 2);
-    CoUninitialize();
-    CoUninitialize();
-    EXPECT_EQ(CoInitializeDepth(), before);
-}
-
 TEST(MediaReader, ReaderRefusesWorkWithoutAnOpenFile)
 {
     MediaRef<IWMSyncReader> reader;

@@ -152,7 +152,8 @@ public:
         filled.cbFormat = static_cast<ULONG>(output.formatBlock.size());
         filled.pbFormat = reinterpret_cast<BYTE*>(type + 1);
         std::memcpy(type, &filled, sizeof filled);
-        std::memcpy(filled.pbFormat, output.formatBlock.data(), output.formatBlock.size());
+        if (!output.formatBlock.empty())
+            std::memcpy(filled.pbFormat, output.formatBlock.data(), output.formatBlock.size());
         return S_OK;
     }
 
