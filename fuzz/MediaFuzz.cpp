@@ -26,6 +26,13 @@ std::string InputFile(const uint8_t* data, size_t size)
     return name;
 }
 
+// Diagnostics of failed loads go to standard output; keep the fuzzer's own output readable.
+void SilenceStandardOutput()
+{
+    static const bool silenced = std::freopen("/dev/null", "w", stdout) != nullptr;
+    (void)silenced;
+}
+
 void ReadSome(WmaStream& stream, int limit)
 {
     for (int i = 0; i < limit; ++i) {
@@ -38,13 +45,11 @@ void ReadSome(WmaStream& stream, int limit)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    SilenceStandardOutput();
     const std::string name = InputFile(data, size);
     if (name.empty())
         return 0;
     {
-        // Diagnostics of failed loads go to standard output; keep the fuzzer's output readable.
-        std::FILE* quiet = std::freopen("/dev/null", "w", stdout);
-        (void)quiet;
         WmaStream stream;
         if (SUCCEEDED(stream.Load(name.c_str()))) {
             stream.GetFormat();

@@ -201,6 +201,14 @@ void FfmpegSyncReader::BuildOutputs()
     MapStreams();
 }
 
+int FfmpegSyncReader::OutputOf(int streamIndex) const
+{
+    // Some containers add streams while they are read; those were never offered.
+    if (streamIndex < 0 || static_cast<size_t>(streamIndex) >= outputOfStream.size())
+        return -1;
+    return outputOfStream[static_cast<size_t>(streamIndex)];
+}
+
 void FfmpegSyncReader::MapStreams()
 {
     outputOfStream.assign(container->nb_streams, -1);
@@ -229,7 +237,7 @@ void FfmpegSyncReader::PrimeOrigins()
             ended = true;
             break;
         }
-        const int output = outputOfStream[static_cast<size_t>(packet->stream_index)];
+        const int output = OutputOf(packet->stream_index);
         if (output >= 0 && outputs[static_cast<size_t>(output)].decoder) {
             AudioDecoder& decoder = *outputs[static_cast<size_t>(output)].decoder;
             decoder.Send(packet);
@@ -352,7 +360,7 @@ HRESULT FfmpegSyncReader::ReadNext(
             endOfFile = true;
             continue;
         }
-        const int output = outputOfStream[static_cast<size_t>(packet->stream_index)];
+        const int output = OutputOf(packet->stream_index);
         if (output < 0) {
             av_packet_unref(packet);
             continue;

@@ -45,6 +45,7 @@ private:
     void BuildOutputs();
     void PrimeOrigins();
     void MapStreams();
+    int OutputOf(int streamIndex) const;
     std::optional<QWORD> StatedDuration() const;
     bool Reposition(QWORD start);
     HRESULT ReadNext(

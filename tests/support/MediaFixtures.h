@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,6 +35,12 @@ struct MediaFixture {
         return samples;
     }
 };
+
+// Test names and failure messages show the fixture's file name.
+inline void PrintTo(const MediaFixture& fixture, std::ostream* out)
+{
+    *out << fixture.name;
+}
 
 inline std::vector<MediaFixture> MediaFixtures()
 {
