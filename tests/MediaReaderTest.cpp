@@ -135,7 +135,7 @@ TEST(MediaFixtureSet, CoversMonoStereoSeveralRatesAndBothFamilies)
     EXPECT_GE(rates.size(), 4u);
 }
 
-TEST_P(EveryFixture, DecodesToTheReferenceInTheFilesOwnFormat)
+TEST_P(EveryFixture, DecodesToTheReferenceInTheFilesOwnFormatWithTheStatedLength)
 {
     const MediaFixture& fixture = GetParam();
     DecodedAudio decoded;
@@ -151,37 +151,21 @@ TEST_P(EveryFixture, DecodesToTheReferenceInTheFilesOwnFormat)
     std::vector<int16_t> samples = AsSamples(decoded.pcm);
     ASSERT_EQ(samples.size(), reference.size());
     EXPECT_LE(MaxDifference(samples.data(), reference.data(), samples.size()), 1);
-}
 
-TEST_P(EveryFixture, DecodedLengthMatchesTheSource)
-{
-    const MediaFixture& fixture = GetParam();
-    DecodedAudio decoded;
-    ASSERT_EQ(DecodeMediaFile(fixture.Path().c_str(), decoded), S_OK);
     const uint64_t frames = decoded.pcm.size() / fixture.BlockAlign();
+    const double frameSeconds = double(CodecFrame(fixture)) / fixture.rate;
+    const double stated = double(decoded.statedDuration) / kUnits;
+    EXPECT_NEAR(stated, double(frames) / fixture.rate, frameSeconds);
     if (fixture.exactLength) {
         // The encoder's delay and padding are stated in the file and removed.
         EXPECT_EQ(frames, fixture.sourceFrames);
+        EXPECT_NEAR(stated, fixture.Seconds(), frameSeconds);
     } else if (fixture.name.find(".mp3") == std::string::npos) {
         EXPECT_NEAR(double(frames), double(fixture.sourceFrames), double(CodecFrame(fixture)));
     } else {
         // Without a header the delay and padding stay in, but never more than two frames' worth.
         EXPECT_GE(frames, fixture.sourceFrames);
         EXPECT_LE(frames, fixture.sourceFrames + 2 * CodecFrame(fixture) + 576);
-    }
-}
-
-TEST_P(EveryFixture, StatesTheLengthOfItsAudioWithinAFrame)
-{
-    const MediaFixture& fixture = GetParam();
-    DecodedAudio decoded;
-    ASSERT_EQ(DecodeMediaFile(fixture.Path().c_str(), decoded), S_OK);
-    const double stated = double(decoded.statedDuration) / kUnits;
-    const double decodedSeconds = double(decoded.pcm.size() / fixture.BlockAlign()) / fixture.rate;
-    const double frameSeconds = double(CodecFrame(fixture)) / fixture.rate;
-    EXPECT_NEAR(stated, decodedSeconds, frameSeconds);
-    if (fixture.exactLength) {
-        EXPECT_NEAR(stated, fixture.Seconds(), frameSeconds);
     }
 }
 
@@ -208,22 +192,6 @@ TEST_P(EveryFixture, SampleTimesAreContiguousAndDurationsAddUpToTheAudio)
     EXPECT_EQ(open.last, NS_E_NO_MORE_SAMPLES);
     EXPECT_GT(count, 1);
     EXPECT_NEAR(double(expectedTime), double(frames) * kUnits / fixture.rate, 1.0);
-}
-
-TEST_P(EveryFixture, TheEndRepeatsAndRewindingReadsTheSameAudioAgain)
-{
-    const MediaFixture& fixture = GetParam();
-    OpenReader open(fixture.Path());
-    ASSERT_EQ(open.opened, S_OK);
-    std::vector<int16_t> first = open.ReadAll();
-    Sample sample;
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_FALSE(open.Next(sample));
-        EXPECT_EQ(open.last, NS_E_NO_MORE_SAMPLES);
-    }
-    ASSERT_EQ(open.reader->SetRange(0, 0), S_OK);
-    std::vector<int16_t> second = open.ReadAll();
-    EXPECT_EQ(second, first);
 }
 
 TEST_P(EveryFixture, SetRangeLandsOnTheTargetSample)
@@ -364,50 +332,6 @@ TEST(MediaReader, PlaylistsCannotMakeTheReaderOpenOtherFiles)
         DecodedAudio decoded;
         const HRESULT result = DecodeMediaFile(list.c_str(), decoded);
         EXPECT_TRUE(FAILED(result) || decoded.pcm.empty()) << list;
-    }
-}
-
-TEST(MediaReader, DamagedAndEmptyFilesFailCleanly)
-{
-    const MediaFixture mp3 = MediaFixtureNamed("stereo-44100-vbr-id3.mp3");
-    const MediaFixture wma = MediaFixtureNamed("stereo-22050-v2.wma");
-    TempDir dir;
-    std::vector<uint8_t> noise(20000);
-    uint32_t state = 12345;
-    for (uint8_t& byte : noise) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(state >> 24);
-    }
-    WriteBytes(dir.File("noise.mp3"), noise);
-    WriteBytes(dir.File("noise.wma"), noise);
-    WriteBytes(dir.File("empty.mp3"), {});
-    // An ID3v2 tag that claims about 256 MB, followed by nothing.
-    WriteBytes(dir.File("tag-only.mp3"), {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F, 0, 0, 0, 0});
-    std::vector<uint8_t> wmaBytes = ReadBytes(wma.Path());
-    // The ASF header object's size is stated in bytes 16..23: keep just the header.
-    const size_t headerSize = Le32(wmaBytes, 16);
-    ASSERT_LT(headerSize, wmaBytes.size());
-    WriteBytes(dir.File("header-only.wma"),
-        std::vector<uint8_t>(wmaBytes.begin(), wmaBytes.begin() + static_cast<long>(headerSize)));
-
-    for (const char* name : {"noise.mp3", "noise.wma", "empty.mp3", "tag-only.mp3", "header-only.wma"}) {
-        DecodedAudio decoded;
-        const HRESULT result = DecodeMediaFile(dir.File(name).c_str(), decoded);
-        EXPECT_TRUE(FAILED(result) || decoded.pcm.size() < 4096) << name;
-    }
-
-    // Truncated files deliver what they hold: a prefix of the full decode, give or take the
-    // frame that was cut.
-    std::vector<uint8_t> mp3Bytes = ReadBytes(mp3.Path());
-    std::vector<int16_t> reference = mp3.Reference();
-    for (size_t keep : {mp3Bytes.size() / 2, mp3Bytes.size() - 100, size_t(700)}) {
-        const std::string cut = dir.File("cut.mp3");
-        WriteBytes(cut, std::vector<uint8_t>(mp3Bytes.begin(), mp3Bytes.begin() + static_cast<long>(keep)));
-        DecodedAudio decoded;
-        if (FAILED(DecodeMediaFile(cut.c_str(), decoded)))
-            continue;
-        std::vector<int16_t> samples = AsSamples(decoded.pcm);
-        EXPECT_LE(samples.size(), reference.size() + 2304);
     }
 }
 
