@@ -3,6 +3,8 @@
 // decodable audio stream and one per video stream, cover art included), describes each output's
 // media type, and hands out samples in presentation order: decoded audio as interleaved 16-bit
 // PCM at the stream's own rate and channel count, video as the stream's packets unchanged.
+// An audio stream that no decoder reads, or that decodes to nothing, is not offered. MP3 files
+// that state their encoder delay and padding (LAME/Xing headers) decode to their exact length.
 //
 // Objects are reference counted: every interface pointer handed out carries one reference that
 // the receiver gives back with Release (MediaRef does that automatically). Results are HRESULTs:
