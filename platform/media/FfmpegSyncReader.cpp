@@ -1,0 +1,450 @@
+#include "platform/media/FfmpegSyncReader.h"
+
+#include "platform/media/MediaHeaderInfo.h"
+#include "platform/media/MediaOutputProps.h"
+#include "platform/media/MediaSample.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/log.h>
+}
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+namespace {
+
+constexpr int64_t kUnitsPerSecond = 10'000'000;
+// Repositioning lands this far before the target and decodes up to it, so that decoders that
+// build on earlier frames (the MP3 bit reservoir, which at low rates reaches back several
+// frames, and overlapped transforms) are warmed up again.
+constexpr int64_t kPrerollMicroseconds = 500'000;
+// Packets read at most while learning where each audio stream starts.
+constexpr int kPrimePackets = 4000;
+
+void QuietLibraryLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+}
+
+// Demuxers may try to open further resources named inside a file (playlists, concatenation
+// lists, image sequences, references). The reader reads exactly the one file it was given.
+int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**)
+{
+    return AVERROR(EPERM);
+}
+
+QWORD UnitsFromSeconds(double seconds)
+{
+    return seconds <= 0.0 ? 0 : static_cast<QWORD>(std::llround(seconds * kUnitsPerSecond));
+}
+
+} // namespace
+
+FfmpegSyncReader::FfmpegSyncReader()
+{
+    QuietLibraryLog();
+}
+
+FfmpegSyncReader::~FfmpegSyncReader()
+{
+    Close();
+}
+
+HRESULT FfmpegSyncReader::QueryInterface(const GUID& iid, void** object)
+{
+    if (object != nullptr && iid == IID_IWMHeaderInfo) {
+        *object = nullptr;
+        if (container == nullptr)
+            return E_NOINTERFACE;
+        IWMHeaderInfo* info = new (std::nothrow) MediaHeaderInfo(duration);
+        if (info == nullptr)
+            return E_OUTOFMEMORY;
+        *object = info;
+        return S_OK;
+    }
+    return MediaObject<IWMSyncReader>::QueryInterface(iid, object);
+}
+
+HRESULT FfmpegSyncReader::Open(const char* name)
+{
+    if (name == nullptr || *name == '\0')
+        return E_INVALIDARG;
+    if (container != nullptr)
+        return NS_E_INVALID_REQUEST;
+    struct stat status { };
+    if (::stat(name, &status) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? NS_E_FILE_NOT_FOUND : NS_E_FILE_OPEN_FAILED;
+    // Only regular files: a directory cannot be read, and a pipe or device could block forever.
+    if (!S_ISREG(status.st_mode))
+        return NS_E_FILE_OPEN_FAILED;
+    try {
+        fileName = name;
+        const HRESULT opened = OpenAndPrime();
+        if (FAILED(opened))
+            Close();
+        return opened;
+    } catch (const std::bad_alloc&) {
+        Close();
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT FfmpegSyncReader::OpenAndPrime()
+{
+    const HRESULT opened = OpenContainer();
+    if (FAILED(opened))
+        return opened;
+    duration = StatedDuration();
+    BuildOutputs();
+    PrimeOrigins();
+    if (!Reposition(0))
+        return NS_E_INVALID_INPUT_FORMAT;
+    return S_OK;
+}
+
+HRESULT FfmpegSyncReader::OpenContainer()
+{
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    // The "file:" prefix makes every name a local path, whatever it looks like.
+    const std::string url = "file:" + fileName;
+    const int ioResult = avio_open2(&input, url.c_str(), AVIO_FLAG_READ, nullptr, &options);
+    av_dict_free(&options);
+    if (ioResult < 0)
+        return NS_E_FILE_OPEN_FAILED;
+
+    container = avformat_alloc_context();
+    if (packet == nullptr)
+        packet = av_packet_alloc();
+    if (container == nullptr || packet == nullptr)
+        return E_OUTOFMEMORY;
+    container->pb = input;
+    container->io_open = RefuseNestedOpen;
+    container->protocol_whitelist = av_strdup("file");
+    // The context is freed by avformat_open_input when it fails.
+    if (avformat_open_input(&container, fileName.c_str(), nullptr, nullptr) < 0) {
+        container = nullptr;
+        return NS_E_INVALID_INPUT_FORMAT;
+    }
+    // Without complete stream information the decoders may still cope; a stream they cannot
+    // open is simply not offered.
+    avformat_find_stream_info(container, nullptr);
+    return S_OK;
+}
+
+void FfmpegSyncReader::CloseContainer()
+{
+    if (container != nullptr)
+        avformat_close_input(&container);
+    avio_closep(&input);
+}
+
+HRESULT FfmpegSyncReader::Close()
+{
+    outputs.clear();
+    outputOfStream.clear();
+    CloseContainer();
+    av_packet_free(&packet);
+    duration.reset();
+    draining = -1;
+    endOfFile = false;
+    flushing = 0;
+    return S_OK;
+}
+
+std::optional<QWORD> FfmpegSyncReader::StatedDuration() const
+{
+    // The MP3 demuxer states the length of all frames, of which the part before the stream's
+    // start time is encoder and decoder delay that is never delivered.
+    if (std::strcmp(container->iformat->name, "mp3") == 0) {
+        for (unsigned i = 0; i < container->nb_streams; ++i) {
+            const AVStream* stream = container->streams[i];
+            if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO || stream->duration == AV_NOPTS_VALUE)
+                continue;
+            const int64_t skipped = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            if (stream->duration <= skipped)
+                break;
+            return UnitsFromSeconds(
+                static_cast<double>(stream->duration - skipped) * av_q2d(stream->time_base));
+        }
+    }
+    if (container->duration == AV_NOPTS_VALUE || container->duration <= 0)
+        return std::nullopt;
+    return UnitsFromSeconds(static_cast<double>(container->duration) / AV_TIME_BASE);
+}
+
+void FfmpegSyncReader::BuildOutputs()
+{
+    for (unsigned i = 0; i < container->nb_streams; ++i) {
+        AVStream* stream = container->streams[i];
+        const AVMediaType type = stream->codecpar->codec_type;
+        Output output;
+        output.streamIndex = static_cast<int>(i);
+        if (type == AVMEDIA_TYPE_AUDIO) {
+            output.decoder = AudioDecoder::Open(stream);
+            if (!output.decoder)
+                continue; // no decoder for it: not offered
+        } else if (type != AVMEDIA_TYPE_VIDEO) {
+            continue;
+        }
+        outputs.push_back(std::move(output));
+    }
+    MapStreams();
+}
+
+int FfmpegSyncReader::OutputOf(int streamIndex) const
+{
+    // Some containers add streams while they are read; those were never offered.
+    if (streamIndex < 0 || static_cast<size_t>(streamIndex) >= outputOfStream.size())
+        return -1;
+    return outputOfStream[static_cast<size_t>(streamIndex)];
+}
+
+void FfmpegSyncReader::MapStreams()
+{
+    outputOfStream.assign(container->nb_streams, -1);
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        // A file changed since the first open may have fewer streams; those outputs end.
+        if (static_cast<unsigned>(outputs[i].streamIndex) < container->nb_streams)
+            outputOfStream[static_cast<size_t>(outputs[i].streamIndex)] = static_cast<int>(i);
+    }
+}
+
+// Decodes from the start until every audio stream has produced its first frame, which fixes
+// where each stream's audio begins. A stream that yields nothing at all carries no audio and is
+// not offered.
+void FfmpegSyncReader::PrimeOrigins()
+{
+    auto waiting = [this] {
+        for (const Output& output : outputs) {
+            if (output.decoder && !output.decoder->Origin())
+                return true;
+        }
+        return false;
+    };
+    bool ended = false;
+    for (int read = 0; read < kPrimePackets && waiting(); ++read) {
+        if (av_read_frame(container, packet) < 0) {
+            ended = true;
+            break;
+        }
+        const int output = OutputOf(packet->stream_index);
+        if (output >= 0 && outputs[static_cast<size_t>(output)].decoder) {
+            AudioDecoder& decoder = *outputs[static_cast<size_t>(output)].decoder;
+            decoder.Send(packet);
+            while (!decoder.Origin() && decoder.Next(pcm)) { }
+        }
+        av_packet_unref(packet);
+    }
+    if (ended) {
+        // Short files: let delaying decoders give out what they hold.
+        for (Output& output : outputs) {
+            if (output.decoder && !output.decoder->Origin()) {
+                output.decoder->Send(nullptr);
+                while (!output.decoder->Origin() && output.decoder->Next(pcm)) { }
+            }
+        }
+    }
+    std::erase_if(outputs, [](const Output& output) { return output.decoder && !output.decoder->Origin(); });
+    MapStreams();
+}
+
+bool FfmpegSyncReader::Reposition(QWORD start)
+{
+    bool placed = false;
+    if (start > 0) {
+        const int64_t containerStart = container->start_time == AV_NOPTS_VALUE ? 0 : container->start_time;
+        int64_t at = static_cast<int64_t>(start / 10);
+        at = (at > kPrerollMicroseconds ? at - kPrerollMicroseconds : 0) + containerStart;
+        placed = avformat_seek_file(container, -1, INT64_MIN, at, at, 0) >= 0;
+    }
+    if (!placed) {
+        // The start, or a file that cannot seek: the file is opened again, which reads it from
+        // its start exactly as the first time; the decoders drop what lies before the target.
+        CloseContainer();
+        if (FAILED(OpenContainer()))
+            return false;
+        MapStreams();
+    }
+    rangeStart = start;
+    for (Output& output : outputs) {
+        output.delivered = 0;
+        if (output.decoder) {
+            const double rate = output.decoder->Format().nSamplesPerSec;
+            output.decoder->Restart(
+                static_cast<int64_t>(std::floor(static_cast<double>(start) * rate / kUnitsPerSecond)));
+        }
+    }
+    draining = -1;
+    endOfFile = false;
+    flushing = 0;
+    discontinuity = true;
+    return true;
+}
+
+HRESULT FfmpegSyncReader::SetRange(QWORD start, LONGLONG rangeDuration)
+{
+    if (container == nullptr)
+        return NS_E_INVALID_REQUEST;
+    if (rangeDuration != 0)
+        return E_INVALIDARG;
+    try {
+        if (!Reposition(start)) {
+            Close();
+            return NS_E_FILE_OPEN_FAILED;
+        }
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT FfmpegSyncReader::GetNextSample(WORD streamNumber, INSSBuffer** sample, QWORD* sampleTime,
+    QWORD* sampleDuration, DWORD* flags, DWORD* outputNumber, WORD* streamNumberOut)
+{
+    if (sample == nullptr || sampleTime == nullptr || sampleDuration == nullptr || flags == nullptr)
+        return E_POINTER;
+    *sample = nullptr;
+    if (streamNumber != 0)
+        return E_INVALIDARG;
+    if (container == nullptr)
+        return NS_E_INVALID_REQUEST;
+    DWORD output = 0;
+    HRESULT result;
+    try {
+        result = ReadNext(sample, sampleTime, sampleDuration, flags, &output);
+    } catch (const std::bad_alloc&) {
+        result = E_OUTOFMEMORY;
+    }
+    if (SUCCEEDED(result)) {
+        if (outputNumber != nullptr)
+            *outputNumber = output;
+        if (streamNumberOut != nullptr)
+            *streamNumberOut = static_cast<WORD>(outputs[output].streamIndex + 1);
+    }
+    return result;
+}
+
+HRESULT FfmpegSyncReader::ReadNext(
+    INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration, DWORD* flags, DWORD* outputNumber)
+{
+    for (;;) {
+        if (draining >= 0) {
+            if (outputs[static_cast<size_t>(draining)].decoder->Next(pcm))
+                return DeliverAudio(
+                    static_cast<size_t>(draining), sample, sampleTime, sampleDuration, flags, outputNumber);
+            draining = -1;
+        }
+        if (endOfFile) {
+            for (; flushing < outputs.size(); ++flushing) {
+                AudioDecoder* decoder = outputs[flushing].decoder.get();
+                if (decoder == nullptr)
+                    continue;
+                decoder->Send(nullptr);
+                if (decoder->Next(pcm))
+                    return DeliverAudio(flushing, sample, sampleTime, sampleDuration, flags, outputNumber);
+            }
+            return NS_E_NO_MORE_SAMPLES;
+        }
+        if (av_read_frame(container, packet) < 0) {
+            // The end, or damage the demuxer cannot read past: either way nothing more comes.
+            endOfFile = true;
+            continue;
+        }
+        const int output = OutputOf(packet->stream_index);
+        if (output < 0) {
+            av_packet_unref(packet);
+            continue;
+        }
+        if (outputs[static_cast<size_t>(output)].decoder) {
+            outputs[static_cast<size_t>(output)].decoder->Send(packet);
+            av_packet_unref(packet);
+            draining = output;
+            continue;
+        }
+        const HRESULT delivered = DeliverPacket(
+            static_cast<size_t>(output), sample, sampleTime, sampleDuration, flags, outputNumber);
+        av_packet_unref(packet);
+        return delivered;
+    }
+}
+
+HRESULT FfmpegSyncReader::DeliverAudio(size_t output, INSSBuffer** sample, QWORD* sampleTime,
+    QWORD* sampleDuration, DWORD* flags, DWORD* outputNumber)
+{
+    Output& source = outputs[output];
+    const WAVEFORMATEX& format = source.decoder->Format();
+    const uint64_t frames = pcm.size() / format.nBlockAlign;
+    // Times come from the count of delivered frames, so that the durations add up exactly.
+    auto unitsAt = [&](uint64_t frame) {
+        return rangeStart
+            + static_cast<QWORD>(
+                std::llround(static_cast<double>(frame) * kUnitsPerSecond / format.nSamplesPerSec));
+    };
+    const QWORD begin = unitsAt(source.delivered);
+    const QWORD end = unitsAt(source.delivered + frames);
+    auto* made = new MediaSample(std::move(pcm));
+    pcm = {};
+    source.delivered += frames;
+    *sample = made;
+    *sampleTime = begin;
+    *sampleDuration = end - begin;
+    *flags = WM_SF_CLEANPOINT | (discontinuity ? WM_SF_DISCONTINUITY : 0);
+    discontinuity = false;
+    *outputNumber = static_cast<DWORD>(output);
+    return S_OK;
+}
+
+HRESULT FfmpegSyncReader::DeliverPacket(size_t output, INSSBuffer** sample, QWORD* sampleTime,
+    QWORD* sampleDuration, DWORD* flags, DWORD* outputNumber)
+{
+    const AVStream* stream = container->streams[outputs[output].streamIndex];
+    const double timeBase = av_q2d(stream->time_base);
+    const int64_t streamStart = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    std::vector<uint8_t> bytes(packet->data, packet->data + packet->size);
+    *sample = new MediaSample(std::move(bytes));
+    *sampleTime = packet->pts == AV_NOPTS_VALUE
+        ? rangeStart
+        : UnitsFromSeconds(static_cast<double>(packet->pts - streamStart) * timeBase);
+    *sampleDuration = UnitsFromSeconds(static_cast<double>(packet->duration) * timeBase);
+    *flags = (packet->flags & AV_PKT_FLAG_KEY) ? WM_SF_CLEANPOINT : 0;
+    *outputNumber = static_cast<DWORD>(output);
+    return S_OK;
+}
+
+HRESULT FfmpegSyncReader::GetOutputCount(DWORD* count)
+{
+    if (count == nullptr)
+        return E_POINTER;
+    if (container == nullptr)
+        return NS_E_INVALID_REQUEST;
+    *count = static_cast<DWORD>(outputs.size());
+    return S_OK;
+}
+
+HRESULT FfmpegSyncReader::GetOutputProps(DWORD outputNumber, IWMOutputMediaProps** props)
+{
+    if (props == nullptr)
+        return E_POINTER;
+    *props = nullptr;
+    if (container == nullptr)
+        return NS_E_INVALID_REQUEST;
+    if (outputNumber >= outputs.size())
+        return E_INVALIDARG;
+    const Output& output = outputs[outputNumber];
+    IWMOutputMediaProps* made = output.decoder ? new (std::nothrow) MediaOutputProps(output.decoder->Format())
+                                               : new (std::nothrow) MediaOutputProps(WMMEDIATYPE_Video);
+    if (made == nullptr)
+        return E_OUTOFMEMORY;
+    *props = made;
+    return S_OK;
+}

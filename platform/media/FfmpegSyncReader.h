@@ -1,0 +1,72 @@
+// The synchronous reader built on FFmpeg: libavformat splits the file into packets, one
+// AudioDecoder per decodable audio stream turns them into PCM, and video packets (cover art
+// included) are handed out unchanged on outputs of their own.
+#pragma once
+
+#include "platform/media/AudioDecoder.h"
+#include "platform/media/MediaObject.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct AVFormatContext;
+struct AVIOContext;
+struct AVPacket;
+
+class FfmpegSyncReader final : public MediaObject<IWMSyncReader> {
+public:
+    FfmpegSyncReader();
+
+    HRESULT QueryInterface(const GUID& iid, void** object) override;
+    HRESULT Open(const char* fileName) override;
+    HRESULT Close() override;
+    HRESULT SetRange(QWORD start, LONGLONG duration) override;
+    HRESULT GetNextSample(WORD streamNumber, INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration,
+        DWORD* flags, DWORD* outputNumber, WORD* streamNumberOut) override;
+    HRESULT GetOutputCount(DWORD* count) override;
+    HRESULT GetOutputProps(DWORD outputNumber, IWMOutputMediaProps** props) override;
+
+protected:
+    ~FfmpegSyncReader() override;
+    GUID OwnIid() const override { return IID_IWMSyncReader; }
+
+private:
+    struct Output {
+        int streamIndex = -1;
+        std::unique_ptr<AudioDecoder> decoder; // null for a video output
+        uint64_t delivered = 0; // PCM frames handed out since the range start
+    };
+
+    HRESULT OpenContainer();
+    void CloseContainer();
+    HRESULT OpenAndPrime();
+    void BuildOutputs();
+    void PrimeOrigins();
+    void MapStreams();
+    int OutputOf(int streamIndex) const;
+    std::optional<QWORD> StatedDuration() const;
+    bool Reposition(QWORD start);
+    HRESULT ReadNext(
+        INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration, DWORD* flags, DWORD* outputNumber);
+    HRESULT DeliverAudio(size_t output, INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration,
+        DWORD* flags, DWORD* outputNumber);
+    HRESULT DeliverPacket(size_t output, INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration,
+        DWORD* flags, DWORD* outputNumber);
+
+    std::string fileName;
+    AVIOContext* input = nullptr;
+    AVFormatContext* container = nullptr;
+    AVPacket* packet = nullptr;
+    std::vector<Output> outputs;
+    std::vector<int> outputOfStream; // stream index -> output number, -1 for none
+    std::optional<QWORD> duration;
+    std::vector<uint8_t> pcm;
+
+    QWORD rangeStart = 0;
+    int draining = -1; // output whose decoder is emptied before the next packet is read
+    bool endOfFile = false;
+    size_t flushing = 0; // at the end: the output whose decoder is being flushed
+    bool discontinuity = false;
+};

@@ -1,0 +1,85 @@
+#include "platform/media/MediaFile.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+HRESULT FindAudio(IWMSyncReader& reader, DWORD& audioOutput, WAVEFORMATEX& format)
+{
+    DWORD count = 0;
+    HRESULT result = reader.GetOutputCount(&count);
+    if (FAILED(result))
+        return result;
+    for (DWORD output = 0; output < count; ++output) {
+        MediaRef<IWMOutputMediaProps> props;
+        result = reader.GetOutputProps(output, props.Receive());
+        if (FAILED(result))
+            return result;
+        DWORD size = 0;
+        result = props->GetMediaType(nullptr, &size);
+        if (FAILED(result))
+            return result;
+        std::vector<uint8_t> block(size);
+        auto* type = reinterpret_cast<WM_MEDIA_TYPE*>(block.data());
+        result = props->GetMediaType(type, &size);
+        if (FAILED(result))
+            return result;
+        if (type->majortype == WMMEDIATYPE_Audio && type->cbFormat >= sizeof(WAVEFORMATEX)) {
+            std::memcpy(&format, type->pbFormat, sizeof format);
+            audioOutput = output;
+            return S_OK;
+        }
+    }
+    return E_UNEXPECTED;
+}
+
+} // namespace
+
+HRESULT DecodeMediaFile(const char* fileName, DecodedAudio& decoded)
+{
+    try {
+        decoded = DecodedAudio {};
+        MediaRef<IWMSyncReader> reader;
+        HRESULT result = WMCreateSyncReader(nullptr, 0, reader.Receive());
+        if (FAILED(result))
+            return result;
+        result = reader->Open(fileName);
+        if (FAILED(result))
+            return result;
+        MediaRef<IWMHeaderInfo> header;
+        if (SUCCEEDED(reader->QueryInterface(IID_IWMHeaderInfo, header.ReceiveVoid()))) {
+            WORD stream = 0;
+            WMT_ATTR_DATATYPE type {};
+            WORD length = sizeof(QWORD);
+            QWORD value = 0;
+            if (SUCCEEDED(header->GetAttributeByName(
+                    &stream, "Duration", &type, reinterpret_cast<BYTE*>(&value), &length)))
+                decoded.statedDuration = value;
+        }
+        DWORD audioOutput = 0;
+        result = FindAudio(*reader.Get(), audioOutput, decoded.format);
+        if (FAILED(result))
+            return result;
+        for (;;) {
+            MediaRef<INSSBuffer> sample;
+            QWORD time = 0, duration = 0;
+            DWORD flags = 0, output = 0;
+            result = reader->GetNextSample(0, sample.Receive(), &time, &duration, &flags, &output, nullptr);
+            if (result == NS_E_NO_MORE_SAMPLES)
+                break;
+            if (FAILED(result))
+                return result; // a failure in the middle is not the end of the audio
+            if (output != audioOutput)
+                continue;
+            BYTE* bytes = nullptr;
+            DWORD length = 0;
+            if (SUCCEEDED(sample->GetBufferAndLength(&bytes, &length)))
+                decoded.pcm.insert(decoded.pcm.end(), bytes, bytes + length);
+        }
+        reader->Close();
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}

@@ -1,0 +1,55 @@
+// The source for compressed files that the engine does not decode itself (WMA, MP3): the media
+// reader opens the file, the header states its length, and each GetBuffer hands on one decoded
+// sample of the file's audio output as 16-bit PCM.
+//
+// Load reports failures with the reader's result codes (negative = failure) and writes its
+// diagnostics to standard output. GetPosition and GetLength may be called from another thread
+// while one thread reads.
+#pragma once
+
+#include "engine/AudioStream.h"
+#include "platform/media/MediaReader.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class WmaStream : public AudioStream {
+public:
+    WmaStream();
+    ~WmaStream() override;
+
+    HRESULT Load(const char* name);
+
+    WAVEFORMATEX* GetFormat() override;
+    AudioBufferRef GetBuffer() override;
+    void Rewind() override;
+    void SkipBack(int32_t seconds) override;
+    void SkipForward(int32_t seconds) override;
+    void Seek(int32_t seconds) override;
+    double GetPosition() override;
+    double GetLength() override;
+
+    // The capacity of the format record in bytes.
+    uint32_t FormatCapacity() const { return formatCapacity; }
+
+private:
+    HRESULT FindAudioOutput();
+    HRESULT FindAudioOutputIn(DWORD count, const char*& message);
+    void ReadDuration();
+    void CopyFormat(const WM_MEDIA_TYPE& type);
+    void CloseReader();
+
+    struct FormatRelease {
+        void operator()(WAVEFORMATEX* record) const;
+    };
+
+    std::unique_ptr<WAVEFORMATEX, FormatRelease> format;
+    uint64_t duration = 0;
+    uint32_t outputNumber = 0;
+    std::atomic<uint64_t> position {0};
+    MediaRef<IWMSyncReader> reader;
+
+    uint32_t formatCapacity = 0;
+    int comInitialisations = 0; // successful CoInitialize calls still to balance
+};
