@@ -44,9 +44,11 @@ WAVEFORMATEX* ConversionStream::GetFormat()
 
 bool ConversionStream::CopyFormat(WAVEFORMATEX* to, const WAVEFORMATEX* from)
 {
+    // A record too large for the capacity is not read beyond its fixed part: no codec of the
+    // service takes a format that large, so the conversion will not open for it anyway.
     const size_t size = sizeof(WAVEFORMATEX) + from->cbSize;
     std::memset(to, 0, capacity);
-    std::memcpy(to, from, std::min<size_t>(size, capacity));
+    std::memcpy(to, from, size <= capacity ? size : sizeof(WAVEFORMATEX));
     return size <= capacity;
 }
 
