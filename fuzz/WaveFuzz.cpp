@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ConversionStream stage;
         stage.SetSource(&wave);
         Drain(stage);
-        WAVEFORMATEX mono{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
+        WAVEFORMATEX mono {WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
         stage.SetOutputFormat(&mono);
         stage.Rewind();
         Drain(stage);

@@ -26,7 +26,7 @@ ConversionStream::ConversionStream()
     if (acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &size) != MMSYSERR_NOERROR)
         size = sizeof(WAVEFORMATEX);
     capacity = std::max<DWORD>(size, sizeof(WAVEFORMATEX));
-    formats = std::make_unique<uint8_t[]>(2 * size_t{capacity}); // zero-filled
+    formats = std::make_unique<uint8_t[]>(2 * size_t {capacity}); // zero-filled
     sourceFormat = reinterpret_cast<WAVEFORMATEX*>(formats.get());
     outputFormat = reinterpret_cast<WAVEFORMATEX*>(formats.get() + capacity);
     SetPcm16(outputFormat, 2, 44100);
@@ -170,7 +170,7 @@ bool ConversionStream::Convert(const AudioBufferRef& input, bool end, AudioBuffe
         return true;
     }
     AudioBufferRef work = AudioBufferRef::Allocate(outputSize, true);
-    ACMSTREAMHEADER header{};
+    ACMSTREAMHEADER header {};
     header.cbStruct = sizeof(ACMSTREAMHEADER);
     header.pbSrc = const_cast<BYTE*>(bytes);
     header.cbSrcLength = length;

@@ -47,7 +47,7 @@ private:
 
     std::unique_ptr<uint8_t[]> formats; // both records: the source's first
     uint32_t capacity = 0;
-    bool sourceTooLarge = false;     // the source's record did not fit: nothing converts it
-    std::vector<uint8_t> carry;      // a source block's first bytes, waiting for the rest
-    bool restart = true;             // the next conversion starts afresh
+    bool sourceTooLarge = false; // the source's record did not fit: nothing converts it
+    std::vector<uint8_t> carry; // a source block's first bytes, waiting for the rest
+    bool restart = true; // the next conversion starts afresh
 };

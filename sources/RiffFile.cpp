@@ -44,7 +44,7 @@ RiffFile::ChunkInfo RiffFile::ReadChunkHeader()
     uint8_t size[4] = {};
     // Short reads leave the end-of-file indicator set; callers test it.
     if (std::fread(chunk.id, 1, 4, file.get()) == 4 && std::fread(size, 1, 4, file.get()) == 4)
-        chunk.size = size[0] | size[1] << 8 | size[2] << 16 | int64_t{size[3]} << 24;
+        chunk.size = size[0] | size[1] << 8 | size[2] << 16 | int64_t {size[3]} << 24;
     if (IsContainer(chunk.id)) {
         if (std::fread(chunk.form, 1, 4, file.get()) != 4)
             chunk.form[0] = '\0';

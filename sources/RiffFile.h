@@ -17,7 +17,7 @@ class RiffFile {
 public:
     struct ChunkInfo {
         char id[5] = {};
-        int64_t size = 0;  // payload bytes counted from dataStart (form type excluded)
+        int64_t size = 0; // payload bytes counted from dataStart (form type excluded)
         char form[5] = {}; // "RIFF" and "LIST" chunks only, else empty
         int64_t dataStart = 0;
         int64_t end = 0; // dataStart + size, rounded up to even: where the next sibling begins

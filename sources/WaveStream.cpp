@@ -44,7 +44,8 @@ bool WaveStream::LoadWave(const char* path)
     try {
         const char* id = riff.GetChunkId();
         const char* form = riff.GetChunkForm();
-        if (id == nullptr || std::strcmp(id, "RIFF") != 0 || form == nullptr || std::strcmp(form, "WAVE") != 0)
+        if (id == nullptr || std::strcmp(id, "RIFF") != 0 || form == nullptr
+            || std::strcmp(form, "WAVE") != 0)
             return false;
         if (!riff.Descend("fmt "))
             return false;

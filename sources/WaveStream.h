@@ -45,5 +45,5 @@ private:
     WAVEFORMATEX* format = nullptr;
     RiffFile riff;
     int64_t dataStart = 0;
-    std::atomic<int64_t> position{0}; // file position of the next byte GetBuffer reads
+    std::atomic<int64_t> position {0}; // file position of the next byte GetBuffer reads
 };

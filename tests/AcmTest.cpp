@@ -67,10 +67,11 @@ public:
     std::vector<int16_t> Convert(std::vector<uint8_t> source, DWORD flags, DWORD room = 0)
     {
         if (room == 0) {
-            EXPECT_EQ(acmStreamSize(handle, static_cast<DWORD>(source.size()), &room, ACM_STREAMSIZEF_SOURCE), 0u);
+            EXPECT_EQ(
+                acmStreamSize(handle, static_cast<DWORD>(source.size()), &room, ACM_STREAMSIZEF_SOURCE), 0u);
         }
         std::vector<uint8_t> out(room + 1, 0xA5);
-        header = ACMSTREAMHEADER{};
+        header = ACMSTREAMHEADER {};
         header.cbStruct = sizeof header;
         header.pbSrc = source.data();
         header.cbSrcLength = static_cast<DWORD>(source.size());
@@ -91,7 +92,8 @@ public:
         std::vector<uint8_t> carried;
         for (size_t at = 0; at < source.size(); at += piece) {
             std::vector<uint8_t> block = carried;
-            block.insert(block.end(), source.begin() + at, source.begin() + std::min(source.size(), at + piece));
+            block.insert(
+                block.end(), source.begin() + at, source.begin() + std::min(source.size(), at + piece));
             const auto out = Convert(block, ACM_STREAMCONVERTF_BLOCKALIGN);
             carried.assign(block.begin() + header.cbSrcLengthUsed, block.end());
             all.insert(all.end(), out.begin(), out.end());
@@ -108,7 +110,7 @@ public:
 
     HACMSTREAM handle = nullptr;
     MMRESULT result = 0;
-    ACMSTREAMHEADER header{};
+    ACMSTREAMHEADER header {};
 };
 
 std::vector<uint8_t> Tone16(uint32_t rate, double frequency, size_t frames, uint16_t channels = 1)
@@ -116,7 +118,8 @@ std::vector<uint8_t> Tone16(uint32_t rate, double frequency, size_t frames, uint
     std::vector<int16_t> samples;
     for (size_t f = 0; f < frames; ++f)
         for (uint16_t c = 0; c < channels; ++c)
-            samples.push_back(static_cast<int16_t>(std::lround(16000 * std::sin(2 * M_PI * frequency * f / rate))));
+            samples.push_back(
+                static_cast<int16_t>(std::lround(16000 * std::sin(2 * M_PI * frequency * f / rate))));
     return Samples16(samples);
 }
 
@@ -152,15 +155,13 @@ TEST(AcmService, PairsItCannotConvertAreRefused)
         return format;
     };
     const WAVEFORMATEX sources[] = {
-        with([](auto& f) { f.nSamplesPerSec = 0; }),
-        with([](auto& f) { f.nChannels = 0; }),
-        with([](auto& f) { f.nBlockAlign = 0; }),
-        with([](auto& f) { f.nSamplesPerSec = 0xFFFFFFFF; }),
+        with([](auto& f) { f.nSamplesPerSec = 0; }), with([](auto& f) { f.nChannels = 0; }),
+        with([](auto& f) { f.nBlockAlign = 0; }), with([](auto& f) { f.nSamplesPerSec = 0xFFFFFFFF; }),
         with([](auto& f) { f.nChannels = 0xFFFF; }),
-        with([](auto& f) { f.nBlockAlign = 3; }),       // not a whole number of samples per channel
-        with([](auto& f) { f.wBitsPerSample = 40; }),   // more bits than the container holds
-        with([](auto& f) { f.nBlockAlign = 20; }),      // 10-byte containers
-        with([](auto& f) { f.wFormatTag = 0x1234; }),   // unknown codec
+        with([](auto& f) { f.nBlockAlign = 3; }), // not a whole number of samples per channel
+        with([](auto& f) { f.wBitsPerSample = 40; }), // more bits than the container holds
+        with([](auto& f) { f.nBlockAlign = 20; }), // 10-byte containers
+        with([](auto& f) { f.wFormatTag = 0x1234; }), // unknown codec
         with([](auto& f) { f.wFormatTag = WAVE_FORMAT_EXTENSIBLE; }), // without its extra part
         FloatFormat(2, 44100, 24),
         with([](auto& f) { f.wFormatTag = WAVE_FORMAT_IMA_ADPCM, f.cbSize = 4000; }),
@@ -169,9 +170,9 @@ TEST(AcmService, PairsItCannotConvertAreRefused)
     for (const auto& source : sources)
         EXPECT_EQ(TryOpen(source, good), ACMERR_NOTPOSSIBLE)
             << source.wFormatTag << " " << source.nChannels << " " << source.nSamplesPerSec;
-    const WAVEFORMATEX targets[] = {PcmFormat(2, 44100, 8), PcmFormat(2, 44100, 24), FloatFormat(2, 44100, 32),
-                                    with([](auto& f) { f.nBlockAlign = 2; }), PcmFormat(2, 0, 16),
-                                    PcmFormat(0, 44100, 16)};
+    const WAVEFORMATEX targets[]
+        = {PcmFormat(2, 44100, 8), PcmFormat(2, 44100, 24), FloatFormat(2, 44100, 32),
+            with([](auto& f) { f.nBlockAlign = 2; }), PcmFormat(2, 0, 16), PcmFormat(0, 44100, 16)};
     for (const auto& target : targets)
         EXPECT_EQ(TryOpen(good, target), ACMERR_NOTPOSSIBLE);
     FormatRecord badGuid(PcmFormat(2, 48000, 24), ExtensibleExtra(24, 3, WAVE_FORMAT_PCM));
@@ -183,11 +184,11 @@ TEST(AcmService, PairsItCannotConvertAreRefused)
 TEST(AcmService, CallsCheckTheirArgumentsAndHandles)
 {
     HACMSTREAM handle = nullptr;
-    WAVEFILTER filter{};
+    WAVEFILTER filter {};
     EXPECT_EQ(acmStreamOpen(&handle, nullptr, nullptr, &kMono16, nullptr, 0, 0, 0), MMSYSERR_INVALPARAM);
     EXPECT_EQ(acmStreamOpen(nullptr, nullptr, &kMono16, &kMono16, nullptr, 0, 0, 0), MMSYSERR_INVALPARAM);
     EXPECT_EQ(acmStreamOpen(&handle, nullptr, &kMono16, &kMono16, nullptr, 0, 0, ACM_STREAMOPENF_ASYNC),
-              MMSYSERR_INVALFLAG);
+        MMSYSERR_INVALFLAG);
     EXPECT_EQ(acmStreamOpen(&handle, nullptr, &kMono16, &kMono16, &filter, 0, 0, 0), ACMERR_NOTPOSSIBLE);
     EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(TryOpen(kMono16, kMono16), 0u);
@@ -198,7 +199,7 @@ TEST(AcmService, CallsCheckTheirArgumentsAndHandles)
     EXPECT_EQ(acmStreamSize(stream.handle, 100, &size, 7), MMSYSERR_INVALFLAG);
     EXPECT_EQ(acmStreamSize(stream.handle, 100, nullptr, 0), MMSYSERR_INVALPARAM);
     std::vector<uint8_t> in(8), out(8);
-    ACMSTREAMHEADER header{};
+    ACMSTREAMHEADER header {};
     header.cbStruct = sizeof header;
     header.pbSrc = in.data();
     header.cbSrcLength = 8;
@@ -262,17 +263,17 @@ TEST(AcmService, LinearSamplesAreRoundedAndClipped)
         {"u8", PcmFormat(1, 8000, 8), {0, 128, 255, 129}, {-32768, 0, 32512, 256}},
         {"s16", PcmFormat(1, 8000, 16), {0x00, 0x80, 0xFF, 0x7F, 0x34, 0x12}, {-32768, 32767, 0x1234}},
         // 24-bit: halves round up, 0x7FFFFF would round to 32768 and is clipped.
-        {"s24",
-         PcmFormat(1, 8000, 24),
-         {0x80, 0x00, 0x00, 0x7F, 0x00, 0x00, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0x7F, 0xFF, 0xFF, 0x80, 0xFF, 0xFF},
-         {1, 0, 32767, -32768, -1, 0}},
-        {"s32",
-         PcmFormat(1, 8000, 32),
-         {0x00, 0x80, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x34, 0x12},
-         {1, 32767, -32768, 0x1234}},
+        {"s24", PcmFormat(1, 8000, 24),
+            {0x80, 0x00, 0x00, 0x7F, 0x00, 0x00, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0x7F, 0xFF, 0xFF, 0x80,
+                0xFF, 0xFF},
+            {1, 0, 32767, -32768, -1, 0}},
+        {"s32", PcmFormat(1, 8000, 32),
+            {0x00, 0x80, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x34, 0x12},
+            {1, 32767, -32768, 0x1234}},
         {"f32", FloatFormat(1, 8000, 32), floats({0.5f, -1.0f, 1.0f, 2.0f, nan, -inf, 1.5f / 32768}),
-         {16384, -32768, 32767, 32767, 0, -32768, 2}},
-        {"f64", FloatFormat(1, 8000, 64), doubles({0.25, -3.0, 1e300, -0.5 / 32768}), {8192, -32768, 32767, 0}},
+            {16384, -32768, 32767, 32767, 0, -32768, 2}},
+        {"f64", FloatFormat(1, 8000, 64), doubles({0.25, -3.0, 1e300, -0.5 / 32768}),
+            {8192, -32768, 32767, 0}},
     };
     for (const auto& c : cases) {
         Stream stream(c.format, PcmFormat(1, 8000, 16));
@@ -287,7 +288,7 @@ TEST(AcmService, ExtensibleRecordsUseTheirSubFormat)
     pcm24.Get()->wFormatTag = WAVE_FORMAT_EXTENSIBLE;
     Stream ints(*pcm24.Get(), PcmFormat(2, 8000, 16));
     ASSERT_EQ(ints.result, 0u);
-    EXPECT_EQ(ints.Convert({0x00, 0x34, 0x12, 0x00, 0x00, 0x80}, 0), (std::vector<int16_t>{0x1234, -32768}));
+    EXPECT_EQ(ints.Convert({0x00, 0x34, 0x12, 0x00, 0x00, 0x80}, 0), (std::vector<int16_t> {0x1234, -32768}));
 
     FormatRecord f32(FloatFormat(1, 8000, 32), ExtensibleExtra(32, 4, WAVE_FORMAT_IEEE_FLOAT));
     f32.Get()->wFormatTag = WAVE_FORMAT_EXTENSIBLE;
@@ -296,32 +297,31 @@ TEST(AcmService, ExtensibleRecordsUseTheirSubFormat)
     float value = -0.25f;
     std::vector<uint8_t> bytes(4);
     std::memcpy(bytes.data(), &value, 4);
-    EXPECT_EQ(floats.Convert(bytes, 0), std::vector<int16_t>{-8192});
+    EXPECT_EQ(floats.Convert(bytes, 0), std::vector<int16_t> {-8192});
 }
 
 TEST(AcmService, ChannelsAreMixed)
 {
     Stream toMono(PcmFormat(2, 8000, 16), PcmFormat(1, 8000, 16));
     EXPECT_EQ(toMono.Convert(Samples16({1000, 3000, 1, 2, -32768, -32768, 32767, -32768}), 0),
-              (std::vector<int16_t>{2000, 2, -32768, 0}));
+        (std::vector<int16_t> {2000, 2, -32768, 0}));
     Stream toStereo(PcmFormat(1, 8000, 16), PcmFormat(2, 8000, 16));
-    EXPECT_EQ(toStereo.Convert(Samples16({5, -7}), 0), (std::vector<int16_t>{5, 5, -7, -7}));
+    EXPECT_EQ(toStereo.Convert(Samples16({5, -7}), 0), (std::vector<int16_t> {5, 5, -7, -7}));
     Stream fourToMono(PcmFormat(4, 8000, 16), PcmFormat(1, 8000, 16));
-    EXPECT_EQ(fourToMono.Convert(Samples16({4000, 8000, -4000, 400}), 0), std::vector<int16_t>{2100});
+    EXPECT_EQ(fourToMono.Convert(Samples16({4000, 8000, -4000, 400}), 0), std::vector<int16_t> {2100});
     Stream twoToSix(PcmFormat(2, 8000, 16), PcmFormat(6, 8000, 16));
-    EXPECT_EQ(twoToSix.Convert(Samples16({100, 200}), 0), (std::vector<int16_t>{100, 200, 0, 0, 0, 0}));
+    EXPECT_EQ(twoToSix.Convert(Samples16({100, 200}), 0), (std::vector<int16_t> {100, 200, 0, 0, 0, 0}));
 
     // 5.1 (front left, right, centre, LFE, back left, right) to stereo: each side gets its
     // front at 1, centre and its back at -3 dB, scaled to add up to one; LFE is dropped.
     const double g = std::sqrt(0.5), sum = 1 + 2 * g;
     Stream surround(PcmFormat(6, 8000, 16), PcmFormat(2, 8000, 16));
-    const auto mixed = surround.Convert(Samples16({10000, 0, 0, 0, 0, 0, 0, 0, 10000, 30000, 0, 0,
-                                                  0, 0, 0, 0, 0, 10000}),
-                                        0);
+    const auto mixed = surround.Convert(
+        Samples16({10000, 0, 0, 0, 0, 0, 0, 0, 10000, 30000, 0, 0, 0, 0, 0, 0, 0, 10000}), 0);
     const std::vector<int16_t> expected = {static_cast<int16_t>(std::lround(10000 / sum)), 0,
-                                           static_cast<int16_t>(std::lround(10000 * g / sum)),
-                                           static_cast<int16_t>(std::lround(10000 * g / sum)), 0,
-                                           static_cast<int16_t>(std::lround(10000 * g / sum))};
+        static_cast<int16_t>(std::lround(10000 * g / sum)),
+        static_cast<int16_t>(std::lround(10000 * g / sum)), 0,
+        static_cast<int16_t>(std::lround(10000 * g / sum))};
     ASSERT_EQ(mixed.size(), expected.size());
     for (size_t i = 0; i < mixed.size(); ++i)
         EXPECT_NEAR(mixed[i], expected[i], 1) << i;
@@ -340,7 +340,7 @@ TEST(AcmService, OnlyWholeBlocksAreUsedUntilTheEnd)
 {
     Stream stream(PcmFormat(2, 8000, 16), PcmFormat(2, 8000, 16));
     const auto bytes = Samples16({1, 2, 3, 4, 5});
-    EXPECT_EQ(stream.Convert(bytes, ACM_STREAMCONVERTF_BLOCKALIGN), (std::vector<int16_t>{1, 2, 3, 4}));
+    EXPECT_EQ(stream.Convert(bytes, ACM_STREAMCONVERTF_BLOCKALIGN), (std::vector<int16_t> {1, 2, 3, 4}));
     EXPECT_EQ(stream.header.cbSrcLengthUsed, 8u);
     // At the end the piece of a block is consumed; there is no whole frame in it to deliver.
     EXPECT_TRUE(stream.Convert({5, 0}, ACM_STREAMCONVERTF_END).empty());
@@ -375,14 +375,14 @@ TEST(AcmService, OutputThatDoesNotFitIsKeptForTheNextCall)
 {
     Stream stream(PcmFormat(1, 8000, 16), PcmFormat(2, 8000, 16));
     const auto first = stream.Convert(Samples16({1, 2, 3, 4, 5}), 0, 8); // room for 2 of 5 frames
-    EXPECT_EQ(first, (std::vector<int16_t>{1, 1, 2, 2}));
+    EXPECT_EQ(first, (std::vector<int16_t> {1, 1, 2, 2}));
     DWORD size = 0;
     ASSERT_EQ(acmStreamSize(stream.handle, 0, &size, ACM_STREAMSIZEF_SOURCE), 0u);
     EXPECT_GE(size, 12u); // the held frames count in the bound
-    EXPECT_EQ(stream.Convert(Samples16({6}), 0), (std::vector<int16_t>{3, 3, 4, 4, 5, 5, 6, 6}));
+    EXPECT_EQ(stream.Convert(Samples16({6}), 0), (std::vector<int16_t> {3, 3, 4, 4, 5, 5, 6, 6}));
     // START drops whatever is held.
     stream.Convert(Samples16({7, 8, 9}), 0, 4);
-    EXPECT_EQ(stream.Convert(Samples16({10}), ACM_STREAMCONVERTF_START), (std::vector<int16_t>{10, 10}));
+    EXPECT_EQ(stream.Convert(Samples16({10}), ACM_STREAMCONVERTF_START), (std::vector<int16_t> {10, 10}));
 }
 
 TEST(AcmService, SizeBoundsHoldForEveryBufferSize)

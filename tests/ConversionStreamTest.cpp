@@ -1,6 +1,6 @@
+#include "sources/ConversionStream.h"
 #include "engine/ToneStream.h"
 #include "platform/Heap.h"
-#include "sources/ConversionStream.h"
 #include "sources/WaveStream.h"
 #include "support/TestSupport.h"
 #include "support/WavBytes.h"
@@ -75,7 +75,7 @@ TEST(ConversionStage, EightBitMonoBecomesSixteenBitAtTheSameRate)
     EXPECT_EQ(format->nBlockAlign, 2);
     EXPECT_EQ(format->nAvgBytesPerSec, 44100u);
     AudioBufferRef first = stage.GetBuffer();
-    EXPECT_EQ(AsSamples16(first.GetData(), first.GetLength()), (std::vector<int16_t>{-32768, 0, 32512}));
+    EXPECT_EQ(AsSamples16(first.GetData(), first.GetLength()), (std::vector<int16_t> {-32768, 0, 32512}));
     EXPECT_EQ(stage.GetBuffer().GetLength(), 4410u);
 }
 
@@ -117,7 +117,7 @@ class OversizedFormatSource : public AudioStream {
 public:
     OversizedFormatSource()
     {
-        WAVEFORMATEX fixed{WAVE_FORMAT_IMA_ADPCM, 1, 8000, 4055, 256, 4, 200};
+        WAVEFORMATEX fixed {WAVE_FORMAT_IMA_ADPCM, 1, 8000, 4055, 256, 4, 200};
         std::memcpy(record, &fixed, sizeof fixed);
         std::memset(record + sizeof fixed, 0x5A, 200);
     }
@@ -175,7 +175,7 @@ TEST(ConversionStage, TheResamplerTailIsDeliveredBeforeTheEnd)
     const auto samples = AsSamples16(reinterpret_cast<const char*>(out.data()), out.size());
     int peak = 0;
     for (size_t i = samples.size() - 100; i < samples.size(); ++i)
-        peak = std::max(peak, std::abs(int{samples[i]}));
+        peak = std::max(peak, std::abs(int {samples[i]}));
     EXPECT_GT(peak, 10000);
     EXPECT_TRUE(stage.GetBuffer().IsEnd());
 }
@@ -219,7 +219,7 @@ TEST_F(ConversionOfFile, RewindingAfterTheFirstBufferStartsAfresh)
     ASSERT_FALSE(stage.GetBuffer().IsEnd());
     ASSERT_TRUE(stage.SetOutputFormat(&target));
     stage.GetBuffer(); // history in the resampler...
-    stage.Rewind();    // ...is dropped by repositioning through the stage
+    stage.Rewind(); // ...is dropped by repositioning through the stage
     EXPECT_EQ(ReadAll(stage), expected);
 
     // Repositioning the source directly, then Reset.
@@ -244,7 +244,8 @@ TEST_F(ConversionOfFile, AFailedAllocationShowsTheMessageAndEndsTheStream)
     AudioBufferRef result = stage.GetBuffer();
     HeapFailNever();
     EXPECT_TRUE(result.IsEnd());
-    EXPECT_EQ(messages->Texts(), std::vector<std::string>{"Exception converting stream in ConversionStream::GetBuffer()"});
+    EXPECT_EQ(messages->Texts(),
+        std::vector<std::string> {"Exception converting stream in ConversionStream::GetBuffer()"});
 }
 
 TEST(ConversionStage, TinyUpstreamBuffersNeverLookLikeTheEnd)

@@ -77,7 +77,7 @@ struct RatePair {
     uint32_t in, out;
 };
 
-class Resampling : public ::testing::TestWithParam<RatePair> {};
+class Resampling : public ::testing::TestWithParam<RatePair> { };
 
 TEST_P(Resampling, TonesAboveTheNewNyquistAreAttenuatedBy100dB)
 {
@@ -129,12 +129,12 @@ TEST_P(Resampling, PassbandIsFlatWithinATenthOfADecibel)
     const auto window = Convert(in, out, tones);
     ASSERT_FALSE(window.empty());
     for (const Tone& tone : tones)
-        EXPECT_NEAR(Decibels(Level(window, tone.frequency) / tone.amplitude), 0.0, 0.1) << tone.frequency << " Hz";
+        EXPECT_NEAR(Decibels(Level(window, tone.frequency) / tone.amplitude), 0.0, 0.1)
+            << tone.frequency << " Hz";
 }
 
-INSTANTIATE_TEST_SUITE_P(MonoRates, Resampling, ::testing::Values(RatePair{44100, 22050}, RatePair{48000, 44100}),
-                         [](const auto& info) {
-                             return std::to_string(info.param.in) + "to" + std::to_string(info.param.out);
-                         });
+INSTANTIATE_TEST_SUITE_P(MonoRates, Resampling,
+    ::testing::Values(RatePair {44100, 22050}, RatePair {48000, 44100}),
+    [](const auto& info) { return std::to_string(info.param.in) + "to" + std::to_string(info.param.out); });
 
 } // namespace

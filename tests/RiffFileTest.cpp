@@ -60,7 +60,8 @@ TEST_F(RiffWalk, OddChunkIsFollowedByAPadByte)
 TEST_F(RiffWalk, ListChunkIsSkippedAsAWholeAndCanBeEntered)
 {
     const auto list = Riff({Chunk("data", {9, 9}), Chunk("INAM", {'x', 0})}, "INFO", "LIST");
-    ASSERT_TRUE(Open(Riff({Chunk("fmt ", FmtPayload(PcmFormat(1, 8000, 8))), list, Chunk("data", {1, 2, 3})})));
+    ASSERT_TRUE(
+        Open(Riff({Chunk("fmt ", FmtPayload(PcmFormat(1, 8000, 8))), list, Chunk("data", {1, 2, 3})})));
     ASSERT_TRUE(riff.Descend("data"));
     EXPECT_EQ(riff.GetChunkSize(), 3); // the top-level one, not the one inside the list
     ASSERT_TRUE(riff.Ascend());
@@ -93,9 +94,8 @@ TEST_F(RiffWalk, FilesThatAreNotRiffFailToOpen)
 {
     auto lower = CanonicalWave(PcmFormat(1, 8000, 8), {1, 2});
     std::memcpy(lower.data(), "riff", 4);
-    const std::vector<std::vector<uint8_t>> bad = {
-        {}, {'R', 'I', 'F', 'F', 4, 0, 0, 0}, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V'}, lower,
-        Riff({}, "WAVE", "RIFX")};
+    const std::vector<std::vector<uint8_t>> bad = {{}, {'R', 'I', 'F', 'F', 4, 0, 0, 0},
+        {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V'}, lower, Riff({}, "WAVE", "RIFX")};
     for (const auto& bytes : bad) {
         EXPECT_FALSE(Open(bytes)) << bytes.size() << " bytes";
         EXPECT_EQ(riff.Stream(), nullptr);
@@ -109,7 +109,7 @@ TEST_F(RiffWalk, FilesThatAreNotRiffFailToOpen)
 TEST_F(RiffWalk, ChunkSizePastTheEndStopsTheSearch)
 {
     auto bytes = Riff({Chunk("fmt ", FmtPayload(PcmFormat(1, 8000, 8))), Chunk("junk", {1, 2}, 1000000),
-                       Chunk("data", {1, 2})});
+        Chunk("data", {1, 2})});
     ASSERT_TRUE(Open(bytes));
     EXPECT_TRUE(riff.Descend("fmt "));
     EXPECT_TRUE(riff.Ascend());
@@ -122,7 +122,7 @@ TEST_F(RiffWalk, HugeSizeFieldsAreUnsignedAndDoNotLoop)
 {
     // 0xFFFFFFFF sizes on the RIFF chunk and on a child: the walk runs to the end of the file.
     auto bytes = Riff({Chunk("fmt ", FmtPayload(PcmFormat(1, 8000, 8))), Chunk("data", {1, 2}, 0xFFFFFFFF)},
-                      "WAVE", "RIFF", 0xFFFFFFFF);
+        "WAVE", "RIFF", 0xFFFFFFFF);
     ASSERT_TRUE(Open(bytes));
     EXPECT_EQ(riff.GetRiffSize(), 0xFFFFFFFFll - 4);
     ASSERT_TRUE(riff.Descend("data"));

@@ -18,7 +18,7 @@ namespace {
 const std::filesystem::path kFolder = std::filesystem::path(VARKONEL_TEST_DATA_DIR) / "wav";
 
 enum class Match {
-    Exact,   // the same samples
+    Exact, // the same samples
     Rounding, // within one step: ties of the rounding to 16 bits may go either way
     Similar, // a lossy codec whose decoders differ: same length, correlation
 };
@@ -47,7 +47,7 @@ const std::map<std::string, Fixture> kFixtures = {
 };
 
 struct Decoded {
-    WAVEFORMATEX format{};
+    WAVEFORMATEX format {};
     std::vector<int16_t> samples;
 };
 
@@ -120,7 +120,8 @@ TEST(WavFixtures, DecodeLikeTheReference)
         if (fixture.match == Match::Similar) {
             const double frames = static_cast<double>(reference.samples.size()) / reference.format.nChannels;
             EXPECT_NEAR(static_cast<double>(ours.samples.size()) / ours.format.nChannels, frames, 1152.0);
-            EXPECT_GT(BestCorrelation(ours.samples, reference.samples, 1200 * reference.format.nChannels), 0.99);
+            EXPECT_GT(
+                BestCorrelation(ours.samples, reference.samples, 1200 * reference.format.nChannels), 0.99);
             continue;
         }
         ASSERT_EQ(ours.samples.size(), reference.samples.size());
@@ -153,7 +154,8 @@ TEST(WavFixtures, MalformedFilesFailOrEndCleanly)
         stage.SetOutputFormat(&mono);
         size_t bytes = 0;
         int buffers = 0;
-        for (AudioBufferRef buffer = stage.GetBuffer(); !buffer.IsEnd() && buffers < 10000; buffer = stage.GetBuffer()) {
+        for (AudioBufferRef buffer = stage.GetBuffer(); !buffer.IsEnd() && buffers < 10000;
+             buffer = stage.GetBuffer()) {
             bytes += buffer.GetLength();
             ++buffers;
         }
@@ -163,7 +165,7 @@ TEST(WavFixtures, MalformedFilesFailOrEndCleanly)
     // The cut compressed files, huge sizes, long fmt chunk and odd chunks still load.
     EXPECT_GE(loaded, 6);
     // Only the block align of 0 is reported to the user.
-    EXPECT_EQ(messages->Texts(), std::vector<std::string>{"Exception caught in WaveStream::LoadWave!"});
+    EXPECT_EQ(messages->Texts(), std::vector<std::string> {"Exception caught in WaveStream::LoadWave!"});
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-#include "encoders/WaveEncoder.h"
 #include "sources/WaveStream.h"
+#include "encoders/WaveEncoder.h"
 #include "support/TestSupport.h"
 #include "support/WavBytes.h"
 
@@ -62,7 +62,7 @@ TEST_F(WaveFile, BufferSizeIsATenthOfASecondInWholeBlocks)
         uint32_t expected;
     };
     const Case cases[] = {{PcmFormat(2, 44100, 16), 17640}, {PcmFormat(2, 11025, 16), 4408},
-                          {PcmFormat(1, 22050, 8), 2205}, {PcmFormat(6, 48000, 24), 86400}};
+        {PcmFormat(1, 22050, 8), 2205}, {PcmFormat(6, 48000, 24), 86400}};
     for (const auto& c : cases) {
         ASSERT_TRUE(Load(CanonicalWave(c.format, {0, 0, 0, 0})));
         EXPECT_EQ(stream.bufferSize, c.expected) << c.format.nSamplesPerSec;
@@ -93,7 +93,7 @@ TEST_F(WaveFile, TwoFullBuffersThenAnEmptyOutputThenEmptyHandles)
     EXPECT_EQ(first.GetLength(), 2205u);
     EXPECT_EQ(second.GetLength(), 2205u);
     EXPECT_EQ(std::vector<uint8_t>(second.GetData(), second.GetData() + 2205),
-              std::vector<uint8_t>(data.begin() + 2205, data.end()));
+        std::vector<uint8_t>(data.begin() + 2205, data.end()));
     EXPECT_EQ(third.GetKind(), Output);
     EXPECT_EQ(third.GetLength(), 0u);
     EXPECT_TRUE(third.IsEnd());
@@ -109,8 +109,8 @@ TEST_F(WaveFile, ChunksAfterTheDataAreAudioAndCountInTheLength)
     EXPECT_DOUBLE_EQ(stream.GetLength(), 812.0 / 8000.0);
     const auto all = ReadAll();
     ASSERT_EQ(all.size(), 812u);
-    EXPECT_EQ(std::vector<uint8_t>(all.end() - 12, all.end()),
-              std::vector<uint8_t>(bytes.end() - 12, bytes.end()));
+    EXPECT_EQ(
+        std::vector<uint8_t>(all.end() - 12, all.end()), std::vector<uint8_t>(bytes.end() - 12, bytes.end()));
 }
 
 TEST_F(WaveFile, LengthAndPositionInSeconds)
@@ -159,8 +159,9 @@ TEST_F(WaveFile, SeekingMovesByWholeBlocksWithinTheData)
 
 TEST_F(WaveFile, CompressedFormatsAreReportedUnchanged)
 {
-    WAVEFORMATEX ima{WAVE_FORMAT_IMA_ADPCM, 1, 8000, 4055, 256, 4, 2};
-    ASSERT_TRUE(Load(Riff({Chunk("fmt ", FmtPayload(ima, {0xF9, 0x01})), Chunk("data", std::vector<uint8_t>(512))})));
+    WAVEFORMATEX ima {WAVE_FORMAT_IMA_ADPCM, 1, 8000, 4055, 256, 4, 2};
+    ASSERT_TRUE(
+        Load(Riff({Chunk("fmt ", FmtPayload(ima, {0xF9, 0x01})), Chunk("data", std::vector<uint8_t>(512))})));
     const WAVEFORMATEX* format = stream.GetFormat();
     EXPECT_EQ(format->wFormatTag, WAVE_FORMAT_IMA_ADPCM);
     EXPECT_EQ(format->nBlockAlign, 256);
@@ -177,7 +178,7 @@ TEST_F(WaveFile, LongFmtChunkIsReadUpToTheCapacity)
     ASSERT_TRUE(Load(Riff({Chunk("fmt ", payload), Chunk("data", {1, 2, 3, 4})})));
     EXPECT_EQ(stream.GetFormat()->nSamplesPerSec, 8000u);
     EXPECT_EQ(stream.GetFormat()->cbSize, 0);
-    EXPECT_EQ(ReadAll(), (std::vector<uint8_t>{1, 2, 3, 4}));
+    EXPECT_EQ(ReadAll(), (std::vector<uint8_t> {1, 2, 3, 4}));
 }
 
 TEST_F(WaveFile, BadFilesFailCleanly)
@@ -205,7 +206,7 @@ TEST_F(WaveFile, BadFilesFailCleanly)
     WAVEFORMATEX zero = PcmFormat(1, 8000, 8);
     zero.nBlockAlign = 0;
     EXPECT_FALSE(Load(CanonicalWave(zero, {1, 2})));
-    EXPECT_EQ(messages->Texts(), std::vector<std::string>{"Exception caught in WaveStream::LoadWave!"});
+    EXPECT_EQ(messages->Texts(), std::vector<std::string> {"Exception caught in WaveStream::LoadWave!"});
 }
 
 TEST_F(WaveFile, DataThatStopsShortOfItsSizeEndsCleanly)
@@ -215,7 +216,7 @@ TEST_F(WaveFile, DataThatStopsShortOfItsSizeEndsCleanly)
     ASSERT_TRUE(Load(bytes));
     std::vector<uint32_t> sizes;
     EXPECT_EQ(ReadAll(&sizes).size(), 6u);
-    EXPECT_EQ(sizes, (std::vector<uint32_t>{6, 0}));
+    EXPECT_EQ(sizes, (std::vector<uint32_t> {6, 0}));
 }
 
 TEST_F(WaveFile, CopyThroughTheWavWriterIsByteIdentical)
@@ -242,8 +243,8 @@ TEST_F(WaveFile, DataRunningPast4GiBIsReachedAndMeasured)
     // A sparse file of 4 GiB + 1 MiB of audio whose data chunk claims 0xFFFFFFFF bytes: the data
     // runs to the end of the file, beyond what the size field can say.
     const WAVEFORMATEX format = PcmFormat(2, 48000, 16);
-    WriteBytes(path, Riff({Chunk("fmt ", FmtPayload(format)), Chunk("data", {}, 0xFFFFFFFF)}, "WAVE", "RIFF",
-                          0xFFFFFFFF));
+    WriteBytes(path,
+        Riff({Chunk("fmt ", FmtPayload(format)), Chunk("data", {}, 0xFFFFFFFF)}, "WAVE", "RIFF", 0xFFFFFFFF));
     const uint64_t dataBytes = (4ull << 30) + (1 << 20);
     std::filesystem::resize_file(path, 44 + dataBytes - 4);
     {
@@ -261,7 +262,8 @@ TEST_F(WaveFile, DataRunningPast4GiBIsReachedAndMeasured)
     EXPECT_DOUBLE_EQ(stream.GetPosition(), whole);
     const auto rest = ReadAll();
     ASSERT_EQ(rest.size(), dataBytes - static_cast<uint64_t>(whole) * 192000);
-    EXPECT_EQ(std::vector<uint8_t>(rest.end() - 4, rest.end()), (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44}));
+    EXPECT_EQ(
+        std::vector<uint8_t>(rest.end() - 4, rest.end()), (std::vector<uint8_t> {0x11, 0x22, 0x33, 0x44}));
     EXPECT_DOUBLE_EQ(stream.GetPosition(), seconds);
 }
 
@@ -273,10 +275,9 @@ TEST(WaveStreamThreads, PositionIsReadWhileAnotherThreadReads)
     WriteBytes(path, CanonicalWave(PcmFormat(2, 44100, 16), std::vector<uint8_t>(176400 * 5)));
     WaveStream stream;
     ASSERT_TRUE(stream.LoadWave(path.c_str()));
-    std::atomic<bool> done{false};
+    std::atomic<bool> done {false};
     std::thread reader([&] {
-        while (!stream.GetBuffer().IsEnd()) {
-        }
+        while (!stream.GetBuffer().IsEnd()) { }
         done = true;
     });
     double last = 0.0;

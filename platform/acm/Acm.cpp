@@ -15,7 +15,8 @@ namespace {
 constexpr DWORD kLargestFormatSize = 18 + 32;
 
 constexpr DWORD kOpenFlags = ACM_STREAMOPENF_QUERY | ACM_STREAMOPENF_ASYNC | ACM_STREAMOPENF_NONREALTIME;
-constexpr DWORD kConvertFlags = ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END;
+constexpr DWORD kConvertFlags
+    = ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END;
 
 // The open streams. A handle is only used after it is found here, so a stale or made-up
 // handle is answered with MMSYSERR_INVALHANDLE instead of being followed.
@@ -63,8 +64,8 @@ MMRESULT CheckHeader(const ACMSTREAMHEADER* header)
 {
     if (header == nullptr || header->cbStruct < sizeof(ACMSTREAMHEADER))
         return MMSYSERR_INVALPARAM;
-    if ((header->pbSrc == nullptr && header->cbSrcLength != 0) ||
-        (header->pbDst == nullptr && header->cbDstLength != 0))
+    if ((header->pbSrc == nullptr && header->cbSrcLength != 0)
+        || (header->pbDst == nullptr && header->cbDstLength != 0))
         return MMSYSERR_INVALPARAM;
     return MMSYSERR_NOERROR;
 }
@@ -82,8 +83,7 @@ MMRESULT acmMetrics(HACMOBJ object, UINT metric, void* output)
 }
 
 MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, const WAVEFORMATEX* source,
-                       const WAVEFORMATEX* destination, WAVEFILTER* filter, DWORD_PTR callback, DWORD_PTR instance,
-                       DWORD flags)
+    const WAVEFORMATEX* destination, WAVEFILTER* filter, DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
 {
     (void)instance;
     const bool query = (flags & ACM_STREAMOPENF_QUERY) != 0;
@@ -120,8 +120,8 @@ MMRESULT acmStreamSize(HACMSTREAM stream, DWORD input, DWORD* output, DWORD flag
         return MMSYSERR_INVALPARAM;
     if (flags != ACM_STREAMSIZEF_SOURCE && flags != ACM_STREAMSIZEF_DESTINATION)
         return MMSYSERR_INVALFLAG;
-    const uint64_t size = flags == ACM_STREAMSIZEF_SOURCE ? conversion->OutputBound(input)
-                                                          : conversion->InputFor(input);
+    const uint64_t size
+        = flags == ACM_STREAMSIZEF_SOURCE ? conversion->OutputBound(input) : conversion->InputFor(input);
     if (size > 0xFFFFFFFFu || (flags == ACM_STREAMSIZEF_DESTINATION && size == 0 && input != 0))
         return ACMERR_NOTPOSSIBLE;
     *output = static_cast<DWORD>(size);
@@ -139,7 +139,8 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* header, DWOR
         return MMSYSERR_INVALFLAG;
     conversion->preparedSource = header->cbSrcLength;
     conversion->preparedDestination = header->cbDstLength;
-    header->fdwStatus = (header->fdwStatus | ACMSTREAMHEADER_STATUSF_PREPARED) & ~ACMSTREAMHEADER_STATUSF_DONE;
+    header->fdwStatus
+        = (header->fdwStatus | ACMSTREAMHEADER_STATUSF_PREPARED) & ~ACMSTREAMHEADER_STATUSF_DONE;
     return MMSYSERR_NOERROR;
 }
 
@@ -155,15 +156,16 @@ MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, DWORD flag
     if ((header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0)
         return ACMERR_UNPREPARED;
     // The lengths may be lowered after preparing, never raised.
-    if (header->cbSrcLength > conversion->preparedSource || header->cbDstLength > conversion->preparedDestination)
+    if (header->cbSrcLength > conversion->preparedSource
+        || header->cbDstLength > conversion->preparedDestination)
         return MMSYSERR_INVALPARAM;
     header->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
     header->cbSrcLengthUsed = 0;
     header->cbDstLengthUsed = 0;
     try {
-        const auto result = conversion->Convert(header->pbSrc, header->cbSrcLength, header->pbDst,
-                                                header->cbDstLength, (flags & ACM_STREAMCONVERTF_START) != 0,
-                                                (flags & ACM_STREAMCONVERTF_END) != 0);
+        const auto result
+            = conversion->Convert(header->pbSrc, header->cbSrcLength, header->pbDst, header->cbDstLength,
+                (flags & ACM_STREAMCONVERTF_START) != 0, (flags & ACM_STREAMCONVERTF_END) != 0);
         header->cbSrcLengthUsed = result.sourceUsed;
         header->cbDstLengthUsed = result.destinationUsed;
     } catch (const std::bad_alloc&) {

@@ -73,7 +73,7 @@ constexpr DWORD ACM_STREAMOPENF_ASYNC = 0x00000002; // not offered: every stream
 constexpr DWORD ACM_STREAMOPENF_NONREALTIME = 0x00000004;
 
 // acmStreamSize flags.
-constexpr DWORD ACM_STREAMSIZEF_SOURCE = 0x00000000;      // given source bytes, bound the output
+constexpr DWORD ACM_STREAMSIZEF_SOURCE = 0x00000000; // given source bytes, bound the output
 constexpr DWORD ACM_STREAMSIZEF_DESTINATION = 0x00000001; // given destination space, the input
 
 // acmStreamConvert flags.
@@ -95,8 +95,7 @@ MMRESULT acmMetrics(HACMOBJ object, UINT metric, void* output);
 // zero or absurd rates, channel counts or block sizes. With ACM_STREAMOPENF_QUERY only the
 // answer is given and no stream is opened.
 MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, const WAVEFORMATEX* source,
-                       const WAVEFORMATEX* destination, WAVEFILTER* filter, DWORD_PTR callback,
-                       DWORD_PTR instance, DWORD flags);
+    const WAVEFORMATEX* destination, WAVEFILTER* filter, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
 
 // ACM_STREAMSIZEF_SOURCE: an upper bound of the destination bytes the next conversion of `input`
 // source bytes delivers, counting what the stream still holds. ACM_STREAMSIZEF_DESTINATION: the

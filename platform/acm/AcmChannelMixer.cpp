@@ -33,7 +33,8 @@ uint32_t DefaultMask(uint32_t channels)
     case 7:
         return FrontLeft | FrontRight | FrontCenter | LowFrequency | BackCenter | SideLeft | SideRight;
     case 8:
-        return FrontLeft | FrontRight | FrontCenter | LowFrequency | BackLeft | BackRight | SideLeft | SideRight;
+        return FrontLeft | FrontRight | FrontCenter | LowFrequency | BackLeft | BackRight | SideLeft
+            | SideRight;
     default:
         return 0;
     }
@@ -73,8 +74,10 @@ void StereoWeights(uint32_t speaker, float& left, float& right)
 } // namespace
 
 AcmChannelMixer::AcmChannelMixer(uint32_t inChannels, uint32_t outChannels, uint32_t channelMask)
-    : inChannels(inChannels), outChannels(outChannels), identity(inChannels == outChannels),
-      weights(size_t{inChannels} * outChannels, 0.0f)
+    : inChannels(inChannels)
+    , outChannels(outChannels)
+    , identity(inChannels == outChannels)
+    , weights(size_t {inChannels} * outChannels, 0.0f)
 {
     if (outChannels == 1) {
         std::fill(weights.begin(), weights.end(), 1.0f / static_cast<float>(inChannels));
@@ -125,7 +128,7 @@ void AcmChannelMixer::Mix(const float* in, size_t frames, std::vector<float>& ou
     }
     for (size_t f = 0; f < frames; ++f, in += inChannels, to += outChannels) {
         for (uint32_t o = 0; o < outChannels; ++o) {
-            const float* row = &weights[size_t{o} * inChannels];
+            const float* row = &weights[size_t {o} * inChannels];
             float sum = 0.0f;
             for (uint32_t i = 0; i < inChannels; ++i)
                 sum += row[i] * in[i];

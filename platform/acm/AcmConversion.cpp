@@ -24,7 +24,7 @@ int16_t ToPcm16(float value)
 {
     const float scaled = std::floor(value * 32768.0f + 0.5f);
     if (!(scaled > -32768.0f))
-        return scaled == scaled ? int16_t{-32768} : int16_t{0};
+        return scaled == scaled ? int16_t {-32768} : int16_t {0};
     if (scaled > 32767.0f)
         return 32767;
     return static_cast<int16_t>(scaled);
@@ -33,14 +33,14 @@ int16_t ToPcm16(float value)
 } // namespace
 
 AcmConversion::AcmConversion(const AcmFormat& source, const AcmFormat& destination)
-    : source(source), destination(destination),
-      mixer(source.channels, destination.channels, source.channelMask),
-      mixBeforeRate(destination.channels <= source.channels)
-{
-}
+    : source(source)
+    , destination(destination)
+    , mixer(source.channels, destination.channels, source.channelMask)
+    , mixBeforeRate(destination.channels <= source.channels)
+{ }
 
-std::unique_ptr<AcmConversion> AcmConversion::Create(const WAVEFORMATEX& sourceRecord,
-                                                     const WAVEFORMATEX& destinationRecord, uint32_t capacity)
+std::unique_ptr<AcmConversion> AcmConversion::Create(
+    const WAVEFORMATEX& sourceRecord, const WAVEFORMATEX& destinationRecord, uint32_t capacity)
 {
     const auto source = AcmFormat::Source(sourceRecord, capacity);
     const auto destination = AcmFormat::Destination(destinationRecord);
@@ -57,9 +57,8 @@ std::unique_ptr<AcmConversion> AcmConversion::Create(const WAVEFORMATEX& sourceR
     }
     if (in != out) {
         const uint32_t channels = std::min(source->channels, destination->channels);
-        conversion->resampler = std::make_unique<AcmResampler>(source->rate, destination->rate,
-                                                               conversion->mixBeforeRate ? destination->channels
-                                                                                         : channels);
+        conversion->resampler = std::make_unique<AcmResampler>(
+            source->rate, destination->rate, conversion->mixBeforeRate ? destination->channels : channels);
     }
     return conversion;
 }
@@ -77,7 +76,7 @@ uint64_t AcmConversion::OutputBound(uint64_t sourceBytes) const
 
 uint64_t AcmConversion::InputFor(uint64_t destinationBytes) const
 {
-    uint64_t low = 0, high = (uint64_t{1} << 32) / source.blockAlign;
+    uint64_t low = 0, high = (uint64_t {1} << 32) / source.blockAlign;
     while (low < high) {
         const uint64_t blocks = (low + high + 1) / 2;
         if (OutputBound(blocks * source.blockAlign) <= destinationBytes)
@@ -98,8 +97,8 @@ void AcmConversion::Reset()
     pendingStart = 0;
 }
 
-AcmConversion::Result AcmConversion::Convert(const uint8_t* data, uint32_t length, uint8_t* out,
-                                             uint32_t outLength, bool start, bool end)
+AcmConversion::Result AcmConversion::Convert(
+    const uint8_t* data, uint32_t length, uint8_t* out, uint32_t outLength, bool start, bool end)
 {
     if (start)
         Reset();
@@ -128,7 +127,7 @@ void AcmConversion::DecodeLinear(const uint8_t* data, size_t frames)
     for (size_t f = 0; f < frames; ++f) {
         const uint8_t* block = data + f * source.blockAlign;
         for (uint32_t c = 0; c < source.channels; ++c) {
-            const uint8_t* at = block + size_t{c} * bytes;
+            const uint8_t* at = block + size_t {c} * bytes;
             float value = 0.0f;
             if (source.coding == AcmCoding::Float) {
                 if (bytes == 4) {
@@ -145,12 +144,12 @@ void AcmConversion::DecodeLinear(const uint8_t* data, size_t frames)
             } else if (bytes == 2) {
                 value = static_cast<float>(static_cast<int16_t>(at[0] | at[1] << 8)) / 32768.0f;
             } else if (bytes == 3) {
-                const int32_t sample = static_cast<int32_t>(uint32_t{at[0]} << 8 | uint32_t{at[1]} << 16 |
-                                                            uint32_t{at[2]} << 24);
+                const int32_t sample = static_cast<int32_t>(
+                    uint32_t {at[0]} << 8 | uint32_t {at[1]} << 16 | uint32_t {at[2]} << 24);
                 value = static_cast<float>(sample >> 8) / 8388608.0f;
             } else {
-                const int32_t sample = static_cast<int32_t>(uint32_t{at[0]} | uint32_t{at[1]} << 8 |
-                                                            uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24);
+                const int32_t sample = static_cast<int32_t>(uint32_t {at[0]} | uint32_t {at[1]} << 8
+                    | uint32_t {at[2]} << 16 | uint32_t {at[3]} << 24);
                 value = static_cast<float>(sample) / 2147483648.0f;
             }
             *to++ = value;

@@ -15,8 +15,8 @@
 struct AcmConversion {
 public:
     // Null when the pair cannot be converted.
-    static std::unique_ptr<AcmConversion> Create(const WAVEFORMATEX& source, const WAVEFORMATEX& destination,
-                                                 uint32_t capacity);
+    static std::unique_ptr<AcmConversion> Create(
+        const WAVEFORMATEX& source, const WAVEFORMATEX& destination, uint32_t capacity);
 
     // Upper bound of the destination bytes the next Convert of `sourceBytes` delivers.
     uint64_t OutputBound(uint64_t sourceBytes) const;
@@ -28,8 +28,8 @@ public:
         uint32_t destinationUsed = 0;
     };
     // `end`: this is the last of the source; `start`: drop everything held first.
-    Result Convert(const uint8_t* source, uint32_t sourceLength, uint8_t* destination, uint32_t destinationLength,
-                   bool start, bool end);
+    Result Convert(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+        uint32_t destinationLength, bool start, bool end);
 
     // The sizes the header had when it was prepared, to check later calls against.
     uint32_t preparedSource = 0;
@@ -45,7 +45,7 @@ private:
 
     AcmFormat source;
     AcmFormat destination;
-    std::unique_ptr<AcmDecoder> decoder;     // compressed sources only
+    std::unique_ptr<AcmDecoder> decoder; // compressed sources only
     std::unique_ptr<AcmResampler> resampler; // when the rates differ
     AcmChannelMixer mixer;
     bool mixBeforeRate; // mix first when it lowers the channel count: less to resample

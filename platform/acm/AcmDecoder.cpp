@@ -64,7 +64,9 @@ void AcmDecoder::Deleter::operator()(AVPacket* packet) const
     av_packet_free(&packet);
 }
 
-AcmDecoder::AcmDecoder(const AcmFormat& format) : format(format) {}
+AcmDecoder::AcmDecoder(const AcmFormat& format)
+    : format(format)
+{ }
 
 AcmDecoder::~AcmDecoder() = default;
 
@@ -121,7 +123,7 @@ void AcmDecoder::Decode(const uint8_t* data, size_t size, std::vector<float>& ou
             int pieceSize = 0;
             const int chunk = static_cast<int>(std::min<size_t>(size, 1 << 20));
             const int used = av_parser_parse2(parser.get(), context.get(), &piece, &pieceSize, data, chunk,
-                                              AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+                AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
             if (used < 0)
                 return;
             data += used;
@@ -176,8 +178,8 @@ void AcmDecoder::AppendFrame(std::vector<float>& out)
     scratch.resize(frames * static_cast<size_t>(channels));
     for (size_t f = 0; f < frames; ++f)
         for (int c = 0; c < channels; ++c)
-            scratch[f * channels + c] = planar ? SampleAt(*frame, packed, c, f)
-                                               : SampleAt(*frame, packed, 0, f * channels + c);
+            scratch[f * channels + c]
+                = planar ? SampleAt(*frame, packed, c, f) : SampleAt(*frame, packed, 0, f * channels + c);
     if (static_cast<uint32_t>(channels) == format.channels) {
         out.insert(out.end(), scratch.begin(), scratch.end());
         return;
@@ -191,8 +193,8 @@ void AcmDecoder::Flush(std::vector<float>& out)
     if (useParser) {
         uint8_t* piece = nullptr;
         int pieceSize = 0;
-        av_parser_parse2(parser.get(), context.get(), &piece, &pieceSize, nullptr, 0, AV_NOPTS_VALUE,
-                         AV_NOPTS_VALUE, 0);
+        av_parser_parse2(
+            parser.get(), context.get(), &piece, &pieceSize, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
         if (pieceSize > 0)
             SendPacket(piece, static_cast<size_t>(pieceSize), out);
     }

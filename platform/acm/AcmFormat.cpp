@@ -7,8 +7,8 @@ namespace {
 constexpr WORD kMpegAudio = 0x0050; // MPEG audio layers 1 and 2
 
 // The GUID of an extensible sub-format: the format tag in its first two bytes, then this tail.
-constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr uint8_t kSubFormatTail[14]
+    = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 bool IsCodecTag(WORD tag)
 {
@@ -28,7 +28,7 @@ bool IsCodecTag(WORD tag)
 
 uint32_t Le32(const uint8_t* at)
 {
-    return at[0] | at[1] << 8 | at[2] << 16 | uint32_t{at[3]} << 24;
+    return at[0] | at[1] << 8 | at[2] << 16 | uint32_t {at[3]} << 24;
 }
 
 // Reads the sub-format of an extensible record into `out`; false when it is not one we know.
@@ -56,12 +56,12 @@ bool DescribeLinear(const WAVEFORMATEX& format, AcmFormat& out)
     out.bitsPerSample = format.wBitsPerSample;
     if (out.tag == WAVE_FORMAT_IEEE_FLOAT) {
         out.coding = AcmCoding::Float;
-        return (out.sampleBytes == 4 && format.wBitsPerSample == 32) ||
-               (out.sampleBytes == 8 && format.wBitsPerSample == 64);
+        return (out.sampleBytes == 4 && format.wBitsPerSample == 32)
+            || (out.sampleBytes == 8 && format.wBitsPerSample == 64);
     }
     out.coding = AcmCoding::Integer;
-    return out.sampleBytes >= 1 && out.sampleBytes <= 4 && format.wBitsPerSample >= 1 &&
-           format.wBitsPerSample <= out.sampleBytes * 8;
+    return out.sampleBytes >= 1 && out.sampleBytes <= 4 && format.wBitsPerSample >= 1
+        && format.wBitsPerSample <= out.sampleBytes * 8;
 }
 
 } // namespace
@@ -73,8 +73,8 @@ std::optional<AcmFormat> AcmFormat::Source(const WAVEFORMATEX& format, uint32_t 
     out.channels = format.nChannels;
     out.rate = format.nSamplesPerSec;
     out.blockAlign = format.nBlockAlign;
-    if (out.channels == 0 || out.channels > kMaxChannels || out.rate == 0 || out.rate > kMaxRate ||
-        out.blockAlign == 0)
+    if (out.channels == 0 || out.channels > kMaxChannels || out.rate == 0 || out.rate > kMaxRate
+        || out.blockAlign == 0)
         return std::nullopt;
     if (format.wFormatTag != WAVE_FORMAT_PCM && 18u + format.cbSize > capacity)
         return std::nullopt;
@@ -97,9 +97,9 @@ std::optional<AcmFormat> AcmFormat::Source(const WAVEFORMATEX& format, uint32_t 
 
 std::optional<AcmFormat> AcmFormat::Destination(const WAVEFORMATEX& format)
 {
-    if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 || format.nChannels == 0 ||
-        format.nChannels > kMaxChannels || format.nSamplesPerSec == 0 || format.nSamplesPerSec > kMaxRate ||
-        format.nBlockAlign != 2u * format.nChannels)
+    if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 || format.nChannels == 0
+        || format.nChannels > kMaxChannels || format.nSamplesPerSec == 0 || format.nSamplesPerSec > kMaxRate
+        || format.nBlockAlign != 2u * format.nChannels)
         return std::nullopt;
     AcmFormat out;
     out.channels = format.nChannels;
@@ -130,7 +130,7 @@ uint64_t AcmFormat::MaxFrames(uint64_t bytes) const
     case WAVE_FORMAT_ADPCM:
     case WAVE_FORMAT_IMA_ADPCM:
         // At least 2 bits per sample, plus the samples held in each block's header.
-        return blocks * (uint64_t{blockAlign} * 4 / channels + 2);
+        return blocks * (uint64_t {blockAlign} * 4 / channels + 2);
     default:
         // MPEG audio: no frame carries more than 16 samples per byte.
         return bytes * 16 + 1152;

@@ -10,8 +10,8 @@
 
 enum class AcmCoding {
     Integer, // linear PCM, 8-bit unsigned or 16/24/32-bit signed little-endian containers
-    Float,   // IEEE float, 32 or 64 bits
-    Codec,   // compressed: decoded by a codec library
+    Float, // IEEE float, 32 or 64 bits
+    Codec, // compressed: decoded by a codec library
 };
 
 class AcmFormat {

@@ -11,7 +11,8 @@ void AcmResampler::Deleter::operator()(soxr* resampler) const
 }
 
 AcmResampler::AcmResampler(uint32_t inRate, uint32_t outRate, uint32_t channels)
-    : channels(channels), ratio(static_cast<double>(outRate) / inRate)
+    : channels(channels)
+    , ratio(static_cast<double>(outRate) / inRate)
 {
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
@@ -34,8 +35,8 @@ void AcmResampler::Run(const float* in, size_t frames, std::vector<float>& out)
         out.resize(start + room * channels);
         size_t used = 0, produced = 0;
         const float* from = in != nullptr ? in + consumed * channels : nullptr;
-        const soxr_error_t error = soxr_process(resampler.get(), from, frames - consumed, &used,
-                                                out.data() + start, room, &produced);
+        const soxr_error_t error = soxr_process(
+            resampler.get(), from, frames - consumed, &used, out.data() + start, room, &produced);
         out.resize(start + produced * channels);
         if (error != nullptr)
             throw std::runtime_error("resampler failed");

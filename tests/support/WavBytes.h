@@ -25,8 +25,8 @@ inline void PutLe32(std::vector<uint8_t>& out, uint32_t value)
 }
 
 // One chunk: id, size (the payload's unless given), payload and, for an odd payload, a pad byte.
-inline std::vector<uint8_t> Chunk(const std::string& id, const std::vector<uint8_t>& payload,
-                                  std::optional<uint32_t> size = std::nullopt)
+inline std::vector<uint8_t> Chunk(
+    const std::string& id, const std::vector<uint8_t>& payload, std::optional<uint32_t> size = std::nullopt)
 {
     std::vector<uint8_t> out(id.begin(), id.end());
     out.resize(4, ' ');
@@ -39,8 +39,8 @@ inline std::vector<uint8_t> Chunk(const std::string& id, const std::vector<uint8
 
 // A "RIFF" (or other container) chunk with a form type around the given child chunks.
 inline std::vector<uint8_t> Riff(const std::vector<std::vector<uint8_t>>& children,
-                                 const std::string& form = "WAVE", const std::string& id = "RIFF",
-                                 std::optional<uint32_t> size = std::nullopt)
+    const std::string& form = "WAVE", const std::string& id = "RIFF",
+    std::optional<uint32_t> size = std::nullopt)
 {
     std::vector<uint8_t> body(form.begin(), form.end());
     for (const auto& child : children)
@@ -52,8 +52,8 @@ inline std::vector<uint8_t> Riff(const std::vector<std::vector<uint8_t>>& childr
 }
 
 // A "fmt " payload: the 16-byte record, plus cbSize and the extra bytes when there are any.
-inline std::vector<uint8_t> FmtPayload(const WAVEFORMATEX& format, const std::vector<uint8_t>& extra = {},
-                                       bool withSize = false)
+inline std::vector<uint8_t> FmtPayload(
+    const WAVEFORMATEX& format, const std::vector<uint8_t>& extra = {}, bool withSize = false)
 {
     std::vector<uint8_t> out;
     PutLe16(out, format.wFormatTag);
