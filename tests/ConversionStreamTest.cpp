@@ -39,12 +39,12 @@ TEST(ConversionStage, DefaultOutputAndNoConversionBeforeASource)
 {
     ConversionStream stage;
     const WAVEFORMATEX* format = stage.GetFormat();
-    EXPECT_EQ(format->wFormatTag, WAVE_FORMAT_PCM);
-    EXPECT_EQ(format->nChannels, 2);
-    EXPECT_EQ(format->nSamplesPerSec, 44100u);
-    EXPECT_EQ(format->nBlockAlign, 4);
-    EXPECT_EQ(format->nAvgBytesPerSec, 176400u);
-    EXPECT_EQ(stage.sourceFormat->nSamplesPerSec, 0u);
+    EXPECT_EQ(+format->wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(+format->nChannels, 2);
+    EXPECT_EQ(+format->nSamplesPerSec, 44100u);
+    EXPECT_EQ(+format->nBlockAlign, 4);
+    EXPECT_EQ(+format->nAvgBytesPerSec, 176400u);
+    EXPECT_EQ(+stage.sourceFormat->nSamplesPerSec, 0u);
     EXPECT_EQ(stage.acmStream, nullptr);
     EXPECT_TRUE(stage.GetBuffer().IsEnd());
 }
@@ -69,11 +69,11 @@ TEST(ConversionStage, EightBitMonoBecomesSixteenBitAtTheSameRate)
     ConversionStream stage;
     stage.SetSource(&source);
     const WAVEFORMATEX* format = stage.GetFormat();
-    EXPECT_EQ(format->wBitsPerSample, 16);
-    EXPECT_EQ(format->nChannels, 1);
-    EXPECT_EQ(format->nSamplesPerSec, 22050u);
-    EXPECT_EQ(format->nBlockAlign, 2);
-    EXPECT_EQ(format->nAvgBytesPerSec, 44100u);
+    EXPECT_EQ(+format->wBitsPerSample, 16);
+    EXPECT_EQ(+format->nChannels, 1);
+    EXPECT_EQ(+format->nSamplesPerSec, 22050u);
+    EXPECT_EQ(+format->nBlockAlign, 2);
+    EXPECT_EQ(+format->nAvgBytesPerSec, 44100u);
     AudioBufferRef first = stage.GetBuffer();
     EXPECT_EQ(AsSamples16(first.GetData(), first.GetLength()), (std::vector<int16_t> {-32768, 0, 32512}));
     EXPECT_EQ(stage.GetBuffer().GetLength(), 4410u);
@@ -92,7 +92,7 @@ TEST(ConversionStage, SetOutputFormatKeepsAnEqualFormatAndRefusesImpossibleOnes)
     WAVEFORMATEX mono = PcmFormat(1, 22050, 16);
     EXPECT_TRUE(stage.SetOutputFormat(&mono));
     EXPECT_NE(stage.acmStream, nullptr);
-    EXPECT_EQ(stage.GetFormat()->nSamplesPerSec, 22050u);
+    EXPECT_EQ(+stage.GetFormat()->nSamplesPerSec, 22050u);
 
     WAVEFORMATEX eightBit = PcmFormat(1, 22050, 8);
     EXPECT_FALSE(stage.SetOutputFormat(&eightBit));
@@ -134,7 +134,7 @@ TEST(ConversionStage, FormatLargerThanTheCapacityIsNotCopiedAndDoesNotConvert)
     ConversionStream stage;
     stage.SetSource(&source);
     EXPECT_EQ(stage.acmStream, nullptr);
-    EXPECT_EQ(stage.sourceFormat->cbSize, 200);
+    EXPECT_EQ(+stage.sourceFormat->cbSize, 200);
     EXPECT_TRUE(stage.GetBuffer().IsEnd());
 }
 

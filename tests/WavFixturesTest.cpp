@@ -113,9 +113,9 @@ TEST(WavFixtures, DecodeLikeTheReference)
         SCOPED_TRACE(name);
         const Decoded ours = Decode(kFolder / (name + ".wav"), true);
         const Decoded reference = Decode(kFolder / (name + ".ref.wav"), false);
-        EXPECT_EQ(ours.format.wFormatTag, fixture.tag);
-        EXPECT_EQ(ours.format.nChannels, reference.format.nChannels);
-        EXPECT_EQ(ours.format.nSamplesPerSec, reference.format.nSamplesPerSec);
+        EXPECT_EQ(+ours.format.wFormatTag, fixture.tag);
+        EXPECT_EQ(+ours.format.nChannels, +reference.format.nChannels);
+        EXPECT_EQ(+ours.format.nSamplesPerSec, +reference.format.nSamplesPerSec);
         ASSERT_GT(reference.samples.size(), 1000u);
         if (fixture.match == Match::Similar) {
             const double frames = static_cast<double>(reference.samples.size()) / reference.format.nChannels;

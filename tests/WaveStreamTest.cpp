@@ -45,13 +45,13 @@ protected:
 TEST_F(WaveFile, DefaultFormatBeforeLoading)
 {
     const WAVEFORMATEX* format = stream.GetFormat();
-    EXPECT_EQ(format->wFormatTag, WAVE_FORMAT_PCM);
-    EXPECT_EQ(format->nChannels, 2);
-    EXPECT_EQ(format->nSamplesPerSec, 44100u);
-    EXPECT_EQ(format->nAvgBytesPerSec, 176400u);
-    EXPECT_EQ(format->nBlockAlign, 4);
-    EXPECT_EQ(format->wBitsPerSample, 16);
-    EXPECT_EQ(format->cbSize, 0);
+    EXPECT_EQ(+format->wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(+format->nChannels, 2);
+    EXPECT_EQ(+format->nSamplesPerSec, 44100u);
+    EXPECT_EQ(+format->nAvgBytesPerSec, 176400u);
+    EXPECT_EQ(+format->nBlockAlign, 4);
+    EXPECT_EQ(+format->wBitsPerSample, 16);
+    EXPECT_EQ(+format->cbSize, 0);
     EXPECT_TRUE(stream.GetBuffer().IsEnd());
 }
 
@@ -163,9 +163,9 @@ TEST_F(WaveFile, CompressedFormatsAreReportedUnchanged)
     ASSERT_TRUE(
         Load(Riff({Chunk("fmt ", FmtPayload(ima, {0xF9, 0x01})), Chunk("data", std::vector<uint8_t>(512))})));
     const WAVEFORMATEX* format = stream.GetFormat();
-    EXPECT_EQ(format->wFormatTag, WAVE_FORMAT_IMA_ADPCM);
-    EXPECT_EQ(format->nBlockAlign, 256);
-    EXPECT_EQ(format->cbSize, 2);
+    EXPECT_EQ(+format->wFormatTag, WAVE_FORMAT_IMA_ADPCM);
+    EXPECT_EQ(+format->nBlockAlign, 256);
+    EXPECT_EQ(+format->cbSize, 2);
     const auto* extra = reinterpret_cast<const uint8_t*>(format) + 18;
     EXPECT_EQ(extra[0] | extra[1] << 8, 505);
     EXPECT_EQ(stream.bufferSize, 256u);
@@ -176,8 +176,8 @@ TEST_F(WaveFile, LongFmtChunkIsReadUpToTheCapacity)
     std::vector<uint8_t> payload = FmtPayload(PcmFormat(1, 8000, 16), {}, true);
     payload.resize(4096, 0xEE);
     ASSERT_TRUE(Load(Riff({Chunk("fmt ", payload), Chunk("data", {1, 2, 3, 4})})));
-    EXPECT_EQ(stream.GetFormat()->nSamplesPerSec, 8000u);
-    EXPECT_EQ(stream.GetFormat()->cbSize, 0);
+    EXPECT_EQ(+stream.GetFormat()->nSamplesPerSec, 8000u);
+    EXPECT_EQ(+stream.GetFormat()->cbSize, 0);
     EXPECT_EQ(ReadAll(), (std::vector<uint8_t> {1, 2, 3, 4}));
 }
 

@@ -86,7 +86,8 @@ inline std::vector<uint8_t> Samples16(const std::vector<int16_t>& samples)
 inline std::vector<int16_t> AsSamples16(const char* data, size_t bytes)
 {
     std::vector<int16_t> out(bytes / 2);
-    std::memcpy(out.data(), data, out.size() * 2);
+    if (!out.empty())
+        std::memcpy(out.data(), data, out.size() * 2);
     return out;
 }
 
