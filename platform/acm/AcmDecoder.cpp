@@ -118,6 +118,10 @@ bool AcmDecoder::OpenParser()
 void AcmDecoder::Decode(const uint8_t* data, size_t size, std::vector<float>& out)
 {
     if (useParser) {
+        // The parser reads a little past the end of its input: give it a padded copy.
+        padded.assign(data, data + size);
+        padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        data = padded.data();
         while (size > 0) {
             uint8_t* piece = nullptr;
             int pieceSize = 0;

@@ -57,5 +57,6 @@ private:
     std::unique_ptr<AVFrame, Deleter> frame;
     std::unique_ptr<AVPacket, Deleter> packet;
     std::vector<float> scratch;
+    std::vector<uint8_t> padded;
     bool useParser = false;
 };
