@@ -138,6 +138,37 @@ TEST(WavFixtures, DecodeLikeTheReference)
     EXPECT_TRUE(messages->Texts().empty());
 }
 
+TEST(WavFixtures, CompressedDataCutInsideABlockKeepsEveryWholeBlock)
+{
+    ScopedMessages messages;
+    TempDir dir;
+    for (const char* name : {"ima-adpcm-stereo-22050", "ms-adpcm-mono-8000"}) {
+        SCOPED_TRACE(name);
+        const auto file = kFolder / (std::string(name) + ".wav");
+        const auto whole = Decode(file, true);
+        const uint32_t channels = whole.format.nChannels, align = whole.format.nBlockAlign;
+        const uint32_t framesPerBlock = whole.format.wFormatTag == WAVE_FORMAT_IMA_ADPCM
+            ? (align - 4 * channels) * 2 / channels + 1
+            : (align - 7 * channels) * 2 / channels + 2;
+        // The same file cut two and a half blocks into its data.
+        auto bytes = ReadBytes(file);
+        const std::string text(bytes.begin(), bytes.end());
+        const size_t data = text.find("data") + 8;
+        ASSERT_GT(bytes.size(), data + 3 * align);
+        bytes.resize(data + 2 * align + align / 2);
+        const std::string cutFile = dir.File("cut.wav");
+        WriteBytes(cutFile, bytes);
+        const auto cut = Decode(cutFile, true);
+        // Both whole blocks decode as in the full file; the piece of the third may add a little.
+        const size_t frames = cut.samples.size() / channels;
+        EXPECT_GE(frames, 2 * framesPerBlock);
+        EXPECT_LT(frames, 3 * framesPerBlock);
+        ASSERT_LE(cut.samples.size(), whole.samples.size());
+        EXPECT_TRUE(std::equal(
+            cut.samples.begin(), cut.samples.begin() + 2 * framesPerBlock * channels, whole.samples.begin()));
+    }
+}
+
 TEST(WavFixtures, MalformedFilesFailOrEndCleanly)
 {
     ScopedMessages messages;

@@ -31,7 +31,7 @@ ff -i src-6ch.wav -c:a pcm_s16le ext-pcm16-6ch-22050.wav
 
 # Compressed formats.
 ff -i src-22050.wav -c:a adpcm_ima_wav ima-adpcm-stereo-22050.wav
-ff -i src-8000.wav -c:a adpcm_ms ms-adpcm-mono-8000.wav
+ff -i src-8000.wav -c:a adpcm_ms -block_size 256 ms-adpcm-mono-8000.wav
 sx src-8000.wav -e a-law alaw-mono-8000.wav
 sx src-22050.wav -e mu-law mulaw-stereo-22050.wav
 sx src-8000.wav -e gsm-full-rate gsm610-mono-8000.wav
