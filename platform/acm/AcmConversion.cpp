@@ -1,0 +1,209 @@
+#include "platform/acm/AcmConversion.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Source samples beyond this magnitude are clipped before filtering; far beyond anything the
+// output can hold, it keeps overloaded float input from overflowing the filter.
+constexpr float kInputLimit = 16.0f;
+
+// The largest rate change the resampler is asked for, either way.
+constexpr uint64_t kMaxRateRatio = 256;
+
+float Sanitize(float value)
+{
+    if (!(value == value))
+        return 0.0f;
+    return std::clamp(value, -kInputLimit, kInputLimit);
+}
+
+int16_t ToPcm16(float value)
+{
+    const float scaled = std::floor(value * 32768.0f + 0.5f);
+    if (!(scaled > -32768.0f))
+        return scaled == scaled ? int16_t {-32768} : int16_t {0};
+    if (scaled > 32767.0f)
+        return 32767;
+    return static_cast<int16_t>(scaled);
+}
+
+} // namespace
+
+AcmConversion::AcmConversion(const AcmFormat& source, const AcmFormat& destination)
+    : source(source)
+    , destination(destination)
+    , mixer(source.channels, destination.channels, source.channelMask)
+    , mixBeforeRate(destination.channels <= source.channels)
+{ }
+
+std::unique_ptr<AcmConversion> AcmConversion::Create(
+    const WAVEFORMATEX& sourceRecord, const WAVEFORMATEX& destinationRecord, uint32_t capacity)
+{
+    const auto source = AcmFormat::Source(sourceRecord, capacity);
+    const auto destination = AcmFormat::Destination(destinationRecord);
+    if (!source || !destination)
+        return nullptr;
+    const uint64_t in = source->rate, out = destination->rate;
+    if (in > out * kMaxRateRatio || out > in * kMaxRateRatio)
+        return nullptr;
+    std::unique_ptr<AcmConversion> conversion(new AcmConversion(*source, *destination));
+    if (source->coding == AcmCoding::Codec) {
+        conversion->decoder = AcmDecoder::Open(*source);
+        if (!conversion->decoder)
+            return nullptr;
+    }
+    if (in != out) {
+        const uint32_t channels = std::min(source->channels, destination->channels);
+        conversion->resampler = std::make_unique<AcmResampler>(
+            source->rate, destination->rate, conversion->mixBeforeRate ? destination->channels : channels);
+    }
+    return conversion;
+}
+
+uint64_t AcmConversion::OutputBound(uint64_t sourceBytes) const
+{
+    uint64_t frames = source.MaxFrames(sourceBytes) + source.HeldFrames();
+    if (resampler) {
+        frames = frames * destination.rate / source.rate + 1;
+        frames += static_cast<uint64_t>(std::ceil(resampler->Delay())) + 16;
+    }
+    const uint64_t waiting = (pending.size() - pendingStart) / destination.channels;
+    return (frames + waiting) * destination.blockAlign;
+}
+
+uint64_t AcmConversion::InputFor(uint64_t destinationBytes) const
+{
+    uint64_t low = 0, high = (uint64_t {1} << 32) / source.blockAlign;
+    while (low < high) {
+        const uint64_t blocks = (low + high + 1) / 2;
+        if (OutputBound(blocks * source.blockAlign) <= destinationBytes)
+            low = blocks;
+        else
+            high = blocks - 1;
+    }
+    return low * source.blockAlign;
+}
+
+void AcmConversion::Reset()
+{
+    if (decoder)
+        decoder->Reset();
+    if (resampler)
+        resampler->Reset();
+    pending.clear();
+    pendingStart = 0;
+}
+
+AcmConversion::Result AcmConversion::Convert(
+    const uint8_t* data, uint32_t length, uint8_t* out, uint32_t outLength, bool start, bool end)
+{
+    if (start)
+        Reset();
+    Result result;
+    result.sourceUsed = end ? length : length - length % source.blockAlign;
+    decoded.clear();
+    if (decoder) {
+        decoder->Decode(data, result.sourceUsed, decoded);
+        if (end)
+            decoder->Flush(decoded);
+    } else {
+        DecodeLinear(data, result.sourceUsed / source.blockAlign);
+    }
+    Process(end);
+    result.destinationUsed = Deliver(out, outLength);
+    return result;
+}
+
+void AcmConversion::DecodeLinear(const uint8_t* data, size_t frames)
+{
+    const size_t count = frames * source.channels;
+    decoded.resize(count);
+    float* to = decoded.data();
+    const uint32_t bytes = source.sampleBytes;
+    // Samples sit in containers of `bytes` bytes, one after another across the block.
+    for (size_t f = 0; f < frames; ++f) {
+        const uint8_t* block = data + f * source.blockAlign;
+        for (uint32_t c = 0; c < source.channels; ++c) {
+            const uint8_t* at = block + size_t {c} * bytes;
+            float value = 0.0f;
+            if (source.coding == AcmCoding::Float) {
+                if (bytes == 4) {
+                    float sample;
+                    std::memcpy(&sample, at, 4);
+                    value = Sanitize(sample);
+                } else {
+                    double sample;
+                    std::memcpy(&sample, at, 8);
+                    value = Sanitize(static_cast<float>(std::clamp(sample, -1e6, 1e6)));
+                }
+            } else if (bytes == 1) {
+                value = (static_cast<float>(at[0]) - 128.0f) / 128.0f;
+            } else if (bytes == 2) {
+                value = static_cast<float>(static_cast<int16_t>(at[0] | at[1] << 8)) / 32768.0f;
+            } else if (bytes == 3) {
+                const int32_t sample = static_cast<int32_t>(
+                    uint32_t {at[0]} << 8 | uint32_t {at[1]} << 16 | uint32_t {at[2]} << 24);
+                value = static_cast<float>(sample >> 8) / 8388608.0f;
+            } else {
+                const int32_t sample = static_cast<int32_t>(uint32_t {at[0]} | uint32_t {at[1]} << 8
+                    | uint32_t {at[2]} << 16 | uint32_t {at[3]} << 24);
+                value = static_cast<float>(sample) / 2147483648.0f;
+            }
+            *to++ = value;
+        }
+    }
+}
+
+void AcmConversion::Process(bool end)
+{
+    const std::vector<float>* stage = &decoded;
+    if (mixBeforeRate && !mixer.IsIdentity()) {
+        mixed.clear();
+        mixer.Mix(decoded.data(), decoded.size() / source.channels, mixed);
+        stage = &mixed;
+    }
+    if (resampler) {
+        const uint32_t channels = mixBeforeRate ? destination.channels : source.channels;
+        resampled.clear();
+        resampler->Process(stage->data(), stage->size() / channels, resampled);
+        if (end)
+            resampler->Flush(resampled);
+        stage = &resampled;
+    }
+    if (!mixBeforeRate) {
+        remixed.clear();
+        mixer.Mix(stage->data(), stage->size() / source.channels, remixed);
+        stage = &remixed;
+    }
+    Quantize(*stage);
+}
+
+void AcmConversion::Quantize(const std::vector<float>& samples)
+{
+    if (pendingStart == pending.size()) {
+        pending.clear();
+        pendingStart = 0;
+    }
+    const size_t start = pending.size();
+    pending.resize(start + samples.size());
+    for (size_t i = 0; i < samples.size(); ++i)
+        pending[start + i] = ToPcm16(samples[i]);
+}
+
+uint32_t AcmConversion::Deliver(uint8_t* out, uint32_t length)
+{
+    const size_t waitingFrames = (pending.size() - pendingStart) / destination.channels;
+    const size_t frames = std::min<size_t>(waitingFrames, length / destination.blockAlign);
+    const size_t samples = frames * destination.channels;
+    if (samples != 0)
+        std::memcpy(out, pending.data() + pendingStart, samples * sizeof(int16_t));
+    pendingStart += samples;
+    if (pendingStart == pending.size()) {
+        pending.clear();
+        pendingStart = 0;
+    }
+    return static_cast<uint32_t>(samples * sizeof(int16_t));
+}
