@@ -1,0 +1,62 @@
+// The stream the encoders read from. It loads a source by kind (WAV file, compressed file, CD
+// track), places a ConversionStream and a SpectrumAnalyzer behind it, and delivers every source
+// in one output format: 16-bit PCM, one channel, at outputRate. It keeps a list of entries but
+// does not mix: GetBuffer delivers the converted audio of the first entry only.
+//
+// Threads: loading, RemoveAll and calcoutputformat run before a job's worker starts; GetBuffer
+// runs on the worker; GetPosition/GetLength may be asked from a progress display meanwhile.
+#pragma once
+
+#include "analysis/SpectrumAnalyzer.h"
+#include "engine/AudioStream.h"
+#include "sources/ConversionStream.h"
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class CdTrackStream;
+class WaveStream;
+class WmaStream;
+
+struct MixerEntry {
+    AudioStream* source = nullptr;
+    std::unique_ptr<ConversionStream> conversion;
+    std::unique_ptr<SpectrumAnalyzer> analyzer;
+    AudioStream* last = nullptr; // the last stage of the chain built so far
+    AudioBufferRef primed; // the buffer read through the complete chain when added
+    std::unique_ptr<AudioStream> ownedSource; // set when the Mixer owns `source`
+};
+
+class Mixer : public AudioStream {
+public:
+    SpectrumAnalyzer outputAnalyzer;
+    std::vector<MixerEntry> entries;
+    WAVEFORMATEX outputFormat {};
+    std::mutex lock;
+    double outputRate = 0.0;
+
+    Mixer();
+    ~Mixer() override;
+
+    WAVEFORMATEX* GetFormat() override;
+    AudioBufferRef GetBuffer() override;
+    void Rewind() override;
+    void SkipBack(int32_t seconds) override;
+    void SkipForward(int32_t seconds) override;
+    void Seek(int32_t seconds) override;
+    double GetPosition() override;
+    double GetLength() override;
+
+    WaveStream* LoadWave(const char* path);
+    WmaStream* LoadWMA(const char* path);
+    CdTrackStream* LoadTrack(int32_t index);
+    bool AddStream(AudioStream* stream, bool ownsSource);
+    void calcoutputformat();
+    void RemoveAll();
+
+private:
+    bool AddStreamLocked(MixerEntry& entry);
+    template <typename Operation> void ForEachSource(Operation operation);
+    template <typename Query> double SmallestOverSources(Query query);
+};
