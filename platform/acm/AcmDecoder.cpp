@@ -16,10 +16,12 @@ extern "C" {
 
 namespace {
 
+// The library's own log lines would reach the user unprefixed and untranslated; every failure
+// is reported through our result codes instead.
 void QuietLibraryLog()
 {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
 // One sample of plane `plane` at `index` as float in [-1, 1).

@@ -29,10 +29,12 @@ constexpr int64_t kPrerollMicroseconds = 500'000;
 // Packets read at most while learning where each audio stream starts.
 constexpr int kPrimePackets = 4000;
 
+// The library's own log lines would reach the user unprefixed and untranslated; every failure
+// is reported through our result codes instead.
 void QuietLibraryLog()
 {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
 // Demuxers may try to open further resources named inside a file (playlists, concatenation
