@@ -263,3 +263,44 @@ TEST(Mixer, Mp3FromTheMixerDecodesToTheSource)
 }
 
 } // namespace
+
+namespace {
+
+// Sources that end at once or break off: the MP3 is still complete and ends with its tag.
+TEST(Mixer, ShortAndBrokenSourcesStillGiveCompleteMp3Files)
+{
+    ScopedMessages messages {true};
+    TempDir dir;
+    const std::string silent = WriteToneWav(dir, "empty.wav", 44100, 2, 0.0);
+    const std::string whole = WriteToneWav(dir, "cut.wav", 44100, 2, 1.0);
+    std::vector<uint8_t> bytes = ReadBytes(whole);
+    bytes.resize(bytes.size() / 2 + 3); // cut in the middle of a frame
+    WriteBytes(whole, bytes);
+
+    for (const std::string& wav : {silent, whole}) {
+        Mixer mixer;
+        mixer.outputRate = 22050.0;
+        mixer.calcoutputformat();
+        ASSERT_NE(mixer.LoadWave(wav.c_str()), nullptr) << wav;
+        Mp3Encoder encoder;
+        const std::string mp3 = wav + ".mp3";
+        encoder.SetSource(&mixer);
+        encoder.SetOutputPath(mp3.c_str());
+        EXPECT_TRUE(encoder.Encode());
+        const std::vector<uint8_t> out = ReadBytes(mp3);
+        ASSERT_GE(out.size(), Mp3Encoder::kTagSize);
+        EXPECT_EQ(std::string(out.end() - 128, out.end() - 125), "TAG") << wav;
+        DecodedAudio decoded;
+        if (wav == whole) {
+            ASSERT_GE(DecodeMediaFile(mp3.c_str(), decoded), 0);
+            // Half a second of audio survived the cut; the decode adds the encoder's delay and
+            // padding (this file states neither), at most two 1152-sample frames.
+            const double seconds = static_cast<double>(decoded.pcm.size()) / 2 / 22050;
+            EXPECT_GE(seconds, 0.49);
+            EXPECT_LE(seconds, 0.5 + 2 * 1152.0 / 22050);
+        }
+    }
+    EXPECT_TRUE(messages->Entries().empty());
+}
+
+} // namespace
