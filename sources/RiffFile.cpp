@@ -1,11 +1,11 @@
 #include "sources/RiffFile.h"
 
+#include "platform/LargeFile.h"
 #include "platform/Message.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
-#include <sys/types.h>
 
 namespace {
 
@@ -30,12 +30,12 @@ void RiffFile::Close()
 
 int64_t RiffFile::Tell() const
 {
-    return file ? static_cast<int64_t>(ftello(file.get())) : -1;
+    return FileTell(file.get());
 }
 
 bool RiffFile::SeekTo(int64_t position)
 {
-    return file && position >= 0 && fseeko(file.get(), static_cast<off_t>(position), SEEK_SET) == 0;
+    return position >= 0 && FileSeek(file.get(), position, SEEK_SET);
 }
 
 RiffFile::ChunkInfo RiffFile::ReadChunkHeader()
@@ -66,7 +66,7 @@ bool RiffFile::Open(const char* path)
         file.reset(std::fopen(path, "rb"));
         if (!file)
             return false;
-        if (fseeko(file.get(), 0, SEEK_END) != 0)
+        if (!FileSeek(file.get(), 0, SEEK_END))
             throw std::runtime_error("cannot measure the file");
         fileSize = Tell();
         if (Rewind())
