@@ -98,11 +98,14 @@ std::string BatchConverter::ProgressLine(
     const int filled = static_cast<int>(fraction * kBar);
     std::string shown = name.size() > kName ? "..." + name.substr(name.size() - (kName - 3)) : name;
     shown.resize(kName, ' ');
-    const double speed = elapsed > 0 && position > 0 ? position / elapsed : 0.0;
+    // The speed settles after a moment; before that it is not shown.
+    char speed[16] = "    --";
+    if (elapsed >= 0.5 && position > 0)
+        std::snprintf(speed, sizeof speed, "%6.1fx", position / elapsed);
     char line[160];
-    std::snprintf(line, sizeof line, "%s [%s%s] %4s %6s %6.1fx", shown.c_str(),
-        std::string(filled, '#').c_str(), std::string(kBar - filled, '-').c_str(),
-        percent.empty() ? "--%" : percent.c_str(), Clock(elapsed).c_str(), speed);
+    std::snprintf(line, sizeof line, "%s [%s%s] %4s %6s %s", shown.c_str(), std::string(filled, '#').c_str(),
+        std::string(kBar - filled, '-').c_str(), percent.empty() ? "--%" : percent.c_str(),
+        Clock(elapsed).c_str(), speed);
     return line;
 }
 
