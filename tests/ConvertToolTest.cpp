@@ -17,6 +17,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
+#include <pty.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -449,6 +451,83 @@ TEST_F(ConvertToolRun, SettingsOfTheWindowGiveTheDefaultsAndAreOnlyRead)
     ASSERT_EQ(defaults.Finish(), 0) << defaults.Err();
     EXPECT_EQ(Le32(ReadBytes(temp / "tune.wav"), 24), 22050u);
     EXPECT_FALSE(fs::exists(bin / "varkonel.ini"));
+}
+
+// A run on a terminal: the program asks about the existing output, draws progress lines and
+// ends with a summary.
+class TerminalRun {
+public:
+    TerminalRun(std::vector<std::string> arguments)
+    {
+        const fs::path program = BinFolder() / "varkonel-convert";
+        std::vector<char*> argv {const_cast<char*>(program.c_str())};
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid = forkpty(&master, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~TerminalRun()
+    {
+        if (master >= 0)
+            close(master);
+    }
+
+    // Reads until `text` has been seen (true) or the program has closed the terminal (false).
+    bool ReadUntil(const std::string& text)
+    {
+        for (int waited = 0; waited < 120000 && !Contains(seen, text);) {
+            pollfd ready {master, POLLIN, 0};
+            if (poll(&ready, 1, 100) <= 0) {
+                waited += 100;
+                continue;
+            }
+            char block[4096];
+            const ssize_t got = read(master, block, sizeof block);
+            if (got <= 0)
+                return false;
+            seen.append(block, static_cast<size_t>(got));
+        }
+        return Contains(seen, text);
+    }
+    void Type(const std::string& text)
+    {
+        ASSERT_EQ(write(master, text.data(), text.size()), ssize_t(text.size()));
+    }
+    int Finish()
+    {
+        ReadUntil("\x01never"); // everything up to the end
+        int raw = 0;
+        waitpid(pid, &raw, 0);
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+
+    std::string seen;
+
+private:
+    int master = -1;
+    pid_t pid = -1;
+};
+
+TEST_F(ConvertToolRun, OnATerminalAsksShowsProgressAndSumsUp)
+{
+    const std::string song = WriteSparseWav(dir.Path() / "song.wav", 90.0);
+    const std::string tune = WriteToneWav(dir.Path() / "tune.wav", 8000, 1, 1.0);
+    WriteBytes(out() / "song.mp3", {7});
+    WriteBytes(out() / "tune.mp3", {8});
+    TerminalRun run({"-o", out().string(), song, tune});
+    ASSERT_TRUE(run.ReadUntil("song.wav: the output file has existed, overwrite it? [y/N] ")) << run.seen;
+    run.Type("y\n");
+    ASSERT_TRUE(run.ReadUntil("tune.wav: the output file has existed, overwrite it? [y/N] ")) << run.seen;
+    run.Type("n\n");
+    EXPECT_EQ(run.Finish(), 0) << run.seen; // a No is the user's choice, not a failure
+    EXPECT_TRUE(Contains(run.seen, "song.wav                     [")) << run.seen;
+    EXPECT_TRUE(Contains(run.seen, "1 converted, 0 failed, 1 skipped; 1:30 of audio in")) << run.seen;
+    EXPECT_NEAR(Seconds(Decode(out() / "song.mp3")), 90.0, 0.2);
+    EXPECT_EQ(ReadBytes(out() / "tune.mp3"), std::vector<uint8_t> {8});
 }
 
 TEST_F(ConvertToolRun, InterruptFinishesRunningFilesAndStartsNoMore)
