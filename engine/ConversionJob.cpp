@@ -1,0 +1,263 @@
+#include "engine/ConversionJob.h"
+
+#include "cd/CdTrackStream.h"
+#include "platform/Message.h"
+#include "platform/Thread.h"
+#include "sources/WaveStream.h"
+#include "sources/WmaStream.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+const char* const kUnknownSource = "Unknow audio file!\nMixer has emptyed, there will be an error.";
+const char* const kSourceNotOpened = "can not open source file!";
+const char* const kFormatNotSupported = "format not support!\n";
+
+// The last three characters of a name (the whole name when shorter), in lower case.
+std::string LastThreeLower(const std::string& name)
+{
+    std::string tail = name.size() < 3 ? name : name.substr(name.size() - 3);
+    for (char& c : tail)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail;
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i]))
+            != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+// A figure in seconds as a whole number for the display: truncated, and kept within the
+// 32-bit range (a double outside it has no integer conversion).
+int32_t WholeFigure(double value)
+{
+    const double whole = std::trunc(value);
+    if (!(whole >= 0.0))
+        return 0;
+    if (whole >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+        return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(whole);
+}
+
+} // namespace
+
+EncoderSet& ProcessEncoders()
+{
+    static EncoderSet encoders;
+    return encoders;
+}
+
+ConversionJob::ConversionJob(double outputRate, EncoderSet& encoders)
+    : encoders(encoders)
+{
+    mixer.outputRate = outputRate;
+    mixer.calcoutputformat();
+}
+
+ConversionJob::~ConversionJob()
+{
+    Wait();
+    // The encoders outlive this job: they must not keep a Mixer that is about to go.
+    if (encoders.lastJob == this && !encoders.busy.load()) {
+        encoders.mp3.SetSource(nullptr);
+        encoders.wave.SetSource(nullptr);
+        encoders.lastJob = nullptr;
+    }
+}
+
+ConversionJob::SourceChoice ConversionJob::ChooseSource(const std::string& sourceName)
+{
+    SourceChoice choice;
+    const std::string extension = LastThreeLower(sourceName);
+    if (extension == "wav") {
+        choice.kind = SourceKind::Wave;
+    } else if (extension == "wma" || extension == "mp3") {
+        choice.kind = SourceKind::Media;
+    } else if (sourceName.size() >= 5 && StartsWithIgnoringCase(sourceName, "Track")) {
+        choice.kind = SourceKind::Track;
+        int number = 0;
+        // At most two digits, after a literal "Track-" that must match exactly.
+        if (std::sscanf(sourceName.c_str(), "Track-%2d", &number) == 1)
+            choice.track = number;
+    }
+    return choice;
+}
+
+int32_t ConversionJob::ChooseEncoderKind(const std::string& targetName)
+{
+    const std::string extension = LastThreeLower(targetName);
+    if (extension == "mp3")
+        return kMp3Encoder;
+    if (extension == "wav")
+        return kWaveEncoder;
+    return 0;
+}
+
+ConversionJob::Progress ConversionJob::ProgressFor(double position, double length)
+{
+    Progress progress;
+    if (!(length > 0.0) || !std::isfinite(length))
+        return progress;
+    // Only the low 16 bits of the whole seconds reach the bar's range.
+    progress.range = static_cast<int32_t>(std::fmod(std::trunc(length), 65536.0));
+    if (!(position >= 0.0) || !std::isfinite(position))
+        return progress;
+    progress.position = WholeFigure(position);
+    progress.percentText = std::to_string(WholeFigure(position * 100.0 / length)) + "%";
+    return progress;
+}
+
+std::string ConversionJob::TargetNameFor(const std::string& sourceName)
+{
+    // A CD track has no extension to replace: "Track-07" becomes "Track-07.mp3".
+    if (ChooseSource(sourceName).kind == SourceKind::Track)
+        return sourceName + ".mp3";
+    const std::string extension = LastThreeLower(sourceName);
+    const std::string stem
+        = sourceName.size() < 3 ? std::string() : sourceName.substr(0, sourceName.size() - 3);
+    if (extension == "wav")
+        return stem + "mp3";
+    if (extension == "mp3")
+        return stem + "wav";
+    return stem + "mp3";
+}
+
+ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOver, bool idlePriority)
+{
+    if (running.load() || encoders.busy.load())
+        return StartResult::AlreadyRunning;
+    Wait(); // a worker that has ended is joined before the next one
+    encodeSucceeded.store(false);
+    try {
+        mixer.RemoveAll();
+        source = nullptr;
+        const SourceChoice choice = ChooseSource(sourceName);
+        switch (choice.kind) {
+        case SourceKind::Wave:
+            source = mixer.LoadWave(sourceName.c_str());
+            break;
+        case SourceKind::Media:
+            source = mixer.LoadWMA(sourceName.c_str());
+            break;
+        case SourceKind::Track:
+            source = mixer.LoadTrack(choice.track);
+            break;
+        case SourceKind::Unknown:
+            ShowMessage(kUnknownSource);
+            return StartResult::UnknownSource;
+        }
+        if (source == nullptr) {
+            ShowMessage(kSourceNotOpened);
+            return StartResult::SourceNotOpened;
+        }
+        const int32_t kind = ChooseEncoderKind(targetName);
+        if (kind == 0) {
+            ShowMessage(kFormatNotSupported);
+            return StartResult::FormatNotSupported;
+        }
+        Encoder& encoder = kind == kMp3Encoder ? static_cast<Encoder&>(encoders.mp3) : encoders.wave;
+        encoder.SetSource(&mixer);
+        encoder.SetOutputPath(OutputPath().c_str());
+        encoders.encoderKind = kind;
+        encoders.lastJob = this;
+
+        running.store(true);
+        encoders.busy.store(true);
+        try {
+            worker = std::thread([this, &encoder, idlePriority, onEncodeOver = std::move(onEncodeOver),
+                                     onBegin = onWorkerBegin] {
+                if (onBegin)
+                    onBegin();
+                RunWorker(&encoder, idlePriority, onEncodeOver);
+            });
+        } catch (...) {
+            encoders.busy.store(false);
+            running.store(false);
+            throw;
+        }
+        return StartResult::Started;
+    } catch (...) {
+        ShowMessage("Exception in ConversionJob::Start!");
+        return StartResult::WorkerNotStarted;
+    }
+}
+
+void ConversionJob::RunWorker(Encoder* encoder, bool idlePriority, const std::function<void()>& onEncodeOver)
+{
+    if (idlePriority)
+        SetCurrentThreadIdlePriority();
+    bool succeeded = false;
+    try {
+        succeeded = encoder->Encode();
+    } catch (...) {
+        ShowMessage("Exception in ConversionJob::Encode!");
+    }
+    encodeSucceeded.store(succeeded);
+    encoders.busy.store(false);
+    // The completion is reported whatever Encode returned, and only after it returned.
+    try {
+        if (onEncodeOver)
+            onEncodeOver();
+    } catch (...) {
+        // The caller's callback failed; the job has ended all the same.
+    }
+    running.store(false);
+}
+
+Encoder* ConversionJob::ChosenEncoder()
+{
+    switch (encoders.encoderKind) {
+    case kMp3Encoder:
+        return &encoders.mp3;
+    case kWaveEncoder:
+        return &encoders.wave;
+    default:
+        return nullptr;
+    }
+}
+
+bool ConversionJob::Abort()
+{
+    Encoder* encoder = ChosenEncoder();
+    if (encoder == nullptr)
+        return false;
+    encoder->Stop();
+    return true;
+}
+
+ConversionJob::Progress ConversionJob::StartProgress()
+{
+    if (source == nullptr)
+        return {};
+    return ProgressFor(0.0, source->GetLength());
+}
+
+ConversionJob::Progress ConversionJob::PollProgress()
+{
+    if (source == nullptr)
+        return {};
+    return ProgressFor(source->GetPosition(), source->GetLength());
+}
+
+bool ConversionJob::IsRunning() const
+{
+    return running.load();
+}
+
+void ConversionJob::Wait()
+{
+    // A completion callback that waits for its own job would wait for ever: it is not waited for.
+    if (worker.joinable() && worker.get_id() != std::this_thread::get_id())
+        worker.join();
+}

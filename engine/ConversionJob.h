@@ -1,0 +1,127 @@
+// One conversion job: one source item into one output file. It loads the source into its own
+// Mixer, picks an encoder by the target's extension, runs the encoder's encode loop on a worker
+// thread and reports its end through a completion callback. The Convert dialog and the
+// command-line tool both drive jobs through this class; neither the job nor the engine touches
+// a window.
+//
+// Threads: every operation but the worker's own runs on the caller's (interface) thread.
+// PollProgress may be called at any time while the worker runs (it asks the source, not the
+// Mixer, as a progress timer does). The completion callback runs on the worker thread, once per
+// started job, after Encode has returned; it must not destroy the job (post to your own thread).
+// The destructor waits for a running worker, so the Mixer always outlives it.
+#pragma once
+
+#include "encoders/Mp3Encoder.h"
+#include "encoders/WaveEncoder.h"
+#include "engine/Mixer.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+// A pair of encoders and the record of which one the last START chose. The window uses the one
+// process-wide pair; a caller that runs several jobs at once gives each job a pair of its own.
+struct EncoderSet {
+    Mp3Encoder mp3;
+    WaveEncoder wave;
+    int32_t encoderKind = 0; // 0 before the first START, then 1 (MP3) or 2 (WAV)
+
+    // Set while a job's worker encodes with this pair: a second job must not reconfigure an
+    // encoder that a worker is using.
+    std::atomic<bool> busy {false};
+    // The job that last gave the encoders its Mixer; it takes the Mixer back when it goes.
+    const void* lastJob = nullptr;
+};
+
+// The process-wide pair of the window, created on first use and kept until exit.
+EncoderSet& ProcessEncoders();
+
+class ConversionJob {
+public:
+    enum class StartResult {
+        Started, // the worker runs; the completion callback will come
+        UnknownSource, // "Unknow audio file!..." shown; the dialog stays open
+        SourceNotOpened, // "can not open source file!" shown; the dialog is cancelled
+        FormatNotSupported, // "format not support!\n" shown; the dialog stays open
+        AlreadyRunning, // a worker of this job (or of its encoders) still runs; nothing done
+        WorkerNotStarted, // no thread could be started (a message said so); nothing runs
+    };
+
+    // Progress figures as the dialog shows them.
+    struct Progress {
+        int32_t range = 0; // progress-bar maximum: whole seconds of the source, low 16 bits
+        int32_t position = 0; // progress-bar position: whole seconds read
+        std::string percentText; // "%d%%"; empty when the source cannot tell its length
+    };
+
+    // How a source name is read: by the last three characters, else as a CD track label.
+    enum class SourceKind { Wave, Media, Track, Unknown };
+    struct SourceChoice {
+        SourceKind kind = SourceKind::Unknown;
+        int32_t track = 0; // the index given to LoadTrack, for a track label
+    };
+
+    static constexpr int32_t kMp3Encoder = 1;
+    static constexpr int32_t kWaveEncoder = 2;
+
+    std::string targetName; // output file name with extension, e.g. song.mp3
+    std::string sourceName; // full path of the source, or a CD track label "Track-NN"
+    Mixer mixer;
+    AudioStream* source = nullptr; // the stream the Mixer loaded for this item (the Mixer owns it)
+    std::string outputDir; // prefix of the output path; no separator is inserted
+
+    // Runs on the worker thread first, before Encode (a caller can name the thread's messages).
+    std::function<void()> onWorkerBegin;
+
+    explicit ConversionJob(double outputRate, EncoderSet& encoders = ProcessEncoders());
+    ~ConversionJob(); // waits for the worker
+    ConversionJob(const ConversionJob&) = delete;
+    ConversionJob& operator=(const ConversionJob&) = delete;
+
+    // START: load the source, choose the encoder, start the worker. onEncodeOver is called on
+    // the worker thread once Encode has returned, whatever it returned. With idlePriority the
+    // worker runs at the platform's idle priority (the window's jobs); otherwise at normal.
+    StartResult Start(std::function<void()> onEncodeOver, bool idlePriority = true);
+
+    // ABORT: stops the chosen encoder. Returns false when no job has started with these
+    // encoders yet (encoderKind 0): the dialog is then cancelled.
+    bool Abort();
+
+    // The figures right after START (range from the length, position 0, "0%").
+    Progress StartProgress();
+    // One timer tick: position and length of the source.
+    Progress PollProgress();
+
+    bool IsRunning() const;
+    // Waits until the worker, if any, has ended (after its completion callback returned).
+    void Wait();
+
+    // What the last worker's Encode returned (false while none has ended yet).
+    bool EncodeSucceeded() const { return encodeSucceeded.load(); }
+
+    EncoderSet& Encoders() { return encoders; }
+    std::string OutputPath() const { return outputDir + targetName; }
+
+    // The choices START makes, open to callers that check names before starting.
+    static SourceChoice ChooseSource(const std::string& sourceName);
+    // 1 (MP3) or 2 (WAV) by the target's last three characters; 0 for anything else.
+    static int32_t ChooseEncoderKind(const std::string& targetName);
+    // The progress figures for a position and a length in seconds. A length of 0, a negative
+    // one (-1.0: the stream cannot tell) or a position that is not a number give a bar at 0 and
+    // an empty percentage instead of a division by zero.
+    static Progress ProgressFor(double position, double length);
+    // The output name of a source: name.wav -> name.mp3, name.mp3 -> name.wav, anything else
+    // -> name.mp3 (the last three characters replaced); a CD track label gets ".mp3" appended.
+    static std::string TargetNameFor(const std::string& sourceName);
+
+private:
+    Encoder* ChosenEncoder();
+    void RunWorker(Encoder* encoder, bool idlePriority, const std::function<void()>& onEncodeOver);
+
+    EncoderSet& encoders;
+    std::thread worker;
+    std::atomic<bool> running {false};
+    std::atomic<bool> encodeSucceeded {false};
+};

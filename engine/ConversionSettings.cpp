@@ -1,0 +1,44 @@
+#include "engine/ConversionSettings.h"
+
+#include "platform/Executable.h"
+
+#include <array>
+#include <utility>
+
+std::string ConversionSettings::DefaultOutputDirectory()
+{
+    std::string folder = TempDirectory();
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+void ConversionSettings::ApplyDefaults()
+{
+    if (outputDirectory.empty())
+        outputDirectory = DefaultOutputDirectory();
+    if (bitrate.empty())
+        bitrate = kDefaultBitrate;
+    if (channelMode.empty())
+        channelMode = kDefaultChannelMode;
+}
+
+double ConversionSettings::OutputRateFor(const std::string& bitrate)
+{
+    static constexpr std::array<std::pair<const char*, double>, 9> rates {{
+        {"32KB", 22050.0},
+        {"48KB", 33075.0},
+        {"64KB", 44100.0},
+        {"80KB", 55125.0},
+        {"96KB", 66150.0},
+        {"112KB", 77175.0},
+        {"144KB", 99225.0},
+        {"160KB", 110250.0},
+        {"192KB", 132300.0},
+    }};
+    for (const auto& [text, rate] : rates) {
+        if (bitrate == text)
+            return rate;
+    }
+    return 22050.0;
+}

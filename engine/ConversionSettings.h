@@ -1,0 +1,25 @@
+// The three settings texts of a conversion: the output folder, the MP3 bitrate text and the
+// channel text, with their defaults and the output sample rate the bitrate text selects.
+#pragma once
+
+#include <string>
+
+struct ConversionSettings {
+    static constexpr const char* kDefaultBitrate = "32KB";
+    static constexpr const char* kDefaultChannelMode = "stereo";
+
+    std::string outputDirectory; // always ends with a separator once defaults are applied
+    std::string bitrate;
+    std::string channelMode;
+
+    // The default output folder: the system's temporary folder with a trailing "/".
+    static std::string DefaultOutputDirectory();
+
+    // Each text that is empty takes its default.
+    void ApplyDefaults();
+
+    // The sample rate for a bitrate text, compared exactly (letter case included): the listed
+    // texts give their kilobits per second x 44100 / 64; anything else gives 22050.
+    static double OutputRateFor(const std::string& bitrate);
+    double OutputRate() const { return OutputRateFor(bitrate); }
+};

@@ -1,0 +1,233 @@
+#include "engine/SettingsFile.h"
+
+#include "platform/Executable.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <utility>
+
+namespace {
+
+// A settings file is a few hundred bytes; anything beyond this is not read.
+constexpr size_t kLargestFile = 16u << 20;
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Reads little-endian numbers and byte runs from memory; every read checks what is left.
+class Cursor {
+public:
+    Cursor(const uint8_t* data, size_t size)
+        : data(data)
+        , size(size)
+    { }
+
+    std::optional<uint32_t> Number(size_t bytes)
+    {
+        if (size - at < bytes)
+            return std::nullopt;
+        uint32_t value = 0;
+        for (size_t i = 0; i < bytes; ++i)
+            value |= static_cast<uint32_t>(data[at + i]) << (8 * i);
+        at += bytes;
+        return value;
+    }
+
+    const uint8_t* Take(size_t bytes)
+    {
+        if (size - at < bytes)
+            return nullptr;
+        const uint8_t* run = data + at;
+        at += bytes;
+        return run;
+    }
+
+private:
+    const uint8_t* data;
+    size_t size;
+    size_t at = 0;
+};
+
+constexpr uint32_t kWideMark = 0xFFFE;
+
+// A length prefix. `wide` is set when the prefix marks a text of 16-bit characters; that mark
+// is followed by a second, plain prefix.
+std::optional<uint32_t> ReadLength(Cursor& in, bool& wide)
+{
+    wide = false;
+    for (int prefix = 0; prefix < 2; ++prefix) {
+        const auto first = in.Number(1);
+        if (!first)
+            return std::nullopt;
+        if (*first < 0xFF)
+            return *first;
+        const auto second = in.Number(2);
+        if (!second)
+            return std::nullopt;
+        if (*second == kWideMark) {
+            if (wide)
+                return std::nullopt; // a mark after a mark is not a length
+            wide = true;
+            continue;
+        }
+        if (*second < 0xFFFF)
+            return *second;
+        return in.Number(4);
+    }
+    return std::nullopt;
+}
+
+void AppendUtf8(std::string& out, uint32_t code)
+{
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// UTF-16 (little-endian) to this system's 8-bit texts, UTF-8. A surrogate without its partner
+// becomes U+FFFD.
+std::string FromUtf16(const uint8_t* units, size_t count)
+{
+    std::string out;
+    out.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t unit = units[2 * i] | (units[2 * i + 1] << 8);
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < count) {
+            const uint32_t next = units[2 * i + 2] | (units[2 * i + 3] << 8);
+            if (next >= 0xDC00 && next < 0xE000) {
+                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        AppendUtf8(out, (unit >= 0xD800 && unit < 0xE000) ? 0xFFFD : unit);
+    }
+    return out;
+}
+
+void PutNumber(std::vector<uint8_t>& out, uint32_t value, size_t bytes)
+{
+    for (size_t i = 0; i < bytes; ++i)
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+} // namespace
+
+SettingsFile::SettingsFile(std::string path)
+    : path(std::move(path))
+{ }
+
+std::string SettingsFile::PathFor(const std::string& executablePath)
+{
+    std::filesystem::path file(executablePath);
+    if (file.has_extension())
+        return file.replace_extension("ini").string();
+    return executablePath + ".ini";
+}
+
+SettingsFile SettingsFile::OfThisProgram()
+{
+    return SettingsFile(PathFor(ExecutablePath()));
+}
+
+SettingsFile SettingsFile::OfProgramBeside(const std::string& programName)
+{
+    const std::filesystem::path own(ExecutablePath());
+    return SettingsFile(PathFor((own.parent_path() / programName).string()));
+}
+
+std::vector<std::string> SettingsFile::Decode(const uint8_t* data, size_t size, size_t limit)
+{
+    std::vector<std::string> texts;
+    if (data == nullptr)
+        return texts;
+    Cursor in(data, size);
+    std::optional<uint32_t> count = in.Number(2);
+    if (count && *count == 0xFFFF)
+        count = in.Number(4);
+    if (!count)
+        return texts;
+    while (texts.size() < *count && texts.size() < limit) {
+        bool wide = false;
+        const std::optional<uint32_t> length = ReadLength(in, wide);
+        if (!length)
+            break;
+        const size_t bytes = wide ? size_t {*length} * 2 : size_t {*length};
+        const uint8_t* run = in.Take(bytes);
+        if (run == nullptr)
+            break;
+        texts.push_back(
+            wide ? FromUtf16(run, *length) : std::string(reinterpret_cast<const char*>(run), bytes));
+    }
+    return texts;
+}
+
+std::vector<uint8_t> SettingsFile::Encode(const std::vector<std::string>& texts)
+{
+    std::vector<uint8_t> out;
+    if (texts.size() < 0xFFFF) {
+        PutNumber(out, static_cast<uint32_t>(texts.size()), 2);
+    } else {
+        PutNumber(out, 0xFFFF, 2);
+        PutNumber(out, static_cast<uint32_t>(texts.size()), 4);
+    }
+    for (const std::string& text : texts) {
+        const size_t length = text.size();
+        if (length < 0xFF) {
+            PutNumber(out, static_cast<uint32_t>(length), 1);
+        } else if (length < 0xFFFE) {
+            PutNumber(out, 0xFF, 1);
+            PutNumber(out, static_cast<uint32_t>(length), 2);
+        } else {
+            PutNumber(out, 0xFF, 1);
+            PutNumber(out, 0xFFFF, 2);
+            PutNumber(out, static_cast<uint32_t>(length), 4);
+        }
+        out.insert(out.end(), text.begin(), text.end());
+    }
+    return out;
+}
+
+bool SettingsFile::Read(ConversionSettings& settings) const
+{
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        return false;
+    std::vector<uint8_t> bytes;
+    uint8_t block[4096];
+    size_t got = 0;
+    while (bytes.size() < kLargestFile && (got = std::fread(block, 1, sizeof block, file.get())) > 0)
+        bytes.insert(bytes.end(), block, block + got);
+    const std::vector<std::string> texts = Decode(bytes.data(), bytes.size());
+    std::string* fields[] = {&settings.outputDirectory, &settings.bitrate, &settings.channelMode};
+    for (size_t i = 0; i < texts.size() && i < std::size(fields); ++i)
+        *fields[i] = texts[i];
+    return true;
+}
+
+bool SettingsFile::Write(const ConversionSettings& settings) const
+{
+    const std::vector<uint8_t> bytes
+        = Encode({settings.outputDirectory, settings.bitrate, settings.channelMode, "", ""});
+    File file(std::fopen(path.c_str(), "wb"));
+    if (!file)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    return std::fclose(file.release()) == 0 && written;
+}

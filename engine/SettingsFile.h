@@ -1,0 +1,55 @@
+// The settings file: a serialised array of counted texts kept beside the executable. Element 0
+// is the output folder, 1 the bitrate text, 2 the channel text; 3 and 4 are written empty and
+// ignored. Numbers are little-endian.
+//
+// Array:  count as u16, or 0xFFFF then the count as u32.
+// Text:   length < 255: one byte; up to 0xFFFD: 0xFF then u16; otherwise 0xFF, 0xFFFF, u32;
+//         then that many bytes. A text of 16-bit characters is marked by 0xFF 0xFFFE, followed
+//         by a second length prefix and length x 2 bytes of UTF-16; it is read (as UTF-8) but
+//         never written.
+//
+// Reading is tolerant: a file that ends early or holds a malformed element gives the elements
+// read in full before it, and the caller's defaults cover the rest.
+#pragma once
+
+#include "engine/ConversionSettings.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class SettingsFile {
+public:
+    static constexpr uint32_t kElementCount = 5;
+
+    explicit SettingsFile(std::string path);
+
+    // The file of a program: its path with the extension replaced by "ini", or ".ini" appended
+    // when the file name has none (/opt/bin/varkonel -> /opt/bin/varkonel.ini,
+    // D:/Tools/conv.exe -> D:/Tools/conv.ini).
+    static std::string PathFor(const std::string& executablePath);
+    // The file of the running program.
+    static SettingsFile OfThisProgram();
+    // The file of another program in the running program's folder (the command-line tool reads
+    // the window's file this way).
+    static SettingsFile OfProgramBeside(const std::string& programName);
+
+    const std::string& Path() const { return path; }
+
+    // Assigns the elements read in full to the three texts and leaves the others as they were.
+    // False when the file cannot be opened (nothing changes).
+    bool Read(ConversionSettings& settings) const;
+    // Creates the file anew with the count 5 and the five elements. False when it cannot be
+    // written completely.
+    bool Write(const ConversionSettings& settings) const;
+
+    // The texts of an array held in memory: at most `limit` elements, stopping at the first one
+    // that is not complete or not well formed.
+    static std::vector<std::string> Decode(const uint8_t* data, size_t size, size_t limit = kElementCount);
+    // The array of the given texts, in the form the program writes.
+    static std::vector<uint8_t> Encode(const std::vector<std::string>& texts);
+
+private:
+    std::string path;
+};

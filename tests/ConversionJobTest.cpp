@@ -1,0 +1,466 @@
+#include "engine/ConversionJob.h"
+
+#include "cd/CdTrackStream.h"
+#include "engine/ToneStream.h"
+#include "platform/Thread.h"
+#include "platform/media/MediaFile.h"
+#include "support/CdTestDisc.h"
+#include "support/TestSupport.h"
+#include "support/WavBytes.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+
+using namespace testing_support;
+using Kind = ConversionJob::SourceKind;
+using Result = ConversionJob::StartResult;
+
+namespace {
+
+const std::string kUnknown = "Unknow audio file!\nMixer has emptyed, there will be an error.";
+
+std::string WriteToneWav(
+    const TempDir& dir, const std::string& name, uint32_t rate, uint16_t channels, double seconds)
+{
+    ToneStream tone(rate, channels, 440.0, seconds);
+    WaveEncoder encoder;
+    const std::string path = dir.File(name);
+    encoder.SetSource(&tone);
+    encoder.SetOutputPath(path.c_str());
+    EXPECT_TRUE(encoder.Encode());
+    return path;
+}
+
+// A PCM WAV file of `seconds` of silence that takes no room on disk: long enough that a job on
+// it runs far longer than any test waits.
+std::string WriteSparseWav(const TempDir& dir, const std::string& name, double seconds)
+{
+    const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+    const auto dataBytes = static_cast<uint32_t>(seconds * 44100) * 4u;
+    std::vector<uint8_t> header = CanonicalWave(format, {});
+    header[4] = header[40] = 0; // sizes as a complete file would state them
+    const uint32_t riffSize = dataBytes + 36;
+    for (int i = 0; i < 4; ++i) {
+        header[4 + i] = static_cast<uint8_t>(riffSize >> (8 * i));
+        header[40 + i] = static_cast<uint8_t>(dataBytes >> (8 * i));
+    }
+    const std::string path = dir.File(name);
+    WriteBytes(path, header);
+    std::filesystem::resize_file(path, header.size() + dataBytes);
+    return path;
+}
+
+// Checks that `path` is a complete WAV file as the WAV writer leaves it: the header's sizes
+// state exactly the bytes that follow. Returns the audio byte count.
+uint32_t CompleteWavData(const std::string& path)
+{
+    const auto bytes = ReadBytes(path);
+    EXPECT_GE(bytes.size(), 44u);
+    if (bytes.size() < 44)
+        return 0;
+    EXPECT_EQ(Le32(bytes, 4), bytes.size() - 8);
+    EXPECT_EQ(Le32(bytes, 40), bytes.size() - 44);
+    return Le32(bytes, 40);
+}
+
+void WaitUntil(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 20000 && !condition(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(condition()) << "the condition was not reached in 20 s";
+}
+
+TEST(ConversionJob, SourceNamesChooseTheLoader)
+{
+    struct Case {
+        const char* name;
+        Kind kind;
+        int32_t track;
+    };
+    const Case cases[] = {
+        {"C:\\Music\\Song.WAV", Kind::Wave, 0},
+        {"/music/a.Mp3", Kind::Media, 0},
+        {"b.WMA", Kind::Media, 0},
+        {"Track-07", Kind::Track, 7},
+        {"Track-123", Kind::Track, 12}, // at most two digits
+        {"TRACK-07", Kind::Track, 0}, // passes the prefix test; the literal "Track-" does not match
+        {"track", Kind::Track, 0}, // five characters are enough
+        {"Track-xy", Kind::Track, 0},
+        {"abc", Kind::Unknown, 0},
+        {"Trac", Kind::Unknown, 0},
+        {"notes.txt", Kind::Unknown, 0},
+        {"", Kind::Unknown, 0},
+    };
+    for (const Case& c : cases) {
+        const ConversionJob::SourceChoice choice = ConversionJob::ChooseSource(c.name);
+        EXPECT_EQ(choice.kind, c.kind) << c.name;
+        EXPECT_EQ(choice.track, c.track) << c.name;
+    }
+}
+
+TEST(ConversionJob, TargetNamesChooseTheEncoderAndFollowTheSource)
+{
+    EXPECT_EQ(ConversionJob::ChooseEncoderKind("song.mp3"), ConversionJob::kMp3Encoder);
+    EXPECT_EQ(ConversionJob::ChooseEncoderKind("TUNE.WAV"), ConversionJob::kWaveEncoder);
+    EXPECT_EQ(ConversionJob::ChooseEncoderKind("out.ogg"), 0);
+    EXPECT_EQ(ConversionJob::ChooseEncoderKind("wa"), 0);
+
+    EXPECT_EQ(ConversionJob::TargetNameFor("song.wav"), "song.mp3");
+    EXPECT_EQ(ConversionJob::TargetNameFor("Talk.WMA"), "Talk.mp3");
+    EXPECT_EQ(ConversionJob::TargetNameFor("TUNE.MP3"), "TUNE.wav");
+    EXPECT_EQ(ConversionJob::TargetNameFor("Track-07"), "Track-07.mp3"); // not "Trackmp3"
+    EXPECT_EQ(ConversionJob::TargetNameFor("Track-07.wav"), "Track-07.mp3");
+}
+
+TEST(ConversionJob, ProgressFigures)
+{
+    ConversionJob::Progress start = ConversionJob::ProgressFor(0.0, 90.5);
+    EXPECT_EQ(start.range, 90);
+    EXPECT_EQ(start.position, 0);
+    EXPECT_EQ(start.percentText, "0%");
+
+    ConversionJob::Progress half = ConversionJob::ProgressFor(45.25, 90.5);
+    EXPECT_EQ(half.range, 90);
+    EXPECT_EQ(half.position, 45);
+    EXPECT_EQ(half.percentText, "50%");
+
+    EXPECT_EQ(ConversionJob::ProgressFor(1.0, 3.0).percentText, "33%"); // truncated, not rounded
+
+    // Longer than 65535 s: only the low 16 bits of the whole seconds make the range.
+    const ConversionJob::Progress longOne = ConversionJob::ProgressFor(65000.0, 65536.0 + 90.7);
+    EXPECT_EQ(longOne.range, 90);
+    EXPECT_EQ(longOne.position, 65000);
+    EXPECT_EQ(longOne.percentText, "99%");
+
+    // A length that tells nothing: no division by it, an empty text and the bar at 0.
+    for (double length : {0.0, -1.0, std::nan(""), HUGE_VAL}) {
+        const ConversionJob::Progress none = ConversionJob::ProgressFor(12.0, length);
+        EXPECT_EQ(none.range, 0) << length;
+        EXPECT_EQ(none.position, 0) << length;
+        EXPECT_EQ(none.percentText, "") << length;
+    }
+    const ConversionJob::Progress unknownPosition = ConversionJob::ProgressFor(-1.0, 10.0);
+    EXPECT_EQ(unknownPosition.range, 10);
+    EXPECT_EQ(unknownPosition.position, 0);
+    EXPECT_EQ(unknownPosition.percentText, "");
+    // Figures beyond the integer range are held at its end rather than overflowing.
+    EXPECT_EQ(ConversionJob::ProgressFor(1e300, 1.0).position, INT32_MAX);
+}
+
+class ConversionJobRun : public ::testing::Test {
+protected:
+    ScopedMessages messages {true};
+    TempDir dir;
+    EncoderSet encoders;
+
+    std::unique_ptr<ConversionJob> Job(
+        const std::string& sourceName, const std::string& target, double rate = 22050)
+    {
+        auto job = std::make_unique<ConversionJob>(rate, encoders);
+        job->sourceName = sourceName;
+        job->targetName = target;
+        job->outputDir = dir.Path().string() + "/";
+        return job;
+    }
+};
+
+TEST_F(ConversionJobRun, ConstructionGivesTheMixerItsOutputFormat)
+{
+    ConversionJob job(44100, encoders);
+    EXPECT_EQ(job.mixer.outputRate, 44100);
+    EXPECT_EQ(job.mixer.GetFormat()->nSamplesPerSec, 44100u);
+    EXPECT_EQ(job.mixer.GetFormat()->nChannels, 1);
+    EXPECT_EQ(job.mixer.GetFormat()->wBitsPerSample, 16);
+}
+
+TEST_F(ConversionJobRun, UnknownSourceAndUnsupportedTargetLeaveTheJobReady)
+{
+    for (const char* name : {"abc", "notes.txt"}) {
+        auto job = Job(name, "x.mp3");
+        int calls = 0;
+        EXPECT_EQ(job->Start([&] { ++calls; }, false), Result::UnknownSource);
+        EXPECT_TRUE(job->mixer.entries.empty());
+        EXPECT_FALSE(job->IsRunning());
+        EXPECT_EQ(calls, 0);
+        EXPECT_EQ(messages->Texts().back(), kUnknown);
+    }
+    EXPECT_EQ(encoders.encoderKind, 0);
+
+    const std::string song = WriteToneWav(dir, "song.wav", 8000, 1, 1.0);
+    auto job = Job(song, "out.ogg");
+    EXPECT_EQ(job->Start(nullptr, false), Result::FormatNotSupported);
+    EXPECT_EQ(messages->Texts().back(), "format not support!\n");
+    EXPECT_EQ(job->mixer.entries.size(), 1u); // the source stays loaded
+    EXPECT_NE(job->source, nullptr);
+    // START again reloads the source instead of adding a second one.
+    EXPECT_EQ(job->Start(nullptr, false), Result::FormatNotSupported);
+    EXPECT_EQ(job->mixer.entries.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.ogg")));
+}
+
+TEST_F(ConversionJobRun, SourceThatCannotBeOpenedStartsNothing)
+{
+    WriteBytes(dir.File("broken.wav"), {'R', 'I', 'F', 'F', 1, 2});
+    for (const std::string& name :
+        {dir.File("missing.wav"), dir.File("broken.wav"), dir.File("missing.mp3")}) {
+        auto job = Job(name, "x.mp3");
+        int calls = 0;
+        EXPECT_EQ(job->Start([&] { ++calls; }, false), Result::SourceNotOpened) << name;
+        EXPECT_EQ(messages->Texts().back(), "can not open source file!");
+        EXPECT_EQ(job->source, nullptr);
+        EXPECT_FALSE(job->IsRunning());
+        EXPECT_EQ(calls, 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.mp3")));
+}
+
+TEST_F(ConversionJobRun, ConvertsWavToMp3AndReportsAfterTheFileIsComplete)
+{
+    const std::string song = WriteToneWav(dir, "Song.WAV", 44100, 2, 2.0);
+    auto job = Job(song, "Song.mp3", 44100);
+    std::atomic<int> calls {0};
+    std::vector<uint8_t> atCompletion;
+    EXPECT_EQ(job->Start(
+                  [&] {
+                      atCompletion = ReadBytes(job->OutputPath());
+                      ++calls;
+                  },
+                  false),
+        Result::Started);
+    EXPECT_EQ(encoders.encoderKind, ConversionJob::kMp3Encoder);
+    const ConversionJob::Progress start = job->StartProgress();
+    EXPECT_EQ(start.range, 2);
+    EXPECT_EQ(start.percentText, "0%");
+    job->Wait();
+    EXPECT_FALSE(job->IsRunning());
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_TRUE(job->EncodeSucceeded());
+    EXPECT_EQ(job->OutputPath(), dir.Path().string() + "/Song.mp3");
+    // The callback saw the finished file, tag included.
+    ASSERT_EQ(atCompletion, ReadBytes(job->OutputPath()));
+    ASSERT_GT(atCompletion.size(), 128u);
+    EXPECT_EQ(std::string(atCompletion.end() - 128, atCompletion.end() - 125), "TAG");
+
+    DecodedAudio decoded;
+    ASSERT_GE(DecodeMediaFile(job->OutputPath().c_str(), decoded), 0);
+    EXPECT_EQ(decoded.format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(decoded.format.nChannels, 1);
+    const double seconds = decoded.pcm.size() / 2.0 / 44100.0;
+    EXPECT_NEAR(seconds, 2.0, 0.1);
+    const ConversionJob::Progress end = job->PollProgress();
+    EXPECT_EQ(end.position, 2);
+    EXPECT_EQ(end.percentText, "100%");
+}
+
+TEST_F(ConversionJobRun, ConvertsMp3ToWavAtTheOutputRate)
+{
+    // An MP3 source made by a first job.
+    const std::string song = WriteToneWav(dir, "tune.wav", 22050, 1, 1.5);
+    auto first = Job(song, "tune.mp3");
+    ASSERT_EQ(first->Start(nullptr, false), Result::Started);
+    first->Wait();
+
+    auto job = Job(dir.File("tune.mp3"), "tune2.wav", 33075);
+    ASSERT_EQ(job->Start(nullptr, false), Result::Started);
+    EXPECT_EQ(encoders.encoderKind, ConversionJob::kWaveEncoder);
+    job->Wait();
+    EXPECT_TRUE(job->EncodeSucceeded());
+    const auto bytes = ReadBytes(dir.File("tune2.wav"));
+    ASSERT_GE(bytes.size(), 44u);
+    EXPECT_EQ(Le32(bytes, 24), 33075u);
+    EXPECT_EQ(Le16(bytes, 22), 1);
+    const double seconds = CompleteWavData(dir.File("tune2.wav")) / 2.0 / 33075;
+    EXPECT_NEAR(seconds, 1.5, 0.15);
+}
+
+TEST_F(ConversionJobRun, CompletionComesAlsoWhenTheOutputCannotBeOpened)
+{
+    const std::string song = WriteToneWav(dir, "song.wav", 8000, 1, 0.5);
+    auto job = Job(song, "song.mp3");
+    job->outputDir = dir.File("no-such-folder") + "/";
+    std::atomic<int> calls {0};
+    ASSERT_EQ(job->Start([&] { ++calls; }, false), Result::Started);
+    job->Wait();
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_FALSE(job->EncodeSucceeded());
+    EXPECT_EQ(messages->Texts().back(), "open out file failed,\nplease check directory exists!");
+}
+
+TEST_F(ConversionJobRun, DecliningToOverwriteKeepsTheFileAndStillCompletes)
+{
+    const std::string song = WriteToneWav(dir, "song.wav", 8000, 1, 0.5);
+    WriteBytes(dir.File("song.mp3"), {1, 2, 3});
+    messages->ScriptAnswers({false});
+    auto job = Job(song, "song.mp3");
+    std::atomic<int> calls {0};
+    ASSERT_EQ(job->Start([&] { ++calls; }, false), Result::Started);
+    job->Wait();
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_FALSE(job->EncodeSucceeded());
+    EXPECT_EQ(ReadBytes(dir.File("song.mp3")), (std::vector<uint8_t> {1, 2, 3}));
+}
+
+TEST_F(ConversionJobRun, AbortBeforeAnyJobCancelsAndAfterOneStopsOnlyTheIdleEncoder)
+{
+    auto job = Job("abc", "x.mp3");
+    EXPECT_FALSE(job->Abort()); // no job has started with these encoders
+
+    const std::string song = WriteToneWav(dir, "song.wav", 8000, 1, 1.0);
+    auto first = Job(song, "first.wav", 8000);
+    ASSERT_EQ(first->Start(nullptr, false), Result::Started);
+    first->Wait();
+
+    auto second = Job(song, "second.wav", 8000);
+    EXPECT_TRUE(second->Abort()); // stops the idle encoder; nothing is cancelled
+    // A stop before START belongs to no job: the next job converts all of its source.
+    ASSERT_EQ(second->Start(nullptr, false), Result::Started);
+    second->Wait();
+    EXPECT_EQ(CompleteWavData(dir.File("second.wav")), CompleteWavData(dir.File("first.wav")));
+    EXPECT_EQ(CompleteWavData(dir.File("second.wav")), 16000u);
+}
+
+TEST_F(ConversionJobRun, ReadsTheTrackTheLabelNames)
+{
+    CdListSystemDrives(false);
+    CdForgetRegisteredDrives();
+    std::vector<CdTestTrack> layout(13, CdTestTrack {false, 30});
+    layout.insert(layout.begin(), CdTestTrack {true, 30}); // a data track is not counted
+    CdTestDisc disc(dir.Path(), layout);
+    ASSERT_TRUE(CdRegisterDrive(disc.cuePath));
+    struct Case {
+        const char* label;
+        int32_t number; // 1-based among the audio tracks
+    };
+    for (const Case& c :
+        {Case {"Track-07", 8}, Case {"Track-123", 13}, Case {"TRACK-07", 1}, Case {"Track-00", 1}}) {
+        auto job = Job(c.label, ConversionJob::TargetNameFor(c.label), 44100);
+        ASSERT_EQ(job->Start(nullptr, false), Result::Started) << c.label;
+        auto* track = dynamic_cast<CdTrackStream*>(job->source);
+        ASSERT_NE(track, nullptr);
+        ASSERT_NE(track->currentTrack.load(), nullptr);
+        EXPECT_EQ(track->currentTrack.load()->number, c.number) << c.label;
+        job->Wait();
+        EXPECT_TRUE(job->EncodeSucceeded());
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir.File("Track-07.mp3")));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("TRACK-07.mp3")));
+    auto missing = Job("Track-20", "Track-20.mp3");
+    EXPECT_EQ(missing->Start(nullptr, false), Result::SourceNotOpened);
+    CdForgetRegisteredDrives();
+}
+
+TEST(ThreadPriority, IdlePriorityIsSetForTheCallingThreadOnly)
+{
+    EXPECT_FALSE(CurrentThreadHasIdlePriority());
+    bool set = false;
+    bool idle = false;
+    std::thread lowered([&] {
+        set = SetCurrentThreadIdlePriority();
+        idle = CurrentThreadHasIdlePriority();
+    });
+    lowered.join();
+    EXPECT_TRUE(set);
+    EXPECT_TRUE(idle);
+    EXPECT_FALSE(CurrentThreadHasIdlePriority());
+}
+
+TEST(ConversionJobThreads, AbortDuringAJobFinishesAShorterValidFile)
+{
+    ScopedMessages messages {true};
+    TempDir dir;
+    EncoderSet encoders;
+    const std::string song = WriteSparseWav(dir, "long.wav", 3 * 3600.0);
+    ConversionJob job(22050, encoders);
+    job.sourceName = song;
+    job.targetName = "long.mp3.wav"; // a WAV output: its header tells how much was written
+    job.outputDir = dir.Path().string() + "/";
+    std::atomic<int> calls {0};
+    std::atomic<bool> runningInCallback {false};
+    ASSERT_EQ(job.Start(
+                  [&] {
+                      runningInCallback = job.IsRunning();
+                      ++calls;
+                  },
+                  false),
+        Result::Started);
+    EXPECT_EQ(job.StartProgress().range, 10800);
+    EXPECT_EQ(job.Start(nullptr, false), Result::AlreadyRunning);
+    WaitUntil([&] { return job.PollProgress().position >= 1; });
+    const ConversionJob::Progress during = job.PollProgress();
+    EXPECT_EQ(during.range, 10800);
+    EXPECT_FALSE(during.percentText.empty());
+    EXPECT_TRUE(job.Abort());
+    job.Wait();
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_TRUE(runningInCallback.load()); // the job counts as running until its callback returned
+    EXPECT_FALSE(job.IsRunning());
+    const uint32_t bytes = CompleteWavData(job.OutputPath());
+    EXPECT_GE(bytes, 44100u); // at least the second read before the abort
+    EXPECT_LT(bytes, 3 * 3600u * 44100u);
+    EXPECT_TRUE(messages->Texts().empty());
+}
+
+TEST(ConversionJobThreads, JobsSharingEncodersRunOneAtATimeAndGoRightAfterAbort)
+{
+    ScopedMessages messages {true};
+    TempDir dir;
+    EncoderSet encoders;
+    const std::string song = WriteSparseWav(dir, "long.wav", 3600.0);
+    std::atomic<int> calls {0};
+    {
+        ConversionJob first(22050, encoders);
+        first.sourceName = song;
+        first.targetName = "first.mp3";
+        first.outputDir = dir.Path().string() + "/";
+        ASSERT_EQ(first.Start([&] { ++calls; }, false), Result::Started);
+
+        ConversionJob second(22050, encoders);
+        second.sourceName = song;
+        second.targetName = "second.wav";
+        second.outputDir = first.outputDir;
+        EXPECT_EQ(second.Start([&] { ++calls; }, false), Result::AlreadyRunning);
+        EXPECT_EQ(encoders.encoderKind, ConversionJob::kMp3Encoder);
+
+        EXPECT_TRUE(first.Abort());
+        // `first` goes here, right after ABORT, while its worker may still be writing: the
+        // destructor waits, so the worker never reads a Mixer that is gone.
+    }
+    EXPECT_EQ(calls.load(), 1);
+    const auto bytes = ReadBytes(dir.File("first.mp3"));
+    ASSERT_GE(bytes.size(), 128u);
+    EXPECT_EQ(std::string(bytes.end() - 128, bytes.end() - 125), "TAG");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("second.wav")));
+}
+
+TEST(ConversionJobThreads, SeparateEncodersRunJobsSideBySide)
+{
+    ScopedMessages messages {true};
+    TempDir dir;
+    const std::string song = WriteToneWav(dir, "song.wav", 44100, 2, 3.0);
+    EncoderSet firstSet;
+    EncoderSet secondSet;
+    ConversionJob first(22050, firstSet);
+    ConversionJob second(22050, secondSet);
+    for (ConversionJob* job : {&first, &second}) {
+        job->sourceName = song;
+        job->outputDir = dir.Path().string() + "/";
+    }
+    first.targetName = "a.mp3";
+    second.targetName = "b.mp3";
+    ASSERT_EQ(first.Start(nullptr, false), Result::Started);
+    ASSERT_EQ(second.Start(nullptr, false), Result::Started);
+    first.Wait();
+    second.Wait();
+    EXPECT_TRUE(first.EncodeSucceeded());
+    EXPECT_TRUE(second.EncodeSucceeded());
+    const auto a = ReadBytes(dir.File("a.mp3"));
+    EXPECT_GT(a.size(), 1000u);
+    EXPECT_EQ(a, ReadBytes(dir.File("b.mp3")));
+}
+
+} // namespace

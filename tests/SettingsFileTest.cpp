@@ -1,0 +1,140 @@
+#include "engine/SettingsFile.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text)
+{
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+TEST(SettingsFile, DefaultSettingsWriteTheKnownTwentyFiveBytes)
+{
+    TempDir dir;
+    SettingsFile file(dir.File("conv.ini"));
+    ConversionSettings settings {"c:\\temp\\", "32KB", "stereo"};
+    ASSERT_TRUE(file.Write(settings));
+    EXPECT_EQ(ReadBytes(file.Path()),
+        Bytes(std::string("\x05\x00\x08"
+                          "c:\\temp\\"
+                          "\x04"
+                          "32KB"
+                          "\x06"
+                          "stereo"
+                          "\x00\x00",
+            25)));
+
+    ConversionSettings back;
+    ASSERT_TRUE(file.Read(back));
+    EXPECT_EQ(back.outputDirectory, "c:\\temp\\");
+    EXPECT_EQ(back.bitrate, "32KB");
+    EXPECT_EQ(back.channelMode, "stereo");
+}
+
+TEST(SettingsFile, EveryLengthFormRoundTrips)
+{
+    // One byte below 255; 0xFF + u16 from 255 to 0xFFFD; 0xFF 0xFFFF + u32 from 0xFFFE on.
+    for (size_t length : {0u, 254u, 255u, 0xFFFDu, 0xFFFEu, 0x10005u}) {
+        const std::string text(length, 'd');
+        const std::vector<uint8_t> bytes = SettingsFile::Encode({text, "x"});
+        const size_t prefix = length < 255 ? 1 : length < 0xFFFE ? 3 : 7;
+        EXPECT_EQ(bytes.size(), 2 + prefix + length + 2) << length;
+        EXPECT_EQ(SettingsFile::Decode(bytes.data(), bytes.size()), (std::vector<std::string> {text, "x"}))
+            << length;
+    }
+    // Sixteen-bit texts are read (and become UTF-8), including characters beyond 16 bits.
+    const std::vector<uint8_t> wide {0x02, 0x00, 0xFF, 0xFE, 0xFF, 0x03, 0x34, 0x00, 0xE9, 0x00, 0xAC, 0x20,
+        0xFF, 0xFE, 0xFF, 0x02, 0x3D, 0xD8, 0x00, 0xDE};
+    EXPECT_EQ(SettingsFile::Decode(wide.data(), wide.size()),
+        (std::vector<std::string> {"4\xC3\xA9\xE2\x82\xAC", "\xF0\x9F\x98\x80"}));
+    // The long form of the count.
+    const std::vector<uint8_t> longCount {0xFF, 0xFF, 0x01, 0x00, 0x00, 0x00, 0x02, 'o', 'k'};
+    EXPECT_EQ(SettingsFile::Decode(longCount.data(), longCount.size()), (std::vector<std::string> {"ok"}));
+}
+
+TEST(SettingsFile, DamagedFilesGiveWhatWasReadInFull)
+{
+    const std::vector<uint8_t> whole = SettingsFile::Encode({"/music/", "64KB", "mono", "", ""});
+    // Every cut of the file: the texts complete before the cut, nothing made up after it.
+    for (size_t cut = 0; cut <= whole.size(); ++cut) {
+        const auto texts = SettingsFile::Decode(whole.data(), cut);
+        const size_t complete = cut < 2 ? 0
+            : cut < 10                  ? 0
+            : cut < 15                  ? 1
+            : cut < 20                  ? 2
+            : cut < 21                  ? 3
+            : cut < 22                  ? 4
+                                        : 5;
+        EXPECT_EQ(texts.size(), complete) << cut;
+        const std::vector<std::string> expected {"/music/", "64KB", "mono", "", ""};
+        for (size_t i = 0; i < texts.size(); ++i)
+            EXPECT_EQ(texts[i], expected[i]);
+    }
+    // A length far beyond the file, a mark after a mark, a lone surrogate, a huge count.
+    const std::vector<uint8_t> huge {
+        0x05, 0x00, 0x02, 'o', 'k', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'x'};
+    EXPECT_EQ(SettingsFile::Decode(huge.data(), huge.size()), (std::vector<std::string> {"ok"}));
+    const std::vector<uint8_t> marks {0x02, 0x00, 0xFF, 0xFE, 0xFF, 0xFF, 0xFE, 0xFF, 0x01, 'A', 0};
+    EXPECT_TRUE(SettingsFile::Decode(marks.data(), marks.size()).empty());
+    const std::vector<uint8_t> lone {0x01, 0x00, 0xFF, 0xFE, 0xFF, 0x02, 0x00, 0xD8, 0x41, 0x00};
+    EXPECT_EQ(SettingsFile::Decode(lone.data(), lone.size()),
+        (std::vector<std::string> {"\xEF\xBF\xBD"
+                                   "A"}));
+    const std::vector<uint8_t> many {
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_EQ(SettingsFile::Decode(many.data(), many.size()).size(), 5u); // only what is used is read
+}
+
+TEST(SettingsFile, ReadingAssignsOnlyCompleteElementsAndDefaultsFillTheRest)
+{
+    TempDir dir;
+    SettingsFile file(dir.File("conv.ini"));
+    ConversionSettings missing {"keep", "", ""};
+    EXPECT_FALSE(SettingsFile(dir.File("none.ini")).Read(missing));
+    EXPECT_EQ(missing.outputDirectory, "keep");
+
+    std::vector<uint8_t> bytes = SettingsFile::Encode({"/music/", "64KB", "mono", "", ""});
+    bytes.resize(12); // ends inside the bitrate
+    WriteBytes(file.Path(), bytes);
+    ConversionSettings settings;
+    ASSERT_TRUE(file.Read(settings));
+    settings.ApplyDefaults();
+    EXPECT_EQ(settings.outputDirectory, "/music/");
+    EXPECT_EQ(settings.bitrate, "32KB");
+    EXPECT_EQ(settings.channelMode, "stereo");
+
+    WriteBytes(file.Path(), SettingsFile::Encode({"", "", ""}));
+    ConversionSettings empty;
+    ASSERT_TRUE(file.Read(empty));
+    empty.ApplyDefaults();
+    EXPECT_EQ(empty.outputDirectory, ConversionSettings::DefaultOutputDirectory());
+    EXPECT_EQ(empty.outputDirectory.back(), '/');
+    EXPECT_EQ(empty.outputDirectory, std::filesystem::temp_directory_path().string() + "/");
+}
+
+TEST(SettingsFile, BitrateTextsGiveTheOutputRate)
+{
+    const std::pair<const char*, double> rates[] = {{"32KB", 22050}, {"48KB", 33075}, {"64KB", 44100},
+        {"80KB", 55125}, {"96KB", 66150}, {"112KB", 77175}, {"144KB", 99225}, {"160KB", 110250},
+        {"192KB", 132300}, {"64kb", 22050}, {"128KB", 22050}, {"", 22050}, {" 64KB", 22050}};
+    for (const auto& [text, rate] : rates)
+        EXPECT_EQ(ConversionSettings::OutputRateFor(text), rate) << text;
+}
+
+TEST(SettingsFile, FileIsNamedAfterTheProgram)
+{
+    EXPECT_EQ(SettingsFile::PathFor("D:/Tools/conv.exe"), "D:/Tools/conv.ini");
+    EXPECT_EQ(SettingsFile::PathFor("/opt/bin/varkonel"), "/opt/bin/varkonel.ini");
+    EXPECT_EQ(SettingsFile::PathFor("/opt/my.dir/varkonel"), "/opt/my.dir/varkonel.ini");
+    const std::string beside = SettingsFile::OfProgramBeside("varkonel").Path();
+    EXPECT_EQ(std::filesystem::path(beside).filename(), "varkonel.ini");
+    EXPECT_EQ(std::filesystem::path(beside).parent_path(),
+        std::filesystem::read_symlink("/proc/self/exe").parent_path());
+}
+
+} // namespace
