@@ -31,19 +31,6 @@ QString SizeText(int64_t bytes)
     return QString::asprintf("%lld KB", static_cast<long long>(bytes < 0 ? 0 : bytes / 1024));
 }
 
-QString TargetName(const QString& name)
-{
-    const QString extension = name.right(3);
-    QString target;
-    if (extension.compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0)
-        target = QStringLiteral("mp3");
-    else if (extension.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0)
-        target = QStringLiteral("wav");
-    else
-        target = QStringLiteral("mp3");
-    return name.left(name.size() - extension.size()) + target;
-}
-
 QString WithTrailingSeparator(const QString& directory)
 {
     if (directory.endsWith(kSeparator))

@@ -1,5 +1,5 @@
 // The texts the main window derives from file names and file facts: the name shown in the
-// list, the extension, the Time and Size columns, and the name of a conversion's target.
+// list, the extension, the Time and Size columns, and the output directory's trailing separator.
 // Paths use the platform's separator ('/' here).
 #pragma once
 
@@ -24,10 +24,6 @@ QString PlayTime(int64_t seconds);
 
 // "%d KB" of the byte count divided by 1024, remainder dropped.
 QString SizeText(int64_t bytes);
-
-// The target name for a listed file name: wav → mp3, mp3 → wav, anything else → mp3, put in
-// place of the name's last three characters (song.wav → song.mp3, TUNE.MP3 → TUNE.wav).
-QString TargetName(const QString& name);
 
 // The output directory as the settings dialog leaves it: a separator is appended unless the
 // text already ends with one, so an emptied text becomes a single separator.

@@ -168,10 +168,6 @@ private slots:
         QCOMPARE(Extension(QStringLiteral("/m/x.tar.WAV")), QStringLiteral("WAV"));
         QCOMPARE(Extension(QStringLiteral(".hidden")), QString());
         QCOMPARE(Extension(QStringLiteral("/m/none")), QString());
-        QCOMPARE(TargetName(QStringLiteral("TUNE.MP3")), QStringLiteral("TUNE.wav"));
-        QCOMPARE(TargetName(QStringLiteral("live.wma")), QStringLiteral("live.mp3"));
-        QCOMPARE(TargetName(QStringLiteral("song.wav")), QStringLiteral("song.mp3"));
-        QCOMPARE(TargetName(QStringLiteral("Talk.WMA")), QStringLiteral("Talk.mp3"));
         QCOMPARE(WithTrailingSeparator(QString()), QStringLiteral("/"));
         QCOMPARE(WithTrailingSeparator(QStringLiteral("/")), QStringLiteral("/"));
         QCOMPARE(WithTrailingSeparator(QStringLiteral("/music")), QStringLiteral("/music/"));

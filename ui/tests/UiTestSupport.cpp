@@ -2,10 +2,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -92,34 +95,27 @@ QByteArray ReadFile(const QString& path)
 DialogWatcher::DialogWatcher(Handler handler)
     : handle(std::move(handler))
 {
-    connect(&timer, &QTimer::timeout, this, &DialogWatcher::Poll);
-    timer.start(10);
+    qApp->installEventFilter(this);
 }
 
-DialogWatcher::~DialogWatcher() = default;
-
-void DialogWatcher::Poll()
+DialogWatcher::~DialogWatcher()
 {
-    std::vector<QWidget*> candidates;
-    for (QMessageBox* box : VisibleMessageBoxes())
-        candidates.push_back(box);
-    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal->isVisible())
-        candidates.push_back(modal);
-    for (QWidget* widget : candidates) {
-        if (std::find(handled.begin(), handled.end(), widget) != handled.end())
-            continue;
-        handled.push_back(widget);
-        ++seen;
-        // Forget the window once it is gone, so a later window at the same address counts.
-        connect(widget, &QObject::destroyed, this, [this, widget] {
-            handled.erase(std::remove(handled.begin(), handled.end(), widget), handled.end());
-        });
-        handle(widget);
-        return; // one at a time: the handler may open or close windows
+    qApp->removeEventFilter(this);
+}
+
+bool DialogWatcher::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->isWindow() && (qobject_cast<QDialog*>(widget) != nullptr)) {
+            ++seen;
+            QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(widget)] {
+                if (target && target->isVisible())
+                    handle(target);
+            });
+        }
     }
-    // A dialog object shown again (the Convert dialog is shown once per row) is a new showing.
-    handled.erase(std::remove_if(handled.begin(), handled.end(), [](QWidget* w) { return !w->isVisible(); }),
-        handled.end());
+    return QObject::eventFilter(watched, event);
 }
 
 std::vector<QMessageBox*> VisibleMessageBoxes()
@@ -136,6 +132,20 @@ void Press(QMessageBox* box, int standardButton)
 {
     if (QAbstractButton* button = box->button(static_cast<QMessageBox::StandardButton>(standardButton)))
         button->click();
+}
+
+QStringList TabChain(QWidget* first, int count)
+{
+    QStringList names;
+    QWidget* widget = first;
+    while (widget != nullptr && names.size() < count) {
+        if ((widget->focusPolicy() & Qt::TabFocus) && !widget->isWindow())
+            names << widget->objectName();
+        widget = widget->nextInFocusChain();
+        if (widget == first)
+            break;
+    }
+    return names;
 }
 
 void Screenshot(QWidget* widget, const QString& name)

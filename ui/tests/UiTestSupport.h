@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -26,8 +25,9 @@ QByteArray ToneWav(double seconds, uint32_t sampleRate = 22050, uint16_t channel
 bool WriteFile(const QString& path, const QByteArray& bytes);
 QByteArray ReadFile(const QString& path);
 
-// Calls `handle` with every new window that becomes the active modal widget or any new visible
-// message box, polling every few milliseconds. The handler decides what to press.
+// Calls `handle` each time a dialog or message box is shown, once its showing has settled (the
+// handler runs from the event loop, so it may itself open modal windows). The handler decides
+// what to press.
 class DialogWatcher : public QObject {
     Q_OBJECT
 public:
@@ -37,12 +37,11 @@ public:
 
     int Seen() const { return seen; }
 
-private:
-    void Poll();
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
+private:
     Handler handle;
-    QTimer timer;
-    std::vector<QWidget*> handled;
     int seen = 0;
 };
 
@@ -50,6 +49,9 @@ private:
 std::vector<QMessageBox*> VisibleMessageBoxes();
 // Presses the given standard button of a message box.
 void Press(QMessageBox* box, int standardButton);
+
+// Object names of the first `count` widgets that Tab reaches, starting at `first`.
+QStringList TabChain(QWidget* first, int count);
 
 // Saves a picture of a widget as <folder>/<name>.png when screenshots were asked for (the test
 // program's --screenshots switch; the folder defaults to the program's working folder).
