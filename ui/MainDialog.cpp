@@ -117,6 +117,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     list->viewport()->setAttribute(Qt::WA_Hover, true);
     list->header()->setSectionsClickable(false);
     list->header()->setStretchLastSection(false);
+    list->header()->setMinimumSectionSize(1);
     // The selection stays as visible when the list has lost the focus.
     QPalette colours = list->palette();
     for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
