@@ -70,6 +70,7 @@ struct StreamState {
     DWORD samplesPerChunk = 0;
     DWORD bufferSize = 0;
     bool flushed = false;
+    std::mutex lock; // held while the stream encodes or flushes
 
     StreamState() = default;
     StreamState(const StreamState&) = delete;
@@ -81,19 +82,24 @@ struct StreamState {
     }
 };
 
-std::mutex tableLock; // held through every call: the table and the streams in it
-std::map<HBE_STREAM, std::unique_ptr<StreamState>> streams;
+// The table of open streams. Its lock is held only to find, add or remove a stream: each stream
+// encodes under its own lock, so that streams on different threads encode side by side. A
+// stream being encoded stays alive through its shared hold even if it is closed meanwhile.
+std::mutex tableLock;
+std::map<HBE_STREAM, std::shared_ptr<StreamState>> streams;
 HBE_STREAM lastHandle = 0;
 
 // Test controls (see LameEncTestHooks.h).
 std::atomic<long> chunksBeforeFailure {-1};
+std::mutex logLock;
 std::vector<DWORD> chunkLog;
 constexpr size_t kChunkLogLimit = 1u << 16;
 
-StreamState* Find(HBE_STREAM handle)
+std::shared_ptr<StreamState> Find(HBE_STREAM handle)
 {
+    std::lock_guard<std::mutex> hold(tableLock);
     auto found = streams.find(handle);
-    return found == streams.end() ? nullptr : found->second.get();
+    return found == streams.end() ? nullptr : found->second;
 }
 
 bool Flag(int32_t value)
@@ -338,8 +344,11 @@ BE_ERR EncodeChunk(StreamState& stream, DWORD samples, const int16_t* pcm, BYTE*
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     if (!ChunkAllowed())
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    if (chunkLog.size() < kChunkLogLimit)
-        chunkLog.push_back(samples);
+    {
+        std::lock_guard<std::mutex> hold(logLock);
+        if (chunkLog.size() < kChunkLogLimit)
+            chunkLog.push_back(samples);
+    }
     const int frames = static_cast<int>(samples) / stream.channels;
     if (frames == 0)
         return BE_ERR_SUCCESSFUL;
@@ -390,10 +399,10 @@ __attribute__((visibility("default"))) BE_ERR beEncodeChunk(
     if (outputBytes == nullptr)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     *outputBytes = 0;
-    std::lock_guard<std::mutex> hold(tableLock);
-    StreamState* state = Find(stream);
+    const std::shared_ptr<StreamState> state = Find(stream);
     if (state == nullptr)
         return BE_ERR_INVALID_HANDLE;
+    std::lock_guard<std::mutex> hold(state->lock);
     return EncodeChunk(*state, samples, pcm, output, outputBytes);
 }
 
@@ -405,9 +414,11 @@ __attribute__((visibility("default"))) BE_ERR beDeinitStream(
     *outputBytes = 0;
     if (output == nullptr)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    std::lock_guard<std::mutex> hold(tableLock);
-    StreamState* state = Find(stream);
-    if (state == nullptr || state->flushed)
+    const std::shared_ptr<StreamState> state = Find(stream);
+    if (state == nullptr)
+        return BE_ERR_INVALID_HANDLE;
+    std::lock_guard<std::mutex> hold(state->lock);
+    if (state->flushed)
         return BE_ERR_INVALID_HANDLE;
     state->flushed = true;
     const int written = lame_encode_flush(state->flags, output, static_cast<int>(state->bufferSize));
@@ -435,7 +446,7 @@ __attribute__((visibility("default"))) void lameEncTestFailChunksAfter(long succ
 // `capacity` of them to `counts`, returns how many there were, and empties the log.
 __attribute__((visibility("default"))) DWORD lameEncTestTakeChunkLog(DWORD* counts, DWORD capacity)
 {
-    std::lock_guard<std::mutex> hold(tableLock);
+    std::lock_guard<std::mutex> hold(logLock);
     const DWORD total = static_cast<DWORD>(chunkLog.size());
     if (counts != nullptr)
         std::copy_n(chunkLog.begin(), std::min(total, capacity), counts);

@@ -1,0 +1,212 @@
+#include "cli/CommandLine.h"
+
+#include <charconv>
+#include <system_error>
+
+namespace {
+
+enum class Takes { Nothing, Value };
+
+struct OptionSpec {
+    char shortName; // 0 when there is none
+    const char* longName;
+    Takes takes;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {'o', "output-dir", Takes::Value},
+    {'b', "bitrate", Takes::Value},
+    {'y', "overwrite", Takes::Nothing},
+    {'n', "no-overwrite", Takes::Nothing},
+    {'j', "jobs", Takes::Value},
+    {0, "cd-device", Takes::Value},
+    {0, "list-tracks", Takes::Nothing},
+    {0, "probe", Takes::Nothing},
+    {'q', "quiet", Takes::Nothing},
+    {0, "help", Takes::Nothing},
+    {0, "version", Takes::Nothing},
+};
+
+const OptionSpec* FindShort(char name)
+{
+    for (const OptionSpec& option : kOptions) {
+        if (option.shortName != 0 && option.shortName == name)
+            return &option;
+    }
+    return nullptr;
+}
+
+const OptionSpec* FindLong(const std::string& name)
+{
+    for (const OptionSpec& option : kOptions) {
+        if (name == option.longName)
+            return &option;
+    }
+    return nullptr;
+}
+
+bool ParseJobs(const std::string& text, int& jobs)
+{
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, result] = std::from_chars(text.data(), end, value);
+    if (text.empty() || result != std::errc() || stop != end || value < 1 || value > CommandLine::kMostJobs)
+        return false;
+    jobs = value;
+    return true;
+}
+
+} // namespace
+
+bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& error)
+{
+    // Applies one option; `value` is set for options that take one.
+    auto apply = [&](const OptionSpec& option, const std::string& value) {
+        const std::string name = option.longName;
+        if (name == "output-dir") {
+            if (value.empty()) {
+                error = "the output directory is empty";
+                return false;
+            }
+            outputDir = value.back() == '/' ? value : value + "/";
+        } else if (name == "bitrate") {
+            bitrate = value;
+        } else if (name == "overwrite") {
+            overwrite = true;
+        } else if (name == "no-overwrite") {
+            noOverwrite = true;
+        } else if (name == "jobs") {
+            if (!ParseJobs(value, jobs)) {
+                error = "-j needs a whole number from 1 to " + std::to_string(kMostJobs) + ", not '" + value
+                    + "'";
+                return false;
+            }
+        } else if (name == "cd-device") {
+            cdDevice = value;
+        } else if (name == "list-tracks") {
+            listTracks = true;
+        } else if (name == "probe") {
+            probe = true;
+        } else if (name == "quiet") {
+            quiet = true;
+        } else if (name == "help") {
+            help = true;
+        } else if (name == "version") {
+            version = true;
+        }
+        return true;
+    };
+
+    bool optionsEnded = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            sources.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (argument.compare(0, 2, "--") == 0) {
+            const size_t equals = argument.find('=');
+            const std::string name
+                = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            const OptionSpec* option = FindLong(name);
+            if (option == nullptr) {
+                error = "unknown option '" + argument + "'";
+                return false;
+            }
+            std::string value;
+            if (option->takes == Takes::Value) {
+                if (equals != std::string::npos) {
+                    value = argument.substr(equals + 1);
+                } else if (i + 1 < arguments.size()) {
+                    value = arguments[++i];
+                } else {
+                    error = "option '--" + name + "' needs a value";
+                    return false;
+                }
+            } else if (equals != std::string::npos) {
+                error = "option '--" + name + "' takes no value";
+                return false;
+            }
+            if (!apply(*option, value))
+                return false;
+            continue;
+        }
+        // Short options, possibly several in one argument (-yq); a value may follow attached.
+        for (size_t k = 1; k < argument.size(); ++k) {
+            const OptionSpec* option = FindShort(argument[k]);
+            if (option == nullptr) {
+                error = std::string("unknown option '-") + argument[k] + "'";
+                return false;
+            }
+            if (option->takes == Takes::Nothing) {
+                if (!apply(*option, ""))
+                    return false;
+                continue;
+            }
+            std::string value;
+            if (k + 1 < argument.size()) {
+                value = argument.substr(k + 1);
+            } else if (i + 1 < arguments.size()) {
+                value = arguments[++i];
+            } else {
+                error = std::string("option '-") + argument[k] + "' needs a value";
+                return false;
+            }
+            if (!apply(*option, value))
+                return false;
+            break;
+        }
+    }
+    if (help || version)
+        return true;
+    if (overwrite && noOverwrite) {
+        error = "-y and -n cannot be used together";
+        return false;
+    }
+    if (sources.empty() && !listTracks) {
+        error = "no source given";
+        return false;
+    }
+    return true;
+}
+
+const char* CommandLine::HelpText()
+{
+    return "Usage: varkonel-convert [OPTIONS] SOURCE...\n"
+           "Converts WAV files to MP3, MP3 files to WAV, WMA files to MP3 and CD tracks to MP3,\n"
+           "with the engine and the settings of the Varkonel window.\n"
+           "\n"
+           "  -o, --output-dir DIR   output directory (a trailing separator is added when missing)\n"
+           "  -b, --bitrate TEXT     bitrate text of the settings (\"32KB\", \"48KB\", \"64KB\", \"80KB\", "
+           "\"96KB\",\n"
+           "                         \"112KB\", \"144KB\", \"160KB\", \"192KB\"; compared exactly; anything "
+           "else gives "
+           "22050 Hz)\n"
+           "  -y, --overwrite        overwrite existing outputs without asking\n"
+           "  -n, --no-overwrite     never overwrite: such a source is skipped and its existing file left "
+           "untouched\n"
+           "  -j, --jobs N           convert up to N sources at once (default 1)\n"
+           "      --cd-device PATH   CD drive, or a disc image (.cue, .toc, .nrg), to read tracks from\n"
+           "      --list-tracks      print the disc's audio tracks: label, start frame, length in frames, "
+           "seconds\n"
+           "      --probe            print one row per source as the window lists it: name, time "
+           "\"%02d:%02d\",\n"
+           "                         size \"%d KB\", full path; convert nothing\n"
+           "  -q, --quiet            no progress display\n"
+           "      --help, --version\n"
+           "\n"
+           "SOURCE is a .wav, .mp3 or .wma file, or a CD track Track-NN (NN counted from 00 in the disc's\n"
+           "list of audio tracks). Outputs are named after their source: name.wav -> name.mp3,\n"
+           "name.mp3 -> name.wav, name.wma -> name.mp3, Track-NN -> Track-NN.mp3.\n"
+           "The output directory and bitrate default to those of varkonel.ini beside this program\n"
+           "(the window's settings), else to the temporary folder and \"32KB\".\n"
+           "\n"
+           "The first Ctrl-C stops every running conversion, leaving complete shorter files, and\n"
+           "starts no more; a second one exits at once.\n"
+           "Exit status: 0 all converted (or skipped by choice), 1 a source failed, was skipped for\n"
+           "an error or was stopped, 2 usage error.\n";
+}

@@ -1,0 +1,115 @@
+#include "cli/ConvertTool.h"
+
+#include "cli/BatchConverter.h"
+#include "cli/CliMessageBackend.h"
+#include "cli/CommandLine.h"
+#include "cli/Console.h"
+#include "cli/InterruptWatch.h"
+#include "cli/Listing.h"
+#include "engine/SettingsFile.h"
+#include "platform/Message.h"
+#include "platform/cdrom/CdRom.h"
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <unistd.h>
+
+#ifndef VARKONEL_VERSION
+#define VARKONEL_VERSION "0"
+#endif
+
+namespace {
+
+constexpr const char* kProgram = "varkonel-convert";
+
+// Puts the tool's message backend in place for the run and the previous one back after it.
+class MessagesTo {
+public:
+    explicit MessagesTo(Console& console)
+        : previous(SetMessageBackend(std::make_shared<CliMessageBackend>(console)))
+    { }
+    ~MessagesTo() { SetMessageBackend(previous); }
+
+private:
+    std::shared_ptr<MessageBackend> previous;
+};
+
+std::string WithSeparator(std::string folder)
+{
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+} // namespace
+
+int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* errors)
+{
+    CommandLine options;
+    std::string usageError;
+    if (!options.Parse(arguments, usageError)) {
+        std::fprintf(errors, "%s: %s\nTry '%s --help'.\n", kProgram, usageError.c_str(), kProgram);
+        return kUsageError;
+    }
+    if (options.help) {
+        std::fputs(CommandLine::HelpText(), out);
+        return 0;
+    }
+    if (options.version) {
+        std::fprintf(out, "%s %s\n", kProgram, VARKONEL_VERSION);
+        return 0;
+    }
+
+    Console console(errors, !options.quiet && isatty(fileno(errors)), isatty(STDIN_FILENO));
+    MessagesTo messages(console);
+
+    // The window's settings give the defaults; this tool never writes them.
+    ConversionSettings settings;
+    SettingsFile::OfProgramBeside("varkonel").Read(settings);
+    settings.ApplyDefaults();
+    const std::string outputDir = WithSeparator(options.outputDir.value_or(settings.outputDirectory));
+    const std::string bitrate = options.bitrate.value_or(settings.bitrate);
+
+    if (options.cdDevice) {
+        CdListSystemDrives(false); // only the drive or image asked for
+        if (!CdRegisterDrive(*options.cdDevice)) {
+            console.Error(std::string(kProgram) + ": " + *options.cdDevice
+                + ": cannot be read as a CD drive or disc image (.cue or .toc; Nero .nrg images are not "
+                  "read)");
+            return 1;
+        }
+    }
+
+    if (options.listTracks || options.probe) {
+        bool listed = true;
+        if (options.listTracks)
+            listed = Listing::Tracks(out, console) && listed;
+        if (options.probe)
+            listed = Listing::Probe(options.sources, options.cdDevice.value_or(""), out, console) && listed;
+        return listed ? 0 : 1;
+    }
+
+    std::error_code error;
+    if (!std::filesystem::is_directory(outputDir, error)) {
+        console.Error(std::string(kProgram) + ": the output directory " + outputDir + " does not exist");
+        return 1;
+    }
+
+    BatchOptions batch;
+    batch.outputDir = outputDir;
+    batch.outputRate = ConversionSettings::OutputRateFor(bitrate);
+    batch.overwrite = options.overwrite ? BatchOptions::Overwrite::Always
+        : options.noOverwrite           ? BatchOptions::Overwrite::Never
+                                        : BatchOptions::Overwrite::Ask;
+    batch.jobs = options.jobs;
+
+    InterruptWatch interrupts;
+    BatchSummary summary;
+    {
+        BatchConverter converter(console, interrupts, batch);
+        summary = converter.Run(options.sources);
+    }
+    console.Note(summary.Text());
+    return summary.ExitStatus();
+}

@@ -1,0 +1,136 @@
+#include "cli/Listing.h"
+
+#include "cd/CdTrackStream.h"
+#include "cli/CliMessageBackend.h"
+#include "engine/ConversionJob.h"
+#include "sources/WaveStream.h"
+#include "sources/WmaStream.h"
+
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+std::string LowerExtension(const std::string& path)
+{
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || dot == 0 || (slash != std::string::npos && dot < slash))
+        return {};
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+// Whole seconds of a file's audio, or -1 when its stream cannot tell.
+int64_t FileSeconds(const std::string& path, const std::string& extension)
+{
+    double length = -1.0;
+    if (extension == "wav") {
+        WaveStream stream;
+        if (stream.LoadWave(path.c_str()))
+            length = stream.GetLength();
+    } else {
+        WmaStream stream;
+        if (stream.Load(path.c_str()) >= 0)
+            length = stream.GetLength();
+    }
+    if (!(length >= 0.0) || !std::isfinite(length) || length > 1e12)
+        return -1;
+    return static_cast<int64_t>(length);
+}
+
+void PrintRow(std::FILE* out, const std::string& name, const std::string& time, const std::string& size,
+    const std::string& path)
+{
+    std::fprintf(out, "%s\t%s\t%s\t%s\n", name.c_str(), time.c_str(), size.c_str(), path.c_str());
+}
+
+bool ProbeTrack(const std::string& label, const std::string& device, std::FILE* out, Console& console)
+{
+    CdTrackStream stream;
+    if (!stream.OpenTrack(ConversionJob::ChooseSource(label).track)
+        || stream.currentTrack.load() == nullptr) {
+        console.Error(CliMessageBackend::Line(label, "no such audio track on the disc"));
+        return false;
+    }
+    const uint32_t frames = stream.currentTrack.load()->length.load();
+    PrintRow(out, label, Listing::TimeText(frames / CdTrackStream::kFramesPerSecond),
+        Listing::SizeText(uint64_t {frames} * CD_FRAME_BYTES), device.empty() ? "-" : device);
+    return true;
+}
+
+} // namespace
+
+std::string Listing::TimeText(int64_t seconds)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", static_cast<long long>(seconds / 60),
+        static_cast<long long>(seconds % 60));
+    return text;
+}
+
+std::string Listing::SizeText(uint64_t bytes)
+{
+    return std::to_string(bytes / 1024) + " KB";
+}
+
+bool Listing::Probe(
+    const std::vector<std::string>& sources, const std::string& device, std::FILE* out, Console& console)
+{
+    bool allListed = true;
+    for (const std::string& source : sources) {
+        CliMessageBackend::NameThisThread(source);
+        if (ConversionJob::ChooseSource(source).kind == ConversionJob::SourceKind::Track) {
+            allListed = ProbeTrack(source, device, out, console) && allListed;
+            continue;
+        }
+        const std::string extension = LowerExtension(source);
+        std::error_code error;
+        const uint64_t size = std::filesystem::file_size(source, error);
+        if (error) {
+            console.Error(CliMessageBackend::Line(source, "cannot be read: " + error.message()));
+            allListed = false;
+            continue;
+        }
+        if (extension != "wav" && extension != "mp3" && extension != "wma") {
+            console.Error(CliMessageBackend::Line(source, "not a .wav, .mp3 or .wma file"));
+            allListed = false;
+            continue;
+        }
+        const int64_t seconds = FileSeconds(source, extension);
+        const std::string path = std::filesystem::absolute(source, error).lexically_normal().string();
+        const std::string name = std::filesystem::path(source).filename().string();
+        if (seconds < 0) {
+            // Listed all the same, as the window lists it, but without a made-up time.
+            console.Error(CliMessageBackend::Line(source, "the length of its audio cannot be read"));
+            allListed = false;
+            PrintRow(out, name, "--:--", SizeText(size), path);
+            continue;
+        }
+        PrintRow(out, name, TimeText(seconds), SizeText(size), path);
+    }
+    CliMessageBackend::NameThisThread("");
+    std::fflush(out);
+    return allListed;
+}
+
+bool Listing::Tracks(std::FILE* out, Console& console)
+{
+    CdTrackStream stream;
+    if (!stream.LoadDisc()) {
+        console.Error("no audio CD: no drive, no readable table of contents, or no audio track");
+        return false;
+    }
+    for (size_t i = 0; i < stream.tracks.size(); ++i) {
+        const CdTrack& track = stream.tracks[i];
+        char label[32];
+        std::snprintf(label, sizeof label, "Track-%02zu", i);
+        std::fprintf(out, "%s\t%u\t%u\t%u\n", label, track.start.load(), track.length.load(), track.seconds);
+    }
+    std::fflush(out);
+    return true;
+}

@@ -1,0 +1,25 @@
+// The two listing modes of varkonel-convert, which convert nothing: --probe (one row per
+// source as the window's file list shows it) and --list-tracks (the audio tracks of the disc).
+// Rows are tab-separated lines on `out`; problems go to the console, and make the result false.
+#pragma once
+
+#include "cli/Console.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class Listing {
+public:
+    // name, time "%02d:%02d", size "%d KB", full path. A CD track label gives its play time,
+    // the size of its audio and the disc's device in place of a path.
+    static bool Probe(
+        const std::vector<std::string>& sources, const std::string& device, std::FILE* out, Console& console);
+    // Track-NN label (as a source names it), start frame, length in frames, whole seconds.
+    static bool Tracks(std::FILE* out, Console& console);
+
+    // The texts of the window's Time and Size columns.
+    static std::string TimeText(int64_t seconds);
+    static std::string SizeText(uint64_t bytes);
+};

@@ -1,0 +1,556 @@
+// varkonel-convert, run as a program on generated files and disc images.
+#include "cli/BatchConverter.h"
+#include "cli/CommandLine.h"
+#include "cli/Listing.h"
+#include "engine/ConversionJob.h"
+#include "engine/SettingsFile.h"
+#include "engine/ToneStream.h"
+#include "platform/media/MediaFile.h"
+#include "support/CdTestDisc.h"
+#include "support/MediaFixtures.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <pty.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path BinFolder()
+{
+    return fs::read_symlink("/proc/self/exe").parent_path();
+}
+
+std::string ReadText(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// One run of the program: standard input empty (no terminal), outputs caught in files.
+class ToolRun {
+public:
+    ToolRun(const TempDir& dir, std::vector<std::string> arguments,
+        fs::path program = BinFolder() / "varkonel-convert", std::vector<std::string> environment = {})
+        : outFile(dir.Path() / ("stdout-" + std::to_string(++runs)))
+        , errFile(dir.Path() / ("stderr-" + std::to_string(runs)))
+    {
+        // Everything the child needs is made before the fork: it only calls exec-safe functions.
+        std::vector<char*> argv {const_cast<char*>(program.c_str())};
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> settings;
+        for (char** entry = environ; *entry != nullptr; ++entry)
+            settings.emplace_back(*entry);
+        settings.insert(settings.end(), environment.begin(), environment.end());
+        std::vector<char*> envp;
+        for (std::string& setting : settings)
+            envp.push_back(setting.data());
+        envp.push_back(nullptr);
+        pid = fork();
+        if (pid == 0) {
+            const int in = open("/dev/null", O_RDONLY);
+            const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            execve(program.c_str(), argv.data(), envp.data());
+            _exit(127);
+        }
+    }
+
+    // The exit status; a run that takes more than two minutes is killed and fails the test.
+    int Finish()
+    {
+        if (finished)
+            return status;
+        for (int waited = 0; waited < 120000; waited += 5) {
+            int raw = 0;
+            if (waitpid(pid, &raw, WNOHANG) == pid) {
+                finished = true;
+                status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+                return status;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        ADD_FAILURE() << "varkonel-convert did not end";
+        finished = true;
+        return status = -1;
+    }
+
+    void Signal(int number) { kill(pid, number); }
+    std::string Out() { return Finish(), ReadText(outFile); }
+    std::string Err() { return Finish(), ReadText(errFile); }
+
+private:
+    static inline int runs = 0;
+    fs::path outFile;
+    fs::path errFile;
+    pid_t pid = -1;
+    bool finished = false;
+    int status = -1;
+};
+
+std::string WriteToneWav(
+    const fs::path& file, uint32_t rate, uint16_t channels, double seconds, double frequency = 440)
+{
+    ToneStream tone(rate, channels, frequency, seconds);
+    WaveEncoder encoder;
+    encoder.SetSource(&tone);
+    encoder.SetOutputPath(file.c_str());
+    EXPECT_TRUE(encoder.Encode());
+    return file.string();
+}
+
+// Silence that takes no room on disk: far longer than any test waits for.
+std::string WriteSparseWav(const fs::path& file, double seconds)
+{
+    const auto dataBytes = static_cast<uint32_t>(seconds * 44100) * 4u;
+    std::vector<uint8_t> header = ReadBytes(WriteToneWav(file, 44100, 2, 0));
+    for (int i = 0; i < 4; ++i) {
+        header[4 + i] = static_cast<uint8_t>((dataBytes + 36) >> (8 * i));
+        header[40 + i] = static_cast<uint8_t>(dataBytes >> (8 * i));
+    }
+    WriteBytes(file, header);
+    fs::resize_file(file, header.size() + dataBytes);
+    return file.string();
+}
+
+DecodedAudio Decode(const fs::path& file)
+{
+    DecodedAudio decoded;
+    EXPECT_GE(DecodeMediaFile(file.c_str(), decoded), 0) << file;
+    return decoded;
+}
+
+double Seconds(const DecodedAudio& decoded)
+{
+    const uint32_t blockAlign = decoded.format.nChannels * 2u;
+    return blockAlign == 0
+        ? 0.0
+        : static_cast<double>(decoded.pcm.size()) / blockAlign / decoded.format.nSamplesPerSec;
+}
+
+bool EndsWithTag(const std::vector<uint8_t>& bytes)
+{
+    return bytes.size() >= 128 && std::string(bytes.end() - 128, bytes.end() - 125) == "TAG";
+}
+
+bool Contains(const std::string& text, const std::string& piece)
+{
+    return text.find(piece) != std::string::npos;
+}
+
+TEST(ConvertToolOptions, ReadsEveryFormOfTheOptions)
+{
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(line.Parse({"-o", "/out", "--bitrate=64KB", "-yq", "-j2", "a.wav", "--", "-b.wav"}, error))
+        << error;
+    EXPECT_EQ(line.outputDir, "/out/");
+    EXPECT_EQ(line.bitrate, "64KB");
+    EXPECT_TRUE(line.overwrite);
+    EXPECT_TRUE(line.quiet);
+    EXPECT_EQ(line.jobs, 2);
+    EXPECT_EQ(line.sources, (std::vector<std::string> {"a.wav", "-b.wav"}));
+
+    CommandLine other;
+    ASSERT_TRUE(other.Parse({"--list-tracks", "--cd-device", "d.cue", "--output-dir=/x/", "-n"}, error));
+    EXPECT_TRUE(other.listTracks);
+    EXPECT_EQ(other.cdDevice, "d.cue");
+    EXPECT_EQ(other.outputDir, "/x/");
+    EXPECT_TRUE(other.noOverwrite);
+    EXPECT_EQ(other.jobs, 1);
+
+    for (const std::vector<std::string>& bad :
+        std::vector<std::vector<std::string>> {{}, {"-q"}, {"-x", "a.wav"}, {"--jobs", "0", "a.wav"},
+            {"-j", "3x", "a.wav"}, {"-j", "-1", "a.wav"}, {"-j", "65", "a.wav"}, {"-y", "-n", "a.wav"},
+            {"a.wav", "-o"}, {"--probe=1", "a.wav"}, {"--output-dir=", "a.wav"}}) {
+        CommandLine rejected;
+        error.clear();
+        EXPECT_FALSE(rejected.Parse(bad, error)) << testing::PrintToString(bad);
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(ConvertToolOptions, DisplayTexts)
+{
+    EXPECT_EQ(Listing::TimeText(59), "00:59");
+    EXPECT_EQ(Listing::TimeText(3725), "62:05");
+    EXPECT_EQ(Listing::SizeText(1023), "0 KB");
+    EXPECT_EQ(Listing::SizeText(2048), "2 KB");
+    EXPECT_EQ(BatchConverter::Clock(125.9), "2:05");
+    const std::string line = BatchConverter::ProgressLine("song.wav", 30, 60, "50%", 2.0);
+    EXPECT_TRUE(Contains(line, "[##########----------]")) << line;
+    EXPECT_TRUE(Contains(line, " 50% ")) << line;
+    EXPECT_TRUE(Contains(line, "15.0x")) << line;
+    const std::string unknown = BatchConverter::ProgressLine("x.mp3", 3, -1, "", 0.1);
+    EXPECT_TRUE(Contains(unknown, "[--------------------]  --%")) << unknown;
+
+    BatchSummary summary;
+    summary.converted = 2;
+    summary.skipped = 1;
+    EXPECT_EQ(summary.ExitStatus(), 0);
+    summary.stopped = 1;
+    EXPECT_EQ(summary.ExitStatus(), 1);
+}
+
+TEST(ConvertTool, UsageErrorsHelpAndVersion)
+{
+    TempDir dir;
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>> {
+             {}, {"--frobnicate", "a.wav"}, {"-j", "0", "a.wav"}, {"-j", "many", "a.wav"}}) {
+        ToolRun run(dir, bad);
+        EXPECT_EQ(run.Finish(), 2) << testing::PrintToString(bad);
+        EXPECT_TRUE(Contains(run.Err(), "--help")) << run.Err();
+    }
+    ToolRun help(dir, {"--help"});
+    EXPECT_EQ(help.Finish(), 0);
+    for (const char* spelling : {"-o, --output-dir DIR", "-b, --bitrate TEXT", "-y, --overwrite",
+             "-n, --no-overwrite", "-j, --jobs N", "--cd-device PATH", "--list-tracks", "--probe",
+             "-q, --quiet", "--help, --version"})
+        EXPECT_TRUE(Contains(help.Out(), spelling)) << spelling;
+    ToolRun version(dir, {"--version"});
+    EXPECT_EQ(version.Finish(), 0);
+    EXPECT_TRUE(Contains(version.Out(), "varkonel-convert ")) << version.Out();
+}
+
+class ConvertToolRun : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directory(out()); }
+    fs::path out() const { return dir.Path() / "out"; }
+    std::string Fixture(const std::string& name, const std::string& as)
+    {
+        fs::copy_file(MediaFixtureNamed(name).Path(), dir.Path() / as);
+        return (dir.Path() / as).string();
+    }
+    TempDir dir;
+};
+
+TEST_F(ConvertToolRun, ConvertsEveryDirectionAtTheChosenRate)
+{
+    const std::string song = WriteToneWav(dir.Path() / "Song.WAV", 44100, 2, 2.0);
+    const std::string tune = Fixture("mono-22050-cbr.mp3", "tune.mp3");
+    const std::string talk = Fixture("stereo-22050-v2.wma", "talk.wma");
+    CdTestDisc disc(dir.Path(), {{true, 75}, {false, 150}, {false, 225}});
+    ToolRun run(
+        dir, {"-b", "64KB", "-o", out().string(), "--cd-device", disc.cuePath, song, tune, talk, "Track-01"});
+    ASSERT_EQ(run.Finish(), 0) << run.Err();
+    EXPECT_EQ(run.Out(), "");
+    EXPECT_EQ(run.Err(), ""); // not a terminal: nothing but errors
+
+    const DecodedAudio songMp3 = Decode(out() / "Song.mp3");
+    EXPECT_EQ(songMp3.format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(songMp3.format.nChannels, 1);
+    EXPECT_NEAR(Seconds(songMp3), 2.0, 0.1);
+    EXPECT_TRUE(EndsWithTag(ReadBytes(out() / "Song.mp3")));
+
+    const auto tuneWav = ReadBytes(out() / "tune.wav");
+    ASSERT_GE(tuneWav.size(), 44u);
+    EXPECT_EQ(Le32(tuneWav, 24), 44100u);
+    EXPECT_EQ(Le16(tuneWav, 22), 1);
+    EXPECT_EQ(Le32(tuneWav, 40), tuneWav.size() - 44);
+    EXPECT_NEAR((tuneWav.size() - 44) / 2.0 / 44100, MediaFixtureNamed("mono-22050-cbr.mp3").Seconds(), 0.1);
+
+    EXPECT_NEAR(
+        Seconds(Decode(out() / "talk.mp3")), MediaFixtureNamed("stereo-22050-v2.wma").Seconds(), 0.15);
+    EXPECT_NEAR(Seconds(Decode(out() / "Track-01.mp3")), 3.0, 0.1); // the second audio track: 225 frames
+
+    // The same engine: a job run here gives the very bytes the tool wrote.
+    EncoderSet encoders;
+    ConversionJob job(44100, encoders);
+    job.sourceName = song;
+    job.targetName = "Song.mp3";
+    job.outputDir = dir.Path().string() + "/";
+    ASSERT_EQ(job.Start(nullptr, false), ConversionJob::StartResult::Started);
+    job.Wait();
+    EXPECT_EQ(ReadBytes(dir.Path() / "Song.mp3"), ReadBytes(out() / "Song.mp3"));
+}
+
+TEST_F(ConvertToolRun, ParallelJobsWriteTheSameBytes)
+{
+    std::vector<std::string> sources;
+    for (int k = 0; k < 3; ++k)
+        sources.push_back(
+            WriteToneWav(dir.Path() / ("s" + std::to_string(k) + ".wav"), 44100, 2, 3.0, 300.0 + 100 * k));
+    sources.push_back(Fixture("stereo-44100-vbr-id3.mp3", "v.mp3"));
+    sources.push_back(Fixture("mono-16000-v1.WMA", "w.WMA"));
+    fs::create_directory(dir.Path() / "one");
+    fs::create_directory(dir.Path() / "two");
+    std::vector<std::string> one {"-q", "-o", (dir.Path() / "one").string()};
+    std::vector<std::string> two {"-j", "2", "-o", (dir.Path() / "two").string()};
+    one.insert(one.end(), sources.begin(), sources.end());
+    two.insert(two.end(), sources.begin(), sources.end());
+    ToolRun first(dir, one);
+    ASSERT_EQ(first.Finish(), 0) << first.Err();
+    ToolRun second(dir, two);
+    ASSERT_EQ(second.Finish(), 0) << second.Err();
+    for (const char* name : {"s0.mp3", "s1.mp3", "s2.mp3", "v.wav", "w.mp3"}) {
+        const auto bytes = ReadBytes(dir.Path() / "one" / name);
+        EXPECT_GT(bytes.size(), 1000u) << name;
+        EXPECT_EQ(bytes, ReadBytes(dir.Path() / "two" / name)) << name;
+    }
+    EXPECT_NE(ReadBytes(dir.Path() / "one" / "s0.mp3"), ReadBytes(dir.Path() / "one" / "s1.mp3"));
+}
+
+TEST_F(ConvertToolRun, ExistingOutputsAreKeptUnlessOverwriteIsAsked)
+{
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 22050, 1, 1.0);
+    const std::vector<uint8_t> old {1, 2, 3};
+    WriteBytes(out() / "song.mp3", old);
+
+    ToolRun never(dir, {"-n", "-o", out().string(), song});
+    EXPECT_EQ(never.Finish(), 0) << never.Err();
+    EXPECT_EQ(ReadBytes(out() / "song.mp3"), old);
+
+    ToolRun unasked(dir, {"-o", out().string(), song});
+    EXPECT_EQ(unasked.Finish(), 1);
+    EXPECT_TRUE(Contains(unasked.Err(), "song.wav: the output file has existed, overwrite it? [y/N] no"))
+        << unasked.Err();
+    EXPECT_EQ(ReadBytes(out() / "song.mp3"), old);
+
+    ToolRun always(dir, {"-y", "-o", out().string(), song});
+    EXPECT_EQ(always.Finish(), 0) << always.Err();
+    EXPECT_NEAR(Seconds(Decode(out() / "song.mp3")), 1.0, 0.1);
+}
+
+TEST_F(ConvertToolRun, BadSourcesFailCleanlyAndTheOthersAreStillConverted)
+{
+    const std::string good = WriteToneWav(dir.Path() / "good.wav", 22050, 1, 1.0);
+    WriteBytes(dir.Path() / "broken.wav", {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0x7F, 'W', 'A', 'V', 'E'});
+    WriteBytes(dir.Path() / "noise.mp3", std::vector<uint8_t>(3000, 0x5A));
+    WriteBytes(dir.Path() / "notes.txt", {'h', 'i'});
+    fs::create_directory(dir.Path() / "again");
+    const std::string twin = WriteToneWav(dir.Path() / "again" / "good.wav", 22050, 1, 1.0);
+    ToolRun run(dir,
+        {"-o", out().string(), (dir.Path() / "broken.wav").string(), (dir.Path() / "noise.mp3").string(),
+            (dir.Path() / "notes.txt").string(), good, twin, (dir.Path() / "missing.wav").string()});
+    EXPECT_EQ(run.Finish(), 1);
+    const std::string errors = run.Err();
+    EXPECT_TRUE(Contains(errors, "broken.wav: can not open source file!")) << errors;
+    EXPECT_TRUE(Contains(errors, "noise.mp3: can not open source file!")) << errors;
+    EXPECT_TRUE(Contains(errors, "missing.wav: can not open source file!")) << errors;
+    EXPECT_TRUE(Contains(errors, "notes.txt: Unknow audio file!\nMixer has emptyed, there will be an error."))
+        << errors;
+    EXPECT_TRUE(Contains(errors, "is also the output of")) << errors; // the second good.wav
+    EXPECT_NEAR(Seconds(Decode(out() / "good.mp3")), 1.0, 0.1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 1);
+
+    ToolRun nowhere(dir, {"-o", (dir.Path() / "no-such-folder").string(), good});
+    EXPECT_EQ(nowhere.Finish(), 1);
+    EXPECT_TRUE(Contains(nowhere.Err(), "does not exist")) << nowhere.Err();
+
+    // An output that is another source of the same run would be read while it is written.
+    const std::string a = WriteToneWav(dir.Path() / "a.wav", 22050, 1, 0.5);
+    WriteBytes(dir.Path() / "a.mp3", {9});
+    ToolRun clash(dir, {"-y", "-o", dir.Path().string(), a, (dir.Path() / "a.mp3").string()});
+    EXPECT_EQ(clash.Finish(), 1);
+    EXPECT_TRUE(Contains(clash.Err(), "is the source")) << clash.Err();
+    EXPECT_EQ(ReadBytes(dir.Path() / "a.mp3"), std::vector<uint8_t> {9});
+}
+
+TEST_F(ConvertToolRun, ProbeListsAsTheWindowDoesAndConvertsNothing)
+{
+    const std::string song = WriteToneWav(dir.Path() / "Song.wav", 8000, 1, 61.5);
+    const std::string tune = Fixture("mono-22050-cbr.mp3", "tune.mp3");
+    const std::string relative = fs::relative(song).string();
+    ToolRun run(dir, {"--probe", "-o", out().string(), relative, tune});
+    ASSERT_EQ(run.Finish(), 0) << run.Err();
+    const auto tuneSeconds = static_cast<int>(MediaFixtureNamed("mono-22050-cbr.mp3").Seconds());
+    char tuneTime[16];
+    std::snprintf(tuneTime, sizeof tuneTime, "%02d:%02d", tuneSeconds / 60, tuneSeconds % 60);
+    EXPECT_EQ(run.Out(),
+        "Song.wav\t01:01\t" + std::to_string(fs::file_size(song) / 1024) + " KB\t" + song + "\n"
+            + "tune.mp3\t" + tuneTime + "\t" + std::to_string(fs::file_size(tune) / 1024) + " KB\t" + tune
+            + "\n");
+    EXPECT_TRUE(fs::is_empty(out()));
+
+    WriteBytes(dir.Path() / "bad.wav", {'R', 'I', 'F', 'F'});
+    ToolRun bad(dir, {"--probe", (dir.Path() / "bad.wav").string(), (dir.Path() / "gone.mp3").string()});
+    EXPECT_EQ(bad.Finish(), 1);
+    EXPECT_TRUE(Contains(bad.Out(), "bad.wav\t--:--\t0 KB\t")) << bad.Out();
+    EXPECT_TRUE(Contains(bad.Err(), "gone.mp3: cannot be read")) << bad.Err();
+}
+
+TEST_F(ConvertToolRun, ListsTheAudioTracksOfADiscImage)
+{
+    CdTestDisc disc(dir.Path(), {{true, 300}, {false, 750}, {false, 160}, {true, 100}, {false, 1500}});
+    ToolRun run(dir, {"--list-tracks", "--cd-device", disc.cuePath});
+    ASSERT_EQ(run.Finish(), 0) << run.Err();
+    std::string expected;
+    int label = 0;
+    for (size_t k : {1u, 2u, 4u}) {
+        char row[96];
+        std::snprintf(row, sizeof row, "Track-%02d\t%u\t%u\t%u\n", label++, disc.Start(k), disc.Frames(k),
+            disc.Frames(k) / 75);
+        expected += row;
+    }
+    EXPECT_EQ(run.Out(), expected);
+
+    for (const std::string& device :
+        {(dir.Path() / "none.cue").string(), (dir.Path() / "disc.nrg").string()}) {
+        WriteBytes(dir.Path() / "disc.nrg", std::vector<uint8_t>(4096, 0));
+        ToolRun bad(dir, {"--list-tracks", "--cd-device", device});
+        EXPECT_EQ(bad.Finish(), 1) << device;
+        EXPECT_TRUE(Contains(bad.Err(), "cannot be read as a CD drive or disc image")) << bad.Err();
+    }
+}
+
+TEST_F(ConvertToolRun, SettingsOfTheWindowGiveTheDefaultsAndAreOnlyRead)
+{
+    // A copy of the program in a folder of its own, with the window's settings file beside it.
+    const fs::path bin = dir.Path() / "bin";
+    fs::create_directory(bin);
+    for (const char* file : {"varkonel-convert", "liblame_enc.so"}) {
+        std::error_code error;
+        fs::create_hard_link(BinFolder() / file, bin / file, error);
+        if (error)
+            fs::copy_file(BinFolder() / file, bin / file);
+    }
+    const std::string tune = Fixture("mono-22050-cbr.mp3", "tune.mp3");
+    ASSERT_TRUE(SettingsFile((bin / "varkonel.ini").string()).Write({out().string(), "48KB", "mono"}));
+    const auto settingsBytes = ReadBytes(bin / "varkonel.ini");
+    ToolRun run(dir, {tune}, bin / "varkonel-convert");
+    ASSERT_EQ(run.Finish(), 0) << run.Err();
+    const auto wav = ReadBytes(out() / "tune.wav"); // a separator was put after the folder
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(Le32(wav, 24), 33075u);
+    EXPECT_EQ(ReadBytes(bin / "varkonel.ini"), settingsBytes);
+
+    // The options win over the file.
+    fs::create_directory(dir.Path() / "other");
+    ToolRun options(
+        dir, {"-b", "96KB", "-o", (dir.Path() / "other").string(), tune}, bin / "varkonel-convert");
+    ASSERT_EQ(options.Finish(), 0) << options.Err();
+    EXPECT_EQ(Le32(ReadBytes(dir.Path() / "other" / "tune.wav"), 24), 66150u);
+
+    // Without a file: the temporary folder and "32KB"; no file is made.
+    fs::remove(bin / "varkonel.ini");
+    const fs::path temp = dir.Path() / "temp";
+    fs::create_directory(temp);
+    ToolRun defaults(dir, {tune}, bin / "varkonel-convert", {"TMPDIR=" + temp.string()});
+    ASSERT_EQ(defaults.Finish(), 0) << defaults.Err();
+    EXPECT_EQ(Le32(ReadBytes(temp / "tune.wav"), 24), 22050u);
+    EXPECT_FALSE(fs::exists(bin / "varkonel.ini"));
+}
+
+// A run on a terminal: the program asks about the existing output, draws progress lines and
+// ends with a summary.
+class TerminalRun {
+public:
+    TerminalRun(std::vector<std::string> arguments)
+    {
+        const fs::path program = BinFolder() / "varkonel-convert";
+        std::vector<char*> argv {const_cast<char*>(program.c_str())};
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid = forkpty(&master, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~TerminalRun()
+    {
+        if (master >= 0)
+            close(master);
+    }
+
+    // Reads until `text` has been seen (true) or the program has closed the terminal (false).
+    bool ReadUntil(const std::string& text)
+    {
+        for (int waited = 0; waited < 120000 && !Contains(seen, text);) {
+            pollfd ready {master, POLLIN, 0};
+            if (poll(&ready, 1, 100) <= 0) {
+                waited += 100;
+                continue;
+            }
+            char block[4096];
+            const ssize_t got = read(master, block, sizeof block);
+            if (got <= 0)
+                return false;
+            seen.append(block, static_cast<size_t>(got));
+        }
+        return Contains(seen, text);
+    }
+    void Type(const std::string& text)
+    {
+        ASSERT_EQ(write(master, text.data(), text.size()), ssize_t(text.size()));
+    }
+    int Finish()
+    {
+        ReadUntil("\x01never"); // everything up to the end
+        int raw = 0;
+        waitpid(pid, &raw, 0);
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+
+    std::string seen;
+
+private:
+    int master = -1;
+    pid_t pid = -1;
+};
+
+TEST_F(ConvertToolRun, OnATerminalAsksShowsProgressAndSumsUp)
+{
+    const std::string song = WriteSparseWav(dir.Path() / "song.wav", 90.0);
+    const std::string tune = WriteToneWav(dir.Path() / "tune.wav", 8000, 1, 1.0);
+    WriteBytes(out() / "song.mp3", {7});
+    WriteBytes(out() / "tune.mp3", {8});
+    TerminalRun run({"-o", out().string(), song, tune});
+    ASSERT_TRUE(run.ReadUntil("song.wav: the output file has existed, overwrite it? [y/N] ")) << run.seen;
+    run.Type("y\n");
+    ASSERT_TRUE(run.ReadUntil("tune.wav: the output file has existed, overwrite it? [y/N] ")) << run.seen;
+    run.Type("n\n");
+    EXPECT_EQ(run.Finish(), 0) << run.seen; // a No is the user's choice, not a failure
+    EXPECT_TRUE(Contains(run.seen, "song.wav                     [")) << run.seen;
+    EXPECT_TRUE(Contains(run.seen, "1 converted, 0 failed, 1 skipped; 1:30 of audio in")) << run.seen;
+    EXPECT_NEAR(Seconds(Decode(out() / "song.mp3")), 90.0, 0.2);
+    EXPECT_EQ(ReadBytes(out() / "tune.mp3"), std::vector<uint8_t> {8});
+}
+
+TEST_F(ConvertToolRun, InterruptFinishesRunningFilesAndStartsNoMore)
+{
+    const std::string first = WriteSparseWav(dir.Path() / "first.wav", 3 * 3600.0);
+    const std::string second = WriteSparseWav(dir.Path() / "second.wav", 3 * 3600.0);
+    ToolRun run(dir, {"-o", out().string(), first, second});
+    const fs::path output = out() / "first.mp3";
+    for (int i = 0; i < 20000; ++i) {
+        std::error_code error;
+        if (fs::file_size(output, error) > 20000 && !error)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Finish(), 1);
+    EXPECT_TRUE(Contains(run.Err(), "first.wav: stopped")) << run.Err();
+    const auto bytes = ReadBytes(output);
+    EXPECT_TRUE(EndsWithTag(bytes));
+    const DecodedAudio decoded = Decode(output);
+    EXPECT_GT(Seconds(decoded), 1.0);
+    EXPECT_LT(Seconds(decoded), 3 * 3600.0);
+    EXPECT_FALSE(fs::exists(out() / "second.mp3"));
+}
+
+} // namespace
