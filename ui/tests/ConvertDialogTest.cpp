@@ -288,6 +288,22 @@ private slots:
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
         QCOMPARE(percentAtShow, (QStringList {QString(), QString()}));
         QVERIFY(QFile::exists(folder.filePath(QStringLiteral("two.mp3"))));
+
+        // After a job with these encoders, ABORT before START only stops the idle encoder: the
+        // dialog stays open.
+        bool openAfterAbort = false;
+        uitest::DialogWatcher third([&](QWidget* widget) {
+            if (widget != &dialog)
+                return;
+            dialog.AbortButton()->click();
+            QTest::qWait(20);
+            openAfterAbort = dialog.isVisible();
+            dialog.reject();
+        });
+        percentAtShow.clear();
+        watcher.Stop();
+        QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+        QVERIFY(openAfterAbort);
     }
 
 private:

@@ -250,6 +250,10 @@ private slots:
             // Escape does not end the window, and writes nothing.
             QTest::keyClick(&window, Qt::Key_Escape);
             QVERIFY(window.isVisible());
+            window.list->setFocus();
+            QTest::keyClick(window.list, Qt::Key_Return);
+            QTest::keyClick(&window, Qt::Key_Enter);
+            QVERIFY(window.isVisible());
             QVERIFY(!QFile::exists(QString::fromStdString(path)));
             QVERIFY(window.close());
         }
@@ -326,8 +330,10 @@ private slots:
         // A chosen folder gets a separator; the root keeps its one; an emptied box gives "/".
         const QString music = folder.filePath(QStringLiteral("Music"));
         QVERIFY(QDir().mkpath(music));
-        for (const auto& [chosen, expected] : {std::pair {music, music + QLatin1Char('/')},
+        for (const auto& choice : {std::pair {music, music + QLatin1Char('/')},
                  std::pair {QStringLiteral("/"), QStringLiteral("/")}}) {
+            const QString chosen = choice.first;
+            const QString expected = choice.second;
             run([&](SettingsDialog* dialog) {
                 dialog->chooseFolder = [&](QWidget*) { return chosen; };
                 dialog->findChild<QPushButton*>(QStringLiteral("1011"))->click();

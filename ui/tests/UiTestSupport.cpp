@@ -103,6 +103,12 @@ DialogWatcher::~DialogWatcher()
     qApp->removeEventFilter(this);
 }
 
+void DialogWatcher::Stop()
+{
+    qApp->removeEventFilter(this);
+    handle = [](QWidget*) {};
+}
+
 bool DialogWatcher::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Show && watched->isWidgetType()) {

@@ -36,6 +36,8 @@ public:
     ~DialogWatcher() override;
 
     int Seen() const { return seen; }
+    // No more handling from here on.
+    void Stop();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
