@@ -266,6 +266,28 @@ private slots:
         QVERIFY(written.size() - 44 < 3 * 22050 * 2);
     }
 
+    void OutputThatCannotBeOpenedIsReportedAndTheDialogEnds()
+    {
+        QVERIFY(uitest::WriteFile(folder.filePath(QStringLiteral("nodir.wav")), uitest::ToneWav(0.5, 22050)));
+        EncoderSet encoders;
+        ConvertDialog dialog(nullptr, 22050.0, encoders);
+        dialog.sourceName = folder.filePath(QStringLiteral("nodir.wav"));
+        dialog.targetName = QStringLiteral("nodir.mp3");
+        dialog.outputDir = folder.filePath(QStringLiteral("no-such-folder")) + QLatin1Char('/');
+        QStringList messages;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (widget == &dialog) {
+                dialog.StartButton()->click();
+            } else if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                // Shown for the worker, which waits; the dialog is still running meanwhile.
+                messages << box->text() + (dialog.IsRunning() ? QStringLiteral("|running") : QString());
+                uitest::Press(box, QMessageBox::Ok);
+            }
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QCOMPARE(messages, QStringList {QStringLiteral("open out file failed,\nplease check directory exists!|running")});
+    }
+
     void SecondShowingReloadsTheSkinAndStartsEmpty()
     {
         QVERIFY(uitest::WriteFile(folder.filePath(QStringLiteral("two.wav")), uitest::ToneWav(0.5, 22050)));
