@@ -165,7 +165,8 @@ bool BatchConverter::SettleExisting(const Item& item, bool& overwrite)
         return false;
     }
     if (!console.Ask(question)) {
-        ++summary.skipped;
+        if (!interrupts.Interrupted()) // an interrupt cuts the question short: not started
+            ++summary.skipped;
         return false;
     }
     overwrite = true;
@@ -183,7 +184,7 @@ void BatchConverter::StartNext(Item& item)
     if (!SettleExisting(item, overwrite))
         return;
     if (interrupts.Interrupted())
-        return; // interrupted while asking: counted as not started by the caller
+        return; // interrupted while asking: counted as not started at the end
 
     auto slot = std::make_unique<Running>();
     slot->source = item.source;
@@ -290,6 +291,7 @@ BatchSummary BatchConverter::Run(const std::vector<std::string>& sources)
     // whose question the interrupt cut short).
     const int counted = summary.converted + summary.failed + summary.skipped + summary.stopped;
     summary.notStarted = static_cast<int>(items.size()) - counted;
+    summary.interrupted = interrupts.Interrupted();
     summary.wallSeconds = SecondsSince(start);
     return summary;
 }

@@ -29,11 +29,12 @@ struct BatchSummary {
     int skipped = 0; // an existing output kept by choice (-n, or No on the terminal)
     int stopped = 0; // stopped by an interrupt: a shorter file
     int notStarted = 0; // left out after an interrupt
+    bool interrupted = false; // the run was cut short by Ctrl-C
     double audioSeconds = 0.0;
     double wallSeconds = 0.0;
 
     // 0 when nothing went wrong (skips by choice included), else 1.
-    int ExitStatus() const { return failed + stopped + notStarted == 0 ? 0 : 1; }
+    int ExitStatus() const { return !interrupted && failed + stopped + notStarted == 0 ? 0 : 1; }
     std::string Text() const;
 };
 

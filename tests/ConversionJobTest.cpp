@@ -257,27 +257,6 @@ TEST_F(ConversionJobRun, ConvertsWavToMp3AndReportsAfterTheFileIsComplete)
     EXPECT_EQ(end.percentText, "100%");
 }
 
-TEST_F(ConversionJobRun, ConvertsMp3ToWavAtTheOutputRate)
-{
-    // An MP3 source made by a first job.
-    const std::string song = WriteToneWav(dir, "tune.wav", 22050, 1, 1.5);
-    auto first = Job(song, "tune.mp3");
-    ASSERT_EQ(first->Start(nullptr, false), Result::Started);
-    first->Wait();
-
-    auto job = Job(dir.File("tune.mp3"), "tune2.wav", 33075);
-    ASSERT_EQ(job->Start(nullptr, false), Result::Started);
-    EXPECT_EQ(encoders.encoderKind, ConversionJob::kWaveEncoder);
-    job->Wait();
-    EXPECT_TRUE(job->EncodeSucceeded());
-    const auto bytes = ReadBytes(dir.File("tune2.wav"));
-    ASSERT_GE(bytes.size(), 44u);
-    EXPECT_EQ(Le32(bytes, 24), 33075u);
-    EXPECT_EQ(Le16(bytes, 22), 1);
-    const double seconds = CompleteWavData(dir.File("tune2.wav")) / 2.0 / 33075;
-    EXPECT_NEAR(seconds, 1.5, 0.15);
-}
-
 TEST_F(ConversionJobRun, CompletionComesAlsoWhenTheOutputCannotBeOpened)
 {
     const std::string song = WriteToneWav(dir, "song.wav", 8000, 1, 0.5);
@@ -435,32 +414,6 @@ TEST(ConversionJobThreads, JobsSharingEncodersRunOneAtATimeAndGoRightAfterAbort)
     ASSERT_GE(bytes.size(), 128u);
     EXPECT_EQ(std::string(bytes.end() - 128, bytes.end() - 125), "TAG");
     EXPECT_FALSE(std::filesystem::exists(dir.File("second.wav")));
-}
-
-TEST(ConversionJobThreads, SeparateEncodersRunJobsSideBySide)
-{
-    ScopedMessages messages {true};
-    TempDir dir;
-    const std::string song = WriteToneWav(dir, "song.wav", 44100, 2, 3.0);
-    EncoderSet firstSet;
-    EncoderSet secondSet;
-    ConversionJob first(22050, firstSet);
-    ConversionJob second(22050, secondSet);
-    for (ConversionJob* job : {&first, &second}) {
-        job->sourceName = song;
-        job->outputDir = dir.Path().string() + "/";
-    }
-    first.targetName = "a.mp3";
-    second.targetName = "b.mp3";
-    ASSERT_EQ(first.Start(nullptr, false), Result::Started);
-    ASSERT_EQ(second.Start(nullptr, false), Result::Started);
-    first.Wait();
-    second.Wait();
-    EXPECT_TRUE(first.EncodeSucceeded());
-    EXPECT_TRUE(second.EncodeSucceeded());
-    const auto a = ReadBytes(dir.File("a.mp3"));
-    EXPECT_GT(a.size(), 1000u);
-    EXPECT_EQ(a, ReadBytes(dir.File("b.mp3")));
 }
 
 } // namespace
