@@ -91,6 +91,11 @@ private slots:
             QCOMPARE(
                 dialog.findChild<QLineEdit*>(QStringLiteral("1017"))->text(), QStringLiteral("/music/a.wav"));
             QVERIFY(dialog.Skin().IsLoaded());
+            // The background is the striped skin, tiled from the top-left corner.
+            const QImage picture = dialog.grab().toImage();
+            for (int y = 0; y < 6; ++y)
+                QCOMPARE(picture.pixel(1, y), y % 3 == 0 ? qRgb(128, 128, 128) : qRgb(192, 192, 192));
+            QCOMPARE(picture.pixel(picture.width() - 1, 15), qRgb(128, 128, 128));
             uitest::Screenshot(&dialog, QStringLiteral("convert-dialog-idle"));
             dialog.reject();
         });
@@ -285,7 +290,8 @@ private slots:
             }
         });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-        QCOMPARE(messages, QStringList {QStringLiteral("open out file failed,\nplease check directory exists!|running")});
+        QCOMPARE(messages,
+            QStringList {QStringLiteral("open out file failed,\nplease check directory exists!|running")});
     }
 
     void SecondShowingReloadsTheSkinAndStartsEmpty()
