@@ -7,6 +7,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/ConvertDialog.h"
 #include "ui/FlatButton.h"
+#include "ui/HotTrackDelegate.h"
 #include "ui/ListTexts.h"
 #include "ui/Resources.h"
 #include "ui/SettingsDialog.h"
@@ -15,7 +16,6 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QStyledItemDelegate>
 #include <QTreeWidget>
 
 #include <cmath>
@@ -25,20 +25,6 @@ namespace {
 
 const char* const kFileFilter = "Audio Files (*.wav *.mp3 *.wma);;Wave Files (*.wav);;Mp3 Files(*.mp3);;"
                                 "Windows Media Files (*.wma)";
-
-// Hot tracking: the row under the mouse is drawn underlined.
-class HotTrackDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (option->state & QStyle::State_MouseOver)
-            option->font.setUnderline(true);
-    }
-};
 
 QByteArray Local(const QString& path)
 {

@@ -6,6 +6,7 @@
 #include "platform/Message.h"
 #include "ui/ConvertDialog.h"
 #include "ui/ConverterApp.h"
+#include "ui/HotTrackDelegate.h"
 #include "ui/QtMessageBackend.h"
 #include "ui/Resources.h"
 #include "ui/SettingsDialog.h"
@@ -13,6 +14,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -90,6 +92,33 @@ private slots:
             (QStringList {QStringLiteral("1001"), QStringLiteral("1002"), QStringLiteral("1003"),
                 QStringLiteral("1005"), QStringLiteral("1004"), QStringLiteral("1000")}));
         QVERIFY(!window.windowIcon().isNull());
+
+        // Hot tracking: the row under the mouse is underlined, the others are not.
+        window.AddListRow(QStringLiteral("a.wav"), 1, 1, QStringLiteral("/a.wav"));
+        auto* delegate = qobject_cast<HotTrackDelegate*>(window.list->itemDelegate());
+        QVERIFY(delegate != nullptr);
+        QStyleOptionViewItem option;
+        option.initFrom(window.list);
+        option.state |= QStyle::State_MouseOver;
+        const QModelIndex cell = window.list->model()->index(0, 1);
+        delegate->initStyleOption(&option, cell);
+        QVERIFY(option.font.underline());
+        option.state &= ~QStyle::State_MouseOver;
+        delegate->initStyleOption(&option, cell);
+        QVERIFY(!option.font.underline());
+
+        // The About button opens the About box.
+        QStringList about;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            for (QLabel* label : widget->findChildren<QLabel*>())
+                about << label->text();
+            about << widget->windowTitle();
+            if (auto* ok = widget->findChild<QPushButton*>(QStringLiteral("1")))
+                ok->click();
+        });
+        window.Button(1004)->click();
+        QVERIFY(about.contains(QStringLiteral("Varkonel Version 2.16")));
+        QVERIFY(about.contains(QStringLiteral("About")));
     }
 
     void AddingFilesListsEachOnceWithTimeAndSize()
