@@ -1,0 +1,32 @@
+// The texts the main window derives from file names and file facts: the name shown in the
+// list, the extension, the Time and Size columns, and the output directory's trailing separator.
+// Paths use the platform's separator ('/' here).
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace listtexts {
+
+constexpr QChar kSeparator = QLatin1Char('/');
+
+// The text after the last separator; the whole path when it has none or its only separator is
+// its first character.
+QString FileName(const QString& path);
+
+// The text after the last '.'; empty when the path has no '.' after its first character.
+QString Extension(const QString& path);
+
+// "%02d:%02d" of seconds / 60 and seconds % 60; minutes are not capped. A negative count
+// (a file whose length could not be read) shows "--:--".
+QString PlayTime(int64_t seconds);
+
+// "%d KB" of the byte count divided by 1024, remainder dropped.
+QString SizeText(int64_t bytes);
+
+// The output directory as the settings dialog leaves it: a separator is appended unless the
+// text already ends with one, so an emptied text becomes a single separator.
+QString WithTrailingSeparator(const QString& directory);
+
+} // namespace listtexts

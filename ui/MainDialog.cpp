@@ -1,0 +1,263 @@
+#include "ui/MainDialog.h"
+
+#include "engine/ConversionJob.h"
+#include "platform/Message.h"
+#include "sources/WaveStream.h"
+#include "sources/WmaStream.h"
+#include "ui/AboutDialog.h"
+#include "ui/ConvertDialog.h"
+#include "ui/FlatButton.h"
+#include "ui/HotTrackDelegate.h"
+#include "ui/ListTexts.h"
+#include "ui/Resources.h"
+#include "ui/SettingsDialog.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QTreeWidget>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+const char* const kFileFilter = "Audio Files (*.wav *.mp3 *.wma);;Wave Files (*.wav);;Mp3 Files(*.mp3);;"
+                                "Windows Media Files (*.wma)";
+
+QByteArray Local(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+// Play time in whole seconds, or -1 when the file's length cannot be read.
+int64_t ProbeSeconds(const QString& path, const QString& extension)
+{
+    double length = -1.0;
+    if (extension.compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0) {
+        WaveStream stream;
+        if (stream.LoadWave(Local(path).constData()))
+            length = stream.GetLength();
+    } else {
+        WmaStream stream;
+        if (stream.Load(Local(path).constData()) >= 0)
+            length = stream.GetLength();
+    }
+    if (!(length >= 0.0) || !std::isfinite(length))
+        return -1;
+    return static_cast<int64_t>(std::trunc(length));
+}
+
+bool IsListedExtension(const QString& extension)
+{
+    for (const char* known : {"wav", "wma", "mp3"}) {
+        if (extension.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
+    : SkinnedDialog(parent)
+    , settingsFile(settingsPath)
+{
+    setObjectName(QStringLiteral("102"));
+    setWindowTitle(QStringLiteral("Varkonel"));
+    // A fixed frame with a window menu and a minimise box, no maximise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(units.ToPixels(433, 268));
+
+    const struct {
+        int id;
+        const char* text;
+        int x;
+        int width;
+    } buttons[] = {{1001, "Add Audio File", 7, 56}, {1002, "Clear List", 67, 56}, {1003, "Convert", 127, 56},
+        {1005, "Setting", 187, 56}, {1004, "About", 372, 54}};
+    QWidget* previous = nullptr;
+    for (const auto& spec : buttons) {
+        auto* button = new FlatButton(QString::fromLatin1(spec.text), this);
+        units.Place(button, spec.id, spec.x, 7, spec.width, 20);
+        button->setAutoDefault(false);
+        if (previous != nullptr)
+            setTabOrder(previous, button);
+        previous = button;
+    }
+
+    list = new QTreeWidget(this);
+    units.Place(list, 1000, 7, 38, 419, 223);
+    setTabOrder(previous, list);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setSortingEnabled(false);
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setAllColumnsShowFocus(true);
+    list->setItemDelegate(new HotTrackDelegate(list));
+    list->setMouseTracking(true);
+    list->viewport()->setAttribute(Qt::WA_Hover, true);
+    list->header()->setSectionsClickable(false);
+    list->header()->setStretchLastSection(false);
+    list->header()->setMinimumSectionSize(1);
+    // The selection stays as visible when the list has lost the focus.
+    QPalette colours = list->palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        colours.setColor(QPalette::Inactive, role, colours.color(QPalette::Active, role));
+    list->setPalette(colours);
+
+    list->setHeaderLabels({QString(), QStringLiteral("Source File"), QStringLiteral("Time"),
+        QStringLiteral("Size"), QStringLiteral("Target Files")});
+    const int widths[] = {5, 150, 60, 80, 350};
+    for (int column = 0; column < 5; ++column) {
+        list->setColumnWidth(column, widths[column]);
+        list->headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
+    }
+
+    // The window menu cannot be extended through Qt on most desktops: the About button is the
+    // way to the About box.
+    icon = resources::ApplicationIcon();
+    setWindowIcon(icon);
+
+    chooseFiles = [](QWidget* owner) {
+        return QFileDialog::getOpenFileNames(owner, QString(), QString(), QString::fromLatin1(kFileFilter));
+    };
+
+    connect(Button(1001), &QPushButton::clicked, this, &MainDialog::AddAudioFiles);
+    connect(Button(1002), &QPushButton::clicked, this, &MainDialog::ClearList);
+    connect(Button(1003), &QPushButton::clicked, this, &MainDialog::ConvertSelected);
+    connect(Button(1004), &QPushButton::clicked, this, &MainDialog::ShowAbout);
+    connect(Button(1005), &QPushButton::clicked, this, &MainDialog::OpenSettings);
+
+    settings = ConversionSettings();
+    LoadSettings();
+    settings.ApplyDefaults();
+    outputRate = settings.OutputRate();
+}
+
+QPushButton* MainDialog::Button(int id) const
+{
+    return findChild<QPushButton*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+void MainDialog::AddAudioFiles()
+{
+    const QStringList chosen = chooseFiles ? chooseFiles(this) : QStringList();
+    for (const QString& path : chosen)
+        AddAudioFile(path);
+}
+
+void MainDialog::AddAudioFile(const QString& path)
+{
+    const QString name = listtexts::FileName(path);
+    const QString extension = listtexts::Extension(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const int64_t bytes = file.size();
+    file.close();
+    if (!IsListedExtension(extension))
+        return;
+    AddListRow(name, ProbeSeconds(path, extension), bytes, path);
+}
+
+bool MainDialog::AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path)
+{
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        const QTreeWidgetItem* item = list->topLevelItem(row);
+        if (item->text(kTargetFiles).compare(path, Qt::CaseInsensitive) == 0
+            && item->text(kSourceFile).compare(name, Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    auto* item = new QTreeWidgetItem();
+    item->setText(kSpacer, QString());
+    item->setText(kSourceFile, name);
+    item->setText(kTime, listtexts::PlayTime(seconds));
+    item->setText(kSize, listtexts::SizeText(bytes));
+    item->setText(kTargetFiles, path);
+    list->addTopLevelItem(item);
+    return true;
+}
+
+void MainDialog::ClearList()
+{
+    list->clear();
+}
+
+void MainDialog::ConvertSelected()
+{
+    std::vector<QString> paths;
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        if (list->topLevelItem(row)->isSelected())
+            paths.push_back(list->topLevelItem(row)->text(kTargetFiles));
+    }
+    if (paths.empty()) {
+        ShowMessage("Please select an audio file firstly!");
+        return;
+    }
+    // One dialog serves every row of this command.
+    ConvertDialog dialog(this, outputRate);
+    for (const QString& path : paths) {
+        const QString name = listtexts::FileName(path);
+        dialog.sourceName = path;
+        dialog.targetName
+            = QString::fromLocal8Bit(ConversionJob::TargetNameFor(name.toLocal8Bit().toStdString()));
+        dialog.outputDir = QString::fromLocal8Bit(settings.outputDirectory);
+        dialog.percentText.clear();
+        dialog.exec();
+    }
+}
+
+void MainDialog::ShowAbout()
+{
+    AboutDialog about(this);
+    about.exec();
+}
+
+void MainDialog::OpenSettings()
+{
+    SettingsDialog dialog(this);
+    dialog.outputDirectory = QString::fromLocal8Bit(settings.outputDirectory);
+    dialog.bitrate = QString::fromLocal8Bit(settings.bitrate);
+    dialog.channelMode = QString::fromLocal8Bit(settings.channelMode);
+    if (dialog.exec() != Accepted)
+        return;
+    settings.outputDirectory = dialog.outputDirectory.toLocal8Bit().toStdString();
+    settings.bitrate = dialog.bitrate.toLocal8Bit().toStdString();
+    settings.channelMode = dialog.channelMode.toLocal8Bit().toStdString();
+    outputRate = settings.OutputRate();
+    settings.outputDirectory
+        = listtexts::WithTrailingSeparator(QString::fromLocal8Bit(settings.outputDirectory))
+              .toLocal8Bit()
+              .toStdString();
+}
+
+void MainDialog::LoadSettings()
+{
+    settingsFile.Read(settings);
+}
+
+void MainDialog::SaveSettings()
+{
+    settingsFile.Write(settings);
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event)
+{
+    // Escape would end the program; Enter only presses a focused button.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    SkinnedDialog::keyPressEvent(event);
+}
+
+void MainDialog::done(int result)
+{
+    SaveSettings();
+    SkinnedDialog::done(result);
+}

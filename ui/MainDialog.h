@@ -1,0 +1,56 @@
+// The main window: a list of source files under a row of command buttons. From here files are
+// added, the list cleared, the settings edited, the selected rows converted one after the
+// other, and the About box opened. Closing the window, by any way there is, saves the settings.
+#pragma once
+
+#include "engine/ConversionSettings.h"
+#include "engine/SettingsFile.h"
+#include "ui/SkinnedDialog.h"
+
+#include <QIcon>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QPushButton;
+class QTreeWidget;
+
+class MainDialog : public SkinnedDialog {
+    Q_OBJECT
+public:
+    enum Column { kSpacer = 0, kSourceFile = 1, kTime = 2, kSize = 3, kTargetFiles = 4 };
+
+    // settingsPath: the settings file read now and written when the window closes.
+    explicit MainDialog(const std::string& settingsPath, QWidget* parent = nullptr);
+
+    QTreeWidget* list = nullptr; // 1000
+    ConversionSettings settings;
+    double outputRate = 0.0;
+    QIcon icon;
+
+    // The open-file dialog: full paths of the chosen files, none when cancelled. Tests replace it.
+    std::function<QStringList(QWidget* owner)> chooseFiles;
+
+    void AddAudioFiles();
+    // Appends a row unless one with the same path and name (ignoring case) is listed already.
+    bool AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path);
+    void ClearList();
+    void ConvertSelected();
+    void ShowAbout();
+    void OpenSettings();
+    void LoadSettings();
+    void SaveSettings();
+
+    QPushButton* Button(int id) const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void done(int result) override;
+
+private:
+    void AddAudioFile(const QString& path);
+
+    SettingsFile settingsFile;
+};

@@ -1,0 +1,38 @@
+#include "ui/Resources.h"
+
+#include <QString>
+
+// Q_INIT_RESOURCE must be used outside any namespace.
+static void InitialiseEmbeddedFiles()
+{
+    Q_INIT_RESOURCE(varkonel);
+}
+
+namespace resources {
+
+void Initialise()
+{
+    InitialiseEmbeddedFiles();
+}
+
+QPixmap Bitmap(int id)
+{
+    switch (id) {
+    case kBitmapSkin:
+        return QPixmap(QStringLiteral(":/skin134.png"));
+    case kBitmapArrow:
+        return QPixmap(QStringLiteral(":/arrow142.png"));
+    default:
+        return QPixmap();
+    }
+}
+
+QIcon ApplicationIcon()
+{
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icon128-32.png"), QSize(32, 32));
+    icon.addFile(QStringLiteral(":/icon128-16.png"), QSize(16, 16));
+    return icon;
+}
+
+} // namespace resources

@@ -1,0 +1,171 @@
+#include "ui/SettingsDialog.h"
+
+#include "platform/Message.h"
+#include "ui/FlatButton.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace {
+
+QComboBox* MakeDropDown(QWidget* parent)
+{
+    auto* box = new QComboBox(parent);
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setDuplicatesEnabled(true);
+    return box;
+}
+
+QLabel* MakeStatic(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setAutoFillBackground(true);
+    return label;
+}
+
+// Selects the first entry that begins with the text, ignoring case; -1 when none does.
+int FindPrefix(const QComboBox* box, const QString& text)
+{
+    for (int i = 0; i < box->count(); ++i) {
+        if (box->itemText(i).startsWith(text, Qt::CaseInsensitive))
+            return i;
+    }
+    return -1;
+}
+
+void BindDropDown(QComboBox* box, const QString& text)
+{
+    const int entry = FindPrefix(box, text);
+    box->setCurrentIndex(entry);
+    if (entry < 0)
+        box->setEditText(text);
+}
+
+} // namespace
+
+const QStringList& SettingsDialog::BitrateEntries()
+{
+    static const QStringList entries {QStringLiteral("32KB"), QStringLiteral("48KB"), QStringLiteral("64KB"),
+        QStringLiteral("80KB"), QStringLiteral("96KB"), QStringLiteral("112KB"), QStringLiteral("144KB"),
+        QStringLiteral("160KB")};
+    return entries;
+}
+
+const QStringList& SettingsDialog::ChannelEntries()
+{
+    static const QStringList entries {QStringLiteral("mono"), QStringLiteral("stereo")};
+    return entries;
+}
+
+SettingsDialog::SettingsDialog(QWidget* parent)
+    : SkinnedDialog(parent)
+{
+    setObjectName(QStringLiteral("131"));
+    setWindowTitle(QStringLiteral("SETTING"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowCloseButtonHint);
+    setFixedSize(units.ToPixels(337, 174));
+
+    // Controls in tab order.
+    browseButton = new FlatButton(QStringLiteral("Ouput Directory"), this);
+    units.Place(browseButton, 1011, 14, 15, 59, 18);
+    browseButton->setAutoDefault(false);
+
+    directoryEdit = new QLineEdit(this);
+    units.Place(directoryEdit, 1012, 78, 16, 239, 16);
+
+    auto* group = new QGroupBox(QStringLiteral("Conversion Quality"), this);
+    units.Place(group, 0, 15, 59, 151, 70);
+    group->setAutoFillBackground(true);
+
+    units.Place(MakeStatic(QStringLiteral("Bitrate"), this), 0, 25, 77, 32, 13);
+    bitrateBox = MakeDropDown(this);
+    units.Place(bitrateBox, 1026, 68, 78, 80, 14);
+
+    units.Place(MakeStatic(QStringLiteral("Channel"), this), 0, 26, 101, 30, 16);
+    channelBox = MakeDropDown(this);
+    units.Place(channelBox, 1027, 68, 104, 80, 14);
+
+    okButton = new FlatButton(QStringLiteral("OK"), this);
+    units.Place(okButton, 1, 211, 145, 39, 19);
+    okButton->setAutoDefault(false);
+
+    cancelButton = new FlatButton(QStringLiteral("CANCEL"), this);
+    units.Place(cancelButton, 2, 261, 146, 39, 19);
+    cancelButton->setAutoDefault(false);
+
+    setTabOrder(browseButton, directoryEdit);
+    setTabOrder(directoryEdit, bitrateBox);
+    setTabOrder(bitrateBox, channelBox);
+    setTabOrder(channelBox, okButton);
+    setTabOrder(okButton, cancelButton);
+
+    chooseFolder = [](QWidget* owner) {
+        return QFileDialog::getExistingDirectory(
+            owner, QStringLiteral("Choose a Directory to Share..."), QString(), QFileDialog::ShowDirsOnly);
+    };
+
+    connect(browseButton, &QPushButton::clicked, this, &SettingsDialog::BrowseOutputDirectory);
+    connect(okButton, &QPushButton::clicked, this, &SettingsDialog::accept);
+    connect(cancelButton, &QPushButton::clicked, this, &SettingsDialog::reject);
+}
+
+void SettingsDialog::FillAndSelect(QComboBox* box, const QStringList& entries, const QString& text)
+{
+    box->clear();
+    box->addItems(entries);
+    int equal = -1;
+    for (int i = 0; i < entries.size() && equal < 0; ++i) {
+        if (entries[i].compare(text, Qt::CaseInsensitive) == 0)
+            equal = i;
+    }
+    box->setCurrentIndex(equal);
+}
+
+void SettingsDialog::showEvent(QShowEvent* event)
+{
+    FillAndSelect(bitrateBox, BitrateEntries(), bitrate);
+    FillAndSelect(channelBox, ChannelEntries(), channelMode);
+    BindToControls();
+    SkinnedDialog::showEvent(event);
+}
+
+void SettingsDialog::BindToControls()
+{
+    directoryEdit->setText(outputDirectory);
+    BindDropDown(channelBox, channelMode);
+    BindDropDown(bitrateBox, bitrate);
+}
+
+void SettingsDialog::BindFromControls()
+{
+    outputDirectory = directoryEdit->text();
+    channelMode = channelBox->currentText();
+    bitrate = bitrateBox->currentText();
+}
+
+void SettingsDialog::BrowseOutputDirectory()
+{
+    const QString chosen = chooseFolder ? chooseFolder(this) : QString();
+    if (!chosen.isEmpty()) {
+        const QFileInfo folder(chosen);
+        if (folder.exists() && folder.isDir())
+            outputDirectory = chosen;
+        else
+            ShowMessage("Directory not found.", "Invalid Directory");
+    }
+    // Also puts back whatever was typed since the last binding.
+    BindToControls();
+}
+
+void SettingsDialog::accept()
+{
+    BindFromControls();
+    SkinnedDialog::accept();
+}

@@ -1,0 +1,467 @@
+// The main window: adding files through the file chooser, the list's texts, Clear List,
+// converting the selected rows one after the other, the settings dialog's rules, and the
+// settings file written whenever the window closes.
+#include "ui/MainDialog.h"
+#include "UiTestSupport.h"
+#include "platform/Message.h"
+#include "ui/ConvertDialog.h"
+#include "ui/ConverterApp.h"
+#include "ui/HotTrackDelegate.h"
+#include "ui/QtMessageBackend.h"
+#include "ui/Resources.h"
+#include "ui/SettingsDialog.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray CountedText(const QByteArray& text)
+{
+    return QByteArray(1, static_cast<char>(text.size())) + text;
+}
+
+// The settings file as the program writes it: count 5, three texts, two empty ones.
+QByteArray SettingsBytes(const QByteArray& directory, const QByteArray& bitrate, const QByteArray& channels)
+{
+    return QByteArray("\x05\x00", 2) + CountedText(directory) + CountedText(bitrate) + CountedText(channels)
+        + QByteArray(2, '\0');
+}
+
+QByteArray DefaultDirectory()
+{
+    return QFile::encodeName(QDir::tempPath()) + "/";
+}
+
+QStringList Row(const QTreeWidget* list, int row)
+{
+    QStringList texts;
+    for (int column = 0; column < 5; ++column)
+        texts << list->topLevelItem(row)->text(column);
+    return texts;
+}
+
+} // namespace
+
+class MainDialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        resources::Initialise();
+        previous = SetMessageBackend(std::make_shared<QtMessageBackend>());
+        QVERIFY(folder.isValid());
+    }
+    void cleanupTestCase() { SetMessageBackend(previous); }
+
+    void WindowLayoutAndColumns()
+    {
+        MainDialog window(SettingsPath(QStringLiteral("layout.ini")));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Varkonel"));
+        QCOMPARE(window.size(), window.Units().ToPixels(433, 268));
+        QCOMPARE(window.Button(1003)->text(), QStringLiteral("Convert"));
+        QCOMPARE(window.Button(1003)->geometry(), window.Units().ToPixels(127, 7, 56, 20));
+        QCOMPARE(window.Button(1004)->geometry(), window.Units().ToPixels(372, 7, 54, 20));
+        QCOMPARE(window.list->objectName(), QStringLiteral("1000"));
+        QCOMPARE(window.list->geometry(), window.Units().ToPixels(7, 38, 419, 223));
+        QCOMPARE(window.list->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(window.list->selectionBehavior(), QAbstractItemView::SelectRows);
+        QCOMPARE(window.list->columnCount(), 5);
+        const QStringList headers {QString(), QStringLiteral("Source File"), QStringLiteral("Time"),
+            QStringLiteral("Size"), QStringLiteral("Target Files")};
+        const int widths[] = {5, 150, 60, 80, 350};
+        for (int column = 0; column < 5; ++column) {
+            QCOMPARE(window.list->headerItem()->text(column), headers[column]);
+            QCOMPARE(window.list->columnWidth(column), widths[column]);
+        }
+        // The selection looks the same without the focus.
+        const QPalette colours = window.list->palette();
+        QCOMPARE(colours.color(QPalette::Inactive, QPalette::Highlight),
+            colours.color(QPalette::Active, QPalette::Highlight));
+        QCOMPARE(uitest::TabChain(window.Button(1001), 6),
+            (QStringList {QStringLiteral("1001"), QStringLiteral("1002"), QStringLiteral("1003"),
+                QStringLiteral("1005"), QStringLiteral("1004"), QStringLiteral("1000")}));
+        QVERIFY(!window.windowIcon().isNull());
+
+        // Hot tracking: the row under the mouse is underlined, the others are not.
+        window.AddListRow(QStringLiteral("a.wav"), 1, 1, QStringLiteral("/a.wav"));
+        auto* delegate = qobject_cast<HotTrackDelegate*>(window.list->itemDelegate());
+        QVERIFY(delegate != nullptr);
+        QStyleOptionViewItem option;
+        option.initFrom(window.list);
+        option.state |= QStyle::State_MouseOver;
+        const QModelIndex cell = window.list->model()->index(0, 1);
+        delegate->initStyleOption(&option, cell);
+        QVERIFY(option.font.underline());
+        option.state &= ~QStyle::State_MouseOver;
+        delegate->initStyleOption(&option, cell);
+        QVERIFY(!option.font.underline());
+
+        // The About button opens the About box.
+        QStringList about;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            for (QLabel* label : widget->findChildren<QLabel*>())
+                about << label->text();
+            about << widget->windowTitle();
+            if (auto* ok = widget->findChild<QPushButton*>(QStringLiteral("1")))
+                ok->click();
+        });
+        window.Button(1004)->click();
+        QVERIFY(about.contains(QStringLiteral("Varkonel Version 2.16")));
+        QVERIFY(about.contains(QStringLiteral("About")));
+    }
+
+    void AddingFilesListsEachOnceWithTimeAndSize()
+    {
+        const QString a = folder.filePath(QStringLiteral("A.WAV"));
+        const QString longOne = folder.filePath(QStringLiteral("long.wav"));
+        const QString small = folder.filePath(QStringLiteral("small.wav"));
+        const QString twoKb = folder.filePath(QStringLiteral("two.wav"));
+        const QString broken = folder.filePath(QStringLiteral("broken.wav"));
+        const QString text = folder.filePath(QStringLiteral("notes.txt"));
+        const QString mp3 = QStringLiteral(VARKONEL_TEST_DATA_DIR "/media/mono-22050-cbr.mp3");
+        // 10 bytes per second: 590 bytes play 59 s, 37250 bytes 62 min 5 s.
+        QVERIFY(uitest::WriteFile(a, uitest::WavBytes(590, 10)));
+        QVERIFY(uitest::WriteFile(longOne, uitest::WavBytes(37250, 10)));
+        QVERIFY(uitest::WriteFile(small, uitest::WavBytes(1023 - 44, 1000)));
+        QVERIFY(uitest::WriteFile(twoKb, uitest::WavBytes(2048 - 44, 1000)));
+        QVERIFY(uitest::WriteFile(broken, QByteArray("this is not a RIFF file")));
+        QVERIFY(uitest::WriteFile(text, QByteArray("notes")));
+
+        MainDialog window(SettingsPath(QStringLiteral("add.ini")));
+        QStringList chosen {
+            a, longOne, text, folder.filePath(QStringLiteral("gone.wav")), small, twoKb, a, mp3, broken};
+        window.chooseFiles = [&](QWidget*) { return chosen; };
+        window.Button(1001)->click();
+
+        QCOMPARE(window.list->topLevelItemCount(), 6);
+        QCOMPARE(Row(window.list, 0),
+            (QStringList {
+                QString(), QStringLiteral("A.WAV"), QStringLiteral("00:59"), QStringLiteral("0 KB"), a}));
+        QCOMPARE(Row(window.list, 1).mid(1, 3),
+            (QStringList {QStringLiteral("long.wav"), QStringLiteral("62:05"), QStringLiteral("36 KB")}));
+        QCOMPARE(Row(window.list, 2).mid(1, 3),
+            (QStringList {QStringLiteral("small.wav"), QStringLiteral("00:00"), QStringLiteral("0 KB")}));
+        QCOMPARE(Row(window.list, 3).mid(1, 3),
+            (QStringList {QStringLiteral("two.wav"), QStringLiteral("00:02"), QStringLiteral("2 KB")}));
+        QCOMPARE(Row(window.list, 4)[1], QStringLiteral("mono-22050-cbr.mp3"));
+        QVERIFY(Row(window.list, 4)[2] != QStringLiteral("--:--"));
+        QCOMPARE(
+            Row(window.list, 4)[3], QString::number(QFileInfo(mp3).size() / 1024) + QStringLiteral(" KB"));
+        // A file whose length cannot be read is listed, with an unknown time.
+        QCOMPARE(Row(window.list, 5).mid(1, 2),
+            (QStringList {QStringLiteral("broken.wav"), QStringLiteral("--:--")}));
+
+        // Adding again changes nothing; the same name in another letter case is the same row.
+        chosen = {a, folder.filePath(QStringLiteral("a.wav"))};
+        QFile::copy(a, folder.filePath(QStringLiteral("a.wav")));
+        window.Button(1001)->click();
+        QCOMPARE(window.list->topLevelItemCount(), 6);
+        // A cancelled chooser adds nothing.
+        chosen.clear();
+        window.Button(1001)->click();
+        QCOMPARE(window.list->topLevelItemCount(), 6);
+
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.list->topLevelItem(1)->setSelected(true);
+        window.list->topLevelItem(3)->setSelected(true);
+        uitest::Screenshot(&window, QStringLiteral("main-window"));
+        window.hide();
+
+        window.Button(1002)->click();
+        QCOMPARE(window.list->topLevelItemCount(), 0);
+        window.Button(1002)->click(); // on an empty list: nothing happens
+        QCOMPARE(window.list->topLevelItemCount(), 0);
+    }
+
+    void ConvertShowsOneDialogPerSelectedRowInOrder()
+    {
+        MainDialog window(SettingsPath(QStringLiteral("convert.ini")));
+        window.settings.outputDirectory = "/converted/";
+        window.AddListRow(QStringLiteral("one.wav"), 1, 1, QStringLiteral("/music/one.wav"));
+        window.AddListRow(QStringLiteral("TUNE.MP3"), 1, 1, QStringLiteral("/music/TUNE.MP3"));
+        window.AddListRow(QStringLiteral("three.wav"), 1, 1, QStringLiteral("/music/three.wav"));
+        window.AddListRow(QStringLiteral("live.wma"), 1, 1, QStringLiteral("/music/live.wma"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        // Rows 1 and 3 (of 4, counted from 1) selected.
+        window.list->topLevelItem(0)->setSelected(true);
+        window.list->topLevelItem(2)->setSelected(true);
+        QStringList shown;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            auto* dialog = qobject_cast<ConvertDialog*>(widget);
+            QVERIFY(dialog != nullptr);
+            shown << dialog->findChild<QLineEdit*>(QStringLiteral("1017"))->text() + QLatin1Char('>')
+                    + dialog->findChild<QLineEdit*>(QStringLiteral("1018"))->text() + QLatin1Char('@')
+                    + dialog->outputDir;
+            dialog->reject();
+        });
+        window.Button(1003)->click();
+        QCOMPARE(shown,
+            (QStringList {QStringLiteral("/music/one.wav>one.mp3@/converted/"),
+                QStringLiteral("/music/three.wav>three.mp3@/converted/")}));
+
+        // The target names of the other two rows.
+        shown.clear();
+        window.list->clearSelection();
+        window.list->topLevelItem(1)->setSelected(true);
+        window.list->topLevelItem(3)->setSelected(true);
+        window.Button(1003)->click();
+        QCOMPARE(shown,
+            (QStringList {QStringLiteral("/music/TUNE.MP3>TUNE.wav@/converted/"),
+                QStringLiteral("/music/live.wma>live.mp3@/converted/")}));
+
+        // Nothing selected: the message and no Convert dialog.
+        shown.clear();
+        window.list->clearSelection();
+        QStringList messages;
+        uitest::DialogWatcher boxes([&](QWidget* widget) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                messages << box->text();
+                uitest::Press(box, QMessageBox::Ok);
+            }
+        });
+        window.Button(1003)->click();
+        QCOMPARE(messages, QStringList {QStringLiteral("Please select an audio file firstly!")});
+        QVERIFY(shown.isEmpty());
+        window.hide();
+    }
+
+    void ConvertRunsTheRealJobIntoTheOutputDirectory()
+    {
+        QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("out"))));
+        const QString source = folder.filePath(QStringLiteral("song.wav"));
+        QVERIFY(uitest::WriteFile(source, uitest::ToneWav(1.0, 44100, 2)));
+        MainDialog window(SettingsPath(QStringLiteral("job.ini")));
+        window.settings.outputDirectory
+            = QFile::encodeName(folder.filePath(QStringLiteral("out"))).toStdString() + "/";
+        window.chooseFiles = [&](QWidget*) { return QStringList {source}; };
+        window.Button(1001)->click();
+        window.list->topLevelItem(0)->setSelected(true);
+        int results = 0;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                connect(
+                    dialog, &QDialog::finished, [&](int result) { results += result == QDialog::Accepted; });
+                dialog->StartButton()->click();
+            }
+        });
+        window.Button(1003)->click();
+        QCOMPARE(results, 1);
+        const QByteArray mp3 = uitest::ReadFile(folder.filePath(QStringLiteral("out/song.mp3")));
+        QVERIFY(mp3.size() > 128);
+        QCOMPARE(mp3.right(128).left(3), QByteArray("TAG"));
+    }
+
+    void SettingsDefaultsAndTheFileWrittenOnClose()
+    {
+        const std::string path = SettingsPath(QStringLiteral("defaults.ini"));
+        {
+            MainDialog window(path);
+            QCOMPARE(QByteArray::fromStdString(window.settings.outputDirectory), DefaultDirectory());
+            QCOMPARE(window.settings.bitrate, std::string("32KB"));
+            QCOMPARE(window.settings.channelMode, std::string("stereo"));
+            QCOMPARE(window.outputRate, 22050.0);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            // Escape does not end the window, and writes nothing.
+            QTest::keyClick(&window, Qt::Key_Escape);
+            QVERIFY(window.isVisible());
+            window.list->setFocus();
+            QTest::keyClick(window.list, Qt::Key_Return);
+            QTest::keyClick(&window, Qt::Key_Enter);
+            QVERIFY(window.isVisible());
+            QVERIFY(!QFile::exists(QString::fromStdString(path)));
+            QVERIFY(window.close());
+        }
+        QCOMPARE(uitest::ReadFile(QString::fromStdString(path)),
+            SettingsBytes(DefaultDirectory(), "32KB", "stereo"));
+    }
+
+    void SettingsDialogBindingRules()
+    {
+        const std::string path = SettingsPath(QStringLiteral("rules.ini"));
+        MainDialog window(path);
+        // Each step: what to do in the dialog, then OK (or not).
+        std::function<void(SettingsDialog*)> step;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (auto* dialog = qobject_cast<SettingsDialog*>(widget))
+                step(dialog);
+        });
+        auto run = [&](std::function<void(SettingsDialog*)> action) {
+            step = std::move(action);
+            window.Button(1005)->click();
+        };
+
+        // First showing: the defaults, with the list entries selected.
+        run([&](SettingsDialog* dialog) {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("SETTING"));
+            QCOMPARE(dialog->DirectoryEdit()->text(), QString::fromLatin1(DefaultDirectory()));
+            QCOMPARE(dialog->bitrateBox->count(), 8);
+            QCOMPARE(dialog->bitrateBox->currentIndex(), 0);
+            QCOMPARE(dialog->channelBox->currentText(), QStringLiteral("stereo"));
+            QCOMPARE(dialog->channelBox->currentIndex(), 1);
+            uitest::Screenshot(dialog, QStringLiteral("settings-dialog"));
+            dialog->reject();
+        });
+
+        // Typed "192KB": stored as typed, 132300; shown next time as typed, no entry selected.
+        run([&](SettingsDialog* dialog) {
+            dialog->bitrateBox->setEditText(QStringLiteral("192KB"));
+            dialog->OkButton()->click();
+        });
+        QCOMPARE(window.settings.bitrate, std::string("192KB"));
+        QCOMPARE(window.outputRate, 132300.0);
+        run([&](SettingsDialog* dialog) {
+            QCOMPARE(dialog->bitrateBox->currentIndex(), -1);
+            QCOMPARE(dialog->bitrateBox->currentText(), QStringLiteral("192KB"));
+            dialog->reject();
+        });
+
+        // Typed "64kb": compared exactly, so 22050. Choosing "64KB" from the list: 44100.
+        run([&](SettingsDialog* dialog) {
+            dialog->bitrateBox->setEditText(QStringLiteral("64kb"));
+            dialog->OkButton()->click();
+        });
+        QCOMPARE(window.outputRate, 22050.0);
+        run([&](SettingsDialog* dialog) {
+            dialog->bitrateBox->setCurrentIndex(
+                SettingsDialog::BitrateEntries().indexOf(QStringLiteral("64KB")));
+            dialog->OkButton()->click();
+        });
+        QCOMPARE(window.settings.bitrate, std::string("64KB"));
+        QCOMPARE(window.outputRate, 44100.0);
+
+        // Typing, then browsing and cancelling, puts the stored texts back.
+        run([&](SettingsDialog* dialog) {
+            dialog->bitrateBox->setEditText(QStringLiteral("96KB"));
+            dialog->DirectoryEdit()->setText(QStringLiteral("/typed"));
+            dialog->chooseFolder = [](QWidget*) { return QString(); };
+            dialog->findChild<QPushButton*>(QStringLiteral("1011"))->click();
+            QCOMPARE(dialog->bitrateBox->currentText(), QStringLiteral("64KB"));
+            QCOMPARE(dialog->DirectoryEdit()->text(), QString::fromLatin1(DefaultDirectory()));
+            dialog->OkButton()->click();
+        });
+        QCOMPARE(window.settings.bitrate, std::string("64KB"));
+
+        // A chosen folder gets a separator; the root keeps its one; an emptied box gives "/".
+        const QString music = folder.filePath(QStringLiteral("Music"));
+        QVERIFY(QDir().mkpath(music));
+        for (const auto& choice : {std::pair {music, music + QLatin1Char('/')},
+                 std::pair {QStringLiteral("/"), QStringLiteral("/")}}) {
+            const QString chosen = choice.first;
+            const QString expected = choice.second;
+            run([&](SettingsDialog* dialog) {
+                dialog->chooseFolder = [&](QWidget*) { return chosen; };
+                dialog->findChild<QPushButton*>(QStringLiteral("1011"))->click();
+                QCOMPARE(dialog->DirectoryEdit()->text(), chosen);
+                dialog->OkButton()->click();
+            });
+            QCOMPARE(QString::fromStdString(window.settings.outputDirectory), expected);
+        }
+        run([&](SettingsDialog* dialog) {
+            dialog->DirectoryEdit()->clear();
+            dialog->OkButton()->click();
+        });
+        QCOMPARE(window.settings.outputDirectory, std::string("/"));
+
+        // A folder that is not there: the message, and the directory stays.
+        QStringList messages;
+        uitest::DialogWatcher boxes([&](QWidget* widget) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                messages << box->windowTitle() + QLatin1Char('|') + box->text();
+                uitest::Press(box, QMessageBox::Ok);
+            }
+        });
+        run([&](SettingsDialog* dialog) {
+            dialog->chooseFolder = [&](QWidget*) { return folder.filePath(QStringLiteral("not-there")); };
+            dialog->findChild<QPushButton*>(QStringLiteral("1011"))->click();
+            QCOMPARE(dialog->DirectoryEdit()->text(), QStringLiteral("/"));
+            // Cancel: nothing changes, whatever was typed.
+            dialog->bitrateBox->setEditText(QStringLiteral("160KB"));
+            dialog->CancelButton()->click();
+        });
+        QCOMPARE(messages, QStringList {QStringLiteral("Invalid Directory|Directory not found.")});
+        QCOMPARE(window.settings.bitrate, std::string("64KB"));
+
+        // Channel choice, then closing the window writes the changed texts.
+        run([&](SettingsDialog* dialog) {
+            dialog->channelBox->setCurrentIndex(0);
+            dialog->DirectoryEdit()->setText(music);
+            dialog->OkButton()->click();
+        });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.close());
+        QCOMPARE(uitest::ReadFile(QString::fromStdString(path)),
+            SettingsBytes(QFile::encodeName(music) + "/", "64KB", "mono"));
+
+        // The next run shows them.
+        MainDialog next(path);
+        QCOMPARE(QString::fromStdString(next.settings.outputDirectory), music + QLatin1Char('/'));
+        QCOMPARE(next.settings.channelMode, std::string("mono"));
+        QCOMPARE(next.outputRate, 44100.0);
+    }
+
+    void DamagedSettingsFilesStillOpenTheWindow()
+    {
+        const QByteArray good = SettingsBytes("/data/", "48KB", "mono");
+        const std::string path = SettingsPath(QStringLiteral("damaged.ini"));
+        // Cut after the directory: it is used, the rest takes the defaults.
+        QVERIFY(uitest::WriteFile(QString::fromStdString(path), good.left(2 + 7 + 2)));
+        {
+            MainDialog window(path);
+            QCOMPARE(window.settings.outputDirectory, std::string("/data/"));
+            QCOMPARE(window.settings.bitrate, std::string("32KB"));
+            QCOMPARE(window.settings.channelMode, std::string("stereo"));
+        }
+        // A count of 1, an empty file, garbage: defaults where nothing was read in full.
+        for (const QByteArray& bytes : {QByteArray("\x01\x00\x03"
+                                                   "abc",
+                                            6),
+                 QByteArray(), QByteArray("\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 7)}) {
+            QVERIFY(uitest::WriteFile(QString::fromStdString(path), bytes));
+            MainDialog window(path);
+            QVERIFY(!window.settings.bitrate.empty());
+            QVERIFY(!window.settings.channelMode.empty());
+            QVERIFY(!window.settings.outputDirectory.empty());
+            QCOMPARE(window.outputRate, window.settings.OutputRate());
+        }
+    }
+
+    void SettingsFileSitsBesideTheProgram()
+    {
+        QCOMPARE(QString::fromStdString(ConverterApp::SettingsPath()),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/MainDialogTest.ini"));
+    }
+
+private:
+    std::string SettingsPath(const QString& name)
+    {
+        return QFile::encodeName(folder.filePath(name)).toStdString();
+    }
+
+    std::shared_ptr<MessageBackend> previous;
+    QTemporaryDir folder;
+};
+
+int main(int argc, char** argv)
+{
+    argc = uitest::TakeScreenshotSwitch(argc, argv);
+    QApplication application(argc, argv);
+    MainDialogTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "MainDialogTest.moc"
