@@ -26,7 +26,9 @@ bool Exists(const std::string& path)
 
 } // namespace
 
-Encoder::Encoder() : pending(AudioBufferRef::Allocate(1024, false)) {}
+Encoder::Encoder()
+    : pending(AudioBufferRef::Allocate(1024, false))
+{ }
 
 Encoder::~Encoder() = default;
 
@@ -43,7 +45,22 @@ bool Encoder::Encode()
     bool completed = EncodeLoop();
     Finish();
     CloseOutput();
+    if (writeFailed)
+        return DiscardFailedOutput();
     return completed;
+}
+
+// The file could not be written in full (a full or vanished disk): what is there is not a
+// valid file, so it is removed rather than left looking like a finished conversion. Only a
+// regular file is removed; a device named as the output is left alone.
+bool Encoder::DiscardFailedOutput()
+{
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(outputPath, ignored))
+        std::filesystem::remove(outputPath, ignored);
+    ShowMessage("writing the output file failed,\nplease check there is space on the disk!\n"
+                "The incomplete file was removed.");
+    return false;
 }
 
 // Pulls and writes until the end of the stream or a stop. An exception (an allocation that
@@ -58,7 +75,7 @@ bool Encoder::EncodeLoop()
         do {
             buffer = source->GetBuffer();
             WriteBuffer(buffer);
-        } while (!buffer.IsEnd() && running.load());
+        } while (!buffer.IsEnd() && running.load() && !writeFailed);
         return true;
     } catch (const std::bad_alloc&) {
         ShowMessage("Out of memory in Encoder::Encode!\nThe output file ends where the memory ran out.");
@@ -85,6 +102,7 @@ bool Encoder::OpenOutput(bool noPrompt)
         return false;
     }
     file = std::move(opened);
+    writeFailed = false;
     pending.Clear();
     // Set the flag first, then look for a stop: a Stop racing with this cannot be lost.
     running.store(true);
@@ -108,15 +126,21 @@ bool Encoder::WriteBuffer(AudioBufferRef buffer)
     const uint32_t length = out->GetLength();
     if (length == 0)
         return true;
-    return std::fwrite(out->GetData(), 1, length, file.get()) >= length;
+    if (std::fwrite(out->GetData(), 1, length, file.get()) >= length)
+        return true;
+    writeFailed = true;
+    return false;
 }
 
 bool Encoder::CloseOutput()
 {
     running.store(false);
     if (file) {
-        std::fflush(file.get());
-        file.reset();
+        // Writes of the concrete encoders (headers, tags) and the buffered tail fail here.
+        if (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0)
+            writeFailed = true;
+        if (std::fclose(file.release()) != 0)
+            writeFailed = true;
     }
     return true;
 }
@@ -124,7 +148,7 @@ bool Encoder::CloseOutput()
 Encoder* Encoder::SetSource(AudioStream* stream)
 {
     source = stream;
-    format = WAVEFORMATEX{};
+    format = WAVEFORMATEX {};
     if (stream != nullptr && stream->GetFormat() != nullptr)
         std::memcpy(&format, stream->GetFormat(), sizeof(WAVEFORMATEX));
     // A new job is being set up: a stop meant for an earlier one does not carry over.

@@ -54,14 +54,18 @@ protected:
     std::unique_ptr<FILE, FileCloser> file;
     AudioStream* source = nullptr;
     std::string outputPath;
-    std::atomic<bool> running{false};
-    WAVEFORMATEX format{};
+    std::atomic<bool> running {false};
+    WAVEFORMATEX format {};
     AudioBufferRef pending;
 
 private:
     bool EncodeLoop();
+    bool DiscardFailedOutput();
+
+    // A write to the output failed in this job: the loop ends and the file is not kept.
+    bool writeFailed = false;
 
     // A Stop that arrives after the job was set up but before the output is open would be
     // undone when opening sets `running`; it is remembered here and honoured on opening.
-    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> stopRequested {false};
 };

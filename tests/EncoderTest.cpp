@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace testing_support;
@@ -58,11 +60,11 @@ std::vector<uint8_t> Joined(const std::vector<std::vector<uint8_t>>& blocks, siz
 
 class EncoderLoop : public ::testing::Test {
 protected:
-    ScopedMessages messages{true};
+    ScopedMessages messages {true};
     TempDir dir;
     std::string out = dir.File("out.raw");
     std::vector<std::vector<uint8_t>> blocks = CountingBlocks(4, 100);
-    ScriptedStream stream{PcmFormat(2, 44100, 16), blocks};
+    ScriptedStream stream {PcmFormat(2, 44100, 16), blocks};
     RawEncoder encoder;
 
     void SetUp() override
@@ -85,7 +87,7 @@ TEST_F(EncoderLoop, FullRunWritesEveryBufferAndFinishes)
 
 TEST_F(EncoderLoop, SourceThatEndsAtOnceGivesAFinishedFileWithNoAudio)
 {
-    ScriptedStream nothing{PcmFormat(1, 8000, 16)};
+    ScriptedStream nothing {PcmFormat(1, 8000, 16)};
     encoder.SetSource(&nothing);
     EXPECT_TRUE(encoder.Encode());
     EXPECT_TRUE(std::filesystem::exists(out));
@@ -111,8 +113,10 @@ TEST_F(EncoderLoop, StopMidwayKeepsWhatWasWrittenAndFinishes)
 // A backend whose question arrives while the user presses ABORT.
 class StopWhileAsking : public MessageBackend {
 public:
-    explicit StopWhileAsking(Encoder& encoder) : encoder(encoder) {}
-    void Show(const std::string&, const std::string&) override {}
+    explicit StopWhileAsking(Encoder& encoder)
+        : encoder(encoder)
+    { }
+    void Show(const std::string&, const std::string&) override { }
     bool AskYesNo(const std::string&, const std::string&) override
     {
         encoder.Stop();
@@ -180,14 +184,14 @@ TEST_F(EncoderLoop, OutputThatCannotBeCreatedIsReportedAndNothingIsRead)
     EXPECT_FALSE(encoder.Encode());
     EXPECT_FALSE(std::filesystem::exists(missing));
     EXPECT_EQ(stream.reads.load(), 0);
-    EXPECT_EQ(messages->Texts(), std::vector<std::string>{kOpenFailed});
+    EXPECT_EQ(messages->Texts(), std::vector<std::string> {kOpenFailed});
     EXPECT_EQ(messages->Entries()[0].caption, ApplicationTitle());
 
     // A folder given as the output is not "overwritten": no question, the same failure.
     messages->Clear();
     encoder.SetOutputPath(dir.Path().c_str());
     EXPECT_FALSE(encoder.Encode());
-    EXPECT_EQ(messages->Texts(), std::vector<std::string>{kOpenFailed});
+    EXPECT_EQ(messages->Texts(), std::vector<std::string> {kOpenFailed});
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path()));
 }
 
@@ -248,7 +252,7 @@ TEST_F(EncoderLoop, SecondJobStartsWithNothingLeftFromTheFirst)
     EXPECT_TRUE(encoder.Encode());
     EXPECT_EQ(encoder.PendingBytes(), 100u); // left over by the stop
 
-    ScriptedStream next{PcmFormat(2, 44100, 16), CountingBlocks(1, 10, 200)};
+    ScriptedStream next {PcmFormat(2, 44100, 16), CountingBlocks(1, 10, 200)};
     const std::string second = dir.File("second.raw");
     encoder.SetSource(&next);
     encoder.SetOutputPath(second.c_str());
@@ -258,7 +262,7 @@ TEST_F(EncoderLoop, SecondJobStartsWithNothingLeftFromTheFirst)
 
 TEST(EncoderThreads, StopFromAnotherThreadEndsALongJob)
 {
-    ScopedMessages messages{true};
+    ScopedMessages messages {true};
     TempDir dir;
     const std::string out = dir.File("long.wav");
     ToneStream tone(44100, 2, 440.0, 3600.0); // an hour: far longer than the test waits
@@ -276,6 +280,53 @@ TEST(EncoderThreads, StopFromAnotherThreadEndsALongJob)
     ASSERT_GE(bytes.size(), 44u);
     EXPECT_EQ(Le32(bytes, 40), bytes.size() - 44);
     EXPECT_LT(tone.GetPosition(), 3600.0);
+}
+
+} // namespace
+
+namespace {
+
+// A disk that fills up mid-job: the job ends at once, says so and is not reported as done.
+TEST(EncoderWriteFailure, FullDiskEndsTheJobWithAMessage)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    ScopedMessages messages {true}; // yes to "overwrite" the device
+    ToneStream tone(44100, 2, 440.0, 60.0);
+    WaveEncoder encoder;
+    encoder.SetSource(&tone);
+    encoder.SetOutputPath("/dev/full");
+    EXPECT_FALSE(encoder.Encode());
+    EXPECT_LT(tone.GetPosition(), 1.0); // it stopped reading at the first failed write
+    EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+    const auto texts = messages->Texts();
+    ASSERT_EQ(texts.size(), 2u); // the overwrite question, then the failure
+    EXPECT_NE(texts[1].find("writing the output file failed"), std::string::npos);
+}
+
+// The same on a real file that cannot grow past a size limit: the broken file is removed.
+TEST(EncoderWriteFailure, IncompleteFileIsRemoved)
+{
+    ScopedMessages messages;
+    TempDir dir;
+    const std::string out = dir.File("limited.wav");
+    rlimit previous {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN); // a failed write instead of a signal
+    rlimit limited = previous;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    ToneStream tone(44100, 2, 440.0, 10.0);
+    WaveEncoder encoder;
+    encoder.SetSource(&tone);
+    encoder.SetOutputPath(out.c_str());
+    const bool result = encoder.Encode();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_LT(tone.GetPosition(), 1.0);
+    ASSERT_EQ(messages->Texts().size(), 1u);
 }
 
 } // namespace
