@@ -1,5 +1,6 @@
 #include "cd/CdTrackStream.h"
 
+#include "engine/Pcm16Format.h"
 #include "platform/Message.h"
 #include "platform/acm/Acm.h"
 
@@ -40,13 +41,7 @@ CdTrackStream::CdTrackStream()
         capacity = 0;
     formatRecord.assign(std::max(capacity, kDefaultFormatBytes), 0);
     format = reinterpret_cast<WAVEFORMATEX*>(formatRecord.data());
-    format->wFormatTag = WAVE_FORMAT_PCM;
-    format->nChannels = 2;
-    format->nSamplesPerSec = 44100;
-    format->wBitsPerSample = 16;
-    format->nBlockAlign = 4;
-    format->nAvgBytesPerSec = 176400;
-    format->cbSize = 0;
+    SetDefaultFormat(format);
 
     trackBuffer.reset(NewTrackBuf(kTrackBufferFrames));
     if (!trackBuffer)

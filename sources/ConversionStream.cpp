@@ -1,24 +1,10 @@
 #include "sources/ConversionStream.h"
 
+#include "engine/Pcm16Format.h"
 #include "platform/Message.h"
 
 #include <algorithm>
 #include <cstring>
-
-namespace {
-
-void SetPcm16(WAVEFORMATEX* format, WORD channels, DWORD rate)
-{
-    format->wFormatTag = WAVE_FORMAT_PCM;
-    format->cbSize = 0;
-    format->wBitsPerSample = 16;
-    format->nChannels = channels;
-    format->nSamplesPerSec = rate;
-    format->nBlockAlign = static_cast<WORD>(16 * channels / 8);
-    format->nAvgBytesPerSec = format->nBlockAlign * rate;
-}
-
-} // namespace
 
 ConversionStream::ConversionStream()
 {
@@ -29,7 +15,7 @@ ConversionStream::ConversionStream()
     formats = std::make_unique<uint8_t[]>(2 * size_t {capacity}); // zero-filled
     sourceFormat = reinterpret_cast<WAVEFORMATEX*>(formats.get());
     outputFormat = reinterpret_cast<WAVEFORMATEX*>(formats.get() + capacity);
-    SetPcm16(outputFormat, 2, 44100);
+    SetPcm16Format(outputFormat, 2, 44100);
 }
 
 ConversionStream::~ConversionStream()
@@ -78,7 +64,7 @@ AudioFilter* ConversionStream::SetSource(AudioStream* stream)
         return this;
     const WAVEFORMATEX* format = stream->GetFormat();
     sourceTooLarge = !CopyFormat(sourceFormat, format);
-    SetPcm16(outputFormat, format->nChannels, format->nSamplesPerSec);
+    SetPcm16Format(outputFormat, format->nChannels, format->nSamplesPerSec);
     OpenConversion();
     return this;
 }

@@ -1,5 +1,6 @@
 #include "sources/WaveStream.h"
 
+#include "engine/Pcm16Format.h"
 #include "platform/Message.h"
 #include "platform/acm/Acm.h"
 
@@ -23,13 +24,7 @@ WaveStream::~WaveStream() = default;
 void WaveStream::SetDefaultFormat()
 {
     std::memset(formatStorage.get(), 0, formatCapacity);
-    format->wFormatTag = WAVE_FORMAT_PCM;
-    format->nChannels = 2;
-    format->nSamplesPerSec = 44100;
-    format->wBitsPerSample = 16;
-    format->nBlockAlign = 4;
-    format->nAvgBytesPerSec = 176400;
-    format->cbSize = 0;
+    ::SetDefaultFormat(format);
 }
 
 bool WaveStream::LoadWave(const char* path)

@@ -1,5 +1,6 @@
 #include "sources/WmaStream.h"
 
+#include "engine/Pcm16Format.h"
 #include "platform/Heap.h"
 #include "platform/Message.h"
 #include "platform/acm/Acm.h"
@@ -68,13 +69,7 @@ WmaStream::WmaStream()
         return;
     formatCapacity = capacity;
     std::memset(format.get(), 0, capacity);
-    format->wFormatTag = WAVE_FORMAT_PCM;
-    format->nChannels = 2;
-    format->nSamplesPerSec = 44100;
-    format->wBitsPerSample = 16;
-    format->nBlockAlign = 4;
-    format->nAvgBytesPerSec = 176400;
-    format->cbSize = 0;
+    SetDefaultFormat(format.get());
 }
 
 WmaStream::~WmaStream()
