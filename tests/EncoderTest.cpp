@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <sys/resource.h>
-#include <thread>
 
 using namespace testing_support;
 
@@ -269,13 +267,7 @@ TEST(EncoderThreads, StopFromAnotherThreadEndsALongJob)
     WaveEncoder encoder;
     encoder.SetSource(&tone);
     encoder.SetOutputPath(out.c_str());
-    bool result = false;
-    std::thread worker([&] { result = encoder.Encode(); });
-    while (tone.GetPosition() < 0.5)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    encoder.Stop();
-    worker.join();
-    EXPECT_TRUE(result);
+    EXPECT_TRUE(EncodeAndStopAfter(encoder, tone, 0.5));
     const auto bytes = ReadBytes(out);
     ASSERT_GE(bytes.size(), 44u);
     EXPECT_EQ(Le32(bytes, 40), bytes.size() - 44);

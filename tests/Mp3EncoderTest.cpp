@@ -8,12 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <numeric>
-#include <thread>
 
 using namespace testing_support;
 
@@ -420,13 +418,7 @@ TEST(Mp3EncoderThreads, StopFromTheInterfaceThreadFinishesTheFile)
     Mp3Encoder encoder;
     encoder.SetSource(&tone);
     encoder.SetOutputPath(out.c_str());
-    bool result = false;
-    std::thread worker([&] { result = encoder.Encode(); });
-    while (tone.GetPosition() < 0.5)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    encoder.Stop();
-    worker.join();
-    EXPECT_TRUE(result);
+    EXPECT_TRUE(EncodeAndStopAfter(encoder, tone, 0.5));
     const auto file = ReadBytes(out);
     ASSERT_GT(file.size(), 128u);
     EXPECT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG");

@@ -1,18 +1,21 @@
 #include "support/TestSupport.h"
 
+#include "encoders/Encoder.h"
 #include "platform/Message.h"
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 namespace testing_support {
 
 ScopedMessages::ScopedMessages(bool defaultAnswer)
-    : recorder(std::make_shared<RecordingMessageBackend>(defaultAnswer)), previous(SetMessageBackend(recorder))
-{
-}
+    : recorder(std::make_shared<RecordingMessageBackend>(defaultAnswer))
+    , previous(SetMessageBackend(recorder))
+{ }
 
 ScopedMessages::~ScopedMessages()
 {
@@ -56,12 +59,12 @@ uint16_t Le16(const std::vector<uint8_t>& bytes, size_t at)
 
 uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at)
 {
-    return Le16(bytes, at) | uint32_t{Le16(bytes, at + 2)} << 16;
+    return Le16(bytes, at) | uint32_t {Le16(bytes, at + 2)} << 16;
 }
 
 WAVEFORMATEX PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits)
 {
-    WAVEFORMATEX format{};
+    WAVEFORMATEX format {};
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = channels;
     format.nSamplesPerSec = rate;
@@ -72,9 +75,9 @@ WAVEFORMATEX PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits)
 }
 
 ScriptedStream::ScriptedStream(WAVEFORMATEX format, std::vector<std::vector<uint8_t>> blocks)
-    : format(format), blocks(std::move(blocks))
-{
-}
+    : format(format)
+    , blocks(std::move(blocks))
+{ }
 
 AudioBufferRef ScriptedStream::GetBuffer()
 {
@@ -85,6 +88,17 @@ AudioBufferRef ScriptedStream::GetBuffer()
         return AudioBufferRef::MakeEmpty();
     const auto& block = blocks[call];
     return AudioBufferRef::FromData(block.data(), static_cast<uint32_t>(block.size()), true);
+}
+
+bool EncodeAndStopAfter(Encoder& encoder, AudioStream& source, double seconds)
+{
+    bool result = false;
+    std::thread worker([&] { result = encoder.Encode(); });
+    while (source.GetPosition() < seconds)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    encoder.Stop();
+    worker.join();
+    return result;
 }
 
 std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, uint8_t first)

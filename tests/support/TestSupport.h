@@ -3,6 +3,8 @@
 #pragma once
 
 #include "engine/AudioStream.h"
+
+class Encoder;
 #include "platform/RecordingMessageBackend.h"
 
 #include <atomic>
@@ -58,12 +60,16 @@ public:
     AudioBufferRef GetBuffer() override;
 
     std::function<void(int call)> beforeEachRead;
-    std::atomic<int> reads{0};
+    std::atomic<int> reads {0};
 
 private:
     WAVEFORMATEX format;
     std::vector<std::vector<uint8_t>> blocks;
 };
+
+// Runs encoder.Encode() on a thread of its own, calls Stop once the source has been read past
+// `seconds`, and returns what Encode returned: a job stopped from another thread, as ABORT does.
+bool EncodeAndStopAfter(Encoder& encoder, AudioStream& source, double seconds);
 
 // Blocks of `count` bytes each, counting up from `first` so every byte's place can be checked.
 std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, uint8_t first = 0);
