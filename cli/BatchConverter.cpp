@@ -1,7 +1,9 @@
 #include "cli/BatchConverter.h"
 
 #include "cli/CliMessageBackend.h"
+#include "cli/CommandLine.h"
 #include "engine/ConversionJob.h"
+#include "sources/WmaStream.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,7 +40,8 @@ std::string FileName(const std::string& path)
 } // namespace
 
 struct BatchConverter::Item {
-    std::string source;
+    std::string source; // as given, for the messages
+    std::string jobSource; // as the engine reads it: a CD track by its label Track-NN
     std::string targetName;
     std::string outputPath;
     std::string refusal; // set when the item must not run
@@ -112,19 +115,26 @@ std::string BatchConverter::ProgressLine(
 std::vector<BatchConverter::Item> BatchConverter::Plan(const std::vector<std::string>& sources)
 {
     std::vector<Item> items;
+    using TrackForm = CommandLine::TrackSource::Form;
     std::map<std::string, std::string> sourceKeys; // same-file key -> source as given
     for (const std::string& source : sources) {
-        if (ConversionJob::ChooseSource(source).kind != ConversionJob::SourceKind::Track)
+        if (CommandLine::ReadTrackSource(source).form == TrackForm::NotATrack)
             sourceKeys.emplace(SamePathKey(source), source);
     }
     std::map<std::string, std::string> outputs; // same-file key -> the source writing it
     for (const std::string& source : sources) {
         Item item;
         item.source = source;
-        item.targetName = ConversionJob::TargetNameFor(FileName(source));
+        const CommandLine::TrackSource track = CommandLine::ReadTrackSource(source);
+        // The engine reads a track number from "Track-" and two digits only; any spelling the
+        // command line accepts reaches it as that label.
+        item.jobSource = track.form == TrackForm::Track ? track.label : source;
+        item.targetName = ConversionJob::TargetNameFor(FileName(item.jobSource));
         item.outputPath = options.outputDir + item.targetName;
         const std::string key = SamePathKey(item.outputPath);
-        if (auto found = sourceKeys.find(key); found != sourceKeys.end()) {
+        if (track.form == TrackForm::Malformed) {
+            item.refusal = std::string(CommandLine::kTrackHint) + "; not converted";
+        } else if (auto found = sourceKeys.find(key); found != sourceKeys.end()) {
             item.refusal = "the output " + item.outputPath + " is the source " + found->second
                 + " of this run; not converted";
         } else if (auto earlier = outputs.find(key); earlier != outputs.end()) {
@@ -144,7 +154,10 @@ bool BatchConverter::SettleExisting(const Item& item, bool& overwrite)
 {
     overwrite = false;
     std::error_code error;
-    if (!std::filesystem::exists(item.outputPath, error)
+    // Anything under the name counts, a link that points nowhere included: it is replaced (the
+    // link, never what it points to) only when the user agrees.
+    const auto entry = std::filesystem::symlink_status(item.outputPath, error);
+    if (error || entry.type() == std::filesystem::file_type::not_found
         || std::filesystem::is_directory(item.outputPath, error))
         return true; // nothing to settle; a folder of that name fails when opened, with its message
     switch (options.overwrite) {
@@ -191,7 +204,7 @@ void BatchConverter::StartNext(Item& item)
     InterruptWatch::Shield shield; // threads of the job leave the interrupt to the main loop
     slot->job = std::make_unique<ConversionJob>(options.outputRate, slot->encoders);
     ConversionJob& job = *slot->job;
-    job.sourceName = item.source;
+    job.sourceName = item.jobSource;
     job.targetName = item.targetName;
     job.outputDir = options.outputDir;
     const std::string name = item.source;
@@ -236,11 +249,26 @@ void BatchConverter::CollectFinished()
         if (succeeded && slot.aborted)
             console.Error(
                 CliMessageBackend::Line(slot.source, "stopped; " + slot.job->OutputPath() + " ends early"));
+        ReportSkipped(slot);
         {
             InterruptWatch::Shield shield;
             at = running.erase(at);
         }
     }
+}
+
+// Damaged frames that the decoder passed over are no failure, but more than a second of them is
+// worth knowing about: the output is that much shorter than the source.
+void BatchConverter::ReportSkipped(const Running& slot)
+{
+    const auto* media = dynamic_cast<const WmaStream*>(slot.job->source);
+    const double skipped = media != nullptr ? media->SkippedSeconds() : 0.0;
+    if (skipped <= 1.0)
+        return;
+    char text[96];
+    std::snprintf(
+        text, sizeof text, "%.1f s of damaged audio could not be decoded and were skipped", skipped);
+    console.Error(CliMessageBackend::Line(slot.source, text));
 }
 
 void BatchConverter::DrawProgress()

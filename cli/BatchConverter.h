@@ -59,6 +59,7 @@ private:
     bool SettleExisting(const Item& item, bool& overwrite);
     void StartNext(Item& item);
     void CollectFinished();
+    void ReportSkipped(const Running& slot);
     void DrawProgress();
 
     Console& console;

@@ -1,6 +1,9 @@
 #include "cli/CommandLine.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <system_error>
 
 namespace {
@@ -56,7 +59,40 @@ bool ParseJobs(const std::string& text, int& jobs)
     return true;
 }
 
+std::string Lowered(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 } // namespace
+
+CommandLine::TrackSource CommandLine::ReadTrackSource(const std::string& source)
+{
+    TrackSource track;
+    const std::string lower = Lowered(source);
+    if (!lower.starts_with("track") || lower.ends_with(".wav") || lower.ends_with(".mp3")
+        || lower.ends_with(".wma"))
+        return track;
+    track.form = TrackSource::Form::Malformed;
+    // "track" has been matched; "-" and the digits follow.
+    const std::string digits = source.size() > 6 ? source.substr(6) : std::string();
+    if (source.size() < 6 || source[5] != '-' || digits.empty() || digits.size() > 2
+        || !std::all_of(digits.begin(), digits.end(), IsDigit))
+        return track;
+    track.form = TrackSource::Form::Track;
+    track.number = std::stoi(digits);
+    char label[16];
+    std::snprintf(label, sizeof label, "Track-%02d", track.number);
+    track.label = label;
+    return track;
+}
 
 bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& error)
 {
@@ -171,6 +207,12 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& 
         error = "no source given";
         return false;
     }
+    for (const std::string& source : sources) {
+        if (ReadTrackSource(source).form == TrackSource::Form::Malformed) {
+            error = source + ": " + kTrackHint;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -199,8 +241,10 @@ const char* CommandLine::HelpText()
            "  -q, --quiet            no progress display\n"
            "      --help, --version\n"
            "\n"
-           "SOURCE is a .wav, .mp3 or .wma file, or a CD track Track-NN (NN counted from 00 in the disc's\n"
-           "list of audio tracks). Outputs are named after their source: name.wav -> name.mp3,\n"
+           "SOURCE is a .wav, .mp3 or .wma file, or a CD track Track-NN: NN is one or two digits counted\n"
+           "from 00 in the disc's list of audio tracks, and \"Track\" may be in any letter case (track-2\n"
+           "is Track-02). Any other source starting with \"track\" and not ending in .wav, .mp3 or .wma\n"
+           "is a usage error. Outputs are named after their source: name.wav -> name.mp3,\n"
            "name.mp3 -> name.wav, name.wma -> name.mp3, Track-NN -> Track-NN.mp3.\n"
            "The output directory and bitrate default to those of varkonel.ini beside this program\n"
            "(the window's settings), else to the temporary folder and \"32KB\".\n"

@@ -22,8 +22,22 @@ struct CommandLine {
     bool version = false;
     std::vector<std::string> sources;
 
-    // Reads the arguments after the program name. On a usage error returns false and sets
-    // `error` to a one-line explanation.
+    // What a source names as a CD track. A source that starts with "track" in any letter case
+    // and does not end in .wav, .mp3 or .wma is meant as one; it is well formed when "Track-"
+    // (any case) is followed by one or two digits and nothing else.
+    struct TrackSource {
+        enum class Form { NotATrack, Track, Malformed };
+        Form form = Form::NotATrack;
+        int number = 0; // the index in the disc's list of audio tracks, for Form::Track
+        std::string label; // "Track-NN", two digits: the name the engine reads, for Form::Track
+    };
+    static TrackSource ReadTrackSource(const std::string& source);
+    // The hint given for a malformed track source.
+    static constexpr const char* kTrackHint
+        = "a CD track is Track-NN, NN one or two digits (see --list-tracks)";
+
+    // Reads the arguments after the program name. On a usage error (a malformed track source
+    // among them) returns false and sets `error` to a one-line explanation.
     bool Parse(const std::vector<std::string>& arguments, std::string& error);
 
     static const char* HelpText();

@@ -2,7 +2,7 @@
 
 #include "cd/CdTrackStream.h"
 #include "cli/CliMessageBackend.h"
-#include "engine/ConversionJob.h"
+#include "cli/CommandLine.h"
 #include "sources/WaveStream.h"
 #include "sources/WmaStream.h"
 
@@ -49,16 +49,21 @@ void PrintRow(std::FILE* out, const std::string& name, const std::string& time, 
     std::fprintf(out, "%s\t%s\t%s\t%s\n", name.c_str(), time.c_str(), size.c_str(), path.c_str());
 }
 
-bool ProbeTrack(const std::string& label, const std::string& device, std::FILE* out, Console& console)
+// A CD track source, listed under its label Track-NN.
+bool ProbeTrack(const std::string& source, const CommandLine::TrackSource& track, const std::string& device,
+    std::FILE* out, Console& console)
 {
+    if (track.form != CommandLine::TrackSource::Form::Track) {
+        console.Error(CliMessageBackend::Line(source, CommandLine::kTrackHint));
+        return false;
+    }
     CdTrackStream stream;
-    if (!stream.OpenTrack(ConversionJob::ChooseSource(label).track)
-        || stream.currentTrack.load() == nullptr) {
-        console.Error(CliMessageBackend::Line(label, "no such audio track on the disc"));
+    if (!stream.OpenTrack(track.number) || stream.currentTrack.load() == nullptr) {
+        console.Error(CliMessageBackend::Line(source, "no such audio track on the disc"));
         return false;
     }
     const uint32_t frames = stream.currentTrack.load()->length.load();
-    PrintRow(out, label, Listing::TimeText(frames / CdTrackStream::kFramesPerSecond),
+    PrintRow(out, track.label, Listing::TimeText(frames / CdTrackStream::kFramesPerSecond),
         Listing::SizeText(uint64_t {frames} * CD_FRAME_BYTES), device.empty() ? "-" : device);
     return true;
 }
@@ -84,8 +89,9 @@ bool Listing::Probe(
     bool allListed = true;
     for (const std::string& source : sources) {
         CliMessageBackend::NameThisThread(source);
-        if (ConversionJob::ChooseSource(source).kind == ConversionJob::SourceKind::Track) {
-            allListed = ProbeTrack(source, device, out, console) && allListed;
+        const CommandLine::TrackSource track = CommandLine::ReadTrackSource(source);
+        if (track.form != CommandLine::TrackSource::Form::NotATrack) {
+            allListed = ProbeTrack(source, track, device, out, console) && allListed;
             continue;
         }
         const std::string extension = LowerExtension(source);

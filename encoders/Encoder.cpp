@@ -1,28 +1,15 @@
 #include "encoders/Encoder.h"
 
 #include "platform/Message.h"
+#include "platform/RegularFile.h"
 
+#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <new>
-#include <system_error>
 
 namespace {
 
-bool IsDirectory(const std::string& path)
-{
-    std::error_code error;
-    return std::filesystem::is_directory(path, error);
-}
-
-bool Exists(const std::string& path)
-{
-    FILE* probe = std::fopen(path.c_str(), "rb");
-    if (probe == nullptr)
-        return false;
-    std::fclose(probe);
-    return true;
-}
+const char* const kOpenFailed = "open out file failed,\nplease check directory exists!";
 
 } // namespace
 
@@ -40,26 +27,45 @@ bool Encoder::Encode()
         return false;
     if (!Begin()) {
         CloseOutput();
+        output.Discard(); // no empty file in place of a conversion that never began
         return false;
     }
-    bool completed = EncodeLoop();
+    const bool completed = EncodeLoop();
     Finish();
     CloseOutput();
     if (writeFailed)
         return DiscardFailedOutput();
+    // A source that failed in the middle still leaves a valid, shorter file, as a stop does.
+    const std::string failure = source->GetFailure();
+    if (!CommitOutput())
+        return false;
+    if (!failure.empty()) {
+        ShowMessage("The conversion failed: " + failure + ".\nThe output file " + outputPath
+            + " was finished and holds the audio up to there.");
+        return false;
+    }
     return completed;
 }
 
-// The file could not be written in full (a full or vanished disk): what is there is not a
-// valid file, so it is removed rather than left looking like a finished conversion. Only a
-// regular file is removed; a device named as the output is left alone.
+// The file could not be written in full (a full or vanished disk): it is dropped rather than
+// left looking like a finished conversion, and a file that had the name keeps its contents.
 bool Encoder::DiscardFailedOutput()
 {
-    std::error_code ignored;
-    if (std::filesystem::is_regular_file(outputPath, ignored))
-        std::filesystem::remove(outputPath, ignored);
-    ShowMessage("writing the output file failed,\nplease check there is space on the disk!\n"
-                "The incomplete file was removed.");
+    output.Discard();
+    std::string text = "writing the output file failed,\nplease check there is space on the disk!\n"
+                       "The incomplete file was removed.";
+    if (writeError != 0)
+        text += "\n" + outputPath + ": " + SystemErrorText(writeError);
+    ShowMessage(text);
+    return false;
+}
+
+bool Encoder::CommitOutput()
+{
+    std::string reason;
+    if (output.Commit(reason))
+        return true;
+    ShowMessage("The output file could not be put in place.\n" + outputPath + ": " + reason);
     return false;
 }
 
@@ -90,19 +96,22 @@ bool Encoder::OpenOutput(bool noPrompt)
 {
     if (outputPath.empty())
         return false;
-    if (!noPrompt && !IsDirectory(outputPath) && Exists(outputPath)) {
+    const bool isDirectory = OutputFile::IsDirectory(outputPath);
+    if (!noPrompt && !isDirectory && OutputFile::EntryExists(outputPath)) {
         if (!AskYesNo("the output file has existed, overwrite it?", "Attention"))
             return false;
+        // Stopped while the question was open: the existing file is not replaced.
+        if (stopRequested.load())
+            return false;
     }
-    std::unique_ptr<FILE, FileCloser> opened;
-    if (!IsDirectory(outputPath))
-        opened.reset(std::fopen(outputPath.c_str(), "wb"));
-    if (!opened) {
-        ShowMessage("open out file failed,\nplease check directory exists!");
+    std::string reason;
+    if (!output.Create(outputPath, reason)) {
+        ShowMessage(std::string(kOpenFailed) + "\n" + outputPath + ": " + reason);
         return false;
     }
-    file = std::move(opened);
+    file.reset(output.TakeStream());
     writeFailed = false;
+    writeError = 0;
     pending.Clear();
     // Set the flag first, then look for a stop: a Stop racing with this cannot be lost.
     running.store(true);
@@ -129,6 +138,7 @@ bool Encoder::WriteBuffer(AudioBufferRef buffer)
     if (std::fwrite(out->GetData(), 1, length, file.get()) >= length)
         return true;
     writeFailed = true;
+    writeError = errno;
     return false;
 }
 
@@ -137,10 +147,14 @@ bool Encoder::CloseOutput()
     running.store(false);
     if (file) {
         // Writes of the concrete encoders (headers, tags) and the buffered tail fail here.
-        if (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0)
+        if (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0) {
             writeFailed = true;
-        if (std::fclose(file.release()) != 0)
+            writeError = writeError != 0 ? writeError : errno;
+        }
+        if (std::fclose(file.release()) != 0) {
             writeFailed = true;
+            writeError = writeError != 0 ? writeError : errno;
+        }
     }
     return true;
 }

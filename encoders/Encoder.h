@@ -2,6 +2,12 @@
 // copy of its format, keeps the input bytes the concrete writer has not consumed yet, and runs
 // the encode loop. Concrete writers supply Begin, EncodeBuffer and Finish.
 //
+// The file is written under a temporary name in the output folder and takes the output's name
+// only when it is complete: finished at the end of the source, or stopped early as a valid,
+// shorter file. A job that fails before that (the writer cannot begin, a write fails) leaves an
+// existing file of that name as it was. A source that fails in the middle (GetFailure) keeps
+// the valid, shorter file and ends the job as failed.
+//
 // Threads: SetSource and SetOutputPath run before a job starts; Encode runs on the job's worker
 // thread; Stop may come from any thread at any time.
 #pragma once
@@ -9,6 +15,7 @@
 #include "engine/AudioBufferRef.h"
 #include "engine/AudioStream.h"
 #include "platform/MmSystem.h"
+#include "platform/OutputFile.h"
 
 #include <atomic>
 #include <cstdio>
@@ -61,9 +68,13 @@ protected:
 private:
     bool EncodeLoop();
     bool DiscardFailedOutput();
+    // Gives the finished file the output's name; false (with a message) when it cannot.
+    bool CommitOutput();
 
+    OutputFile output;
     // A write to the output failed in this job: the loop ends and the file is not kept.
     bool writeFailed = false;
+    int writeError = 0; // the system's error number of the failed write, when known
 
     // A Stop that arrives after the job was set up but before the output is open would be
     // undone when opening sets `running`; it is remembered here and honoured on opening.

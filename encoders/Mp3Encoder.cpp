@@ -24,6 +24,26 @@ bool IsMp3FormRate(uint32_t rate)
     return rate == 32000 || rate == 44100 || rate == 48000;
 }
 
+// How many of the first `limit` bytes of `text` to keep so that the kept bytes do not end
+// with the start of a UTF-8 sequence whose other bytes were cut off. Bytes that are not
+// well-formed UTF-8 are kept as they are.
+size_t Utf8CutLength(const std::string& text, size_t limit)
+{
+    const size_t length = std::min(limit, text.size());
+    // The lead byte of the last sequence is at most three continuation bytes back.
+    for (size_t back = 1; back <= 4 && back <= length; ++back) {
+        const auto byte = static_cast<uint8_t>(text[length - back]);
+        if ((byte & 0xC0) == 0x80)
+            continue; // a continuation byte: keep looking for its lead
+        const size_t sequence = (byte & 0xE0) == 0xC0 ? 2
+            : (byte & 0xF0) == 0xE0                   ? 3
+            : (byte & 0xF8) == 0xF0                   ? 4
+                                                      : 1;
+        return sequence > back ? length - back : length;
+    }
+    return length;
+}
+
 } // namespace
 
 void Mp3Encoder::BlockRelease::operator()(uint8_t* block) const
@@ -246,7 +266,8 @@ void Mp3Encoder::WriteId3v1Tag()
         return;
     std::array<uint8_t, kTagSize> tag {};
     std::memcpy(tag.data(), "TAG", 3);
-    std::memcpy(tag.data() + 3, outputPath.data(), std::min<size_t>(30, outputPath.size()));
+    // The title: the start of the output path, cut where a character ends.
+    std::memcpy(tag.data() + 3, outputPath.data(), Utf8CutLength(outputPath, 30));
     std::memcpy(tag.data() + 33, "Unknown artist", 14);
     std::memcpy(tag.data() + 63, "Unknown album", 13);
     std::memcpy(tag.data() + 93, "2003", 4);

@@ -39,6 +39,11 @@ double AudioFilter::GetLength()
     return source ? source->GetLength() : AudioStream::GetLength();
 }
 
+std::string AudioFilter::GetFailure()
+{
+    return source ? source->GetFailure() : AudioStream::GetFailure();
+}
+
 AudioFilter* AudioFilter::SetSource(AudioStream* stream)
 {
     source = stream;

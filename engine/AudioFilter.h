@@ -16,5 +16,6 @@ public:
     void Seek(int32_t seconds) override;
     double GetPosition() override;
     double GetLength() override;
+    std::string GetFailure() override;
     virtual AudioFilter* SetSource(AudioStream* stream);
 };

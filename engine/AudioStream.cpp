@@ -7,11 +7,14 @@ AudioBufferRef AudioStream::GetBufferEx(int32_t)
     return AudioBufferRef::MakeEmpty();
 }
 
-void AudioStream::Rewind() {}
+void AudioStream::Rewind()
+{ }
 
-void AudioStream::SkipBack(int32_t) {}
+void AudioStream::SkipBack(int32_t)
+{ }
 
-void AudioStream::SkipForward(int32_t) {}
+void AudioStream::SkipForward(int32_t)
+{ }
 
 void AudioStream::Seek(int32_t seconds)
 {
@@ -27,4 +30,9 @@ double AudioStream::GetPosition()
 double AudioStream::GetLength()
 {
     return -1.0;
+}
+
+std::string AudioStream::GetFailure()
+{
+    return {};
 }

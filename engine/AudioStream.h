@@ -1,12 +1,17 @@
 // The pull interface of every audio producer. A consumer calls GetBuffer until a buffer is the
 // end of the stream (AudioBufferRef::IsEnd). Positioning takes whole seconds; GetPosition and
 // GetLength answer in seconds, or -1.0 when the stream cannot tell.
+//
+// A stream that ends because it failed (a codec error it cannot skip, memory that ran out, a
+// read error) says so through GetFailure after its end: the consumer then knows that the end it
+// saw is not the end of the audio.
 #pragma once
 
 #include "engine/AudioBufferRef.h"
 #include "platform/MmSystem.h"
 
 #include <cstdint>
+#include <string>
 
 class AudioStream {
 public:
@@ -29,4 +34,7 @@ public:
     virtual void Seek(int32_t seconds);
     virtual double GetPosition();
     virtual double GetLength();
+    // Why the stream ended early, in plain words; empty while it works or when it ended at the
+    // end of its audio.
+    virtual std::string GetFailure();
 };

@@ -158,7 +158,10 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
             return StartResult::UnknownSource;
         }
         if (source == nullptr) {
-            ShowMessage(kSourceNotOpened);
+            // The reason, when the engine knows one, follows on the lines after the message.
+            const std::string& reason = mixer.LoadFailure();
+            ShowMessage(reason.empty() ? std::string(kSourceNotOpened)
+                                       : std::string(kSourceNotOpened) + "\n" + sourceName + ": " + reason);
             return StartResult::SourceNotOpened;
         }
         const int32_t kind = ChooseEncoderKind(targetName);

@@ -89,6 +89,12 @@ template <typename Query> double Mixer::SmallestOverSources(Query query)
     return value;
 }
 
+std::string Mixer::GetFailure()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    return entries.empty() ? std::string() : entries.front().conversion->GetFailure();
+}
+
 double Mixer::GetPosition()
 {
     return SmallestOverSources([](AudioStream& source) { return source.GetPosition(); });
@@ -101,11 +107,16 @@ double Mixer::GetLength()
 
 WaveStream* Mixer::LoadWave(const char* path)
 {
+    loadFailure.clear();
     if (path == nullptr)
         return nullptr;
     try {
         auto stream = std::make_unique<WaveStream>();
-        if (!stream->LoadWave(path) || !AddStream(stream.get(), true))
+        if (!stream->LoadWave(path)) {
+            loadFailure = stream->LoadFailure();
+            return nullptr;
+        }
+        if (!AddStream(stream.get(), true))
             return nullptr;
         return stream.release();
     } catch (...) {
@@ -116,11 +127,16 @@ WaveStream* Mixer::LoadWave(const char* path)
 
 WmaStream* Mixer::LoadWMA(const char* path)
 {
+    loadFailure.clear();
     if (path == nullptr)
         return nullptr;
     try {
         auto stream = std::make_unique<WmaStream>();
-        if (stream->Load(path) < 0 || !AddStream(stream.get(), true))
+        if (stream->Load(path) < 0) {
+            loadFailure = stream->LoadFailure();
+            return nullptr;
+        }
+        if (!AddStream(stream.get(), true))
             return nullptr;
         return stream.release();
     } catch (...) {
@@ -131,9 +147,14 @@ WmaStream* Mixer::LoadWMA(const char* path)
 
 CdTrackStream* Mixer::LoadTrack(int32_t index)
 {
+    loadFailure.clear();
     try {
         auto stream = std::make_unique<CdTrackStream>();
-        if (!stream->OpenTrack(index) || !AddStream(stream.get(), true))
+        if (!stream->OpenTrack(index)) {
+            loadFailure = "no such audio track, or the disc cannot be read";
+            return nullptr;
+        }
+        if (!AddStream(stream.get(), true))
             return nullptr;
         return stream.release();
     } catch (...) {
@@ -146,6 +167,7 @@ CdTrackStream* Mixer::LoadTrack(int32_t index)
 // hold on it); on failure the caller still owns it.
 bool Mixer::AddStream(AudioStream* stream, bool ownsSource)
 {
+    loadFailure.clear();
     if (stream == nullptr)
         return false;
     std::unique_lock<std::mutex> hold(lock);
@@ -181,6 +203,10 @@ bool Mixer::AddStreamLocked(MixerEntry& entry)
         entry.conversion->SetSource(entry.last);
         entry.last = entry.conversion.get();
     });
+    // A source whose format has no conversion would look like an empty one: it is refused
+    // before anything is read from it or written for it.
+    if (!ConversionOpen(entry))
+        return false;
     RunStep("Exception creating spectrum analyzer in Mixer::AddStream!", [&] {
         entry.analyzer = std::make_unique<SpectrumAnalyzer>();
         entry.analyzer->SetSource(entry.last);
@@ -189,12 +215,24 @@ bool Mixer::AddStreamLocked(MixerEntry& entry)
     RunStep("Exception requesting a stream buffer in Mixer::AddStream!",
         [&] { entry.primed = entry.last->GetBuffer(); });
     calcoutputformat();
+    if (!ConversionOpen(entry))
+        return false; // the source's rate cannot be brought to the output rate
     // The buffer read above went through the chain before its output format was final.
     // Start the source again so that the first audio reaches the output too, in that format.
     entry.source->Rewind();
     entry.conversion->Reset();
     outputAnalyzer.SetSource(this);
     return true;
+}
+
+bool Mixer::ConversionOpen(const MixerEntry& entry)
+{
+    if (entry.conversion->acmStream != nullptr)
+        return true;
+    loadFailure = entry.conversion->OpenProblem();
+    if (loadFailure.empty())
+        loadFailure = "format not supported";
+    return false;
 }
 
 void Mixer::calcoutputformat()

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class CdTrackStream;
@@ -47,6 +48,7 @@ public:
     void Seek(int32_t seconds) override;
     double GetPosition() override;
     double GetLength() override;
+    std::string GetFailure() override;
 
     WaveStream* LoadWave(const char* path);
     WmaStream* LoadWMA(const char* path);
@@ -54,9 +56,17 @@ public:
     bool AddStream(AudioStream* stream, bool ownsSource);
     void calcoutputformat();
     void RemoveAll();
+    // Why the last LoadWave, LoadWMA, LoadTrack or AddStream gave no stream, in plain words
+    // ("not a regular file (a FIFO)", "format not supported: 0 channels"); empty when it gave
+    // one or had no reason to tell (a message box has then said what happened).
+    const std::string& LoadFailure() const { return loadFailure; }
 
 private:
+    std::string loadFailure;
+
     bool AddStreamLocked(MixerEntry& entry);
+    // True when the entry's conversion stage is open; otherwise records why not.
+    bool ConversionOpen(const MixerEntry& entry);
     template <typename Operation> void ForEachSource(Operation operation);
     template <typename Query> double SmallestOverSources(Query query);
 };

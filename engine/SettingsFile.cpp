@@ -1,6 +1,8 @@
 #include "engine/SettingsFile.h"
 
 #include "platform/Executable.h"
+#include "platform/OutputFile.h"
+#include "platform/RegularFile.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -206,7 +208,9 @@ std::vector<uint8_t> SettingsFile::Encode(const std::vector<std::string>& texts)
 
 bool SettingsFile::Read(ConversionSettings& settings) const
 {
-    File file(std::fopen(path.c_str(), "rb"));
+    // A FIFO, a directory or a device in the file's place is refused at once, as a missing file:
+    // opening a FIFO without a writer would wait for ever.
+    File file(OpenRegularFile(path.c_str()));
     if (!file)
         return false;
     std::vector<uint8_t> bytes;
@@ -225,9 +229,15 @@ bool SettingsFile::Write(const ConversionSettings& settings) const
 {
     const std::vector<uint8_t> bytes
         = Encode({settings.outputDirectory, settings.bitrate, settings.channelMode, "", ""});
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file)
+    // The new file replaces the old one only once it is complete, and a FIFO or device in the
+    // file's place is never waited on.
+    OutputFile output;
+    std::string reason;
+    if (!output.Create(path, reason))
         return false;
+    File file(output.TakeStream());
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    return std::fclose(file.release()) == 0 && written;
+    if (std::fclose(file.release()) != 0 || !written)
+        return false;
+    return output.Commit(reason);
 }

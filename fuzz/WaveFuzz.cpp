@@ -1,28 +1,71 @@
 // Arbitrary bytes as a WAV file through WaveStream and ConversionStream: loading, converting to
 // 16-bit PCM at the file's rate, then to mono at 22050 Hz after a rewind. Nothing may crash,
 // hang or read out of bounds; failures must be clean.
+//
+// For linear formats the first conversion must also last as long as GetLength announced (see
+// CheckLength); a mismatch aborts, so that the fuzzer reports the input.
 #include "platform/Message.h"
 #include "platform/RecordingMessageBackend.h"
+#include "platform/acm/Acm.h"
+#include "platform/acm/AcmFormat.h"
 #include "sources/ConversionStream.h"
 #include "sources/WaveStream.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-// Pulls buffers until the end, within limits that no small input should reach.
-void Drain(AudioStream& stream)
+// Pulls buffers until the end, within limits that no small input should reach. Returns the
+// bytes delivered, or -1 when a limit stopped it before the end.
+int64_t Drain(AudioStream& stream)
 {
     uint64_t bytes = 0;
     for (int buffers = 0; buffers < 20000 && bytes < (64u << 20); ++buffers) {
         AudioBufferRef buffer = stream.GetBuffer();
         if (buffer.IsEnd())
-            return;
+            return static_cast<int64_t>(bytes);
         bytes += buffer.GetLength();
+    }
+    return -1;
+}
+
+// True when GetLength is exact for the source's format: PCM or IEEE float (an extensible record
+// of either included) whose byte rate is its sample rate times its block size. Compressed
+// formats' lengths are estimates from their average byte rate, and a linear format that declares
+// another byte rate plays at its sample rate, not at the rate its length is measured by.
+bool LengthIsExact(const WAVEFORMATEX& format)
+{
+    DWORD capacity = 0;
+    if (acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &capacity) != MMSYSERR_NOERROR)
+        return false;
+    const auto described = AcmFormat::Source(format, capacity);
+    return described && described->coding != AcmCoding::Codec
+        && uint64_t {format.nAvgBytesPerSec} == uint64_t {format.nSamplesPerSec} * format.nBlockAlign;
+}
+
+// Compares the duration of `outputBytes` converted at the source's own rate with the length
+// the source announced. The stage turns each whole source block into one output frame and drops
+// a trailing piece of a block, so the output may fall short of the length by less than one
+// block's duration and never exceed it; 1 microsecond covers the rounding of the two divisions.
+void CheckLength(WaveStream& wave, const WAVEFORMATEX& output, int64_t outputBytes)
+{
+    const WAVEFORMATEX& source = *wave.GetFormat();
+    if (outputBytes < 0 || !LengthIsExact(source) || output.nSamplesPerSec != source.nSamplesPerSec
+        || output.nBlockAlign == 0)
+        return;
+    const double seconds = static_cast<double>(outputBytes) / output.nBlockAlign / output.nSamplesPerSec;
+    const double length = wave.GetLength();
+    const double block = 1.0 / source.nSamplesPerSec;
+    constexpr double kRounding = 1e-6;
+    if (seconds > length + kRounding || seconds < length - block - kRounding) {
+        std::fprintf(stderr, "converted %.9f s, but GetLength announced %.9f s (one block is %.9f s)\n",
+            seconds, length, block);
+        std::abort();
     }
 }
 
@@ -55,7 +98,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         wave.GetLength();
         ConversionStream stage;
         stage.SetSource(&wave);
-        Drain(stage);
+        const WAVEFORMATEX output = *stage.GetFormat();
+        const int64_t converted = Drain(stage);
+        if (stage.acmStream != nullptr)
+            CheckLength(wave, output, converted);
         WAVEFORMATEX mono {WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
         stage.SetOutputFormat(&mono);
         stage.Rewind();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 ConversionStream::ConversionStream()
 {
@@ -40,12 +41,23 @@ bool ConversionStream::CopyFormat(WAVEFORMATEX* to, const WAVEFORMATEX* from)
 
 bool ConversionStream::OpenConversion()
 {
-    if (sourceFormat == nullptr || outputFormat == nullptr || sourceTooLarge)
+    openProblem.clear();
+    if (sourceTooLarge) {
+        openProblem = "format not supported: the format record declares "
+            + std::to_string(sourceFormat->cbSize) + " extra bytes, more than it can hold";
+        return false;
+    }
+    if (sourceFormat == nullptr || outputFormat == nullptr)
         return false;
     Reset();
     const MMRESULT result = acmStreamOpen(&acmStream, nullptr, sourceFormat, outputFormat, nullptr, 0, 0, 0);
-    if (result != MMSYSERR_NOERROR)
+    if (result != MMSYSERR_NOERROR) {
         acmStream = nullptr;
+        openProblem
+            = result == MMSYSERR_NOMEM ? "out of memory" : acmStreamOpenProblem(sourceFormat, outputFormat);
+        if (openProblem.empty())
+            openProblem = "the conversion could not be set up";
+    }
     return acmStream != nullptr;
 }
 
@@ -83,6 +95,12 @@ void ConversionStream::Reset()
 {
     carry.clear();
     restart = true;
+    failure.clear();
+}
+
+std::string ConversionStream::GetFailure()
+{
+    return failure.empty() ? AudioFilter::GetFailure() : failure;
 }
 
 void ConversionStream::Rewind()
@@ -113,6 +131,8 @@ AudioBufferRef ConversionStream::GetBuffer()
 {
     if (acmStream == nullptr || source == nullptr)
         return AudioBufferRef::MakeEmpty();
+    if (!failure.empty())
+        return AudioBufferRef::MakeEmpty(); // a failed conversion stays ended until repositioned
     try {
         // A conversion may give no bytes yet (a block or codec frame not complete, filter
         // latency): pull on, so that an empty result is only ever the end of the stream.
@@ -121,16 +141,26 @@ AudioBufferRef ConversionStream::GetBuffer()
             const bool end = input.IsEnd();
             AudioBufferRef result;
             if (!Convert(input, end, result))
-                return AudioBufferRef::MakeEmpty();
+                return Fail(lastResult == MMSYSERR_NOMEM
+                        ? "the conversion ran out of memory"
+                        : "the conversion failed in the middle of the audio");
             if (result.GetLength() != 0)
                 return result;
             if (end)
                 return AudioBufferRef::MakeEmpty();
         }
+    } catch (const std::bad_alloc&) {
+        return Fail("the conversion ran out of memory");
     } catch (...) {
         ShowMessage("Exception converting stream in ConversionStream::GetBuffer()");
-        return AudioBufferRef::MakeEmpty();
+        return Fail("the conversion failed in the middle of the audio");
     }
+}
+
+AudioBufferRef ConversionStream::Fail(const char* why)
+{
+    failure = why;
+    return AudioBufferRef::MakeEmpty();
 }
 
 bool ConversionStream::Convert(const AudioBufferRef& input, bool end, AudioBufferRef& result)
@@ -145,7 +175,8 @@ bool ConversionStream::Convert(const AudioBufferRef& input, bool end, AudioBuffe
         length = static_cast<uint32_t>(joined.size());
     }
     DWORD outputSize = 0;
-    if (acmStreamSize(acmStream, length, &outputSize, ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR)
+    lastResult = acmStreamSize(acmStream, length, &outputSize, ACM_STREAMSIZEF_SOURCE);
+    if (lastResult != MMSYSERR_NOERROR)
         return false;
     if (outputSize == 0 && !end) {
         carry.assign(bytes, bytes + length); // less than one block so far
@@ -162,14 +193,16 @@ bool ConversionStream::Convert(const AudioBufferRef& input, bool end, AudioBuffe
     header.cbSrcLength = length;
     header.pbDst = reinterpret_cast<BYTE*>(work.GetData());
     header.cbDstLength = outputSize;
-    if (acmStreamPrepareHeader(acmStream, &header, 0) != MMSYSERR_NOERROR)
+    lastResult = acmStreamPrepareHeader(acmStream, &header, 0);
+    if (lastResult != MMSYSERR_NOERROR)
         return false;
     DWORD flags = ACM_STREAMCONVERTF_BLOCKALIGN;
     if (restart)
         flags |= ACM_STREAMCONVERTF_START;
     if (end)
         flags |= ACM_STREAMCONVERTF_END;
-    if (acmStreamConvert(acmStream, &header, flags) != MMSYSERR_NOERROR) {
+    lastResult = acmStreamConvert(acmStream, &header, flags);
+    if (lastResult != MMSYSERR_NOERROR) {
         acmStreamUnprepareHeader(acmStream, &header, 0);
         return false;
     }

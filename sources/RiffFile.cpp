@@ -2,6 +2,7 @@
 
 #include "platform/LargeFile.h"
 #include "platform/Message.h"
+#include "platform/RegularFile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -60,10 +61,9 @@ RiffFile::ChunkInfo RiffFile::ReadChunkHeader()
 bool RiffFile::Open(const char* path)
 {
     Close();
-    if (path == nullptr)
-        return false;
+    openFailure.clear();
     try {
-        file.reset(std::fopen(path, "rb"));
+        file.reset(OpenRegularFile(path, &openFailure));
         if (!file)
             return false;
         if (!FileSeek(file.get(), 0, SEEK_END))
@@ -72,9 +72,11 @@ bool RiffFile::Open(const char* path)
         if (Rewind())
             return true;
         Close();
+        openFailure = kNotRiff;
         return false;
     } catch (...) {
         Close();
+        openFailure = "the file could not be read";
         ShowMessage("Exception rewinding RIFF file!");
         return false;
     }

@@ -3,6 +3,10 @@
 // read by the user straight from the open stream (Stream()), which Descend leaves at the start
 // of the entered chunk's payload.
 //
+// Only regular files are opened: a FIFO, a directory or a device is refused at once (a FIFO
+// without a writer would otherwise block the opening thread for ever). After a failed Open,
+// OpenFailure says why in plain words for a user.
+//
 // Positions and sizes are 64-bit: chunk sizes are read as the unsigned 32-bit values the format
 // stores, so files of 2 GiB and more, up to the format's 4 GiB and beyond for data that runs to
 // the end of the file, are walked correctly.
@@ -11,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 class RiffFile {
@@ -28,7 +33,13 @@ public:
     RiffFile(const RiffFile&) = delete;
     RiffFile& operator=(const RiffFile&) = delete;
 
+    // The reason OpenFailure gives for a file that opens but does not begin with a "RIFF" chunk.
+    static constexpr const char* kNotRiff = "not a RIFF file";
+
     bool Open(const char* path);
+    // Why the last Open failed: the system's text ("No such file or directory"), "not a regular
+    // file (a FIFO)" and the like, or kNotRiff. Empty after a successful Open.
+    const std::string& OpenFailure() const { return openFailure; }
     bool Rewind();
     // Enters the child of the current chunk with the given id, or with a null id the chunk at
     // the stream's position.
@@ -57,4 +68,5 @@ private:
     int64_t riffSize = 0;
     int64_t fileSize = 0;
     std::vector<ChunkInfo> chunks;
+    std::string openFailure;
 };

@@ -27,12 +27,38 @@ void WaveStream::SetDefaultFormat()
     ::SetDefaultFormat(format);
 }
 
+namespace {
+
+constexpr int64_t kUnknownSize = 0xFFFFFFFF; // what streaming writers leave in a size field
+
+// The "fmt " fields every format has: tag, channels, rate, byte rate, block align, bits.
+constexpr int64_t kFixedFormatBytes = 16;
+
+} // namespace
+
 bool WaveStream::LoadWave(const char* path)
 {
+    loadFailure.clear();
+    dataStart = 0;
+    dataEnd = 0;
+    position.store(0);
+    ended = true; // until a load succeeds, reading gives nothing
+    if (!Load(path))
+        return false;
+    ended = false;
+    return true;
+}
+
+bool WaveStream::Load(const char* path)
+{
     try {
-        if (!riff.Open(path))
+        if (!riff.Open(path)) {
+            const std::string& why = riff.OpenFailure();
+            loadFailure = why == RiffFile::kNotRiff ? "not a WAV file" : why;
             return false;
+        }
     } catch (...) {
+        loadFailure = "the file could not be read";
         ShowMessage("Exception opening wave RIFF format.");
         return false;
     }
@@ -40,26 +66,50 @@ bool WaveStream::LoadWave(const char* path)
         const char* id = riff.GetChunkId();
         const char* form = riff.GetChunkForm();
         if (id == nullptr || std::strcmp(id, "RIFF") != 0 || form == nullptr
-            || std::strcmp(form, "WAVE") != 0)
+            || std::strcmp(form, "WAVE") != 0) {
+            loadFailure = "not a WAV file";
             return false;
-        if (!riff.Descend("fmt "))
+        }
+        if (!riff.Descend("fmt ")) {
+            loadFailure = "no \"fmt \" chunk";
             return false;
+        }
         ReadFormat();
         riff.Ascend();
-        if (format->nBlockAlign == 0)
+        if (format->nBlockAlign == 0) {
+            loadFailure = "a block size of 0 in the \"fmt \" chunk";
             throw std::domain_error("block align 0");
+        }
         const uint32_t blockAlign = format->nBlockAlign;
         const uint32_t tenth = std::min(BytesPerSecond() / 10, kMaxBufferSize);
         bufferSize = std::max(tenth / blockAlign * blockAlign, blockAlign);
-        if (!riff.Descend("data"))
+        if (!riff.Descend("data")) {
+            loadFailure = "no \"data\" chunk";
             return false;
+        }
         dataStart = riff.Tell();
+        dataEnd = FindDataEnd();
         position.store(dataStart);
         return true;
     } catch (...) {
+        if (loadFailure.empty())
+            loadFailure = "the file could not be read";
         ShowMessage("Exception caught in WaveStream::LoadWave!");
         return false;
     }
+}
+
+// The file position where the audio ends, with the "data" chunk just entered.
+int64_t WaveStream::FindDataEnd() const
+{
+    const int64_t declared = riff.GetChunkSize();
+    const int64_t available = std::max<int64_t>(riff.GetFileSize() - dataStart, 0);
+    if (declared == 0 || declared == kUnknownSize || declared > available)
+        return dataStart + available;
+    // Over 4 GiB of data: a writer that kept counting in 32 bits stored the length wrapped.
+    if (available > kUnknownSize && declared == available % (kUnknownSize + 1))
+        return dataStart + available;
+    return dataStart + declared;
 }
 
 // Reads the "fmt " payload over the format record, up to the record's capacity; a longer
@@ -68,12 +118,23 @@ bool WaveStream::LoadWave(const char* path)
 void WaveStream::ReadFormat()
 {
     SetDefaultFormat();
-    const int64_t size = std::min<int64_t>(riff.GetChunkSize(), formatCapacity);
+    const int64_t chunkSize = riff.GetChunkSize();
+    const int64_t size = std::min<int64_t>(chunkSize, formatCapacity);
     if (size > 0) {
         const size_t read = std::fread(formatStorage.get(), 1, static_cast<size_t>(size), riff.Stream());
         (void)read; // a payload cut short by the end of the file keeps the defaults beyond it
     }
-    // A record whose extra part does not fit keeps its declared size: converting it then fails.
+    // PCM and float need only the fixed fields; what a longer chunk holds after them (padding,
+    // writers' private data) is dropped, so that the record fits and converts. An extra size
+    // larger than the chunk itself marks a damaged chunk: it is kept, and converting it fails.
+    const bool linear = format->wFormatTag == WAVE_FORMAT_PCM || format->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+    if (linear && chunkSize > formatCapacity
+        && format->cbSize <= chunkSize - static_cast<int64_t>(sizeof(WAVEFORMATEX))) {
+        std::memset(formatStorage.get() + kFixedFormatBytes, 0,
+            formatCapacity - static_cast<uint32_t>(kFixedFormatBytes));
+    }
+    // Other records whose extra part does not fit keep their declared size: converting them then
+    // fails.
 }
 
 uint32_t WaveStream::BytesPerSecond() const
@@ -89,17 +150,22 @@ WAVEFORMATEX* WaveStream::GetFormat()
 AudioBufferRef WaveStream::GetBuffer()
 {
     FILE* stream = riff.Stream();
-    if (format == nullptr || stream == nullptr || format->nBlockAlign == 0)
+    if (format == nullptr || stream == nullptr || format->nBlockAlign == 0 || ended)
         return AudioBufferRef::MakeEmpty();
-    if (bufferSize % format->nBlockAlign != 0)
-        bufferSize -= bufferSize % format->nBlockAlign;
+    const uint32_t blockAlign = format->nBlockAlign;
+    bufferSize = std::max(bufferSize / blockAlign * blockAlign, blockAlign);
     AudioBufferRef buffer = AudioBufferRef::Allocate(bufferSize, false);
     buffer.SetKind(Output);
-    if (std::feof(stream))
-        return AudioBufferRef::MakeEmpty();
-    const size_t read = std::fread(buffer.GetData(), 1, bufferSize, stream);
-    if (read < bufferSize)
+    // Never beyond the end of the audio: what follows the data is other chunks, not sound.
+    const int64_t left = std::max<int64_t>(dataEnd - position.load(), 0);
+    const size_t wanted = static_cast<size_t>(std::min<int64_t>(bufferSize, left));
+    const size_t read = wanted == 0 ? 0 : std::fread(buffer.GetData(), 1, wanted, stream);
+    // A buffer that is not full is the last one (a read ending exactly at the end is followed
+    // by one of no bytes); after it only empty handles, until the stream is repositioned.
+    if (read < bufferSize) {
         buffer.SetLength(static_cast<uint32_t>(read));
+        ended = true;
+    }
     position.fetch_add(static_cast<int64_t>(read));
     return buffer;
 }
@@ -108,16 +174,18 @@ void WaveStream::MoveTo(int64_t filePosition)
 {
     if (riff.Stream() == nullptr)
         return;
-    filePosition = std::clamp(filePosition, dataStart, std::max(dataStart, riff.GetFileSize()));
-    if (riff.SeekTo(filePosition))
+    filePosition = std::clamp(filePosition, dataStart, std::max(dataStart, dataEnd));
+    if (riff.SeekTo(filePosition)) {
         position.store(filePosition);
+        ended = false;
+    }
 }
 
 int64_t WaveStream::WholeBlocks(int32_t seconds) const
 {
     const uint64_t blockAlign = format->nBlockAlign == 0 ? 1 : format->nBlockAlign;
     const uint64_t bytes = static_cast<uint64_t>(seconds) * BytesPerSecond();
-    const uint64_t limit = static_cast<uint64_t>(std::max<int64_t>(riff.GetFileSize(), 0));
+    const uint64_t limit = static_cast<uint64_t>(std::max<int64_t>(dataEnd - dataStart, 0));
     return static_cast<int64_t>(std::min(bytes / blockAlign * blockAlign, limit));
 }
 
@@ -157,5 +225,5 @@ double WaveStream::GetLength()
     const uint32_t rate = BytesPerSecond();
     if (rate == 0)
         return -1.0;
-    return static_cast<double>(std::max<int64_t>(riff.GetFileSize() - dataStart, 0)) / rate;
+    return static_cast<double>(std::max<int64_t>(dataEnd - dataStart, 0)) / rate;
 }

@@ -3,6 +3,7 @@
 #include "engine/Pcm16Format.h"
 #include "platform/Heap.h"
 #include "platform/Message.h"
+#include "platform/RegularFile.h"
 #include "platform/acm/Acm.h"
 
 #include <algorithm>
@@ -82,9 +83,13 @@ WmaStream::~WmaStream()
 
 HRESULT WmaStream::Load(const char* name)
 {
+    loadFailure.clear();
+    failure.clear();
     try {
-        if (name == nullptr || *name == '\0')
+        if (name == nullptr || *name == '\0') {
+            loadFailure = "no file name";
             return E_INVALIDARG;
+        }
         if (NamesNetworkStream(name)) {
             Report("Wrong input file - streams are not supported : (hr=0x%08x).\n", 0u);
             return E_INVALIDARG;
@@ -101,6 +106,8 @@ HRESULT WmaStream::Load(const char* name)
         CloseReader();
         duration = 0;
         position.store(0);
+        nextSampleTime = 0;
+        skipped.store(0);
         result = WMCreateSyncReader(nullptr, 0, reader.Receive());
         if (FAILED(result) || !reader) {
             reader.Reset();
@@ -112,6 +119,9 @@ HRESULT WmaStream::Load(const char* name)
         // length limit, so there is nothing to convert.
         result = reader->Open(name);
         if (FAILED(result)) {
+            loadFailure = RegularFileProblem(name);
+            if (loadFailure.empty())
+                loadFailure = result == E_OUTOFMEMORY ? "out of memory" : "not a media file that can be read";
             CloseReader();
             Report("Could not open file (hr=0x%08x).\n", Bits(result));
             return result;
@@ -119,6 +129,7 @@ HRESULT WmaStream::Load(const char* name)
         ReadDuration();
         result = FindAudioOutput();
         if (FAILED(result)) {
+            loadFailure = "no audio that can be decoded";
             CloseReader();
             Report("File has not audio (hr=0x%08x).\n", Bits(result));
             return result;
@@ -127,6 +138,7 @@ HRESULT WmaStream::Load(const char* name)
         return result;
     } catch (...) {
         CloseReader();
+        loadFailure = "the file could not be read";
         ShowMessage("Exception in WmaStream::Load!");
         return E_UNEXPECTED;
     }
@@ -247,12 +259,20 @@ AudioBufferRef WmaStream::GetBuffer()
             DWORD output = 0;
             const HRESULT result = reader->GetNextSample(
                 0, sample.Receive(), &time, &sampleDuration, &flags, &output, nullptr);
-            if (FAILED(result) || !sample)
+            if (FAILED(result) || !sample) {
+                if (FAILED(result) && result != NS_E_NO_MORE_SAMPLES)
+                    failure
+                        = result == E_OUTOFMEMORY ? "decoding ran out of memory" : "reading the file failed";
                 return AudioBufferRef::MakeEmpty();
+            }
             // Only the audio output's samples are audio: video frames and cover art are skipped.
             if (output != outputNumber)
                 continue;
             position.fetch_add(sampleDuration);
+            // A sample that begins later than the last one ended follows audio lost to damage.
+            if (time > nextSampleTime)
+                skipped.fetch_add(time - nextSampleTime);
+            nextSampleTime = time + sampleDuration;
             BYTE* bytes = nullptr;
             DWORD length = 0;
             if (FAILED(sample->GetBufferAndLength(&bytes, &length)))
@@ -268,13 +288,27 @@ AudioBufferRef WmaStream::GetBuffer()
             return buffer;
         }
     } catch (...) {
+        failure = "decoding failed";
         ShowMessage("Exception in WmaStream::GetBuffer!");
         return AudioBufferRef::MakeEmpty();
     }
 }
 
+std::string WmaStream::GetFailure()
+{
+    return failure;
+}
+
+double WmaStream::SkippedSeconds() const
+{
+    return static_cast<double>(skipped.load()) / kUnitsPerSecond;
+}
+
 void WmaStream::Rewind()
 {
+    failure.clear();
+    nextSampleTime = 0;
+    skipped.store(0);
     if (reader)
         reader->SetRange(0, 0);
     position.store(0);
@@ -295,6 +329,8 @@ void WmaStream::Seek(int32_t seconds)
         = std::max<int64_t>(0, static_cast<int64_t>(seconds) * static_cast<int64_t>(kUnitsPerSecond));
     reader->SetRange(static_cast<QWORD>(target), 0);
     position.store(static_cast<uint64_t>(target));
+    nextSampleTime = static_cast<uint64_t>(target);
+    skipped.store(0);
 }
 
 double WmaStream::GetPosition()

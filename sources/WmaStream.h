@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class WmaStream : public AudioStream {
 public:
@@ -29,6 +30,14 @@ public:
     void Seek(int32_t seconds) override;
     double GetPosition() override;
     double GetLength() override;
+    std::string GetFailure() override;
+
+    // Seconds of audio that damage in the file made the reader pass over since the last Load,
+    // Rewind or Seek (frames the decoder rejected, bytes between frames).
+    double SkippedSeconds() const;
+
+    // Why the last Load failed, in plain words for a user; empty after a successful one.
+    const std::string& LoadFailure() const { return loadFailure; }
 
     // The capacity of the format record in bytes.
     uint32_t FormatCapacity() const { return formatCapacity; }
@@ -48,8 +57,12 @@ private:
     uint64_t duration = 0;
     uint32_t outputNumber = 0;
     std::atomic<uint64_t> position {0};
+    uint64_t nextSampleTime = 0; // where the next sample begins when nothing is lost
+    std::atomic<uint64_t> skipped {0};
     MediaRef<IWMSyncReader> reader;
 
+    std::string loadFailure;
+    std::string failure; // why reading ended in the middle; empty when it did not
     uint32_t formatCapacity = 0;
     int comInitialisations = 0; // successful CoInitialize calls still to balance
 };

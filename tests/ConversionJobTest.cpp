@@ -2,6 +2,7 @@
 
 #include "cd/CdTrackStream.h"
 #include "engine/ToneStream.h"
+#include "platform/Heap.h"
 #include "platform/Thread.h"
 #include "platform/media/MediaFile.h"
 #include "support/CdTestDisc.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -169,6 +171,26 @@ protected:
     }
 };
 
+// Memory that runs out in the middle of a job is a failure, not the end of the audio: the
+// output is a valid file holding what came before, and the job says it failed.
+TEST_F(ConversionJobRun, MemoryRunningOutMidwayKeepsAValidShorterFileAndFails)
+{
+    const std::string song = WriteSparseWav(dir, "long.wav", 600.0); // runs far longer than the test
+    auto job = Job(song, "out.wav");
+    ASSERT_EQ(job->Start(nullptr, false), Result::Started);
+    WaitUntil([&] { return job->source->GetPosition() >= 1.0; });
+    HeapFailAfter(20);
+    job->Wait();
+    HeapFailNever();
+    EXPECT_FALSE(job->EncodeSucceeded());
+    const uint32_t data = CompleteWavData(dir.File("out.wav"));
+    EXPECT_GT(data, 0u);
+    EXPECT_LT(data, 600u * 22050 * 2 / 10);
+    const auto texts = messages->Texts();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
+        [](const std::string& text) { return text.find("memory") != std::string::npos; }));
+}
+
 TEST_F(ConversionJobRun, ConstructionGivesTheMixerItsOutputFormat)
 {
     ConversionJob job(44100, encoders);
@@ -203,20 +225,57 @@ TEST_F(ConversionJobRun, UnknownSourceAndUnsupportedTargetLeaveTheJobReady)
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.ogg")));
 }
 
-TEST_F(ConversionJobRun, SourceThatCannotBeOpenedStartsNothing)
+// A source that cannot be read, or whose format nothing converts, is refused before the output
+// is touched: the message names the file and says why, and an existing output stays as it was.
+TEST_F(ConversionJobRun, SourceThatCannotBeOpenedOrConvertedStartsNothing)
 {
-    WriteBytes(dir.File("broken.wav"), {'R', 'I', 'F', 'F', 1, 2});
-    for (const std::string& name :
-        {dir.File("missing.wav"), dir.File("broken.wav"), dir.File("missing.mp3")}) {
+    auto wav = [](WAVEFORMATEX format, std::vector<uint8_t> fmt = {}) {
+        if (fmt.empty())
+            fmt = FmtPayload(format);
+        return Riff({Chunk("fmt ", fmt), Chunk("data", std::vector<uint8_t>(4000, 0x40))});
+    };
+    auto with = [](WAVEFORMATEX format, auto change) {
+        change(format);
+        return format;
+    };
+    const WAVEFORMATEX pcm = PcmFormat(2, 44100, 16);
+    std::vector<uint8_t> shortExtra = FmtPayload(pcm, {}, true);
+    shortExtra[16] = 200; // declares 200 extra bytes and holds none
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes; // empty: no file
+        const char* reason;
+    } cases[] = {
+        {"missing.wav", {}, "No such file or directory"},
+        {"missing.mp3", {}, "No such file or directory"},
+        {"broken.wav", {'R', 'I', 'F', 'F', 1, 2}, "not a WAV file"},
+        {"no-channels.wav", wav(with(pcm, [](auto& f) { f.nChannels = 0; })),
+            "format not supported: 0 channels"},
+        {"no-rate.wav", wav(with(pcm, [](auto& f) { f.nSamplesPerSec = 0; })), "a sample rate of 0 Hz"},
+        {"no-bits.wav", wav(with(pcm, [](auto& f) { f.wBitsPerSample = 0; })), "0 bits per sample"},
+        {"odd-align.wav", wav(with(pcm, [](auto& f) { f.nBlockAlign = 3; })), "block align 3"},
+        {"unknown-tag.wav", wav(with(pcm, [](auto& f) { f.wFormatTag = 0x7777; })),
+            "no decoder for format tag 0x7777"},
+        {"extra-missing.wav", wav(pcm, shortExtra), "declares 200 extra bytes"},
+        {"slow.wav", wav(PcmFormat(1, 50, 16)), "a sample rate of 50 Hz cannot be converted"},
+    };
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    for (const auto& c : cases) {
+        const std::string name = dir.File(c.name);
+        if (!c.bytes.empty())
+            WriteBytes(name, c.bytes);
+        WriteBytes(dir.File("x.mp3"), old);
         auto job = Job(name, "x.mp3");
         int calls = 0;
-        EXPECT_EQ(job->Start([&] { ++calls; }, false), Result::SourceNotOpened) << name;
-        EXPECT_EQ(messages->Texts().back(), "can not open source file!");
+        EXPECT_EQ(job->Start([&] { ++calls; }, false), Result::SourceNotOpened) << c.name;
+        const std::string text = messages->Texts().back();
+        EXPECT_EQ(text.rfind("can not open source file!\n" + name + ": ", 0), 0u) << text;
+        EXPECT_NE(text.find(c.reason), std::string::npos) << text;
         EXPECT_EQ(job->source, nullptr);
         EXPECT_FALSE(job->IsRunning());
         EXPECT_EQ(calls, 0);
+        EXPECT_EQ(ReadBytes(dir.File("x.mp3")), old) << c.name;
     }
-    EXPECT_FALSE(std::filesystem::exists(dir.File("x.mp3")));
 }
 
 TEST_F(ConversionJobRun, ConvertsWavToMp3AndReportsAfterTheFileIsComplete)
@@ -267,7 +326,10 @@ TEST_F(ConversionJobRun, CompletionComesAlsoWhenTheOutputCannotBeOpened)
     job->Wait();
     EXPECT_EQ(calls.load(), 1);
     EXPECT_FALSE(job->EncodeSucceeded());
-    EXPECT_EQ(messages->Texts().back(), "open out file failed,\nplease check directory exists!");
+    // The system's reason follows, so that a read-only folder does not read as a missing one.
+    EXPECT_EQ(messages->Texts().back(),
+        "open out file failed,\nplease check directory exists!\n" + job->OutputPath()
+            + ": No such file or directory");
 }
 
 TEST_F(ConversionJobRun, DecliningToOverwriteKeepsTheFileAndStillCompletes)

@@ -234,18 +234,24 @@ TEST_F(ConversionOfFile, RewindingAfterTheFirstBufferStartsAfresh)
     EXPECT_EQ(fromOne.size(), expected.size() / 2);
 }
 
-TEST_F(ConversionOfFile, AFailedAllocationShowsTheMessageAndEndsTheStream)
+// Memory that runs out ends the stream as failed, not as the end of the audio; repositioning
+// starts afresh.
+TEST_F(ConversionOfFile, AFailedAllocationEndsTheStreamAsFailed)
 {
     WaveStream wave;
     ASSERT_TRUE(wave.LoadWave(path.c_str()));
     ConversionStream stage;
     stage.SetSource(&wave);
+    EXPECT_EQ(stage.GetFailure(), "");
     HeapFailAfter(0);
     AudioBufferRef result = stage.GetBuffer();
     HeapFailNever();
     EXPECT_TRUE(result.IsEnd());
-    EXPECT_EQ(messages->Texts(),
-        std::vector<std::string> {"Exception converting stream in ConversionStream::GetBuffer()"});
+    EXPECT_EQ(stage.GetFailure(), "the conversion ran out of memory");
+    EXPECT_TRUE(stage.GetBuffer().IsEnd()); // stays ended
+    stage.Rewind();
+    EXPECT_EQ(stage.GetFailure(), "");
+    EXPECT_FALSE(stage.GetBuffer().IsEnd());
 }
 
 TEST(ConversionStage, TinyUpstreamBuffersNeverLookLikeTheEnd)

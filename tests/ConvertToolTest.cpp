@@ -9,6 +9,7 @@
 #include "support/CdTestDisc.h"
 #include "support/MediaFixtures.h"
 #include "support/TestSupport.h"
+#include "support/WavBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -76,12 +79,13 @@ public:
         }
     }
 
-    // The exit status; a run that takes more than two minutes is killed and fails the test.
-    int Finish()
+    // The exit status; a run that takes longer than `limitMs` (two minutes unless told) is
+    // killed and fails the test.
+    int Finish(int limitMs = 120000)
     {
         if (finished)
             return status;
-        for (int waited = 0; waited < 120000; waited += 5) {
+        for (int waited = 0; waited < limitMs; waited += 5) {
             int raw = 0;
             if (waitpid(pid, &raw, WNOHANG) == pid) {
                 finished = true;
@@ -362,6 +366,22 @@ TEST_F(ConvertToolRun, BadSourcesFailCleanlyAndTheOthersAreStillConverted)
     EXPECT_NEAR(Seconds(Decode(out() / "good.mp3")), 1.0, 0.1);
     EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 1);
 
+    // A FIFO is refused at once instead of waiting for a writer; a format nothing converts is
+    // refused with its reason before the output is touched.
+    ASSERT_EQ(mkfifo((dir.Path() / "pipe.wav").c_str(), 0644), 0);
+    WAVEFORMATEX silent = PcmFormat(2, 44100, 16);
+    silent.nChannels = 0;
+    WriteBytes(dir.Path() / "silent.wav", CanonicalWave(silent, std::vector<uint8_t>(4000, 1)));
+    WriteBytes(out() / "silent.mp3", {7});
+    ToolRun refused(dir,
+        {"-y", "-o", out().string(), (dir.Path() / "pipe.wav").string(),
+            (dir.Path() / "silent.wav").string()});
+    EXPECT_EQ(refused.Finish(10000), 1);
+    EXPECT_TRUE(Contains(refused.Err(), "pipe.wav: not a regular file (a FIFO)")) << refused.Err();
+    EXPECT_TRUE(Contains(refused.Err(), "silent.wav: format not supported: 0 channels")) << refused.Err();
+    EXPECT_EQ(ReadBytes(out() / "silent.mp3"), std::vector<uint8_t> {7});
+    EXPECT_FALSE(fs::exists(out() / "pipe.mp3"));
+
     ToolRun nowhere(dir, {"-o", (dir.Path() / "no-such-folder").string(), good});
     EXPECT_EQ(nowhere.Finish(), 1);
     EXPECT_TRUE(Contains(nowhere.Err(), "does not exist")) << nowhere.Err();
@@ -422,6 +442,50 @@ TEST_F(ConvertToolRun, ListsTheAudioTracksOfADiscImage)
     }
 }
 
+TEST_F(ConvertToolRun, TrackNamesInAnyCaseGiveTheirTrackAndOtherTrackNamesAreUsageErrors)
+{
+    // Audio tracks 00, 01 and 02 last 1, 2 and 4 seconds; a data track sits between the first two.
+    CdTestDisc disc(dir.Path(), {{false, 75}, {true, 100}, {false, 150}, {false, 300}});
+    const std::vector<size_t> discTrackOf {0, 2, 3}; // audio track number -> track of the disc
+    constexpr int kFile = -1; // not a track: an ordinary file name
+    constexpr int kUsageError = -2;
+    const std::pair<const char*, int> cases[] = {{"Track-00", 0}, {"Track-2", 2}, {"track-1", 1},
+        {"TRACK-02", 2}, {"tRaCk-01", 1}, {"Track-100", kUsageError}, {"Track-x", kUsageError},
+        {"Track-", kUsageError}, {"Track", kUsageError}, {"Track07", kUsageError}, {"Track-1a", kUsageError},
+        {"Track-+1", kUsageError}, {"Track- 1", kUsageError}, {"Track-002", kUsageError},
+        {"Track_01", kUsageError}, {"track-01.flac", kUsageError}, {"Track-01.WAV", kFile}};
+    for (const auto& [name, track] : cases) {
+        ToolRun probe(dir, {"--probe", "--cd-device", disc.cuePath, name});
+        if (track == kUsageError) {
+            EXPECT_EQ(probe.Finish(), 2) << name;
+            EXPECT_TRUE(Contains(probe.Err(),
+                std::string("varkonel-convert: ") + name
+                    + ": a CD track is Track-NN, NN one or two digits (see --list-tracks)\n"))
+                << probe.Err();
+            EXPECT_EQ(probe.Out(), "") << name;
+            ToolRun convert(dir, {"-o", out().string(), "--cd-device", disc.cuePath, name});
+            EXPECT_EQ(convert.Finish(), 2) << name;
+        } else if (track == kFile) {
+            EXPECT_EQ(probe.Finish(), 1) << name;
+            EXPECT_TRUE(Contains(probe.Err(), std::string(name) + ": cannot be read")) << probe.Err();
+        } else {
+            ASSERT_EQ(probe.Finish(), 0) << name << ": " << probe.Err();
+            const uint32_t frames = disc.Frames(discTrackOf[static_cast<size_t>(track)]);
+            char row[96];
+            std::snprintf(row, sizeof row, "Track-%02d\t%s\t%s\t", track,
+                Listing::TimeText(frames / 75).c_str(), Listing::SizeText(frames * 2352ull).c_str());
+            EXPECT_EQ(probe.Out(), row + disc.cuePath + "\n") << name;
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(out()));
+
+    // Converted under the two-digit label, from the track the name gives.
+    ToolRun convert(dir, {"-o", out().string(), "--cd-device", disc.cuePath, "TRACK-2"});
+    ASSERT_EQ(convert.Finish(), 0) << convert.Err();
+    EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 1);
+    EXPECT_NEAR(Seconds(Decode(out() / "Track-02.mp3")), 4.0, 0.1);
+}
+
 TEST_F(ConvertToolRun, SettingsOfTheWindowGiveTheDefaultsAndAreOnlyRead)
 {
     // A copy of the program in a folder of its own, with the window's settings file beside it.
@@ -458,6 +522,14 @@ TEST_F(ConvertToolRun, SettingsOfTheWindowGiveTheDefaultsAndAreOnlyRead)
     ASSERT_EQ(defaults.Finish(), 0) << defaults.Err();
     EXPECT_EQ(Le32(ReadBytes(temp / "tune.wav"), 24), 22050u);
     EXPECT_FALSE(fs::exists(bin / "varkonel.ini"));
+
+    // A FIFO in the file's place is no settings file: the tool starts at once with the defaults.
+    ASSERT_EQ(mkfifo((bin / "varkonel.ini").c_str(), 0600), 0);
+    const fs::path fifoTemp = dir.Path() / "fifo-temp";
+    fs::create_directory(fifoTemp);
+    ToolRun fifo(dir, {tune}, bin / "varkonel-convert", {"TMPDIR=" + fifoTemp.string()});
+    ASSERT_EQ(fifo.Finish(20000), 0) << fifo.Err();
+    EXPECT_EQ(Le32(ReadBytes(fifoTemp / "tune.wav"), 24), 22050u);
 }
 
 // A run on a terminal: the program asks about the existing output, draws progress lines and
@@ -543,12 +615,9 @@ TEST_F(ConvertToolRun, InterruptFinishesRunningFilesAndStartsNoMore)
     const std::string second = WriteSparseWav(dir.Path() / "second.wav", 3 * 3600.0);
     ToolRun run(dir, {"-o", out().string(), first, second});
     const fs::path output = out() / "first.mp3";
-    for (int i = 0; i < 20000; ++i) {
-        std::error_code error;
-        if (fs::file_size(output, error) > 20000 && !error)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // The output takes its name only once it is complete.
+    EXPECT_FALSE(fs::exists(output));
     run.Signal(SIGINT);
     EXPECT_EQ(run.Finish(), 1);
     EXPECT_TRUE(Contains(run.Err(), "first.wav: stopped")) << run.Err();
@@ -558,6 +627,80 @@ TEST_F(ConvertToolRun, InterruptFinishesRunningFilesAndStartsNoMore)
     EXPECT_GT(Seconds(decoded), 1.0);
     EXPECT_LT(Seconds(decoded), 3 * 3600.0);
     EXPECT_FALSE(fs::exists(out() / "second.mp3"));
+}
+
+// A run that is killed leaves nothing under the output's name: no file that looks complete and
+// is not. At most a hidden "*.part" file stays in the output folder, and only where the file
+// system cannot make unnamed files.
+TEST_F(ConvertToolRun, AKilledRunLeavesNoOutput)
+{
+    const std::string source = WriteSparseWav(dir.Path() / "long.wav", 3 * 3600.0);
+    WriteBytes(out() / "long.mp3", {'o', 'l', 'd'});
+    ToolRun run(dir, {"-y", "-o", out().string(), source});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    run.Signal(SIGKILL);
+    EXPECT_EQ(run.Finish(), 128 + SIGKILL);
+    EXPECT_EQ(ReadBytes(out() / "long.mp3"), (std::vector<uint8_t> {'o', 'l', 'd'}));
+    for (const auto& entry : fs::directory_iterator(out())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "long.mp3" || (name.rfind(".long.mp3.", 0) == 0 && name.ends_with(".part")))
+            << name;
+    }
+}
+
+// -y replaces the output's entry, never what it points to: a link's target, or the source when
+// the output is another name of it (a hard link), stays as it was.
+TEST_F(ConvertToolRun, OverwritingNeverWritesThroughALink)
+{
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 22050, 1, 1.0);
+    const std::vector<uint8_t> source = ReadBytes(song);
+    const fs::path victim = dir.Path() / "victim.bin";
+    const fs::path ghost = dir.Path() / "elsewhere" / "ghost.mp3";
+    fs::create_directory(dir.Path() / "elsewhere");
+    const fs::path output = out() / "song.mp3";
+    const struct {
+        const char* what;
+        std::function<void()> make;
+    } cases[] = {
+        {"hard link of the source", [&] { fs::create_hard_link(song, output); }},
+        {"symbolic link", [&] { fs::create_symlink(victim, output); }},
+        {"dangling link", [&] { fs::create_symlink(ghost, output); }},
+    };
+    for (const auto& c : cases) {
+        fs::remove(output);
+        WriteBytes(victim, {'v'});
+        c.make();
+        ToolRun run(dir, {"-y", "-o", out().string(), song});
+        EXPECT_EQ(run.Finish(), 0) << c.what << ": " << run.Err();
+        EXPECT_EQ(ReadBytes(song), source) << c.what;
+        EXPECT_EQ(ReadBytes(victim), std::vector<uint8_t> {'v'}) << c.what;
+        EXPECT_FALSE(fs::exists(ghost)) << c.what;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(output))) << c.what;
+        EXPECT_NEAR(Seconds(Decode(output)), 1.0, 0.1) << c.what;
+    }
+}
+
+// Two runs converting to one output at the same time: the file left is one run's whole file,
+// and a run that could not put its file in place says so and exits with 1.
+TEST_F(ConvertToolRun, TwoRunsOnOneOutputNeverSpliceTheirFiles)
+{
+    fs::create_directory(dir.Path() / "a");
+    fs::create_directory(dir.Path() / "b");
+    const std::string a = WriteToneWav(dir.Path() / "a" / "x.wav", 22050, 1, 20.0, 440);
+    const std::string b = WriteToneWav(dir.Path() / "b" / "x.wav", 22050, 1, 20.0, 880);
+    ToolRun first(dir, {"-y", "-o", out().string(), a});
+    ToolRun second(dir, {"-y", "-o", out().string(), b});
+    for (ToolRun* run : {&first, &second}) {
+        const int status = run->Finish();
+        EXPECT_TRUE(status == 0 || status == 1) << status;
+        if (status == 1) {
+            EXPECT_TRUE(Contains(run->Err(), "another program wrote the file")) << run->Err();
+        }
+    }
+    const auto bytes = ReadBytes(out() / "x.mp3");
+    EXPECT_TRUE(EndsWithTag(bytes));
+    EXPECT_NEAR(Seconds(Decode(out() / "x.mp3")), 20.0, 0.1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 1);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 
 using namespace testing_support;
@@ -123,16 +124,66 @@ public:
     Encoder& encoder;
 };
 
-TEST_F(EncoderLoop, StopDuringTheOverwritePromptEndsTheJobRightAfterOpening)
+TEST_F(EncoderLoop, StopDuringTheOverwritePromptKeepsTheOldFile)
 {
     WriteBytes(out, {1, 2, 3});
     auto previous = SetMessageBackend(std::make_shared<StopWhileAsking>(encoder));
     const bool result = encoder.Encode();
     SetMessageBackend(previous);
-    EXPECT_TRUE(result);
+    EXPECT_FALSE(result);
     EXPECT_EQ(stream.reads.load(), 0); // nothing was converted
-    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+    EXPECT_EQ(ReadBytes(out), (std::vector<uint8_t> {1, 2, 3}));
+    EXPECT_EQ(encoder.begins, 0);
+}
+
+// A source that fails in the middle: the file keeps what came before, as after a stop, and
+// the job says it failed instead of reporting success.
+TEST_F(EncoderLoop, SourceThatFailsMidwayKeepsTheShorterFileAndFails)
+{
+    ScriptedStream failing {PcmFormat(2, 44100, 16), {blocks[0], blocks[1]}};
+    failing.failure = "the codec failed";
+    encoder.SetSource(&failing);
+    EXPECT_FALSE(encoder.Encode());
+    EXPECT_EQ(ReadBytes(out), Joined(blocks, 2));
     EXPECT_EQ(encoder.finishes, 1);
+    const auto texts = messages->Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].rfind("The conversion failed: the codec failed.", 0), 0u) << texts[0];
+}
+
+// Whatever had the output's name, the new file replaces the entry, never what it points to:
+// a link's target, another name of a file (a hard link) and the link itself stay as they were.
+TEST_F(EncoderLoop, ReplacingAnOutputNeverWritesThroughALink)
+{
+    namespace fs = std::filesystem;
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    const std::string victim = dir.File("victim.wav");
+    const std::string elsewhere = dir.File("elsewhere/new.raw");
+    const struct {
+        const char* what;
+        std::function<void()> make;
+    } cases[] = {
+        {"a file", [&] { WriteBytes(out, old); }},
+        {"a symbolic link", [&] { fs::create_symlink(victim, out); }},
+        {"a dangling link", [&] { fs::create_symlink(elsewhere, out); }},
+        {"a hard link", [&] { fs::create_hard_link(victim, out); }},
+    };
+    fs::create_directory(dir.File("elsewhere"));
+    for (const auto& c : cases) {
+        fs::remove(out);
+        WriteBytes(victim, old);
+        c.make();
+        messages->ScriptAnswers({true});
+        EXPECT_TRUE(encoder.Encode()) << c.what;
+        encoder.SetSource(&stream);
+        stream.reads = 0;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out))) << c.what;
+        EXPECT_EQ(ReadBytes(out), Joined(blocks, 4)) << c.what;
+        EXPECT_EQ(ReadBytes(victim), old) << c.what;
+        EXPECT_FALSE(fs::exists(elsewhere)) << c.what;
+        // Nothing is left beside the output.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 3) << c.what;
+    }
 }
 
 TEST_F(EncoderLoop, StopAfterSetupButBeforeEncodeIsHonoured)
@@ -182,14 +233,16 @@ TEST_F(EncoderLoop, OutputThatCannotBeCreatedIsReportedAndNothingIsRead)
     EXPECT_FALSE(encoder.Encode());
     EXPECT_FALSE(std::filesystem::exists(missing));
     EXPECT_EQ(stream.reads.load(), 0);
-    EXPECT_EQ(messages->Texts(), std::vector<std::string> {kOpenFailed});
+    EXPECT_EQ(messages->Texts(),
+        std::vector<std::string> {kOpenFailed + ("\n" + missing + ": No such file or directory")});
     EXPECT_EQ(messages->Entries()[0].caption, ApplicationTitle());
 
     // A folder given as the output is not "overwritten": no question, the same failure.
     messages->Clear();
     encoder.SetOutputPath(dir.Path().c_str());
     EXPECT_FALSE(encoder.Encode());
-    EXPECT_EQ(messages->Texts(), std::vector<std::string> {kOpenFailed});
+    EXPECT_EQ(messages->Texts(),
+        std::vector<std::string> {kOpenFailed + ("\n" + dir.Path().string() + ": Is a directory")});
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path()));
 }
 
@@ -212,7 +265,7 @@ TEST_F(EncoderLoop, BeginFailureClosesTheFileWithoutReading)
     EXPECT_FALSE(encoder.Encode());
     EXPECT_EQ(stream.reads.load(), 0);
     EXPECT_EQ(encoder.finishes, 0);
-    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+    EXPECT_FALSE(std::filesystem::exists(out)); // no empty file in place of a conversion
     EXPECT_FALSE(encoder.IsRunning());
 }
 
@@ -296,12 +349,15 @@ TEST(EncoderWriteFailure, FullDiskEndsTheJobWithAMessage)
     EXPECT_NE(texts[1].find("writing the output file failed"), std::string::npos);
 }
 
-// The same on a real file that cannot grow past a size limit: the broken file is removed.
-TEST(EncoderWriteFailure, IncompleteFileIsRemoved)
+// The same on a real file that cannot grow past a size limit: the broken file is dropped and
+// the file that had the name keeps its contents.
+TEST(EncoderWriteFailure, FailedWriteKeepsTheOldFile)
 {
-    ScopedMessages messages;
+    ScopedMessages messages {true};
     TempDir dir;
     const std::string out = dir.File("limited.wav");
+    const std::vector<uint8_t> old(1000, 0x55);
+    WriteBytes(out, old);
     rlimit previous {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
     auto previousHandler = std::signal(SIGXFSZ, SIG_IGN); // a failed write instead of a signal
@@ -316,9 +372,45 @@ TEST(EncoderWriteFailure, IncompleteFileIsRemoved)
     setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(result);
-    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(ReadBytes(out), old);
     EXPECT_LT(tone.GetPosition(), 1.0);
-    ASSERT_EQ(messages->Texts().size(), 1u);
+    const auto texts = messages->Texts();
+    ASSERT_EQ(texts.size(), 2u); // the overwrite question, then the failure with its reason
+    EXPECT_NE(texts[1].find("File too large"), std::string::npos) << texts[1];
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()),
+        1);
+}
+
+// Two writers of one output, each finishing in turn: the first puts its file in place, the
+// second finds that the name changed under it and keeps the first's file whole.
+TEST(OutputReplacement, TheSecondOfTwoWritersKeepsTheFirstsFile)
+{
+    TempDir dir;
+    const std::string target = dir.File("out.mp3");
+    for (const bool existedBefore : {false, true}) {
+        if (existedBefore)
+            WriteBytes(target, {'o', 'l', 'd'});
+        else
+            std::filesystem::remove(target);
+        OutputFile first, second;
+        std::string reason;
+        ASSERT_TRUE(first.Create(target, reason)) << reason;
+        ASSERT_TRUE(second.Create(target, reason)) << reason;
+        for (const auto& [file, text] : {std::pair<OutputFile*, const char*> {&first, "first"},
+                 std::pair<OutputFile*, const char*> {&second, "second"}}) {
+            std::FILE* stream = file->TakeStream();
+            std::fputs(text, stream);
+            std::fclose(stream);
+        }
+        EXPECT_TRUE(first.Commit(reason)) << reason;
+        EXPECT_FALSE(second.Commit(reason));
+        EXPECT_NE(reason.find("another program wrote the file"), std::string::npos) << reason;
+        EXPECT_EQ(ReadBytes(target), (std::vector<uint8_t> {'f', 'i', 'r', 's', 't'}));
+        EXPECT_EQ(std::distance(
+                      std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()),
+            1);
+    }
 }
 
 } // namespace

@@ -226,6 +226,45 @@ TEST_F(Mp3Job, LongPathFillsTheWholeTitleField)
     EXPECT_EQ(std::string(file.begin() + tag + 33, file.begin() + tag + 47), "Unknown artist");
 }
 
+TEST_F(Mp3Job, TitleIsCutWhereACharacterEnds)
+{
+    // Relative output paths, so that the byte where a character falls is known; the title
+    // keeps the bytes up to the last character that fits whole in 30.
+    const std::string a27(27, 'a');
+    const std::string a28(28, 'a');
+    const std::string a29(29, 'a');
+    const std::string twoBytes = "\xC3\xA9"; // é
+    const std::string threeBytes = "\xE2\x82\xAC"; // €
+    const std::string fourBytes = "\xF0\x9F\x8E\xB5"; // a musical note
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(40, 'b') + ".mp3", std::string(30, 'b')},
+        {a29 + twoBytes + ".mp3", a29}, // é at bytes 30-31
+        {a28 + twoBytes + ".mp3", a28 + twoBytes}, // ends exactly at 30
+        {a28 + threeBytes + ".mp3", a28}, // two of its three bytes would fit
+        {a29 + threeBytes + ".mp3", a29}, {a27 + threeBytes + ".mp3", a27 + threeBytes}, // ends exactly at 30
+        {a27 + fourBytes + ".mp3", a27}, // three of its four bytes would fit
+        {a28 + fourBytes + ".mp3", a28}, {a29 + fourBytes + ".mp3", a29},
+        {a28 + std::string(4, '\x80') + ".mp3", a28 + std::string(2, '\x80')}, // not UTF-8: kept
+    };
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    for (const auto& [path, title] : cases) {
+        ToneStream tone(44100, 1, 440.0, 0.1);
+        EXPECT_TRUE(Run(tone, path)) << path;
+        const auto file = ReadBytes(dir.Path() / path);
+        if (file.size() <= 128) {
+            ADD_FAILURE() << path << ": no tag";
+            continue;
+        }
+        const auto tag = file.end() - 128;
+        std::string expected = title;
+        expected.resize(30, '\0');
+        EXPECT_EQ(std::string(tag + 3, tag + 33), expected) << path;
+        EXPECT_EQ(std::string(tag + 33, tag + 47), "Unknown artist") << path;
+    }
+    std::filesystem::current_path(previous);
+}
+
 // Encodes `seconds` of a 440 Hz tone at `rate` and checks that the decoded file lasts as long
 // as the source, within 50 ms.
 DecodedMp3 EncodeAndDecodeTone(
@@ -308,14 +347,13 @@ TEST_F(Mp3Job, AbortedJobStillEndsWithTheTag)
     EXPECT_FALSE(LibraryMapped());
 }
 
-TEST_F(Mp3Job, MissingLibraryLeavesAnEmptyFileAndReadsNothing)
+TEST_F(Mp3Job, MissingLibraryLeavesNoFileAndReadsNothing)
 {
     RedirectLibrary(kLameEncLibraryName, "liblame_enc_not_installed.so");
     ScriptedStream source {PcmFormat(1, 44100, 16), CountingBlocks(3, 8820)};
     for (const std::string& path : {dir.File("first.mp3"), dir.File("second.mp3")}) {
         EXPECT_FALSE(Run(source, path));
-        EXPECT_TRUE(std::filesystem::exists(path));
-        EXPECT_EQ(std::filesystem::file_size(path), 0u);
+        EXPECT_FALSE(std::filesystem::exists(path));
     }
     EXPECT_EQ(source.reads.load(), 0);
     EXPECT_EQ(messages->Texts(), (std::vector<std::string> {kLoadFailed, kLoadFailed})); // once per job
@@ -329,10 +367,13 @@ TEST_F(Mp3Job, LibraryWithoutTheEntryPointsIsReleasedAndNothingIsRead)
         GTEST_SKIP() << "no " << other;
     RedirectLibrary(kLameEncLibraryName, other);
     ScriptedStream source {PcmFormat(1, 44100, 16), CountingBlocks(3, 8820)};
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    WriteBytes(out, old); // a job that cannot begin leaves an earlier file as it was
+    messages->ScriptAnswers({true});
     EXPECT_FALSE(Run(source, out));
     EXPECT_EQ(source.reads.load(), 0);
-    EXPECT_EQ(std::filesystem::file_size(out), 0u);
-    EXPECT_TRUE(messages->Entries().empty());
+    EXPECT_EQ(ReadBytes(out), old);
+    EXPECT_EQ(messages->Entries().size(), 1u); // the overwrite question only
 }
 
 TEST_F(Mp3Job, RefusedConfigurationReleasesTheLibrary)
@@ -352,8 +393,8 @@ TEST_F(Mp3Job, FormatTheEncoderCannotTakeIsRefusedWithAMessage)
     EXPECT_FALSE(Run(sixChannels, dir.File("six.mp3")));
     EXPECT_EQ(eightBit.reads.load() + sixChannels.reads.load(), 0);
     EXPECT_EQ(messages->Texts().size(), 2u);
-    EXPECT_EQ(std::filesystem::file_size(out), 0u);
-    EXPECT_EQ(std::filesystem::file_size(dir.File("six.mp3")), 0u);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("six.mp3")));
     EXPECT_FALSE(LibraryMapped());
 }
 

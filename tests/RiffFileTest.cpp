@@ -90,7 +90,7 @@ TEST_F(RiffWalk, AscendNeverLeavesTheOuterChunk)
     EXPECT_STREQ(riff.GetChunkId(), "RIFF");
 }
 
-TEST_F(RiffWalk, FilesThatAreNotRiffFailToOpen)
+TEST_F(RiffWalk, FilesThatAreNotRiffFailToOpenAndSayWhy)
 {
     auto lower = CanonicalWave(PcmFormat(1, 8000, 8), {1, 2});
     std::memcpy(lower.data(), "riff", 4);
@@ -100,9 +100,15 @@ TEST_F(RiffWalk, FilesThatAreNotRiffFailToOpen)
         EXPECT_FALSE(Open(bytes)) << bytes.size() << " bytes";
         EXPECT_EQ(riff.Stream(), nullptr);
         EXPECT_EQ(riff.GetChunkId(), nullptr);
+        EXPECT_EQ(riff.OpenFailure(), RiffFile::kNotRiff);
     }
     EXPECT_FALSE(riff.Open(nullptr));
     EXPECT_FALSE(riff.Open(dir.File("missing.wav").c_str()));
+    EXPECT_EQ(riff.OpenFailure(), "No such file or directory");
+    EXPECT_FALSE(riff.Open(dir.Path().c_str()));
+    EXPECT_EQ(riff.OpenFailure(), "not a regular file (a directory)");
+    EXPECT_TRUE(Open(CanonicalWave(PcmFormat(1, 8000, 8), {1, 2})));
+    EXPECT_EQ(riff.OpenFailure(), "");
     EXPECT_TRUE(messages->Texts().empty());
 }
 

@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace testing_support;
 
 namespace {
@@ -115,6 +122,34 @@ TEST(SettingsFile, ReadingAssignsOnlyCompleteElementsAndDefaultsFillTheRest)
     EXPECT_EQ(empty.outputDirectory, ConversionSettings::DefaultOutputDirectory());
     EXPECT_EQ(empty.outputDirectory.back(), '/');
     EXPECT_EQ(empty.outputDirectory, std::filesystem::temp_directory_path().string() + "/");
+}
+
+TEST(SettingsFile, WhatIsNotARegularFileIsReadAsNoFileAtOnce)
+{
+    TempDir dir;
+    // Each makes something other than a regular file at the path.
+    const std::pair<const char*, std::function<bool(const std::string&)>> cases[] = {
+        {"FIFO", [](const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }},
+        {"directory", [](const std::string& path) { return std::filesystem::create_directory(path); }},
+        {"device", [](const std::string& path) { return symlink("/dev/zero", path.c_str()) == 0; }},
+    };
+    for (const auto& [kind, make] : cases) {
+        const std::string path = dir.File(std::string(kind) + ".ini");
+        ASSERT_TRUE(make(path)) << kind;
+        ConversionSettings settings {"keep", "64KB", "mono"};
+        auto read = std::async(std::launch::async, [&] { return SettingsFile(path).Read(settings); });
+        const bool ended = read.wait_for(std::chrono::seconds(1)) == std::future_status::ready;
+        if (!ended && std::string(kind) == "FIFO") {
+            // A reader waiting for a writer: give it one, so that the test ends.
+            const int writer = open(path.c_str(), O_WRONLY);
+            if (writer >= 0)
+                close(writer);
+        }
+        EXPECT_TRUE(ended) << kind << " read for more than a second";
+        EXPECT_FALSE(read.get()) << kind;
+        EXPECT_EQ(settings.outputDirectory, "keep") << kind;
+        EXPECT_EQ(settings.bitrate, "64KB") << kind;
+    }
 }
 
 TEST(SettingsFile, BitrateTextsGiveTheOutputRate)

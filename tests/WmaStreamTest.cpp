@@ -696,6 +696,34 @@ TEST(WmaStream, NoMemoryForABufferIsShownAndEndsTheStream)
     HeapFailNever();
     EXPECT_TRUE(buffer.IsEnd());
     EXPECT_EQ(messages->Texts(), std::vector<std::string> {"Exception in WmaStream::GetBuffer!"});
+    EXPECT_EQ(stream.GetFailure(), "decoding failed"); // an end that is a failure
+}
+
+// Damaged frames are passed over, not a failure; the stream counts the audio they held, so the
+// audio delivered and the audio skipped add up to the length of the file.
+TEST(WmaStream, DamagedFramesAreSkippedAndCounted)
+{
+    const MediaFixture mp3 = MediaFixtureNamed("mono-22050-cbr.mp3");
+    TempDir dir;
+    std::vector<uint8_t> bytes = ReadBytes(mp3.Path());
+    const double bytesPerSecond = static_cast<double>(bytes.size()) / mp3.Seconds();
+    uint32_t state = 99;
+    for (size_t i = 4000; i < 11000; ++i) {
+        state = state * 1664525u + 1013904223u;
+        bytes[i] = static_cast<uint8_t>(state >> 24);
+    }
+    WriteBytes(dir.File("damaged.mp3"), bytes);
+    for (const auto& [path, damaged] :
+        {std::pair {mp3.Path(), 0.0}, std::pair {dir.File("damaged.mp3"), 7000.0}}) {
+        WmaStream stream;
+        ASSERT_EQ(LoadQuietly(stream, path), S_OK);
+        const double delivered = static_cast<double>(Drain(stream).samples.size()) / mp3.rate;
+        EXPECT_EQ(stream.GetFailure(), "") << path;
+        EXPECT_NEAR(stream.SkippedSeconds(), damaged / bytesPerSecond, 0.15) << path;
+        EXPECT_NEAR(delivered + stream.SkippedSeconds(), mp3.Seconds(), 0.15) << path;
+        stream.Rewind();
+        EXPECT_EQ(stream.SkippedSeconds(), 0.0);
+    }
 }
 
 TEST(WmaStream, BadFilesFailToLoadOrEndEarlyWithoutCrashing)

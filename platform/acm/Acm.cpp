@@ -111,6 +111,22 @@ MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, const WAVEFORMATEX
     }
 }
 
+std::string acmStreamOpenProblem(const WAVEFORMATEX* source, const WAVEFORMATEX* destination)
+{
+    if (source == nullptr || destination == nullptr)
+        return "no format to convert";
+    std::string why;
+    try {
+        if (AcmConversion::Create(*source, *destination, kLargestFormatSize, &why))
+            return {};
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (...) {
+        return "the conversion could not be set up";
+    }
+    return why.empty() ? "the conversion could not be set up" : why;
+}
+
 MMRESULT acmStreamSize(HACMSTREAM stream, DWORD input, DWORD* output, DWORD flags)
 {
     AcmConversion* conversion = Streams().Find(stream);

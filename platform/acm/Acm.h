@@ -24,6 +24,8 @@
 // by one thread at a time; different streams may be used on different threads.
 #pragma once
 
+#include <string>
+
 #include "platform/MmSystem.h"
 
 struct AcmConversion;
@@ -96,6 +98,11 @@ MMRESULT acmMetrics(HACMOBJ object, UINT metric, void* output);
 // answer is given and no stream is opened.
 MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, const WAVEFORMATEX* source,
     const WAVEFORMATEX* destination, WAVEFILTER* filter, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+
+// Why acmStreamOpen refuses the pair, in plain words for a user ("format not supported: 0
+// channels", "no decoder for format tag 0x7777"); empty when it would open. Not part of the
+// service's classic calls: our conversion stage uses it to tell the user what went wrong.
+std::string acmStreamOpenProblem(const WAVEFORMATEX* source, const WAVEFORMATEX* destination);
 
 // ACM_STREAMSIZEF_SOURCE: an upper bound of the destination bytes the next conversion of `input`
 // source bytes delivers, counting what the stream still holds. ACM_STREAMSIZEF_DESTINATION: the

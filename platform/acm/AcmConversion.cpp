@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -39,21 +40,35 @@ AcmConversion::AcmConversion(const AcmFormat& source, const AcmFormat& destinati
     , mixBeforeRate(destination.channels <= source.channels)
 { }
 
-std::unique_ptr<AcmConversion> AcmConversion::Create(
-    const WAVEFORMATEX& sourceRecord, const WAVEFORMATEX& destinationRecord, uint32_t capacity)
+std::unique_ptr<AcmConversion> AcmConversion::Create(const WAVEFORMATEX& sourceRecord,
+    const WAVEFORMATEX& destinationRecord, uint32_t capacity, std::string* why)
 {
-    const auto source = AcmFormat::Source(sourceRecord, capacity);
-    const auto destination = AcmFormat::Destination(destinationRecord);
-    if (!source || !destination)
+    const auto source = AcmFormat::Source(sourceRecord, capacity, why);
+    if (!source)
+        return nullptr;
+    const auto destination = AcmFormat::Destination(destinationRecord, why);
+    if (!destination)
         return nullptr;
     const uint64_t in = source->rate, out = destination->rate;
-    if (in > out * kMaxRateRatio || out > in * kMaxRateRatio)
+    if (in > out * kMaxRateRatio || out > in * kMaxRateRatio) {
+        if (why != nullptr)
+            *why = "format not supported: a sample rate of " + std::to_string(in)
+                + " Hz cannot be converted to " + std::to_string(out) + " Hz (more than "
+                + std::to_string(kMaxRateRatio) + " times)";
         return nullptr;
+    }
     std::unique_ptr<AcmConversion> conversion(new AcmConversion(*source, *destination));
     if (source->coding == AcmCoding::Codec) {
         conversion->decoder = AcmDecoder::Open(*source);
-        if (!conversion->decoder)
+        if (!conversion->decoder) {
+            if (why != nullptr) {
+                char text[96];
+                std::snprintf(text, sizeof text, "the decoder for format tag 0x%04X refused the format",
+                    static_cast<unsigned>(source->tag));
+                *why = text;
+            }
             return nullptr;
+        }
     }
     if (in != out) {
         const uint32_t channels = std::min(source->channels, destination->channels);

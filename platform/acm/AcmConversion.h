@@ -10,13 +10,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 struct AcmConversion {
 public:
-    // Null when the pair cannot be converted.
-    static std::unique_ptr<AcmConversion> Create(
-        const WAVEFORMATEX& source, const WAVEFORMATEX& destination, uint32_t capacity);
+    // Null when the pair cannot be converted; `why` then says why in plain words.
+    static std::unique_ptr<AcmConversion> Create(const WAVEFORMATEX& source, const WAVEFORMATEX& destination,
+        uint32_t capacity, std::string* why = nullptr);
 
     // Upper bound of the destination bytes the next Convert of `sourceBytes` delivers.
     uint64_t OutputBound(uint64_t sourceBytes) const;

@@ -155,21 +155,28 @@ void AcmDecoder::Decode(const uint8_t* data, size_t size, std::vector<float>& ou
 void AcmDecoder::SendPacket(const uint8_t* data, size_t size, std::vector<float>& out)
 {
     // The decoder may read a little past the end of a packet: give it a padded copy.
+    // Damaged packets are rejected and skipped (the decoder resynchronises on the next one);
+    // memory that runs out is not damage: it ends the conversion as failed.
     if (av_new_packet(packet.get(), static_cast<int>(size)) < 0)
-        return;
+        throw std::bad_alloc();
     std::memcpy(packet->data, data, size);
     const int result = avcodec_send_packet(context.get(), packet.get());
     av_packet_unref(packet.get());
+    if (result == AVERROR(ENOMEM))
+        throw std::bad_alloc();
     if (result >= 0)
         Receive(out);
 }
 
 void AcmDecoder::Receive(std::vector<float>& out)
 {
-    while (avcodec_receive_frame(context.get(), frame.get()) >= 0) {
+    int result = 0;
+    while ((result = avcodec_receive_frame(context.get(), frame.get())) >= 0) {
         AppendFrame(out);
         av_frame_unref(frame.get());
     }
+    if (result == AVERROR(ENOMEM))
+        throw std::bad_alloc();
 }
 
 void AcmDecoder::AppendFrame(std::vector<float>& out)

@@ -1,5 +1,6 @@
 #include "platform/acm/AcmFormat.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -64,30 +65,57 @@ bool DescribeLinear(const WAVEFORMATEX& format, AcmFormat& out)
         && format.wBitsPerSample <= out.sampleBytes * 8;
 }
 
+// Sets the reason (when asked for) and gives the empty answer.
+std::optional<AcmFormat> Refuse(
+    std::string* why, const char* pattern, unsigned long a = 0, unsigned long b = 0)
+{
+    if (why != nullptr) {
+        char text[160];
+        std::snprintf(text, sizeof text, pattern, a, b);
+        *why = text;
+    }
+    return std::nullopt;
+}
+
+// Why a linear (PCM or float) record cannot be read, or null when it can.
+std::optional<AcmFormat> RefuseLinear(const WAVEFORMATEX& format, const AcmFormat& out, std::string* why)
+{
+    if (out.tag == WAVE_FORMAT_IEEE_FLOAT)
+        return Refuse(why, "format not supported: %lu-bit float samples in blocks of %lu bytes",
+            format.wBitsPerSample, format.nBlockAlign);
+    if (format.wBitsPerSample == 0)
+        return Refuse(why, "format not supported: 0 bits per sample");
+    return Refuse(why, "format not supported: block align %lu does not fit %lu channels", format.nBlockAlign,
+        format.nChannels);
+}
+
 } // namespace
 
-std::optional<AcmFormat> AcmFormat::Source(const WAVEFORMATEX& format, uint32_t capacity)
+std::optional<AcmFormat> AcmFormat::Source(const WAVEFORMATEX& format, uint32_t capacity, std::string* why)
 {
     AcmFormat out;
     out.tag = format.wFormatTag;
     out.channels = format.nChannels;
     out.rate = format.nSamplesPerSec;
     out.blockAlign = format.nBlockAlign;
-    if (out.channels == 0 || out.channels > kMaxChannels || out.rate == 0 || out.rate > kMaxRate
-        || out.blockAlign == 0)
-        return std::nullopt;
+    if (out.channels == 0 || out.channels > kMaxChannels)
+        return Refuse(why, "format not supported: %lu channels", out.channels);
+    if (out.rate == 0 || out.rate > kMaxRate)
+        return Refuse(why, "format not supported: a sample rate of %lu Hz", out.rate);
+    if (out.blockAlign == 0)
+        return Refuse(why, "format not supported: block align 0");
     if (format.wFormatTag != WAVE_FORMAT_PCM && 18u + format.cbSize > capacity)
-        return std::nullopt;
+        return Refuse(why, "format not supported: the format record declares %lu extra bytes", format.cbSize);
     const auto* extra = reinterpret_cast<const uint8_t*>(&format) + sizeof(WAVEFORMATEX);
     if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && !ResolveExtensible(format, extra, out))
-        return std::nullopt;
+        return Refuse(why, "format not supported: an extensible format of an unknown kind");
     if (out.tag == WAVE_FORMAT_PCM || out.tag == WAVE_FORMAT_IEEE_FLOAT) {
         if (!DescribeLinear(format, out))
-            return std::nullopt;
+            return RefuseLinear(format, out, why);
         return out;
     }
     if (!IsCodecTag(out.tag))
-        return std::nullopt;
+        return Refuse(why, "no decoder for format tag 0x%04lX", out.tag);
     out.coding = AcmCoding::Codec;
     out.bitsPerSample = format.wBitsPerSample;
     if (format.wFormatTag != WAVE_FORMAT_EXTENSIBLE)
@@ -95,12 +123,13 @@ std::optional<AcmFormat> AcmFormat::Source(const WAVEFORMATEX& format, uint32_t 
     return out;
 }
 
-std::optional<AcmFormat> AcmFormat::Destination(const WAVEFORMATEX& format)
+std::optional<AcmFormat> AcmFormat::Destination(const WAVEFORMATEX& format, std::string* why)
 {
     if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 || format.nChannels == 0
-        || format.nChannels > kMaxChannels || format.nSamplesPerSec == 0 || format.nSamplesPerSec > kMaxRate
-        || format.nBlockAlign != 2u * format.nChannels)
-        return std::nullopt;
+        || format.nChannels > kMaxChannels || format.nBlockAlign != 2u * format.nChannels)
+        return Refuse(why, "output format not supported: only 16-bit PCM is written");
+    if (format.nSamplesPerSec == 0 || format.nSamplesPerSec > kMaxRate)
+        return Refuse(why, "output format not supported: a sample rate of %lu Hz", format.nSamplesPerSec);
     AcmFormat out;
     out.channels = format.nChannels;
     out.rate = format.nSamplesPerSec;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 enum class AcmCoding {
@@ -20,10 +21,12 @@ public:
     static constexpr uint32_t kMaxRate = 768000;
 
     // A source format, reading cbSize extra bytes after the fixed part when the record's
-    // `capacity` holds them. Empty when the service cannot convert from it.
-    static std::optional<AcmFormat> Source(const WAVEFORMATEX& format, uint32_t capacity);
+    // `capacity` holds them. Empty when the service cannot convert from it; `why` then says why
+    // in plain words ("format not supported: 0 channels", "no decoder for format tag 0x7777").
+    static std::optional<AcmFormat> Source(
+        const WAVEFORMATEX& format, uint32_t capacity, std::string* why = nullptr);
     // A destination format: only consistent 16-bit PCM is produced.
-    static std::optional<AcmFormat> Destination(const WAVEFORMATEX& format);
+    static std::optional<AcmFormat> Destination(const WAVEFORMATEX& format, std::string* why = nullptr);
 
     // An upper bound of the sample frames that `bytes` source bytes decode to (a trailing piece
     // of a block included).

@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -88,15 +89,19 @@ AudioDecoder::~AudioDecoder()
     avcodec_parameters_free(&parameters);
 }
 
-void AudioDecoder::Send(const AVPacket* packet)
+bool AudioDecoder::Send(const AVPacket* packet)
 {
     if (inputEnded || codec == nullptr)
-        return;
+        return true;
     if (packet == nullptr)
         inputEnded = true;
     // Damaged packets are rejected by the decoder and simply skipped: the decoder resynchronises
-    // on the next one. The caller always drains the decoder before sending again.
-    avcodec_send_packet(codec, packet);
+    // on the next one. The caller always drains the decoder before sending again. Memory that
+    // runs out is not damage: it ends the reading as failed.
+    const int result = avcodec_send_packet(codec, packet);
+    if (result == AVERROR(ENOMEM))
+        throw std::bad_alloc();
+    return result >= 0 || result == AVERROR(EAGAIN) || result == AVERROR_EOF;
 }
 
 bool AudioDecoder::Next(std::vector<uint8_t>& pcm)
@@ -129,6 +134,8 @@ bool AudioDecoder::ReceiveFrame()
         }
         if (result == AVERROR(EAGAIN))
             return false;
+        if (result == AVERROR(ENOMEM))
+            throw std::bad_alloc();
         // The end, or a decoder that cannot go on: nothing more comes from it.
         decoderDrained = true;
         return false;

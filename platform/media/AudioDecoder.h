@@ -32,8 +32,8 @@ public:
     int StreamIndex() const { return streamIndex; }
 
     // Passes one packet to the decoder; null marks the end of the stream. A packet the decoder
-    // rejects as damaged is skipped.
-    void Send(const AVPacket* packet);
+    // rejects as damaged is skipped: the result is then false.
+    bool Send(const AVPacket* packet);
     // The PCM of the next decoded frame (possibly shortened by a pending drop); false when the
     // decoder needs another packet or, after the end, has nothing left.
     bool Next(std::vector<uint8_t>& pcm);

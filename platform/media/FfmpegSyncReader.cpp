@@ -13,6 +13,7 @@ extern "C" {
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -22,6 +23,13 @@ extern "C" {
 namespace {
 
 constexpr int64_t kUnitsPerSecond = 10'000'000;
+
+// The library's error codes are either a system error number, negated, or a tag of its own
+// (damaged data, end of file, ...); the tags are far outside the range of error numbers.
+bool IsSystemError(int result)
+{
+    return result < 0 && result > -4096;
+}
 // Repositioning lands this far before the target and decodes up to it, so that decoders that
 // build on earlier frames (the MP3 bit reservoir, which at low rates reaches back several
 // frames, and overlapped transforms) are warmed up again.
@@ -290,7 +298,34 @@ bool FfmpegSyncReader::Reposition(QWORD start)
     endOfFile = false;
     flushing = 0;
     discontinuity = true;
+    skipped = 0;
+    nextPacketPosition = -1;
     return true;
+}
+
+void FfmpegSyncReader::CountSkipped(const AVPacket& packet, bool accepted)
+{
+    const AVStream* stream = container->streams[packet.stream_index];
+    const double seconds
+        = packet.duration > 0 ? static_cast<double>(packet.duration) * av_q2d(stream->time_base) : 0.0;
+    double lost = accepted ? 0.0 : seconds;
+    // In a raw MP3 stream frames follow each other without a gap: bytes between them are damage
+    // the parser passed over, and a rejected "frame" may span many frames' worth of bytes. Both
+    // are timed at the byte rate of the good frames before them.
+    const bool raw = std::strcmp(container->iformat->name, "mp3") == 0;
+    if (raw && packet.pos >= 0 && packet.size > 0) {
+        const int64_t gap
+            = nextPacketPosition >= 0 ? std::max<int64_t>(packet.pos - nextPacketPosition, 0) : 0;
+        if (accepted && seconds > 0.0)
+            secondsPerByte = seconds / packet.size;
+        if (secondsPerByte > 0.0)
+            lost = secondsPerByte * static_cast<double>(gap + (accepted ? 0 : packet.size));
+        nextPacketPosition = packet.pos + packet.size;
+    }
+    if (lost > 0.0) {
+        skipped += UnitsFromSeconds(lost);
+        discontinuity = true;
+    }
 }
 
 HRESULT FfmpegSyncReader::SetRange(QWORD start, LONGLONG rangeDuration)
@@ -357,7 +392,10 @@ HRESULT FfmpegSyncReader::ReadNext(
             }
             return NS_E_NO_MORE_SAMPLES;
         }
-        if (av_read_frame(container, packet) < 0) {
+        if (const int read = av_read_frame(container, packet); read < 0) {
+            // A system error (the disk, memory) is a failure: the audio does not end here.
+            if (IsSystemError(read))
+                return read == AVERROR(ENOMEM) ? E_OUTOFMEMORY : E_FAIL;
             // The end, or damage the demuxer cannot read past: either way nothing more comes.
             endOfFile = true;
             continue;
@@ -368,7 +406,7 @@ HRESULT FfmpegSyncReader::ReadNext(
             continue;
         }
         if (outputs[static_cast<size_t>(output)].decoder) {
-            outputs[static_cast<size_t>(output)].decoder->Send(packet);
+            CountSkipped(*packet, outputs[static_cast<size_t>(output)].decoder->Send(packet));
             av_packet_unref(packet);
             draining = output;
             continue;
@@ -392,8 +430,8 @@ HRESULT FfmpegSyncReader::DeliverAudio(size_t output, INSSBuffer** sample, QWORD
             + static_cast<QWORD>(
                 std::llround(static_cast<double>(frame) * kUnitsPerSecond / format.nSamplesPerSec));
     };
-    const QWORD begin = unitsAt(source.delivered);
-    const QWORD end = unitsAt(source.delivered + frames);
+    const QWORD begin = unitsAt(source.delivered) + skipped;
+    const QWORD end = unitsAt(source.delivered + frames) + skipped;
     auto* made = new MediaSample(std::move(pcm));
     pcm = {};
     source.delivered += frames;

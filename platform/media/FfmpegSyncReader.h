@@ -48,6 +48,9 @@ private:
     int OutputOf(int streamIndex) const;
     std::optional<QWORD> StatedDuration() const;
     bool Reposition(QWORD start);
+    // Counts what damage made the reader pass over before this packet, and the packet itself
+    // when the decoder rejected it.
+    void CountSkipped(const AVPacket& packet, bool accepted);
     HRESULT ReadNext(
         INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration, DWORD* flags, DWORD* outputNumber);
     HRESULT DeliverAudio(size_t output, INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration,
@@ -69,4 +72,10 @@ private:
     bool endOfFile = false;
     size_t flushing = 0; // at the end: the output whose decoder is being flushed
     bool discontinuity = false;
+    // Audio lost to damage since the range start, in 100-nanosecond units: packets the decoder
+    // rejected, and bytes a raw stream's parser passed over between frames. Sample times after
+    // such a loss move on by it, and the sample carries the discontinuity flag.
+    QWORD skipped = 0;
+    int64_t nextPacketPosition = -1; // where the next frame of a raw stream should begin
+    double secondsPerByte = 0.0; // of the last good frame of a raw stream
 };

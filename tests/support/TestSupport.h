@@ -58,9 +58,11 @@ public:
 
     WAVEFORMATEX* GetFormat() override { return &format; }
     AudioBufferRef GetBuffer() override;
+    std::string GetFailure() override { return failure; }
 
     std::function<void(int call)> beforeEachRead;
     std::atomic<int> reads {0};
+    std::string failure; // what GetFailure says: set it to make the end a failed one
 
 private:
     WAVEFORMATEX format;

@@ -19,35 +19,6 @@
 
 namespace {
 
-uint32_t Le32(const QByteArray& bytes, int at)
-{
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
-    return value;
-}
-
-uint16_t Le16(const QByteArray& bytes, int at)
-{
-    return static_cast<uint16_t>(
-        static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8));
-}
-
-// A finished WAV file of 16-bit mono PCM at `rate`: header sizes agree with the file.
-void CheckFinishedWave(const QByteArray& file, uint32_t rate)
-{
-    QVERIFY(file.size() >= 44);
-    QCOMPARE(file.left(4), QByteArray("RIFF"));
-    QCOMPARE(file.mid(8, 8), QByteArray("WAVEfmt "));
-    QCOMPARE(Le16(file, 20), uint16_t(1));
-    QCOMPARE(Le16(file, 22), uint16_t(1));
-    QCOMPARE(Le32(file, 24), rate);
-    QCOMPARE(Le16(file, 34), uint16_t(16));
-    QCOMPARE(file.mid(36, 4), QByteArray("data"));
-    QCOMPARE(Le32(file, 4), uint32_t(file.size() - 8));
-    QCOMPARE(Le32(file, 40), uint32_t(file.size() - 44));
-}
-
 QLabel* PercentLabel(ConvertDialog& dialog)
 {
     return dialog.findChild<QLabel*>(QStringLiteral("1020"));
@@ -156,7 +127,8 @@ private slots:
             }
         });
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-        QVERIFY(messages.contains(QStringLiteral("can not open source file!")));
+        QVERIFY(messages.contains(QStringLiteral("can not open source file!\n") + dialog.sourceName
+            + QStringLiteral(": No such file or directory")));
         QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("missing.mp3"))));
     }
 
@@ -265,10 +237,8 @@ private slots:
         QVERIFY(survivedEscape);
         QVERIFY(survivedClose);
         QVERIFY(abortUsable);
-        // The abort came before the first buffer: a valid file, shorter than the source.
-        const QByteArray written = uitest::ReadFile(target);
-        CheckFinishedWave(written, 22050);
-        QVERIFY(written.size() - 44 < 3 * 22050 * 2);
+        // The abort came while the question was open: the old file is left as it was.
+        QCOMPARE(uitest::ReadFile(target), old);
     }
 
     void OutputThatCannotBeOpenedIsReportedAndTheDialogEnds()
@@ -290,8 +260,10 @@ private slots:
             }
         });
         QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        // The system's reason follows the message.
         QCOMPARE(messages,
-            QStringList {QStringLiteral("open out file failed,\nplease check directory exists!|running")});
+            QStringList {QStringLiteral("open out file failed,\nplease check directory exists!\n")
+                + dialog.outputDir + QStringLiteral("nodir.mp3: No such file or directory|running")});
     }
 
     void SecondShowingReloadsTheSkinAndStartsEmpty()

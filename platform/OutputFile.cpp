@@ -1,0 +1,249 @@
+#include "platform/OutputFile.h"
+
+#include "platform/RegularFile.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Split {
+    std::string folder;
+    std::string name;
+};
+
+Split SplitPath(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+bool IsSpecial(mode_t mode)
+{
+    return S_ISCHR(mode) || S_ISBLK(mode) || S_ISFIFO(mode) || S_ISSOCK(mode);
+}
+
+std::string RandomSuffix()
+{
+    static thread_local std::mt19937_64 generator {std::random_device {}()};
+    static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix(8, 'x');
+    for (char& c : suffix)
+        c = digits[generator() % (sizeof digits - 1)];
+    return suffix;
+}
+
+} // namespace
+
+OutputFile::~OutputFile()
+{
+    Discard();
+}
+
+bool OutputFile::EntryExists(const std::string& path)
+{
+    struct stat status { };
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+bool OutputFile::IsDirectory(const std::string& path)
+{
+    struct stat status { };
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool OutputFile::Create(const std::string& path, std::string& reason)
+{
+    Discard();
+    target = path;
+    direct = false;
+    struct stat status { };
+    existed = ::lstat(path.c_str(), &status) == 0;
+    existedDevice = existed ? status.st_dev : 0;
+    existedInode = existed ? status.st_ino : 0;
+    if (existed && S_ISDIR(status.st_mode)) {
+        reason = SystemErrorText(EISDIR);
+        return false;
+    }
+    if (existed && IsSpecial(status.st_mode))
+        return OpenDirect(reason);
+    const Split split = SplitPath(path);
+    if (split.name.empty()) {
+        reason = SystemErrorText(EISDIR);
+        return false;
+    }
+    if (!CreateUnnamed(split.folder) && !CreateNamed(split.folder, split.name, reason))
+        return false;
+    // A replaced file keeps its permissions; a new one gets the usual ones (umask applied).
+    if (existed && S_ISREG(status.st_mode))
+        ::fchmod(descriptor, status.st_mode & 07777);
+    stream = ::fdopen(::dup(descriptor), "wb");
+    if (stream == nullptr) {
+        reason = SystemErrorText(errno);
+        Discard();
+        return false;
+    }
+    return true;
+}
+
+// An unnamed file (O_TMPFILE): nothing is left behind if the program dies before Commit.
+bool OutputFile::CreateUnnamed(const std::string& folder)
+{
+    descriptor = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    return descriptor >= 0;
+}
+
+bool OutputFile::CreateNamed(const std::string& folder, const std::string& name, std::string& reason)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        partPath = folder + "/." + name + "." + RandomSuffix() + ".part";
+        descriptor = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (descriptor >= 0)
+            return true;
+        if (errno != EEXIST)
+            break;
+    }
+    reason = SystemErrorText(errno);
+    partPath.clear();
+    return false;
+}
+
+bool OutputFile::OpenDirect(std::string& reason)
+{
+    // Non-blocking, so that a FIFO without a reader fails instead of waiting for ever.
+    descriptor = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0) {
+        reason = SystemErrorText(errno);
+        return false;
+    }
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
+    direct = true;
+    stream = ::fdopen(::dup(descriptor), "wb");
+    if (stream == nullptr) {
+        reason = SystemErrorText(errno);
+        Discard();
+        return false;
+    }
+    return true;
+}
+
+std::FILE* OutputFile::TakeStream()
+{
+    std::FILE* taken = stream;
+    stream = nullptr;
+    return taken;
+}
+
+// Names the unnamed file through its /proc link (no privilege needed, unlike AT_EMPTY_PATH).
+bool OutputFile::LinkAt(const std::string& path)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool OutputFile::TargetUnchanged() const
+{
+    struct stat status { };
+    const bool exists = ::lstat(target.c_str(), &status) == 0;
+    if (exists != existed)
+        return false;
+    return !exists || (status.st_dev == existedDevice && status.st_ino == existedInode);
+}
+
+bool OutputFile::Commit(std::string& reason)
+{
+    if (stream != nullptr) {
+        std::fclose(stream); // not taken: written through the descriptor only
+        stream = nullptr;
+    }
+    if (descriptor < 0) {
+        reason = SystemErrorText(EBADF);
+        return false;
+    }
+    if (direct) {
+        CloseDescriptor();
+        return true;
+    }
+    // The data reaches the disk before the name does: after a crash the name never holds less
+    // than a complete file.
+    if (::fdatasync(descriptor) != 0 && errno != EINVAL && errno != EROFS) {
+        reason = SystemErrorText(errno);
+        Discard();
+        return false;
+    }
+    if (!TargetUnchanged()) {
+        reason = "another program wrote the file while this conversion ran; its file was kept";
+        Discard();
+        return false;
+    }
+    const Split split = SplitPath(target);
+    if (partPath.empty()) {
+        // Nothing had the name: linking fails, and leaves the other file, if one came meanwhile.
+        if (!existed && LinkAt(target)) {
+            CloseDescriptor();
+            return true;
+        }
+        if (!existed && errno == EEXIST) {
+            reason = "another program wrote the file while this conversion ran; its file was kept";
+            Discard();
+            return false;
+        }
+        // Replacing: the file gets a hidden name first, then takes the target's in one step.
+        for (int attempt = 0; attempt < 100 && partPath.empty(); ++attempt) {
+            const std::string candidate = split.folder + "/." + split.name + "." + RandomSuffix() + ".part";
+            if (LinkAt(candidate))
+                partPath = candidate;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (partPath.empty()) {
+            reason = SystemErrorText(errno);
+            Discard();
+            return false;
+        }
+    }
+    const bool renamed = existed
+        ? ::rename(partPath.c_str(), target.c_str()) == 0
+        : ::renameat2(AT_FDCWD, partPath.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
+            || (errno == EINVAL && ::link(partPath.c_str(), target.c_str()) == 0);
+    if (!renamed) {
+        reason = errno == EEXIST
+            ? "another program wrote the file while this conversion ran; its file was kept"
+            : SystemErrorText(errno);
+        Discard();
+        return false;
+    }
+    if (!existed && EntryExists(partPath))
+        ::unlink(partPath.c_str()); // linked rather than renamed
+    partPath.clear();
+    CloseDescriptor();
+    return true;
+}
+
+void OutputFile::Discard()
+{
+    if (stream != nullptr) {
+        std::fclose(stream);
+        stream = nullptr;
+    }
+    if (!partPath.empty()) {
+        ::unlink(partPath.c_str());
+        partPath.clear();
+    }
+    CloseDescriptor();
+}
+
+void OutputFile::CloseDescriptor()
+{
+    if (descriptor >= 0)
+        ::close(descriptor);
+    descriptor = -1;
+}

@@ -1,0 +1,61 @@
+// A new output file that takes its target's name only once it is complete.
+//
+// Create makes an unnamed file in the target's folder (or, where the file system cannot, a
+// hidden "*.part" file there); the writer fills it through Stream(); Commit then gives it the
+// target's name in one step, replacing whatever entry had that name. So:
+//   - until Commit, an existing file of that name stays as it was, and nothing under the name
+//     looks complete that is not (a crash or SIGKILL leaves at most a hidden "*.part" file in
+//     the output folder, never anything elsewhere);
+//   - nothing is ever written through a symbolic link or into another name of a file (a hard
+//     link): the entry is replaced, the file it named is not touched;
+//   - when another writer has put a file under the name since Create (another run converting to
+//     the same output), Commit fails and leaves that file alone, instead of splicing two files.
+// A target that is a device or a FIFO (/dev/null, say) is written to directly; it has nothing
+// to replace.
+//
+// Threads: one object is used by one thread at a time. The destructor discards an uncommitted
+// file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // True when anything has the name `path`: a file, a folder, a link (a dangling one too).
+    static bool EntryExists(const std::string& path);
+    static bool IsDirectory(const std::string& path);
+
+    // Starts a new file for `target`. False with `reason` set to the system's text.
+    bool Create(const std::string& target, std::string& reason);
+    // The stream to write to, handed to the caller, who closes it (and checks that its writes
+    // and its close succeeded) before Commit. Null when none was created or it was taken.
+    std::FILE* TakeStream();
+    // Gives the closed file the target's name. False with `reason` when it cannot; the new file
+    // is then discarded.
+    bool Commit(std::string& reason);
+    // Drops the new file; the target keeps whatever it had.
+    void Discard();
+
+private:
+    bool CreateUnnamed(const std::string& folder);
+    bool CreateNamed(const std::string& folder, const std::string& name, std::string& reason);
+    bool OpenDirect(std::string& reason);
+    bool LinkAt(const std::string& path);
+    bool TargetUnchanged() const;
+    void CloseDescriptor();
+
+    std::string target;
+    std::string partPath; // the hidden file's name while it has one
+    std::FILE* stream = nullptr;
+    int descriptor = -1; // kept open after the stream closes, for naming an unnamed file
+    bool direct = false; // a device or FIFO target, written in place
+    bool existed = false; // an entry had the target's name at Create
+    uint64_t existedDevice = 0, existedInode = 0;
+};

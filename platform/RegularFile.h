@@ -1,0 +1,23 @@
+// Opening a source or settings file for reading, refusing everything that is not a regular file.
+// A FIFO without a writer would block the opening thread for ever, a device could hand out
+// endless bytes and a directory has no contents to read: each is refused at once with a reason
+// in plain words, before any byte is read.
+//
+// Threads: any; the functions keep no state.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Opens `path` for binary reading when it names a regular file (a symbolic link to one is
+// followed). Returns null otherwise and, when `reason` is given, sets it to why: the system's
+// text ("No such file or directory", "Permission denied") or "not a regular file (a FIFO)",
+// "(a directory)", "(a device)", "(a socket)". The caller owns and closes the stream.
+std::FILE* OpenRegularFile(const char* path, std::string* reason = nullptr);
+
+// Why `path` cannot be opened as a regular file for reading, or an empty text when it can.
+// For readers that open the file themselves (the media reader, the CD-image reader).
+std::string RegularFileProblem(const char* path);
+
+// The system's text for an error number, for example "Read-only file system".
+std::string SystemErrorText(int errorNumber);
