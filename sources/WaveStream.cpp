@@ -2,9 +2,11 @@
 
 #include "engine/Pcm16Format.h"
 #include "platform/Message.h"
+#include "platform/RegularFile.h"
 #include "platform/acm/Acm.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -39,6 +41,7 @@ constexpr int64_t kFixedFormatBytes = 16;
 bool WaveStream::LoadWave(const char* path)
 {
     loadFailure.clear();
+    failure.clear();
     dataStart = 0;
     dataEnd = 0;
     position.store(0);
@@ -165,6 +168,9 @@ AudioBufferRef WaveStream::GetBuffer()
     if (read < bufferSize) {
         buffer.SetLength(static_cast<uint32_t>(read));
         ended = true;
+        // Short of the audio's end, a failed read is a failure, not the end of the audio.
+        if (read < wanted && std::ferror(stream) != 0)
+            failure = "reading the file failed: " + SystemErrorText(errno);
     }
     position.fetch_add(static_cast<int64_t>(read));
     return buffer;
@@ -178,6 +184,7 @@ void WaveStream::MoveTo(int64_t filePosition)
     if (riff.SeekTo(filePosition)) {
         position.store(filePosition);
         ended = false;
+        failure.clear();
     }
 }
 
@@ -226,4 +233,9 @@ double WaveStream::GetLength()
     if (rate == 0)
         return -1.0;
     return static_cast<double>(std::max<int64_t>(dataEnd - dataStart, 0)) / rate;
+}
+
+std::string WaveStream::GetFailure()
+{
+    return failure;
 }

@@ -49,6 +49,7 @@ public:
     void Seek(int32_t seconds) override;
     double GetPosition() override;
     double GetLength() override;
+    std::string GetFailure() override;
 
 private:
     void SetDefaultFormat();
@@ -66,6 +67,7 @@ private:
     int64_t dataStart = 0;
     int64_t dataEnd = 0; // file position just past the last byte of audio
     std::atomic<int64_t> position {0}; // file position of the next byte GetBuffer reads
+    std::string failure; // why reading ended before the audio's end; empty when it did not
     bool ended = false; // GetBuffer has delivered the last buffer: the next ones are empty
     std::string loadFailure;
 };
