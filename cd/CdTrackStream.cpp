@@ -136,6 +136,7 @@ bool CdTrackStream::LoadDisc()
 
 bool CdTrackStream::OpenTrack(int32_t index)
 {
+    failure.clear();
     try {
         if (!discLoaded.load())
             LoadDisc();
@@ -203,6 +204,8 @@ AudioBufferRef CdTrackStream::GetBuffer()
         trackBuffer->startOffset = 0;
         const uint32_t read = ReadFrames(handle, frames);
         if (read == 0) {
+            // Frames of the track are still to come: this end is a failure, not the track's end.
+            failure = "reading the disc failed at frame " + std::to_string(nextFrame.load());
             discLoaded.store(false);
             return AudioBufferRef::MakeEmpty();
         }
@@ -217,9 +220,15 @@ AudioBufferRef CdTrackStream::GetBuffer()
         framesLeft -= static_cast<int32_t>(read);
         return buffer;
     } catch (...) {
+        failure = "reading the disc failed";
         ShowMessage("Exception in CdTrackStream::GetBuffer!");
         return AudioBufferRef::MakeEmpty();
     }
+}
+
+std::string CdTrackStream::GetFailure()
+{
+    return failure;
 }
 
 uint32_t CdTrackStream::FramesFor(int32_t seconds) const

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class CdTrackStream : public AudioStream {
@@ -53,6 +54,8 @@ public:
     void Seek(int32_t seconds) override;
     double GetPosition() override;
     double GetLength() override;
+    // Why the track ended before its last frame (the disc could not be read); empty otherwise.
+    std::string GetFailure() override;
 
     struct TrackBufferDeleter {
         void operator()(CDTRACKBUFFER* buffer) const { FreeTrackBuf(buffer); }
@@ -77,4 +80,6 @@ private:
     // Frames in `seconds` of this stream's format; 0 for a negative count.
     uint32_t FramesFor(int32_t seconds) const;
     void ForgetTracks();
+
+    std::string failure;
 };

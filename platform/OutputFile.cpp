@@ -11,6 +11,9 @@
 
 namespace {
 
+const char* const kReplacedMeanwhile
+    = "another program wrote the file while this conversion ran; its file was kept";
+
 struct Split {
     std::string folder;
     std::string name;
@@ -37,6 +40,12 @@ std::string RandomSuffix()
     for (char& c : suffix)
         c = digits[generator() % (sizeof digits - 1)];
     return suffix;
+}
+
+// A hidden name beside the target that says the file is not complete.
+std::string PartName(const std::string& folder, const std::string& name)
+{
+    return folder + "/." + name + "." + RandomSuffix() + ".part";
 }
 
 } // namespace
@@ -83,13 +92,18 @@ bool OutputFile::Create(const std::string& path, std::string& reason)
     // A replaced file keeps its permissions; a new one gets the usual ones (umask applied).
     if (existed && S_ISREG(status.st_mode))
         ::fchmod(descriptor, status.st_mode & 07777);
+    return OpenStream(reason);
+}
+
+// The stream for the writer, on a descriptor of its own: closing it leaves ours open.
+bool OutputFile::OpenStream(std::string& reason)
+{
     stream = ::fdopen(::dup(descriptor), "wb");
-    if (stream == nullptr) {
-        reason = SystemErrorText(errno);
-        Discard();
-        return false;
-    }
-    return true;
+    if (stream != nullptr)
+        return true;
+    reason = SystemErrorText(errno);
+    Discard();
+    return false;
 }
 
 // An unnamed file (O_TMPFILE): nothing is left behind if the program dies before Commit.
@@ -102,7 +116,7 @@ bool OutputFile::CreateUnnamed(const std::string& folder)
 bool OutputFile::CreateNamed(const std::string& folder, const std::string& name, std::string& reason)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        partPath = folder + "/." + name + "." + RandomSuffix() + ".part";
+        partPath = PartName(folder, name);
         descriptor = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (descriptor >= 0)
             return true;
@@ -126,13 +140,7 @@ bool OutputFile::OpenDirect(std::string& reason)
     if (flags >= 0)
         ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
     direct = true;
-    stream = ::fdopen(::dup(descriptor), "wb");
-    if (stream == nullptr) {
-        reason = SystemErrorText(errno);
-        Discard();
-        return false;
-    }
-    return true;
+    return OpenStream(reason);
 }
 
 std::FILE* OutputFile::TakeStream()
@@ -180,7 +188,7 @@ bool OutputFile::Commit(std::string& reason)
         return false;
     }
     if (!TargetUnchanged()) {
-        reason = "another program wrote the file while this conversion ran; its file was kept";
+        reason = kReplacedMeanwhile;
         Discard();
         return false;
     }
@@ -192,13 +200,13 @@ bool OutputFile::Commit(std::string& reason)
             return true;
         }
         if (!existed && errno == EEXIST) {
-            reason = "another program wrote the file while this conversion ran; its file was kept";
+            reason = kReplacedMeanwhile;
             Discard();
             return false;
         }
         // Replacing: the file gets a hidden name first, then takes the target's in one step.
         for (int attempt = 0; attempt < 100 && partPath.empty(); ++attempt) {
-            const std::string candidate = split.folder + "/." + split.name + "." + RandomSuffix() + ".part";
+            const std::string candidate = PartName(split.folder, split.name);
             if (LinkAt(candidate))
                 partPath = candidate;
             else if (errno != EEXIST)
@@ -215,9 +223,7 @@ bool OutputFile::Commit(std::string& reason)
         : ::renameat2(AT_FDCWD, partPath.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
             || (errno == EINVAL && ::link(partPath.c_str(), target.c_str()) == 0);
     if (!renamed) {
-        reason = errno == EEXIST
-            ? "another program wrote the file while this conversion ran; its file was kept"
-            : SystemErrorText(errno);
+        reason = errno == EEXIST ? kReplacedMeanwhile : SystemErrorText(errno);
         Discard();
         return false;
     }

@@ -47,6 +47,7 @@ private:
     bool CreateUnnamed(const std::string& folder);
     bool CreateNamed(const std::string& folder, const std::string& name, std::string& reason);
     bool OpenDirect(std::string& reason);
+    bool OpenStream(std::string& reason);
     bool LinkAt(const std::string& path);
     bool TargetUnchanged() const;
     void CloseDescriptor();

@@ -312,6 +312,7 @@ TEST_F(CdTrackReading, ThreeFailedAttemptsEndTheStreamEarly)
     ASSERT_FALSE(stream.GetBuffer().IsEnd());
     CdFailNextReads(3);
     EXPECT_TRUE(stream.GetBuffer().IsEnd());
+    EXPECT_EQ(stream.GetFailure(), "reading the disc failed at frame 7"); // not the track's end
     EXPECT_FALSE(stream.discLoaded.load());
     EXPECT_EQ(stream.GetPosition(), 0.0);
     EXPECT_EQ(stream.GetLength(), 0.0);
@@ -320,6 +321,7 @@ TEST_F(CdTrackReading, ThreeFailedAttemptsEndTheStreamEarly)
     ASSERT_TRUE(stream.OpenTrack(0)) << "opening again loads the disc again";
     EXPECT_EQ(stream.drives.size(), 1u);
     EXPECT_EQ(ReadAll(stream), disc.TrackBytes(0));
+    EXPECT_EQ(stream.GetFailure(), "");
 }
 
 TEST_F(CdTrackReading, ADiscThatGoesAwayEndsTheStreamInsteadOfHanging)
