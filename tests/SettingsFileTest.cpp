@@ -149,6 +149,18 @@ TEST(SettingsFile, WhatIsNotARegularFileIsReadAsNoFileAtOnce)
         EXPECT_FALSE(read.get()) << kind;
         EXPECT_EQ(settings.outputDirectory, "keep") << kind;
         EXPECT_EQ(settings.bitrate, "64KB") << kind;
+
+        // Writing never waits on a FIFO and never writes through a link: the link is replaced.
+        auto write = std::async(std::launch::async, [&] { return SettingsFile(path).Write(settings); });
+        const bool written = write.wait_for(std::chrono::seconds(1)) == std::future_status::ready;
+        const int reader = written ? -1 : open(path.c_str(), O_RDONLY | O_NONBLOCK); // release it
+        EXPECT_TRUE(written) << kind << " written for more than a second";
+        write.wait();
+        if (reader >= 0)
+            close(reader);
+        const bool link = std::string(kind) == "device";
+        EXPECT_EQ(write.get(), link) << kind;
+        EXPECT_EQ(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)), link) << kind;
     }
 }
 
