@@ -341,6 +341,8 @@ TEST_P(EveryFixture, LoadsTheFormatAndLengthAndDeliversTheReferenceAudio)
     EXPECT_GT(drained.buffers, 1);
     EXPECT_EQ(drained.samples, reference);
     EXPECT_EQ(stream.GetPosition(), std::floor(referenceSeconds));
+    EXPECT_EQ(stream.SkippedSeconds(), 0.0); // nothing in a sound file counts as damage
+    EXPECT_EQ(stream.GetFailure(), "");
 }
 
 namespace {
