@@ -50,6 +50,20 @@ CdTrackStream::CdTrackStream()
 
 CdTrackStream::~CdTrackStream() = default;
 
+bool CdTrackStream::UseDisc(const std::string& path)
+{
+    CdDrive drive;
+    if (!CdRegisterDrive(path, &drive.request))
+        return false;
+    drive.id = path;
+    ForgetTracks();
+    discLoaded.store(false);
+    drives.assign(1, drive);
+    driveIndex = 0;
+    discChosen = true;
+    return true;
+}
+
 int CdTrackStream::ListDrives()
 {
     // Emptied first: an OpenTrack that has to load the disc again must not list every drive
@@ -120,7 +134,8 @@ bool CdTrackStream::ReadToc(int index)
 
 bool CdTrackStream::LoadDisc()
 {
-    if (ListDrives() < 1) {
+    const int found = discChosen ? static_cast<int>(drives.size()) : ListDrives();
+    if (found < 1) {
         discLoaded.store(false);
         return false;
     }

@@ -1,7 +1,8 @@
 // Reads one track of an audio CD as 16-bit stereo PCM at 44100 Hz, in buffers of at most
 // 7 frames (2352 bytes each, 75 frames per second). The first time a track is opened the
 // stream lists the drives, reads the table of contents of the first drive and builds the list
-// of audio tracks (data tracks are skipped and not counted).
+// of audio tracks (data tracks are skipped and not counted). After UseDisc the stream reads
+// the drive or image it was given instead of the first one listed.
 //
 // Every read opens the drive and closes it again; a read gets three attempts before the track
 // is given up, which ends the stream early. A read that brings fewer frames than asked for
@@ -39,6 +40,12 @@ public:
     // disc first when it is not loaded. False when there is no drive, no readable table of
     // contents, no audio track, no read buffer or no such track.
     bool OpenTrack(int32_t index);
+
+    // From now on reads the CD drive or disc image at `path` (a .cue or .toc sheet, a device),
+    // registering it with the CD library when it is not yet: `drives` holds that drive alone and
+    // LoadDisc no longer lists the others. False, with the stream unchanged, when the path
+    // cannot be read as a drive or image.
+    bool UseDisc(const std::string& path);
 
     // Fills `drives` afresh from the CD library; returns how many there are.
     int ListDrives();
@@ -82,4 +89,5 @@ private:
     void ForgetTracks();
 
     std::string failure;
+    bool discChosen = false; // UseDisc named the drive: LoadDisc keeps `drives` as it is
 };

@@ -202,7 +202,7 @@ void BatchConverter::StartNext(Item& item)
     auto slot = std::make_unique<Running>();
     slot->source = item.source;
     InterruptWatch::Shield shield; // threads of the job leave the interrupt to the main loop
-    slot->job = std::make_unique<ConversionJob>(options.outputRate, slot->encoders);
+    slot->job = std::make_unique<ConversionJob>(options.outputRate, slot->encoders, options.channels);
     ConversionJob& job = *slot->job;
     job.sourceName = item.jobSource;
     job.targetName = item.targetName;

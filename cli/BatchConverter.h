@@ -10,6 +10,7 @@
 #include "cli/InterruptWatch.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ struct BatchOptions {
 
     std::string outputDir; // prefix of every output path
     double outputRate = 22050.0;
+    uint16_t channels = 2; // 1 (mono) or 2 (stereo)
     Overwrite overwrite = Overwrite::Ask;
     int jobs = 1;
 };

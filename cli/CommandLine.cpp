@@ -1,5 +1,7 @@
 #include "cli/CommandLine.h"
 
+#include "engine/ConversionJob.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -19,6 +21,7 @@ struct OptionSpec {
 constexpr OptionSpec kOptions[] = {
     {'o', "output-dir", Takes::Value},
     {'b', "bitrate", Takes::Value},
+    {'c', "channels", Takes::Value},
     {'y', "overwrite", Takes::Nothing},
     {'n', "no-overwrite", Takes::Nothing},
     {'j', "jobs", Takes::Value},
@@ -76,9 +79,10 @@ bool IsDigit(char c)
 CommandLine::TrackSource CommandLine::ReadTrackSource(const std::string& source)
 {
     TrackSource track;
-    const std::string lower = Lowered(source);
-    if (!lower.starts_with("track") || lower.ends_with(".wav") || lower.ends_with(".mp3")
-        || lower.ends_with(".wma"))
+    // A file of a type the engine converts (track-01.flac) is a file, whatever its name.
+    const ConversionJob::SourceKind kind = ConversionJob::ChooseSource(source).kind;
+    if (!Lowered(source).starts_with("track") || kind == ConversionJob::SourceKind::Wave
+        || kind == ConversionJob::SourceKind::Media)
         return track;
     track.form = TrackSource::Form::Malformed;
     // "track" has been matched; "-" and the digits follow.
@@ -107,6 +111,12 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& 
             outputDir = value.back() == '/' ? value : value + "/";
         } else if (name == "bitrate") {
             bitrate = value;
+        } else if (name == "channels") {
+            if (Lowered(value) != "mono" && Lowered(value) != "stereo") {
+                error = "-c takes mono or stereo, not '" + value + "'";
+                return false;
+            }
+            channels = value;
         } else if (name == "overwrite") {
             overwrite = true;
         } else if (name == "no-overwrite") {
@@ -228,6 +238,9 @@ const char* CommandLine::HelpText()
            "                         \"112KB\", \"144KB\", \"160KB\", \"192KB\"; compared exactly; anything "
            "else gives "
            "22050 Hz)\n"
+           "  -c, --channels MODE    mono or stereo output (default: the window's setting, else stereo); "
+           "MP3\n"
+           "                         files are joint stereo at the chosen bitrate\n"
            "  -y, --overwrite        overwrite existing outputs without asking\n"
            "  -n, --no-overwrite     never overwrite: such a source is skipped and its existing file left "
            "untouched\n"
@@ -241,11 +254,13 @@ const char* CommandLine::HelpText()
            "  -q, --quiet            no progress display\n"
            "      --help, --version\n"
            "\n"
-           "SOURCE is a .wav, .mp3 or .wma file, or a CD track Track-NN: NN is one or two digits counted\n"
-           "from 00 in the disc's list of audio tracks, and \"Track\" may be in any letter case (track-2\n"
-           "is Track-02). Any other source starting with \"track\" and not ending in .wav, .mp3 or .wma\n"
-           "is a usage error. Outputs are named after their source: name.wav -> name.mp3,\n"
-           "name.mp3 -> name.wav, name.wma -> name.mp3, Track-NN -> Track-NN.mp3.\n"
+           "SOURCE is a .wav, .mp3 or .wma file; a .flac, .ogg, .oga, .opus, .m4a, .aac, .aif, .aiff,\n"
+           ".aifc, .au, .ape, .wv or .mka file (any letter case), converted to MP3; or a CD track\n"
+           "Track-NN: NN is one or two digits counted from 00 in the disc's list of audio tracks, and\n"
+           "\"Track\" may be in any letter case (track-2 is Track-02). Any other source starting with\n"
+           "\"track\" that is not a file of one of these types is a usage error. Outputs are named\n"
+           "after their source: name.wav -> name.mp3, name.mp3 -> name.wav, name.wma -> name.mp3,\n"
+           "name.flac (and the other types) -> name.mp3, Track-NN -> Track-NN.mp3.\n"
            "The output directory and bitrate default to those of varkonel.ini beside this program\n"
            "(the window's settings), else to the temporary folder and \"32KB\".\n"
            "\n"

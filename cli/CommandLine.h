@@ -11,6 +11,7 @@ struct CommandLine {
 
     std::optional<std::string> outputDir; // with a trailing separator
     std::optional<std::string> bitrate;
+    std::optional<std::string> channels; // "mono" or "stereo", in any letter case
     bool overwrite = false; // -y
     bool noOverwrite = false; // -n
     int jobs = 1;
@@ -23,8 +24,8 @@ struct CommandLine {
     std::vector<std::string> sources;
 
     // What a source names as a CD track. A source that starts with "track" in any letter case
-    // and does not end in .wav, .mp3 or .wma is meant as one; it is well formed when "Track-"
-    // (any case) is followed by one or two digits and nothing else.
+    // and is not a file of a type the engine converts (.wav, .mp3, .flac, ...) is meant as one; it is well
+    // formed when "Track-" (any case) is followed by one or two digits and nothing else.
     struct TrackSource {
         enum class Form { NotATrack, Track, Malformed };
         Form form = Form::NotATrack;

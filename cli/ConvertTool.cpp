@@ -99,6 +99,7 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
     BatchOptions batch;
     batch.outputDir = outputDir;
     batch.outputRate = ConversionSettings::OutputRateFor(bitrate);
+    batch.channels = ConversionSettings::ChannelsFor(options.channels.value_or(settings.channelMode));
     batch.overwrite = options.overwrite ? BatchOptions::Overwrite::Always
         : options.noOverwrite           ? BatchOptions::Overwrite::Never
                                         : BatchOptions::Overwrite::Ask;

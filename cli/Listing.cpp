@@ -3,33 +3,21 @@
 #include "cd/CdTrackStream.h"
 #include "cli/CliMessageBackend.h"
 #include "cli/CommandLine.h"
+#include "engine/ConversionJob.h"
 #include "sources/WaveStream.h"
 #include "sources/WmaStream.h"
 
-#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
 
 namespace {
 
-std::string LowerExtension(const std::string& path)
-{
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || dot == 0 || (slash != std::string::npos && dot < slash))
-        return {};
-    std::string extension = path.substr(dot + 1);
-    for (char& c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension;
-}
-
 // Whole seconds of a file's audio, or -1 when its stream cannot tell.
-int64_t FileSeconds(const std::string& path, const std::string& extension)
+int64_t FileSeconds(const std::string& path, ConversionJob::SourceKind kind)
 {
     double length = -1.0;
-    if (extension == "wav") {
+    if (kind == ConversionJob::SourceKind::Wave) {
         WaveStream stream;
         if (stream.LoadWave(path.c_str()))
             length = stream.GetLength();
@@ -94,7 +82,8 @@ bool Listing::Probe(
             allListed = ProbeTrack(source, track, device, out, console) && allListed;
             continue;
         }
-        const std::string extension = LowerExtension(source);
+        // The file is read as a conversion would read it.
+        const ConversionJob::SourceKind kind = ConversionJob::ChooseSource(source).kind;
         std::error_code error;
         const uint64_t size = std::filesystem::file_size(source, error);
         if (error) {
@@ -102,12 +91,13 @@ bool Listing::Probe(
             allListed = false;
             continue;
         }
-        if (extension != "wav" && extension != "mp3" && extension != "wma") {
-            console.Error(CliMessageBackend::Line(source, "not a .wav, .mp3 or .wma file"));
+        if (kind != ConversionJob::SourceKind::Wave && kind != ConversionJob::SourceKind::Media) {
+            console.Error(CliMessageBackend::Line(
+                source, "not a type of audio file that can be converted (see --help)"));
             allListed = false;
             continue;
         }
-        const int64_t seconds = FileSeconds(source, extension);
+        const int64_t seconds = FileSeconds(source, kind);
         const std::string path = std::filesystem::absolute(source, error).lexically_normal().string();
         const std::string name = std::filesystem::path(source).filename().string();
         if (seconds < 0) {

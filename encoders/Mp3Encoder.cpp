@@ -123,14 +123,15 @@ bool Mp3Encoder::LoadEntryPoints()
 // The MP3 form for the MPEG-1 rates, the LAME form for every other rate.
 void Mp3Encoder::FillConfig()
 {
-    const uint32_t kbps
-        = NearestBitrate(uint32_t {format.wBitsPerSample} * format.nSamplesPerSec * format.nChannels / 11025);
+    const uint32_t kbps = NearestBitrate(chosenBitrate != 0
+            ? chosenBitrate
+            : uint32_t {format.wBitsPerSample} * format.nSamplesPerSec * format.nChannels / 11025);
     std::memset(&config, 0, sizeof(config));
     if (IsMp3FormRate(format.nSamplesPerSec)) {
         auto& mp3 = config.format.mp3;
         config.dwConfig = BE_CONFIG_MP3;
         mp3.dwSampleRate = format.nSamplesPerSec;
-        mp3.byMode = static_cast<BYTE>(format.nChannels == 2 ? BE_MP3_MODE_STEREO : BE_MP3_MODE_MONO);
+        mp3.byMode = static_cast<BYTE>(format.nChannels == 2 ? BE_MP3_MODE_JSTEREO : BE_MP3_MODE_MONO);
         mp3.wBitrate = static_cast<WORD>(kbps);
         return;
     }
@@ -140,7 +141,7 @@ void Mp3Encoder::FillConfig()
     lhv.dwStructSize = CURRENT_STRUCT_SIZE;
     lhv.dwSampleRate = format.nSamplesPerSec;
     lhv.dwReSampleRate = 0;
-    lhv.nMode = format.nChannels == 1 ? BE_MP3_MODE_MONO : BE_MP3_MODE_STEREO;
+    lhv.nMode = format.nChannels == 1 ? BE_MP3_MODE_MONO : BE_MP3_MODE_JSTEREO;
     lhv.dwBitrate = kbps;
     lhv.dwMaxBitrate = 192;
     lhv.nPreset = LQP_VERYHIGH_QUALITY;

@@ -2,8 +2,10 @@
 // the source's format when a job begins, fed 16-bit PCM in chunks of the size it asks for,
 // flushed and released when the job finishes, and the file ends with a 128-byte ID3v1.1 tag.
 //
-// The bitrate is derived from the format: bits x rate x channels / 11025, moved to the
-// nearest entry of `bitrateList`, which gives back the kbps the output rate was chosen for.
+// The bitrate is the one SetBitrate gave (the user's choice, for mono and stereo alike), moved
+// to the nearest entry of `bitrateList`; without one it is derived from the format: bits x
+// rate x channels / 11025, which for mono gives back the kbps the output rate was chosen for.
+// Two channels are encoded as joint stereo.
 #pragma once
 
 #include "encoders/Encoder.h"
@@ -31,6 +33,8 @@ public:
     // The entry of bitrateList nearest to target (kbps); ties keep the lower one, and a
     // target of 4 or less gives 0.
     static uint32_t NearestBitrate(uint32_t target);
+    // The bitrate (kbps) of the next jobs; 0 derives it from the format.
+    void SetBitrate(uint32_t kbps) { chosenBitrate = kbps; }
     // Appends the 128-byte ID3v1.1 tag at the current position of the file.
     void WriteId3v1Tag();
 
@@ -60,6 +64,7 @@ private:
     BEDEINITSTREAM beDeinitStream = nullptr;
     BECLOSESTREAM beCloseStream = nullptr;
     bool streamOpen = false;
+    uint32_t chosenBitrate = 0;
     // Compressed bytes of chunks encoded in a call that then failed: they belong before the
     // bytes of the next successful call, or before the flush bytes.
     std::vector<uint8_t> heldOutput;

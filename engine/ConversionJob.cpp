@@ -2,14 +2,17 @@
 
 #include "cd/CdTrackStream.h"
 #include "platform/Message.h"
+#include "platform/RegularFile.h"
 #include "platform/Thread.h"
 #include "sources/WaveStream.h"
 #include "sources/WmaStream.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -26,6 +29,27 @@ std::string LastThreeLower(const std::string& name)
     return tail;
 }
 
+// The text after the last dot of a name, in lower case; empty when there is no dot.
+std::string ExtensionLower(const std::string& name)
+{
+    const size_t dot = name.find_last_of('.');
+    std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+// Compressed types that the media reader decodes besides MP3 and WMA, named by the whole text
+// after the last dot: FLAC, Ogg (Vorbis, Opus, FLAC), MP4 and raw AAC, AIFF, Sun AU, Monkey's
+// Audio, WavPack and Matroska audio.
+bool IsMediaExtension(const std::string& extension)
+{
+    static const char* const kMediaExtensions[]
+        = {"flac", "ogg", "oga", "opus", "m4a", "aac", "aif", "aiff", "aifc", "au", "ape", "wv", "mka"};
+    return std::any_of(std::begin(kMediaExtensions), std::end(kMediaExtensions),
+        [&](const char* known) { return extension == known; });
+}
+
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix)
 {
     if (text.size() < prefix.size())
@@ -36,6 +60,51 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix)
             return false;
     }
     return true;
+}
+
+// A track label as the window lists a disc's tracks: "Track-" in any letter case and one or two
+// digits, nothing after them.
+bool ReadTrackLabel(const std::string& label, int32_t& number)
+{
+    if (label.size() < 7 || label.size() > 8 || !StartsWithIgnoringCase(label, "Track-"))
+        return false;
+    number = 0;
+    for (size_t i = 6; i < label.size(); ++i) {
+        if (label[i] < '0' || label[i] > '9')
+            return false;
+        number = number * 10 + (label[i] - '0');
+    }
+    return true;
+}
+
+// Whether a path names a disc: a CUE or cdrdao sheet by its extension, or a drive's device node.
+bool NamesDisc(const std::string& path)
+{
+    const std::string extension = ExtensionLower(path);
+    if (extension == "cue" || extension == "toc")
+        return true;
+    return IsDeviceNode(path.c_str());
+}
+
+// A track of the disc that a "DISC/Track-NN" source names. The stream is made to read that disc,
+// whatever other drives and images are registered, and is handed to the Mixer, which owns it
+// from then on. Null, with the reason, when the disc or the track cannot be read.
+CdTrackStream* LoadDiscTrack(Mixer& mixer, const ConversionJob::SourceChoice& choice, std::string& reason)
+{
+    auto stream = std::make_unique<CdTrackStream>();
+    if (!stream->UseDisc(choice.disc)) {
+        reason = "cannot be read as a CD drive or disc image";
+        return nullptr;
+    }
+    if (!stream->OpenTrack(choice.track)) {
+        reason = "no such audio track, or the disc cannot be read";
+        return nullptr;
+    }
+    if (!mixer.AddStream(stream.get(), true)) {
+        reason = mixer.LoadFailure();
+        return nullptr;
+    }
+    return stream.release();
 }
 
 // A figure in seconds as a whole number for the display: truncated, and kept within the
@@ -58,11 +127,18 @@ EncoderSet& ProcessEncoders()
     return encoders;
 }
 
-ConversionJob::ConversionJob(double outputRate, EncoderSet& encoders)
+ConversionJob::ConversionJob(double outputRate, EncoderSet& encoders, uint16_t channels)
     : encoders(encoders)
 {
     mixer.outputRate = outputRate;
+    mixer.outputChannels = channels == 2 ? 2 : 1;
     mixer.calcoutputformat();
+}
+
+uint32_t ConversionJob::BitrateFor(double outputRate)
+{
+    const double kbps = std::round(outputRate / 689.0625);
+    return kbps >= 1.0 && kbps <= 1000.0 ? static_cast<uint32_t>(kbps) : 0;
 }
 
 ConversionJob::~ConversionJob()
@@ -80,10 +156,19 @@ ConversionJob::SourceChoice ConversionJob::ChooseSource(const std::string& sourc
 {
     SourceChoice choice;
     const std::string extension = LastThreeLower(sourceName);
+    const size_t slash = sourceName.find_last_of('/');
+    int32_t discTrack = 0;
     if (extension == "wav") {
         choice.kind = SourceKind::Wave;
-    } else if (extension == "wma" || extension == "mp3") {
+    } else if (extension == "wma" || extension == "mp3" || IsMediaExtension(ExtensionLower(sourceName))) {
         choice.kind = SourceKind::Media;
+    } else if (slash != std::string::npos && slash > 0
+        && ReadTrackLabel(sourceName.substr(slash + 1), discTrack)
+        && NamesDisc(sourceName.substr(0, slash))) {
+        // "DISC/Track-NN": a file cannot hold other files, so this names a track of that disc.
+        choice.kind = SourceKind::Track;
+        choice.track = discTrack;
+        choice.disc = sourceName.substr(0, slash);
     } else if (sourceName.size() >= 5 && StartsWithIgnoringCase(sourceName, "Track")) {
         choice.kind = SourceKind::Track;
         int number = 0;
@@ -130,6 +215,9 @@ std::string ConversionJob::TargetNameFor(const std::string& sourceName)
         return stem + "mp3";
     if (extension == "mp3")
         return stem + "wav";
+    // The other compressed types have extensions of other lengths: the whole one is replaced.
+    if (IsMediaExtension(ExtensionLower(sourceName)))
+        return sourceName.substr(0, sourceName.find_last_of('.') + 1) + "mp3";
     return stem + "mp3";
 }
 
@@ -143,6 +231,7 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
         mixer.RemoveAll();
         source = nullptr;
         const SourceChoice choice = ChooseSource(sourceName);
+        std::string discFailure; // why the disc of a "DISC/Track-NN" source gave no stream
         switch (choice.kind) {
         case SourceKind::Wave:
             source = mixer.LoadWave(sourceName.c_str());
@@ -151,7 +240,8 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
             source = mixer.LoadWMA(sourceName.c_str());
             break;
         case SourceKind::Track:
-            source = mixer.LoadTrack(choice.track);
+            source = choice.disc.empty() ? mixer.LoadTrack(choice.track)
+                                         : LoadDiscTrack(mixer, choice, discFailure);
             break;
         case SourceKind::Unknown:
             ShowMessage(kUnknownSource);
@@ -159,7 +249,7 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
         }
         if (source == nullptr) {
             // The reason, when the engine knows one, follows on the lines after the message.
-            const std::string& reason = mixer.LoadFailure();
+            const std::string& reason = discFailure.empty() ? mixer.LoadFailure() : discFailure;
             ShowMessage(reason.empty() ? std::string(kSourceNotOpened)
                                        : std::string(kSourceNotOpened) + "\n" + sourceName + ": " + reason);
             return StartResult::SourceNotOpened;
@@ -172,6 +262,8 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
         Encoder& encoder = kind == kMp3Encoder ? static_cast<Encoder&>(encoders.mp3) : encoders.wave;
         encoder.SetSource(&mixer);
         encoder.SetOutputPath(OutputPath().c_str());
+        // The chosen bitrate is the whole stream's, in stereo as in mono.
+        encoders.mp3.SetBitrate(BitrateFor(mixer.outputRate));
         encoders.encoderKind = kind;
         encoders.lastJob = this;
 

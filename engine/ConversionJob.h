@@ -56,18 +56,23 @@ public:
         std::string percentText; // "%d%%"; empty when the source cannot tell its length
     };
 
-    // How a source name is read: by the last three characters, else as a CD track label.
+    // How a source name is read: .wav, .mp3 and .wma by the last three characters; the other
+    // compressed types (.flac .ogg .oga .opus .m4a .aac .aif .aiff .aifc .au .ape .wv .mka, any
+    // letter case) by the whole text after the last dot, read by the media reader; else as a CD
+    // track: a label "Track-NN" of the first drive, or "DISC/Track-NN" for a track of the disc
+    // image (.cue, .toc) or CD drive DISC.
     enum class SourceKind { Wave, Media, Track, Unknown };
     struct SourceChoice {
         SourceKind kind = SourceKind::Unknown;
         int32_t track = 0; // the index given to LoadTrack, for a track label
+        std::string disc; // the image or drive a "DISC/Track-NN" source names; empty otherwise
     };
 
     static constexpr int32_t kMp3Encoder = 1;
     static constexpr int32_t kWaveEncoder = 2;
 
     std::string targetName; // output file name with extension, e.g. song.mp3
-    std::string sourceName; // full path of the source, or a CD track label "Track-NN"
+    std::string sourceName; // full path of the source, or a CD track "Track-NN" or "DISC/Track-NN"
     Mixer mixer;
     AudioStream* source = nullptr; // the stream the Mixer loaded for this item (the Mixer owns it)
     std::string outputDir; // prefix of the output path; no separator is inserted
@@ -75,7 +80,9 @@ public:
     // Runs on the worker thread first, before Encode (a caller can name the thread's messages).
     std::function<void()> onWorkerBegin;
 
-    explicit ConversionJob(double outputRate, EncoderSet& encoders = ProcessEncoders());
+    // `channels`: the output's channel count, 1 (the "mono" setting) or 2 ("stereo").
+    explicit ConversionJob(
+        double outputRate, EncoderSet& encoders = ProcessEncoders(), uint16_t channels = 1);
     ~ConversionJob(); // waits for the worker
     ConversionJob(const ConversionJob&) = delete;
     ConversionJob& operator=(const ConversionJob&) = delete;
@@ -112,8 +119,11 @@ public:
     // one (-1.0: the stream cannot tell) or a position that is not a number give a bar at 0 and
     // an empty percentage instead of a division by zero.
     static Progress ProgressFor(double position, double length);
-    // The output name of a source: name.wav -> name.mp3, name.mp3 -> name.wav, anything else
-    // -> name.mp3 (the last three characters replaced); a CD track label gets ".mp3" appended.
+    // The MP3 bitrate (kbps) a bitrate setting's output rate stands for: rate = kbps x 689.0625.
+    static uint32_t BitrateFor(double outputRate);
+    // The output name of a source: name.wav -> name.mp3, name.mp3 -> name.wav, name.flac (and
+    // the other media types) -> name.mp3 (the extension replaced), anything else -> name.mp3 (the
+    // last three characters replaced); a CD track label gets ".mp3" appended.
     static std::string TargetNameFor(const std::string& sourceName);
 
 private:

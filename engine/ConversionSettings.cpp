@@ -1,5 +1,7 @@
 #include "engine/ConversionSettings.h"
 
+#include <cctype>
+
 #include "platform/Executable.h"
 
 #include <array>
@@ -41,4 +43,12 @@ double ConversionSettings::OutputRateFor(const std::string& bitrate)
             return rate;
     }
     return 22050.0;
+}
+
+uint16_t ConversionSettings::ChannelsFor(const std::string& channelMode)
+{
+    std::string lower = channelMode;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "mono" ? 1 : 2;
 }

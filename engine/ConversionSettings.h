@@ -2,6 +2,7 @@
 // channel text, with their defaults and the output sample rate the bitrate text selects.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct ConversionSettings {
@@ -22,4 +23,9 @@ struct ConversionSettings {
     // texts give their kilobits per second x 44100 / 64; anything else gives 22050.
     static double OutputRateFor(const std::string& bitrate);
     double OutputRate() const { return OutputRateFor(bitrate); }
+
+    // The output's channel count for a channel text: 1 for "mono" (any letter case), 2 for
+    // "stereo" and for every other text, since stereo is the default.
+    static uint16_t ChannelsFor(const std::string& channelMode);
+    uint16_t Channels() const { return ChannelsFor(channelMode); }
 };

@@ -10,8 +10,8 @@
 
 namespace {
 
-// The highest rate whose 16-bit mono byte rate still fits the format record's 32-bit field.
-constexpr double kHighestRate = 0x7FFFFFFF;
+// The highest byte rate the format record's 32-bit field holds.
+constexpr double kHighestByteRate = 0xFFFFFFFF;
 
 // A step of building a chain that failed, with the message that names the step.
 struct StepFailure {
@@ -238,15 +238,16 @@ bool Mixer::ConversionOpen(const MixerEntry& entry)
 void Mixer::calcoutputformat()
 {
     try {
+        const WORD channels = outputChannels == 2 ? 2 : 1;
         double rate = std::trunc(outputRate);
-        if (!(rate >= 0.0 && rate <= kHighestRate))
+        if (!(rate >= 0.0 && rate * 2 * channels <= kHighestByteRate))
             rate = 0.0;
         outputFormat.wFormatTag = WAVE_FORMAT_PCM;
-        outputFormat.nChannels = 1;
+        outputFormat.nChannels = channels;
         outputFormat.nSamplesPerSec = static_cast<DWORD>(rate);
         outputFormat.wBitsPerSample = 16;
-        outputFormat.nBlockAlign = 2;
-        outputFormat.nAvgBytesPerSec = 2 * outputFormat.nSamplesPerSec;
+        outputFormat.nBlockAlign = static_cast<WORD>(2 * channels);
+        outputFormat.nAvgBytesPerSec = outputFormat.nBlockAlign * outputFormat.nSamplesPerSec;
         outputFormat.cbSize = 0;
         bufferSize
             = outputFormat.nBlockAlign * (outputFormat.nAvgBytesPerSec / 10 / outputFormat.nBlockAlign);

@@ -1,6 +1,7 @@
 // The stream the encoders read from. It loads a source by kind (WAV file, compressed file, CD
 // track), places a ConversionStream and a SpectrumAnalyzer behind it, and delivers every source
-// in one output format: 16-bit PCM, one channel, at outputRate. It keeps a list of entries but
+// in one output format: 16-bit PCM at outputRate, with outputChannels channels (one unless a
+// caller asks for two). It keeps a list of entries but
 // does not mix: GetBuffer delivers the converted audio of the first entry only.
 //
 // Threads: loading, RemoveAll and calcoutputformat run before a job's worker starts; GetBuffer
@@ -36,6 +37,7 @@ public:
     WAVEFORMATEX outputFormat {};
     std::mutex lock;
     double outputRate = 0.0;
+    uint16_t outputChannels = 1; // 1 or 2
 
     Mixer();
     ~Mixer() override;

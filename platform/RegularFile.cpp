@@ -69,3 +69,10 @@ std::string RegularFileProblem(const char* path)
         std::fclose(stream);
     return reason;
 }
+
+bool IsDeviceNode(const char* path)
+{
+    struct stat status { };
+    return path != nullptr && ::stat(path, &status) == 0
+        && (S_ISBLK(status.st_mode) || S_ISCHR(status.st_mode));
+}

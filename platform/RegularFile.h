@@ -19,5 +19,8 @@ std::FILE* OpenRegularFile(const char* path, std::string* reason = nullptr);
 // For readers that open the file themselves (the media reader, the CD-image reader).
 std::string RegularFileProblem(const char* path);
 
+// Whether `path` names a device node (a CD drive's /dev/sr0, say); a link to one counts.
+bool IsDeviceNode(const char* path);
+
 // The system's text for an error number, for example "Read-only file system".
 std::string SystemErrorText(int errorNumber);

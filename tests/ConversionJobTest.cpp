@@ -83,11 +83,39 @@ TEST(ConversionJob, SourceNamesChooseTheLoader)
         const char* name;
         Kind kind;
         int32_t track;
+        const char* disc = ""; // for a track of a named disc
     };
     const Case cases[] = {
         {"C:\\Music\\Song.WAV", Kind::Wave, 0},
         {"/music/a.Mp3", Kind::Media, 0},
         {"b.WMA", Kind::Media, 0},
+        // The other compressed types by the whole text after the last dot, in any letter case.
+        {"/music/a.flac", Kind::Media, 0},
+        {"x.OGG", Kind::Media, 0},
+        {"x.oga", Kind::Media, 0},
+        {"x.Opus", Kind::Media, 0},
+        {"x.m4a", Kind::Media, 0},
+        {"x.aac", Kind::Media, 0},
+        {"x.aif", Kind::Media, 0},
+        {"x.AIFF", Kind::Media, 0},
+        {"x.aifc", Kind::Media, 0},
+        {"x.au", Kind::Media, 0},
+        {"x.ape", Kind::Media, 0},
+        {"x.wv", Kind::Media, 0},
+        {"x.mka", Kind::Media, 0},
+        {"Track-01.flac", Kind::Media, 0}, // a file, whatever its name begins with
+        {"x.flac.txt", Kind::Unknown, 0},
+        {"x.xflac", Kind::Unknown, 0},
+        {"/a.flac/notes", Kind::Unknown, 0},
+        {"x.opus2", Kind::Unknown, 0},
+        // A track of a disc image or a drive: DISC/Track-NN.
+        {"/discs/album.cue/Track-03", Kind::Track, 3, "/discs/album.cue"},
+        {"album.TOC/track-7", Kind::Track, 7, "album.TOC"},
+        {"/dev/null/Track-12", Kind::Track, 12, "/dev/null"}, // a device node
+        {"/discs/album.cue/Track-123", Kind::Unknown, 0},
+        {"/discs/album.cue/Track-3a", Kind::Unknown, 0},
+        {"/discs/folder/Track-03", Kind::Unknown, 0}, // not a disc
+        {"/Track-03", Kind::Unknown, 0},
         {"Track-07", Kind::Track, 7},
         {"Track-123", Kind::Track, 12}, // at most two digits
         {"TRACK-07", Kind::Track, 0}, // passes the prefix test; the literal "Track-" does not match
@@ -102,6 +130,7 @@ TEST(ConversionJob, SourceNamesChooseTheLoader)
         const ConversionJob::SourceChoice choice = ConversionJob::ChooseSource(c.name);
         EXPECT_EQ(choice.kind, c.kind) << c.name;
         EXPECT_EQ(choice.track, c.track) << c.name;
+        EXPECT_EQ(choice.disc, c.disc) << c.name;
     }
 }
 
@@ -112,11 +141,17 @@ TEST(ConversionJob, TargetNamesChooseTheEncoderAndFollowTheSource)
     EXPECT_EQ(ConversionJob::ChooseEncoderKind("out.ogg"), 0);
     EXPECT_EQ(ConversionJob::ChooseEncoderKind("wa"), 0);
 
-    EXPECT_EQ(ConversionJob::TargetNameFor("song.wav"), "song.mp3");
-    EXPECT_EQ(ConversionJob::TargetNameFor("Talk.WMA"), "Talk.mp3");
-    EXPECT_EQ(ConversionJob::TargetNameFor("TUNE.MP3"), "TUNE.wav");
-    EXPECT_EQ(ConversionJob::TargetNameFor("Track-07"), "Track-07.mp3"); // not "Trackmp3"
-    EXPECT_EQ(ConversionJob::TargetNameFor("Track-07.wav"), "Track-07.mp3");
+    const std::pair<const char*, const char*> targets[] = {
+        {"song.wav", "song.mp3"}, {"Talk.WMA", "Talk.mp3"}, {"TUNE.MP3", "TUNE.wav"},
+        {"Track-07", "Track-07.mp3"}, // not "Trackmp3"
+        {"Track-07.wav", "Track-07.mp3"},
+        // The other compressed types: the whole extension is replaced, whatever its length.
+        {"song.flac", "song.mp3"}, {"a.opus", "a.mp3"}, {"x.AIFF", "x.mp3"}, {"t.au", "t.mp3"},
+        {"v.wv", "v.mp3"}, {"my.song.m4a", "my.song.mp3"},
+        {"notes.txt", "notes.mp3"}, // anything else: the last three characters
+    };
+    for (const auto& [source, target] : targets)
+        EXPECT_EQ(ConversionJob::TargetNameFor(source), target) << source;
 }
 
 TEST(ConversionJob, ProgressFigures)
@@ -392,6 +427,41 @@ TEST_F(ConversionJobRun, ReadsTheTrackTheLabelNames)
     EXPECT_TRUE(std::filesystem::exists(dir.File("TRACK-07.mp3")));
     auto missing = Job("Track-20", "Track-20.mp3");
     EXPECT_EQ(missing->Start(nullptr, false), Result::SourceNotOpened);
+    CdForgetRegisteredDrives();
+}
+
+// A source DISC/Track-NN reads that disc, whichever drive comes first in the list; a plain
+// label still reads the first. A disc or track that cannot be read is refused with its reason.
+TEST_F(ConversionJobRun, ATrackOfANamedDiscIsReadFromThatDisc)
+{
+    CdListSystemDrives(false);
+    CdForgetRegisteredDrives();
+    CdTestDisc one(dir.Path(), {{false, 30}, {false, 45}}, "one");
+    CdTestDisc two(dir.Path(), {{true, 20}, {false, 60}, {false, 90}}, "two");
+    ASSERT_TRUE(CdRegisterDrive(one.cuePath)); // the first drive listed
+    const std::pair<std::string, uint32_t> cases[] = {
+        {two.cuePath + "/Track-01", 90},
+        {one.cuePath + "/Track-01", 45},
+        {two.cuePath + "/track-0", 60},
+        {"Track-01", 45},
+    };
+    for (const auto& [source, frames] : cases) {
+        auto job = Job(source, "t.wav", 44100);
+        ASSERT_EQ(job->Start(nullptr, false), Result::Started) << source;
+        job->Wait();
+        EXPECT_TRUE(job->EncodeSucceeded()) << source;
+        EXPECT_EQ(CompleteWavData(dir.File("t.wav")), frames * 588 * 2) << source; // mono, 44100 Hz
+    }
+
+    const std::pair<std::string, std::string> refused[] = {
+        {two.cuePath + "/Track-02", "no such audio track, or the disc cannot be read"},
+        {dir.File("gone.cue") + "/Track-00", "cannot be read as a CD drive or disc image"},
+    };
+    for (const auto& [source, reason] : refused) {
+        auto job = Job(source, "t.wav", 44100);
+        EXPECT_EQ(job->Start(nullptr, false), Result::SourceNotOpened) << source;
+        EXPECT_EQ(messages->Texts().back(), "can not open source file!\n" + source + ": " + reason);
+    }
     CdForgetRegisteredDrives();
 }
 

@@ -114,11 +114,12 @@ TEST(Mp3Bitrate, NearestListEntryWithTiesToTheLowerOne)
 }
 
 // The record as the encoder fills it for one source format.
-std::vector<uint8_t> ConfigFor(uint16_t channels, uint32_t rate, uint32_t* chunk = nullptr)
+std::vector<uint8_t> ConfigFor(uint16_t channels, uint32_t rate, uint32_t* chunk = nullptr, uint32_t kbps = 0)
 {
     ScriptedStream source {PcmFormat(channels, rate, 16)};
     OpenMp3Encoder encoder;
     encoder.SetSource(&source);
+    encoder.SetBitrate(kbps);
     EXPECT_TRUE(encoder.Begin());
     if (chunk != nullptr)
         *chunk = encoder.ChunkSamples();
@@ -142,10 +143,12 @@ TEST(Mp3Config, MpegOneRatesUseTheMp3Form)
     // "64KB": 44100 Hz mono -> 64 kbps, mode 3; every other byte stays 0.
     EXPECT_EQ(ConfigFor(1, 44100, &chunk), Record({{0, 4, 0}, {4, 4, 44100}, {8, 1, 3}, {9, 2, 64}}));
     EXPECT_EQ(chunk, 1152u); // one MPEG-1 frame of mono samples
-    // 48 kHz stereo: target 139 -> 144 kbps, mode 0.
-    EXPECT_EQ(ConfigFor(2, 48000, &chunk), Record({{0, 4, 0}, {4, 4, 48000}, {8, 1, 0}, {9, 2, 144}}));
+    // 48 kHz stereo without a chosen bitrate: target 139 -> 144 kbps, mode 1 (joint stereo).
+    EXPECT_EQ(ConfigFor(2, 48000, &chunk), Record({{0, 4, 0}, {4, 4, 48000}, {8, 1, 1}, {9, 2, 144}}));
     EXPECT_EQ(chunk, 2304u); // a frame of both channels
-    EXPECT_EQ(ConfigFor(2, 44100), Record({{0, 4, 0}, {4, 4, 44100}, {8, 1, 0}, {9, 2, 128}}));
+    EXPECT_EQ(ConfigFor(2, 44100), Record({{0, 4, 0}, {4, 4, 44100}, {8, 1, 1}, {9, 2, 128}}));
+    // The bitrate chosen for the job wins, in stereo as in mono.
+    EXPECT_EQ(ConfigFor(2, 44100, nullptr, 64), Record({{0, 4, 0}, {4, 4, 44100}, {8, 1, 1}, {9, 2, 64}}));
 }
 
 std::vector<uint8_t> LameForm(uint32_t rate, uint32_t mode, uint32_t kbps)
@@ -158,7 +161,8 @@ TEST(Mp3Config, OtherRatesUseTheLameForm)
 {
     EXPECT_EQ(ConfigFor(1, 22050), LameForm(22050, 3, 32)); // "32KB"
     EXPECT_EQ(ConfigFor(1, 132300), LameForm(132300, 3, 160)); // "192KB": 192 is beyond the list
-    EXPECT_EQ(ConfigFor(2, 33075), LameForm(33075, 0, 96));
+    EXPECT_EQ(ConfigFor(2, 33075), LameForm(33075, 1, 96));
+    EXPECT_EQ(ConfigFor(2, 33075, nullptr, 48), LameForm(33075, 1, 48)); // "48KB" in stereo
 }
 
 TEST_F(Mp3Job, ChunksAndCarryFollowTheSourceBuffers)

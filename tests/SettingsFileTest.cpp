@@ -173,6 +173,14 @@ TEST(SettingsFile, BitrateTextsGiveTheOutputRate)
         EXPECT_EQ(ConversionSettings::OutputRateFor(text), rate) << text;
 }
 
+TEST(SettingsFile, ChannelTextsGiveTheChannelCount)
+{
+    const std::pair<const char*, uint16_t> counts[] = {{"mono", 1}, {"MONO", 1}, {"Mono", 1}, {"stereo", 2},
+        {"Stereo", 2}, {"", 2}, {"quad", 2}, {" mono", 2}};
+    for (const auto& [text, count] : counts)
+        EXPECT_EQ(ConversionSettings::ChannelsFor(text), count) << text;
+}
+
 TEST(SettingsFile, FileIsNamedAfterTheProgram)
 {
     EXPECT_EQ(SettingsFile::PathFor("D:/Tools/conv.exe"), "D:/Tools/conv.ini");

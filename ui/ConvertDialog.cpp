@@ -35,9 +35,9 @@ std::string Local(const QString& text)
 
 } // namespace
 
-ConvertDialog::ConvertDialog(QWidget* parent, double outputRate, EncoderSet& encoders)
+ConvertDialog::ConvertDialog(QWidget* parent, double outputRate, EncoderSet& encoders, uint16_t channels)
     : SkinnedDialog(parent)
-    , job(outputRate, encoders)
+    , job(outputRate, encoders, channels)
 {
     setObjectName(QStringLiteral("137"));
     setWindowTitle(QStringLiteral("Convert"));

@@ -25,7 +25,9 @@ public:
     static constexpr int kEncodeOverCommand = 32771; // ID_ENCODE_OVER
     static constexpr int kProgressPeriodMs = 200;
 
-    ConvertDialog(QWidget* parent, double outputRate, EncoderSet& encoders = ProcessEncoders());
+    // `channels`: 1 for the "mono" setting, 2 for "stereo".
+    ConvertDialog(
+        QWidget* parent, double outputRate, EncoderSet& encoders = ProcessEncoders(), uint16_t channels = 1);
     ~ConvertDialog() override;
 
     QProgressBar* progress = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/MainDialog.h"
 
+#include "cd/CdTrackStream.h"
 #include "engine/ConversionJob.h"
 #include "platform/Message.h"
 #include "sources/WaveStream.h"
@@ -18,13 +19,14 @@
 #include <QKeyEvent>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 namespace {
-
-const char* const kFileFilter = "Audio Files (*.wav *.mp3 *.wma);;Wave Files (*.wav);;Mp3 Files(*.mp3);;"
-                                "Windows Media Files (*.wma)";
 
 QByteArray Local(const QString& path)
 {
@@ -49,13 +51,49 @@ int64_t ProbeSeconds(const QString& path, const QString& extension)
     return static_cast<int64_t>(std::trunc(length));
 }
 
+// The open-file dialog's filters for files, one per family of types. An "Audio Files" filter
+// with every pattern comes before them, and the filter of the disc images after them.
+const char* const kFileFamilies[] = {
+    "Wave Files (*.wav)",
+    "Mp3 Files(*.mp3)",
+    "Windows Media Files (*.wma)",
+    "FLAC Files (*.flac)",
+    "Ogg and Opus Files (*.ogg *.oga *.opus)",
+    "AAC and M4A Files (*.m4a *.aac)",
+    "AIFF and AU Files (*.aif *.aiff *.aifc *.au)",
+    "Monkey's Audio and WavPack Files (*.ape *.wv)",
+    "Matroska Audio Files (*.mka)",
+};
+const char* const kDiscImages = "CD Images (*.cue *.toc)";
+
+// The patterns between the parentheses of a filter, e.g. "*.ogg *.oga *.opus".
+QString PatternsOf(const char* filter)
+{
+    const QString text = QString::fromLatin1(filter);
+    const qsizetype open = text.indexOf(QLatin1Char('('));
+    return text.mid(open + 1, text.lastIndexOf(QLatin1Char(')')) - open - 1);
+}
+
+// Whether a filter offers files of this extension, in any letter case.
+bool Offers(const char* filter, const QString& extension)
+{
+    return PatternsOf(filter).split(QLatin1Char(' ')).contains(QStringLiteral("*.") + extension.toLower());
+}
+
 bool IsListedExtension(const QString& extension)
 {
-    for (const char* known : {"wav", "wma", "mp3"}) {
-        if (extension.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
+    return std::any_of(std::begin(kFileFamilies), std::end(kFileFamilies),
+        [&](const char* family) { return Offers(family, extension); });
+}
+
+// A disc whose audio tracks become rows: a CUE or cdrdao sheet, or a CD drive's device node.
+bool IsDisc(const QString& path, const QString& extension)
+{
+    if (Offers(kDiscImages, extension))
+        return true;
+    struct stat status { };
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0
+        && (S_ISBLK(status.st_mode) || S_ISCHR(status.st_mode));
 }
 
 } // namespace
@@ -124,7 +162,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     setWindowIcon(icon);
 
     chooseFiles = [](QWidget* owner) {
-        return QFileDialog::getOpenFileNames(owner, QString(), QString(), QString::fromLatin1(kFileFilter));
+        return QFileDialog::getOpenFileNames(owner, QString(), QString(), FileFilter());
     };
 
     connect(Button(1001), &QPushButton::clicked, this, &MainDialog::AddAudioFiles);
@@ -144,6 +182,20 @@ QPushButton* MainDialog::Button(int id) const
     return findChild<QPushButton*>(QString::number(id), Qt::FindDirectChildrenOnly);
 }
 
+QString MainDialog::FileFilter()
+{
+    QStringList patterns;
+    QStringList filters;
+    for (const char* family : kFileFamilies) {
+        patterns << PatternsOf(family);
+        filters << QString::fromLatin1(family);
+    }
+    patterns << PatternsOf(kDiscImages);
+    filters << QString::fromLatin1(kDiscImages);
+    filters.prepend(QStringLiteral("Audio Files (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    return filters.join(QStringLiteral(";;"));
+}
+
 void MainDialog::AddAudioFiles()
 {
     const QStringList chosen = chooseFiles ? chooseFiles(this) : QStringList();
@@ -155,6 +207,11 @@ void MainDialog::AddAudioFile(const QString& path)
 {
     const QString name = listtexts::FileName(path);
     const QString extension = listtexts::Extension(path);
+    // A drive is not opened as a file: without a disc that would fail, and it could block.
+    if (IsDisc(path, extension)) {
+        AddDiscTracks(path);
+        return;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
@@ -163,6 +220,29 @@ void MainDialog::AddAudioFile(const QString& path)
     if (!IsListedExtension(extension))
         return;
     AddListRow(name, ProbeSeconds(path, extension), bytes, path);
+}
+
+void MainDialog::AddDiscTracks(const QString& path)
+{
+    const std::string disc = Local(path).toStdString();
+    CdTrackStream reader;
+    std::string problem;
+    if (!reader.UseDisc(disc))
+        problem = "cannot be read as a CD drive or disc image";
+    else if (!reader.LoadDisc())
+        problem = "no audio CD: no readable table of contents, or no audio track";
+    if (!problem.empty()) {
+        ShowMessage("can not open source file!\n" + disc + ": " + problem);
+        return;
+    }
+    // The rows are named as the command-line tool names the tracks; their path is the disc's
+    // followed by the name, which is how a conversion finds the disc again.
+    for (size_t k = 0; k < reader.tracks.size(); ++k) {
+        const uint32_t frames = reader.tracks[k].length.load();
+        const QString label = QString::asprintf("Track-%02zu", k);
+        AddListRow(label, frames / CdTrackStream::kFramesPerSecond, int64_t {frames} * CD_FRAME_BYTES,
+            path + listtexts::kSeparator + label);
+    }
 }
 
 bool MainDialog::AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path)
@@ -200,7 +280,7 @@ void MainDialog::ConvertSelected()
         return;
     }
     // One dialog serves every row of this command.
-    ConvertDialog dialog(this, outputRate);
+    ConvertDialog dialog(this, outputRate, ProcessEncoders(), settings.Channels());
     for (const QString& path : paths) {
         const QString name = listtexts::FileName(path);
         dialog.sourceName = path;

@@ -32,6 +32,9 @@ public:
 
     // The open-file dialog: full paths of the chosen files, none when cancelled. Tests replace it.
     std::function<QStringList(QWidget* owner)> chooseFiles;
+    // The open-file dialog's filters: "Audio Files" with every type, then one per family of
+    // types (WAV, MP3, WMA, FLAC, Ogg and Opus, ..., CD images).
+    static QString FileFilter();
 
     void AddAudioFiles();
     // Appends a row unless one with the same path and name (ignoring case) is listed already.
@@ -51,6 +54,11 @@ protected:
 
 private:
     void AddAudioFile(const QString& path);
+    // One row per audio track of a disc image (.cue, .toc) or CD drive: named Track-NN (NN from
+    // 00 among the audio tracks), with the track's play time and size (frames x 2352 bytes), and
+    // the path DISC/Track-NN that a conversion reads the track by. A disc that cannot be read
+    // gives a message and no row.
+    void AddDiscTracks(const QString& path);
 
     SettingsFile settingsFile;
 };

@@ -562,7 +562,7 @@ void FreeTrackBuf(CDTRACKBUFFER* buffer)
     HeapRelease(buffer);
 }
 
-bool CdRegisterDrive(const std::string& path)
+bool CdRegisterDrive(const std::string& path, CDHANDLEREQUEST* request)
 {
     if (path.empty())
         return false;
@@ -578,7 +578,18 @@ bool CdRegisterDrive(const std::string& path)
     if (!OpenSlot(DriveSlot {path, kind, true, false}))
         return false;
     std::lock_guard guard(library.lock);
-    SlotFor(library, path, kind, true);
+    const size_t slot = SlotFor(library, path, kind, true);
+    if (request != nullptr) {
+        // An address has 16 bits: a drive beyond them cannot be named by a request.
+        if (slot > 0xFFFF)
+            return false;
+        *request = CDHANDLEREQUEST {};
+        request->size = sizeof(CDHANDLEREQUEST);
+        request->version = 1;
+        request->adapter = static_cast<BYTE>(slot >> 8);
+        request->target = static_cast<BYTE>(slot & 0xFF);
+        request->unit = 0;
+    }
     return true;
 }
 

@@ -133,7 +133,9 @@ void FreeTrackBuf(CDTRACKBUFFER* buffer);
 // would read wrongly: a CUE image must keep its audio in one BINARY or MOTOROLA file named like the sheet
 // (disc.cue, disc.bin), a cdrdao image in one raw file. A relative file name inside a cdrdao sheet is taken
 // from the current folder, as libcdio reads it. Registering a path again keeps its first place.
-bool CdRegisterDrive(const std::string& path);
+// With `request` given, a successful registration fills it with the request that opens this
+// drive, whatever its place in the list (GetCDList lists only the first CD_MAX_DRIVES drives).
+bool CdRegisterDrive(const std::string& path, CDHANDLEREQUEST* request = nullptr);
 // Removes every registered image or device. Their addresses are never given to another
 // path: a request made for a removed drive fails, unless that same path is registered again.
 void CdForgetRegisteredDrives();

@@ -3,7 +3,11 @@
 // settings file written whenever the window closes.
 #include "ui/MainDialog.h"
 #include "UiTestSupport.h"
+#include "engine/ConversionJob.h"
 #include "platform/Message.h"
+#include "platform/cdrom/CdRom.h"
+#include "platform/media/MediaFile.h"
+#include "tests/support/CdTestDisc.h"
 #include "ui/ConvertDialog.h"
 #include "ui/ConverterApp.h"
 #include "ui/HotTrackDelegate.h"
@@ -17,12 +21,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -183,6 +191,139 @@ private slots:
         QCOMPARE(window.list->topLevelItemCount(), 0);
         window.Button(1002)->click(); // on an empty list: nothing happens
         QCOMPARE(window.list->topLevelItemCount(), 0);
+    }
+
+    void TheFileChooserOffersEveryTypeTheEngineConverts()
+    {
+        const QStringList filters = MainDialog::FileFilter().split(QStringLiteral(";;"));
+        for (const char* kept : {"Wave Files (*.wav)", "Mp3 Files(*.mp3)", "Windows Media Files (*.wma)",
+                 "CD Images (*.cue *.toc)"})
+            QVERIFY2(filters.contains(QString::fromLatin1(kept)), kept);
+        QVERIFY(filters.first().startsWith(QStringLiteral("Audio Files (")));
+        QStringList everyPattern;
+        for (const QString& filter : filters.mid(1)) {
+            const qsizetype open = filter.indexOf(QLatin1Char('('));
+            const QStringList patterns
+                = filter.mid(open + 1, filter.size() - open - 2).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            everyPattern << patterns;
+            for (const QString& pattern : patterns) {
+                QVERIFY2(pattern.startsWith(QStringLiteral("*.")), qPrintable(filter));
+                // Every file type offered is one a conversion reads; disc images give tracks.
+                const ConversionJob::SourceKind kind
+                    = ConversionJob::ChooseSource("x" + pattern.mid(1).toStdString()).kind;
+                if (filter.startsWith(QStringLiteral("CD Images")))
+                    continue;
+                QVERIFY2(kind == ConversionJob::SourceKind::Wave || kind == ConversionJob::SourceKind::Media,
+                    qPrintable(pattern));
+            }
+        }
+        for (const char* type : {"flac", "ogg", "oga", "opus", "m4a", "aac", "aif", "aiff", "aifc", "au",
+                 "ape", "wv", "mka", "wav", "mp3", "wma", "cue", "toc"})
+            QVERIFY2(everyPattern.contains(QStringLiteral("*.") + QLatin1String(type)), type);
+        QCOMPARE(
+            filters.first(), QStringLiteral("Audio Files (") + everyPattern.join(QLatin1Char(' ')) + ")");
+
+        // Files of the other compressed types are listed with their play time and size.
+        const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+        QVERIFY2(!ffmpeg.isEmpty(), "ffmpeg is not installed (scripts/deps/media.txt)");
+        const QString flac = folder.filePath(QStringLiteral("tone.FLAC"));
+        const QString ogg = folder.filePath(QStringLiteral("tone.ogg"));
+        QCOMPARE(
+            QProcess::execute(ffmpeg,
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                    QStringLiteral("lavfi"), QStringLiteral("-i"),
+                    QStringLiteral("sine=f=440:r=44100:d=62.5"), QStringLiteral("-c:a"),
+                    QStringLiteral("flac"), flac, QStringLiteral("-c:a"), QStringLiteral("libvorbis"), ogg}),
+            0);
+        MainDialog window(SettingsPath(QStringLiteral("types.ini")));
+        window.chooseFiles = [&](QWidget*) { return QStringList {flac, ogg}; };
+        window.Button(1001)->click();
+        QCOMPARE(window.list->topLevelItemCount(), 2);
+        QCOMPARE(Row(window.list, 0),
+            (QStringList {QString(), QStringLiteral("tone.FLAC"), QStringLiteral("01:02"),
+                QString::number(QFileInfo(flac).size() / 1024) + QStringLiteral(" KB"), flac}));
+        QCOMPARE(Row(window.list, 1).mid(1, 3),
+            (QStringList {QStringLiteral("tone.ogg"), QStringLiteral("01:02"),
+                QString::number(QFileInfo(ogg).size() / 1024) + QStringLiteral(" KB")}));
+    }
+
+    void DiscImagesListTheirAudioTracksAndEachRowReadsItsOwnDisc()
+    {
+        const QString discs = folder.filePath(QStringLiteral("discs"));
+        const QString out = folder.filePath(QStringLiteral("disc-out"));
+        QVERIFY(QDir().mkpath(discs));
+        QVERIFY(QDir().mkpath(out));
+        // Audio tracks of 160 and 300 frames around a data track; a second disc of one track.
+        const testing_support::CdTestDisc one(
+            QFile::encodeName(discs).toStdString(), {{false, 160}, {true, 75}, {false, 300}}, "one");
+        const testing_support::CdTestDisc two(QFile::encodeName(discs).toStdString(), {{false, 225}}, "two");
+        const QString oneCue = QString::fromStdString(one.cuePath);
+        const QString twoCue = QString::fromStdString(two.cuePath);
+        const QString broken = folder.filePath(QStringLiteral("broken.cue"));
+        QVERIFY(uitest::WriteFile(broken, QByteArray("FILE \"elsewhere.bin\" BINARY\n  TRACK 01 AUDIO\n")));
+
+        MainDialog window(SettingsPath(QStringLiteral("discs.ini")));
+        window.settings.outputDirectory = QFile::encodeName(out).toStdString() + "/";
+        window.outputRate = 44100.0; // the MP3 encoder's delay stays within the tolerance below
+        // A device node is taken for a drive, not opened as a file: /dev/null is no CD drive.
+        const QString device = QStringLiteral("/dev/null");
+        window.chooseFiles = [&](QWidget*) { return QStringList {oneCue, twoCue, oneCue, broken, device}; };
+        QStringList messages;
+        uitest::DialogWatcher boxes([&](QWidget* widget) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                messages << box->text();
+                uitest::Press(box, QMessageBox::Ok);
+            }
+        });
+        window.Button(1001)->click();
+        boxes.Stop();
+        QCOMPARE(messages.size(), 2);
+        QCOMPARE(messages[0],
+            QStringLiteral("can not open source file!\n") + broken
+                + QStringLiteral(": cannot be read as a CD drive or disc image"));
+        QVERIFY2(messages[1].startsWith(QStringLiteral("can not open source file!\n") + device + ": "),
+            qPrintable(messages[1]));
+        QCOMPARE(window.list->topLevelItemCount(), 3);
+        // Time: whole seconds of 75 frames; size: frames x 2352 bytes, in KB.
+        QCOMPARE(Row(window.list, 0),
+            (QStringList {QString(), QStringLiteral("Track-00"), QStringLiteral("00:02"),
+                QStringLiteral("367 KB"), oneCue + QStringLiteral("/Track-00")}));
+        QCOMPARE(Row(window.list, 1),
+            (QStringList {QString(), QStringLiteral("Track-01"), QStringLiteral("00:04"),
+                QStringLiteral("689 KB"), oneCue + QStringLiteral("/Track-01")}));
+        QCOMPARE(Row(window.list, 2),
+            (QStringList {QString(), QStringLiteral("Track-00"), QStringLiteral("00:03"),
+                QStringLiteral("516 KB"), twoCue + QStringLiteral("/Track-00")}));
+
+        // The second disc's track and the first disc's second track, each from its own disc.
+        window.list->topLevelItem(1)->setSelected(true);
+        window.list->topLevelItem(2)->setSelected(true);
+        int converted = 0;
+        const QDialog* counted = nullptr; // one dialog serves both rows: counted once
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                if (dialog != std::exchange(counted, dialog))
+                    connect(dialog, &QDialog::finished,
+                        [&](int result) { converted += result == QDialog::Accepted; });
+                dialog->StartButton()->click();
+            }
+        });
+        window.Button(1003)->click();
+        watcher.Stop();
+        QCOMPARE(converted, 2);
+        const std::pair<const char*, double> outputs[] = {{"Track-01.mp3", 4.0}, {"Track-00.mp3", 3.0}};
+        for (const auto& [name, seconds] : outputs) {
+            DecodedAudio decoded;
+            QVERIFY2(DecodeMediaFile(
+                         QFile::encodeName(out + QLatin1Char('/') + QLatin1String(name)).constData(), decoded)
+                    >= 0,
+                name);
+            const double length = static_cast<double>(decoded.pcm.size()) / (2.0 * decoded.format.nChannels)
+                / decoded.format.nSamplesPerSec;
+            QVERIFY2(std::abs(length - seconds) < 0.1,
+                qPrintable(QStringLiteral("%1: %2 s").arg(name).arg(length)));
+        }
+        CdForgetRegisteredDrives();
     }
 
     void ConvertShowsOneDialogPerSelectedRowInOrder()
