@@ -18,7 +18,7 @@ build: deps
 	cmake --build build -j $(JOBS)
 
 run: build
-	cd build && ./bin/varkonel
+	@scripts/run build
 
 # The whole suite in a normal build, then again with AddressSanitizer and UndefinedBehaviorSanitizer,
 # then the thread tests (suites named *Threads) with ThreadSanitizer.
