@@ -73,6 +73,22 @@ private slots:
     }
     void cleanupTestCase() { SetMessageBackend(previous); }
 
+    void EveryControlWhereTheTemplatePutsIt()
+    {
+        // The window template's rectangles in dialog units.
+        const std::vector<uitest::TemplateControl> controls {
+            {"1001", 7, 7, 56, 20},
+            {"1002", 67, 7, 56, 20},
+            {"1003", 127, 7, 56, 20},
+            {"1005", 187, 7, 56, 20},
+            {"1004", 372, 7, 54, 20},
+            {"1000", 7, 38, 419, 223},
+        };
+        MainDialog window(SettingsPath(QStringLiteral("template.ini")));
+        const QStringList problems = uitest::CompareWithTemplate(&window, window.Units(), controls);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    }
+
     void WindowLayoutAndColumns()
     {
         MainDialog window(SettingsPath(QStringLiteral("layout.ini")));
