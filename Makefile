@@ -6,7 +6,7 @@ export ASAN_OPTIONS ?= halt_on_error=1:detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS ?= halt_on_error=1:print_stacktrace=1
 export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1
 
-.PHONY: all deps build run test test-normal test-asan test-tsan fuzz bench format clean
+.PHONY: all deps build run package test test-normal test-asan test-tsan fuzz bench format clean
 
 all: build
 
@@ -18,7 +18,11 @@ build: deps
 	cmake --build build -j $(JOBS)
 
 run: build
-	cd build && ./bin/varkonel
+	@scripts/run build
+
+# The Debian package build/varkonel_VERSION_ARCH.deb (install it with sudo apt install ./build/varkonel_*.deb).
+package: build
+	cd build && cpack -G DEB
 
 # The whole suite in a normal build, then again with AddressSanitizer and UndefinedBehaviorSanitizer,
 # then the thread tests (suites named *Threads) with ThreadSanitizer.

@@ -1,10 +1,13 @@
 #include "engine/SettingsFile.h"
 
+#include "platform/Environment.h"
 #include "platform/Executable.h"
 #include "platform/OutputFile.h"
 #include "platform/RegularFile.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -131,9 +134,34 @@ void PutNumber(std::vector<uint8_t>& out, uint32_t value, size_t bytes)
 
 } // namespace
 
-SettingsFile::SettingsFile(std::string path)
+SettingsFile::SettingsFile(std::string path, std::string startingPath)
     : path(std::move(path))
+    , startingPath(std::move(startingPath))
 { }
+
+SettingsFile::Place SettingsFile::Choose(const std::string& besidePath, bool besideExists,
+    bool besideFolderWritable, const std::string& configHome, const std::string& home)
+{
+    if (besideExists && besideFolderWritable)
+        return {besidePath, std::string()};
+    std::filesystem::path folder;
+    if (!configHome.empty() && configHome.front() == '/')
+        folder = configHome;
+    else if (!home.empty())
+        folder = std::filesystem::path(home) / ".config";
+    else
+        return {besidePath, std::string()};
+    return {(folder / "varkonel" / "varkonel.ini").string(), besideExists ? besidePath : std::string()};
+}
+
+SettingsFile SettingsFile::At(const std::string& besidePath)
+{
+    const std::string folder = std::filesystem::path(besidePath).parent_path().string();
+    const Place place
+        = Choose(besidePath, PathExists(besidePath), IsWritableFolder(folder.empty() ? "." : folder),
+            EnvironmentValue("XDG_CONFIG_HOME"), EnvironmentValue("HOME"));
+    return SettingsFile(place.path, place.startingPath);
+}
 
 std::string SettingsFile::PathFor(const std::string& executablePath)
 {
@@ -145,13 +173,13 @@ std::string SettingsFile::PathFor(const std::string& executablePath)
 
 SettingsFile SettingsFile::OfThisProgram()
 {
-    return SettingsFile(PathFor(ExecutablePath()));
+    return At(PathFor(ExecutablePath()));
 }
 
 SettingsFile SettingsFile::OfProgramBeside(const std::string& programName)
 {
     const std::filesystem::path own(ExecutablePath());
-    return SettingsFile(PathFor((own.parent_path() / programName).string()));
+    return At(PathFor((own.parent_path() / programName).string()));
 }
 
 std::vector<std::string> SettingsFile::Decode(const uint8_t* data, size_t size, size_t limit)
@@ -211,6 +239,8 @@ bool SettingsFile::Read(ConversionSettings& settings) const
     // A FIFO, a directory or a device in the file's place is refused at once, as a missing file:
     // opening a FIFO without a writer would wait for ever.
     File file(OpenRegularFile(path.c_str()));
+    if (!file && !startingPath.empty() && !PathExists(path))
+        file.reset(OpenRegularFile(startingPath.c_str()));
     if (!file)
         return false;
     std::vector<uint8_t> bytes;
@@ -225,19 +255,32 @@ bool SettingsFile::Read(ConversionSettings& settings) const
     return true;
 }
 
-bool SettingsFile::Write(const ConversionSettings& settings) const
+bool SettingsFile::Write(const ConversionSettings& settings, std::string& reason) const
 {
     const std::vector<uint8_t> bytes
         = Encode({settings.outputDirectory, settings.bitrate, settings.channelMode, "", ""});
     // The new file replaces the old one only once it is complete, and a FIFO or device in the
     // file's place is never waited on.
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code error;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+        std::filesystem::create_directories(folder, error);
+        if (error) {
+            reason = error.message();
+            return false;
+        }
+    }
     OutputFile output;
-    std::string reason;
     if (!output.Create(path, reason))
         return false;
     File file(output.TakeStream());
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    if (std::fclose(file.release()) != 0 || !written)
+    int failure = written ? 0 : errno;
+    if (std::fclose(file.release()) != 0 && failure == 0)
+        failure = errno;
+    if (!written || failure != 0) {
+        reason = std::strerror(failure != 0 ? failure : EIO);
         return false;
+    }
     return output.Commit(reason);
 }

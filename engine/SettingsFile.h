@@ -1,4 +1,5 @@
-// The settings file: a serialised array of counted texts kept beside the executable. Element 0
+// The settings file: a serialised array of counted texts, kept beside the executable when that
+// copy exists and can be written, else in the user's configuration folder (see Choose). Element 0
 // is the output folder, 1 the bitrate text, 2 the channel text; 3 and 4 are written empty and
 // ignored. Numbers are little-endian.
 //
@@ -23,26 +24,53 @@ class SettingsFile {
 public:
     static constexpr uint32_t kElementCount = 5;
 
-    explicit SettingsFile(std::string path);
+    // path: the file read and written. startingPath: read instead while `path` does not exist
+    // yet (the copy beside the program, on the user's first run); empty for none.
+    explicit SettingsFile(std::string path, std::string startingPath = std::string());
+
+    // Where the settings are kept, from what is known about the file beside the program:
+    //   - it exists and its folder takes new files: that file (a portable copy keeps working);
+    //   - otherwise $XDG_CONFIG_HOME/varkonel/varkonel.ini, or ~/.config/varkonel/varkonel.ini
+    //     when XDG_CONFIG_HOME is unset, empty or not absolute; an existing file beside the
+    //     program gives the starting values until that one is written;
+    //   - with neither XDG_CONFIG_HOME nor a home folder: the file beside the program.
+    struct Place {
+        std::string path;
+        std::string startingPath;
+        bool operator==(const Place& other) const
+        {
+            return path == other.path && startingPath == other.startingPath;
+        }
+    };
+    static Place Choose(const std::string& besidePath, bool besideExists, bool besideFolderWritable,
+        const std::string& configHome, const std::string& home);
+    // Choose, asking the system about the file beside the program and the environment.
+    static SettingsFile At(const std::string& besidePath);
 
     // The file of a program: its path with the extension replaced by "ini", or ".ini" appended
     // when the file name has none (/opt/bin/varkonel -> /opt/bin/varkonel.ini,
     // D:/Tools/conv.exe -> D:/Tools/conv.ini).
     static std::string PathFor(const std::string& executablePath);
-    // The file of the running program.
+    // The file of the running program: At its PathFor.
     static SettingsFile OfThisProgram();
-    // The file of another program in the running program's folder (the command-line tool reads
-    // the window's file this way).
+    // The file of another program in the running program's folder, chosen as At does (the
+    // command-line tool reads the window's file this way).
     static SettingsFile OfProgramBeside(const std::string& programName);
 
     const std::string& Path() const { return path; }
+    const std::string& StartingPath() const { return startingPath; }
 
     // Assigns the elements read in full to the three texts and leaves the others as they were.
     // False when the file cannot be opened (nothing changes).
     bool Read(ConversionSettings& settings) const;
-    // Creates the file anew with the count 5 and the five elements. False when it cannot be
-    // written completely.
-    bool Write(const ConversionSettings& settings) const;
+    // Creates the file anew with the count 5 and the five elements, and its folder when that is
+    // missing. False with `reason` set to the system's text when it cannot be written completely.
+    bool Write(const ConversionSettings& settings, std::string& reason) const;
+    bool Write(const ConversionSettings& settings) const
+    {
+        std::string reason;
+        return Write(settings, reason);
+    }
 
     // The texts of an array held in memory: at most `limit` elements, stopping at the first one
     // that is not complete or not well formed.
@@ -52,4 +80,5 @@ public:
 
 private:
     std::string path;
+    std::string startingPath;
 };

@@ -186,10 +186,111 @@ TEST(SettingsFile, FileIsNamedAfterTheProgram)
     EXPECT_EQ(SettingsFile::PathFor("D:/Tools/conv.exe"), "D:/Tools/conv.ini");
     EXPECT_EQ(SettingsFile::PathFor("/opt/bin/varkonel"), "/opt/bin/varkonel.ini");
     EXPECT_EQ(SettingsFile::PathFor("/opt/my.dir/varkonel"), "/opt/my.dir/varkonel.ini");
-    const std::string beside = SettingsFile::OfProgramBeside("varkonel").Path();
-    EXPECT_EQ(std::filesystem::path(beside).filename(), "varkonel.ini");
-    EXPECT_EQ(std::filesystem::path(beside).parent_path(),
-        std::filesystem::read_symlink("/proc/self/exe").parent_path());
+}
+
+TEST(SettingsFile, ThePlaceFollowsTheFileBesideTheProgramAndTheUsersFolder)
+{
+    const std::string beside = "/opt/bin/varkonel.ini";
+    const std::string user = "/home/ann/.config/varkonel/varkonel.ini";
+    const std::string xdg = "/xdg/varkonel/varkonel.ini";
+    const struct {
+        bool exists;
+        bool writable;
+        const char* configHome;
+        const char* home;
+        SettingsFile::Place place;
+    } cases[] = {
+        // A portable copy that can be written is kept using, whatever the environment says.
+        {true, true, "", "/home/ann", {beside, ""}},
+        {true, true, "/xdg", "/home/ann", {beside, ""}},
+        // One that cannot be written gives the starting values of the user's file.
+        {true, false, "", "/home/ann", {user, beside}},
+        {true, false, "/xdg", "/home/ann", {xdg, beside}},
+        // No copy beside the program: the user's file, with nothing to start from.
+        {false, true, "", "/home/ann", {user, ""}},
+        {false, false, "", "/home/ann", {user, ""}},
+        {false, true, "/xdg", "/home/ann", {xdg, ""}},
+        {false, false, "/xdg", "/home/ann", {xdg, ""}},
+        // A relative XDG_CONFIG_HOME is not used; with no home either, the file beside the program.
+        {false, false, "xdg", "/home/ann", {user, ""}},
+        {false, false, "", "", {beside, ""}},
+        {true, false, "", "", {beside, ""}},
+    };
+    for (const auto& each : cases) {
+        const SettingsFile::Place place
+            = SettingsFile::Choose(beside, each.exists, each.writable, each.configHome, each.home);
+        EXPECT_EQ(place.path, each.place.path)
+            << each.exists << each.writable << " '" << each.configHome << "' '" << each.home << "'";
+        EXPECT_EQ(place.startingPath, each.place.startingPath)
+            << each.exists << each.writable << " '" << each.configHome << "' '" << each.home << "'";
+    }
+}
+
+TEST(SettingsFile, TheFirstRunStartsFromTheFileBesideTheProgramAndWritesTheUsersFile)
+{
+    TempDir dir;
+    const std::string beside = dir.File("bin/varkonel.ini");
+    std::filesystem::create_directories(dir.Path() / "bin");
+    const std::vector<uint8_t> portable = SettingsFile::Encode({"/music/", "64KB", "mono", "", ""});
+    WriteBytes(beside, portable);
+    const std::string user = dir.File("config/varkonel/varkonel.ini");
+
+    // The user's folder does not exist yet: read from the copy beside the program, write the
+    // user's file (making its folder) and leave the copy as it was.
+    SettingsFile file(user, beside);
+    ConversionSettings settings;
+    ASSERT_TRUE(file.Read(settings));
+    EXPECT_EQ(settings.outputDirectory, "/music/");
+    EXPECT_EQ(settings.channelMode, "mono");
+    settings.bitrate = "96KB";
+    std::string reason;
+    ASSERT_TRUE(file.Write(settings, reason)) << reason;
+    EXPECT_EQ(ReadBytes(user), SettingsFile::Encode({"/music/", "96KB", "mono", "", ""}));
+    EXPECT_EQ(ReadBytes(beside), portable);
+
+    // From then on the user's file is read.
+    ConversionSettings again;
+    ASSERT_TRUE(SettingsFile(user, beside).Read(again));
+    EXPECT_EQ(again.bitrate, "96KB");
+
+    // A user's file in the way that is not a regular file is not passed over for the copy.
+    const std::string fifo = dir.File("fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ConversionSettings untouched {"keep", "", ""};
+    EXPECT_FALSE(SettingsFile(fifo, beside).Read(untouched));
+    EXPECT_EQ(untouched.outputDirectory, "keep");
+
+    // A folder that cannot be made gives the system's reason.
+    WriteBytes(dir.File("plain"), {1});
+    EXPECT_FALSE(SettingsFile(dir.File("plain/varkonel/varkonel.ini")).Write(settings, reason));
+    EXPECT_EQ(reason, "Not a directory");
+}
+
+TEST(SettingsFile, TheRunningProgramsPlaceOnRealFolders)
+{
+    TempDir dir;
+    const std::string saved = getenv("XDG_CONFIG_HOME") != nullptr ? getenv("XDG_CONFIG_HOME") : "";
+    const bool wasSet = getenv("XDG_CONFIG_HOME") != nullptr;
+    setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+    const std::string user = dir.File("config/varkonel/varkonel.ini");
+
+    std::filesystem::create_directories(dir.Path() / "bin");
+    const std::string beside = dir.File("bin/varkonel.ini");
+    EXPECT_EQ(SettingsFile::At(beside).Path(), user);
+    EXPECT_EQ(SettingsFile::At(beside).StartingPath(), "");
+    WriteBytes(beside, SettingsFile::Encode({"/music/"}));
+    EXPECT_EQ(SettingsFile::At(beside).Path(), beside);
+
+    // The program's own folder, as the window and the command-line tool find it.
+    const std::filesystem::path own = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    const std::string ownFile = (own / "varkonel.ini").string();
+    EXPECT_EQ(
+        SettingsFile::OfProgramBeside("varkonel").Path(), std::filesystem::exists(ownFile) ? ownFile : user);
+
+    if (wasSet)
+        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
 }
 
 } // namespace

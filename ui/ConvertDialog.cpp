@@ -108,6 +108,11 @@ void ConvertDialog::BindFromControls()
 
 void ConvertDialog::showEvent(QShowEvent* event)
 {
+    // The same dialog object serves one row after another: every showing starts as the first
+    // one does, with an empty bar and no percentage, whatever the previous row's job reached.
+    progress->setRange(0, 100);
+    progress->setValue(0);
+    percentText.clear();
     BindToControls();
     startButton->setEnabled(true);
     abortButton->setEnabled(true);

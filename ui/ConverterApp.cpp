@@ -4,7 +4,11 @@
 #include "platform/Message.h"
 #include "ui/MainDialog.h"
 
-bool ConverterApp::InitInstance()
+#include <algorithm>
+#include <iterator>
+#include <sstream>
+
+bool ConverterApp::InitInstance(const QStringList& files)
 {
     if (!StartSockets()) {
         ShowMessage("Windows sockets initialization failed.");
@@ -12,6 +16,7 @@ bool ConverterApp::InitInstance()
     }
     // Dialog controls draw themselves three-dimensionally on every platform Qt supports.
     MainDialog dialog(SettingsPath());
+    dialog.AddFiles(files);
     dialog.exec();
     return false;
 }
@@ -19,4 +24,25 @@ bool ConverterApp::InitInstance()
 std::string ConverterApp::SettingsPath()
 {
     return SettingsFile::OfThisProgram().Path();
+}
+
+std::string ConverterApp::MissingDisplay(
+    const std::string& display, const std::string& waylandDisplay, const std::string& platform)
+{
+    if (!display.empty() || !waylandDisplay.empty())
+        return std::string();
+    // QT_QPA_PLATFORM is a list of platforms to try, separated by ';', each with its options
+    // after a ':'.
+    static const char* const kWithoutDisplay[]
+        = {"offscreen", "minimal", "minimalegl", "vnc", "linuxfb", "eglfs", "vkkhrdisplay"};
+    std::istringstream choices(platform);
+    std::string choice;
+    while (std::getline(choices, choice, ';')) {
+        const std::string name = choice.substr(0, choice.find(':'));
+        if (std::find(std::begin(kWithoutDisplay), std::end(kWithoutDisplay), name)
+            != std::end(kWithoutDisplay))
+            return std::string();
+    }
+    return "varkonel: no display (DISPLAY and WAYLAND_DISPLAY are not set); the window needs one. "
+           "varkonel-convert converts without a display.";
 }

@@ -2,13 +2,22 @@
 // it ends, the program ends.
 #pragma once
 
+#include <QStringList>
+
 #include <string>
 
 class ConverterApp {
 public:
     // Runs the program's window to its end. Returns false in every case, as there is no message
     // loop to run after the main window.
-    bool InitInstance();
+    // files: listed at start-up as "Add Audio File" lists them.
+    bool InitInstance(const QStringList& files = {});
+
+    // Empty when the window can be shown with this environment (DISPLAY, WAYLAND_DISPLAY,
+    // QT_QPA_PLATFORM, each empty when unset); otherwise the one line that says what is missing.
+    // A platform that draws without a display (offscreen, minimal, vnc, ...) needs neither.
+    static std::string MissingDisplay(
+        const std::string& display, const std::string& waylandDisplay, const std::string& platform);
 
     // The settings file of this program: beside the executable, named after it with "ini".
     static std::string SettingsPath();

@@ -13,10 +13,15 @@
 #include "ui/Resources.h"
 #include "ui/SettingsDialog.h"
 
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QTreeWidget>
 
 #include <sys/stat.h>
@@ -136,6 +141,9 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setAllColumnsShowFocus(true);
+    list->setAcceptDrops(true);
+    list->viewport()->setAcceptDrops(true);
+    list->viewport()->installEventFilter(this);
     list->setItemDelegate(new HotTrackDelegate(list));
     list->setMouseTracking(true);
     list->viewport()->setAttribute(Qt::WA_Hover, true);
@@ -201,6 +209,52 @@ void MainDialog::AddAudioFiles()
     const QStringList chosen = chooseFiles ? chooseFiles(this) : QStringList();
     for (const QString& path : chosen)
         AddAudioFile(path);
+}
+
+void MainDialog::AddFiles(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            AddAudioFile(path);
+            continue;
+        }
+        const QDir folder(path);
+        for (const QString& name : folder.entryList(QDir::Files, QDir::Name)) {
+            if (IsListedExtension(listtexts::Extension(name)))
+                AddAudioFile(folder.filePath(name));
+        }
+    }
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != list->viewport())
+        return SkinnedDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (!drag->mimeData()->hasUrls())
+            return false;
+        drag->acceptProposedAction();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        QStringList paths;
+        for (const QUrl& url : drop->mimeData()->urls()) {
+            if (url.isLocalFile())
+                paths << url.toLocalFile();
+        }
+        if (paths.isEmpty())
+            return false;
+        drop->acceptProposedAction();
+        AddFiles(paths);
+        return true;
+    }
+    default:
+        return SkinnedDialog::eventFilter(watched, event);
+    }
 }
 
 void MainDialog::AddAudioFile(const QString& path)
@@ -323,7 +377,12 @@ void MainDialog::LoadSettings()
 
 void MainDialog::SaveSettings()
 {
-    settingsFile.Write(settings);
+    std::string reason;
+    if (settingsFile.Write(settings, reason) || settingsFailureShown)
+        return;
+    // Said once: the window may close more than one way in a run.
+    settingsFailureShown = true;
+    ShowMessage("The settings could not be saved.\n" + settingsFile.Path() + ": " + reason);
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event)

@@ -37,6 +37,10 @@ public:
     static QString FileFilter();
 
     void AddAudioFiles();
+    // Adds each file as "Add Audio File" does; a folder adds the files of the listed types
+    // directly in it (not those in its subfolders), sorted by name. Files and folders dropped on
+    // the list come here, as do the program's arguments.
+    void AddFiles(const QStringList& paths);
     // Appends a row unless one with the same path and name (ignoring case) is listed already.
     bool AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path);
     void ClearList();
@@ -51,6 +55,8 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void done(int result) override;
+    // Drops of files and folders on the list.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void AddAudioFile(const QString& path);
@@ -61,4 +67,5 @@ private:
     void AddDiscTracks(const QString& path);
 
     SettingsFile settingsFile;
+    bool settingsFailureShown = false;
 };

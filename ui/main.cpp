@@ -1,20 +1,33 @@
-// varkonel: the audio converter's window. It takes no command-line arguments.
+// varkonel: the audio converter's window. The arguments are files to list at start-up, added as
+// "Add Audio File" adds them.
 #include "platform/Message.h"
 #include "ui/ConverterApp.h"
 #include "ui/QtMessageBackend.h"
 #include "ui/Resources.h"
 
 #include <QApplication>
+#include <QDir>
 
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char** argv)
 {
+    // Without a display Qt ends the program with an abort; say what is missing instead.
+    const std::string missing = ConverterApp::MissingDisplay(qgetenv("DISPLAY").toStdString(),
+        qgetenv("WAYLAND_DISPLAY").toStdString(), qgetenv("QT_QPA_PLATFORM").toStdString());
+    if (!missing.empty()) {
+        std::fprintf(stderr, "%s\n", missing.c_str());
+        return 1;
+    }
     QApplication application(argc, argv);
     resources::Initialise();
     SetMessageBackend(std::make_shared<QtMessageBackend>());
+    QStringList files;
+    for (const QString& argument : application.arguments().mid(1))
+        files << QDir::current().absoluteFilePath(argument);
     ConverterApp app;
-    app.InitInstance();
+    app.InitInstance(files);
     SetMessageBackend(nullptr);
     return 0;
 }

@@ -24,11 +24,14 @@ std::string Redirected(const std::string& name)
     return found == Redirects().end() ? name : found->second;
 }
 
-std::string FullPath(const std::string& file)
+// The places a library is looked for, in order: beside the executable, then the private folder
+// of an installed copy (bin/../lib/varkonel). An absolute path is the only place.
+std::vector<std::string> Candidates(const std::string& file)
 {
     if (!file.empty() && file.front() == '/')
-        return file;
-    return ExecutableDirectory() + "/" + file;
+        return {file};
+    const std::string folder = ExecutableDirectory();
+    return {folder + "/" + file, folder + "/../" + kPrivateLibraryFolder + "/" + file};
 }
 
 } // namespace
@@ -91,12 +94,18 @@ DynamicLibrary DynamicLibrary::Load(const std::string& name)
     DynamicLibrary library;
     if (name.empty())
         return library;
-    const std::string file = FullPath(Redirected(name));
-    // Every symbol is resolved now, so a library with unresolved references fails here
-    // rather than in the middle of a job.
-    library.handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library.handle != nullptr)
-        library.path = file;
+    for (const std::string& file : Candidates(Redirected(name))) {
+        // A place without the file is passed over; a file that is there but does not load
+        // ends the search, so a broken copy beside the program is never silently replaced.
+        if (access(file.c_str(), F_OK) != 0)
+            continue;
+        // Every symbol is resolved now, so a library with unresolved references fails here
+        // rather than in the middle of a job.
+        library.handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (library.handle != nullptr)
+            library.path = file;
+        break;
+    }
     return library;
 }
 

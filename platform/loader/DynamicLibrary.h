@@ -1,8 +1,9 @@
 // A shared library loaded at run time, released with its owner.
 //
-// Libraries are looked for in the folder of the running executable only (found through the
+// Libraries are looked for in the folder of the running executable, then in the private
+// folder of an installed copy, ../lib/varkonel relative to that folder (both found through the
 // executable's own path, never through environment variables or the system search path), so
-// the program always gets the copy installed beside it. Tests can point a library name at
+// the program always gets the copy installed with it, wherever the package was unpacked. Tests can point a library name at
 // another file to exercise the paths where a library is missing or is not the one expected.
 #pragma once
 
@@ -17,8 +18,9 @@ public:
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
     ~DynamicLibrary();
 
-    // Loads `name` from the executable's folder (or from where a redirect points it). The
-    // result is not loaded when the file is missing or cannot be loaded.
+    // Loads `name` from the executable's folder, else from ../lib/varkonel beside it (or from
+    // where a redirect points it). The result is not loaded when the file is missing from both
+    // or the first one found cannot be loaded.
     static DynamicLibrary Load(const std::string& name);
 
     bool IsLoaded() const { return handle != nullptr; }
@@ -37,6 +39,9 @@ private:
     void* handle = nullptr;
     std::string path;
 };
+
+// The private library folder of an installed copy, relative to the installation prefix.
+inline constexpr const char* kPrivateLibraryFolder = "lib/varkonel";
 
 // The folder of the running executable, without a trailing separator.
 std::string ExecutableDirectory();

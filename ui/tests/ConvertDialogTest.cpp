@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -304,6 +305,71 @@ private slots:
         watcher.Stop();
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
         QVERIFY(openAfterAbort);
+    }
+
+    void EveryShowingStartsWithAnEmptyBar()
+    {
+        // Long enough for the progress timer to move the bar before the job ends.
+        QVERIFY(uitest::WriteFile(folder.filePath(QStringLiteral("bar.wav")), uitest::ToneWav(60.0, 22050)));
+        EncoderSet encoders;
+        ConvertDialog dialog(nullptr, 22050.0, encoders);
+        dialog.sourceName = folder.filePath(QStringLiteral("bar.wav"));
+        dialog.targetName = QStringLiteral("bar.mp3");
+        dialog.outputDir = folder.path() + QLatin1Char('/');
+        struct Look {
+            int value;
+            int minimum;
+            int maximum;
+            QString percent;
+        };
+        std::vector<Look> atShow;
+        bool convert = true;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (widget != &dialog)
+                return;
+            atShow.push_back({dialog.progress->value(), dialog.progress->minimum(),
+                dialog.progress->maximum(), PercentLabel(dialog)->text()});
+            if (convert)
+                dialog.StartButton()->click();
+            else
+                dialog.reject();
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        // The first row's job moved the bar and the percentage.
+        QVERIFY(dialog.progress->value() > 0);
+        QVERIFY(!PercentLabel(dialog)->text().isEmpty());
+
+        // The next row, as the main window shows it: only the row's texts change.
+        dialog.sourceName = folder.filePath(QStringLiteral("bar.wav"));
+        dialog.targetName = QStringLiteral("bar2.mp3");
+        convert = false;
+        QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+        QCOMPARE(int(atShow.size()), 2);
+        for (const Look& look : atShow) {
+            QCOMPARE(look.value, 0);
+            QCOMPARE(look.minimum, 0);
+            QCOMPARE(look.maximum, 100);
+            QCOMPARE(look.percent, QString());
+        }
+    }
+
+    void EveryControlWhereTheTemplatePutsIt()
+    {
+        // The dialog template's rectangles in dialog units. The arrow picture takes its
+        // bitmap's size (60 x 20 pixels), not the template's 40 x 12.
+        const std::vector<uitest::TemplateControl> controls {
+            {"3", 221, 97, 50, 20},
+            {"1014", 18, 71, 309, 17},
+            {"#picture", 155, 30, 40, 12},
+            {"1017", 15, 28, 120, 16},
+            {"1018", 211, 28, 120, 17},
+            {"1019", 78, 97, 50, 20},
+            {"1020", 155, 100, 44, 14},
+        };
+        EncoderSet encoders;
+        ConvertDialog dialog(nullptr, 22050.0, encoders);
+        const QStringList problems = uitest::CompareWithTemplate(&dialog, dialog.Units(), controls);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
     }
 
 private:

@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -71,6 +72,22 @@ private slots:
         QVERIFY(folder.isValid());
     }
     void cleanupTestCase() { SetMessageBackend(previous); }
+
+    void EveryControlWhereTheTemplatePutsIt()
+    {
+        // The window template's rectangles in dialog units.
+        const std::vector<uitest::TemplateControl> controls {
+            {"1001", 7, 7, 56, 20},
+            {"1002", 67, 7, 56, 20},
+            {"1003", 127, 7, 56, 20},
+            {"1005", 187, 7, 56, 20},
+            {"1004", 372, 7, 54, 20},
+            {"1000", 7, 38, 419, 223},
+        };
+        MainDialog window(SettingsPath(QStringLiteral("template.ini")));
+        const QStringList problems = uitest::CompareWithTemplate(&window, window.Units(), controls);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    }
 
     void WindowLayoutAndColumns()
     {
@@ -191,6 +208,95 @@ private slots:
         QCOMPARE(window.list->topLevelItemCount(), 0);
         window.Button(1002)->click(); // on an empty list: nothing happens
         QCOMPARE(window.list->topLevelItemCount(), 0);
+    }
+
+    void ArgumentsAndDroppedFilesAndFoldersAreAdded()
+    {
+        const QDir dropped(folder.filePath(QStringLiteral("dropped")));
+        QVERIFY(dropped.mkpath(QStringLiteral("inner")));
+        for (const char* name : {"c.wav", "a.wav", "b.wav", "inner/d.wav"})
+            QVERIFY(uitest::WriteFile(dropped.filePath(QLatin1String(name)), uitest::WavBytes(1000, 1000)));
+        QVERIFY(uitest::WriteFile(dropped.filePath(QStringLiteral("notes.txt")), QByteArray("notes")));
+        const QString single = folder.filePath(QStringLiteral("single.wav"));
+        QVERIFY(uitest::WriteFile(single, uitest::WavBytes(2000, 1000)));
+        const QStringList expected {QStringLiteral("single.wav"), QStringLiteral("a.wav"),
+            QStringLiteral("b.wav"), QStringLiteral("c.wav")};
+        const auto names = [](const QTreeWidget* list) {
+            QStringList texts;
+            for (int row = 0; row < list->topLevelItemCount(); ++row)
+                texts << list->topLevelItem(row)->text(MainDialog::kSourceFile);
+            return texts;
+        };
+
+        // The program's arguments: a file that is missing or of another type adds nothing, as in
+        // the file chooser.
+        {
+            MainDialog window(SettingsPath(QStringLiteral("arguments.ini")));
+            window.AddFiles({single, dropped.path(), folder.filePath(QStringLiteral("gone.wav")),
+                dropped.filePath(QStringLiteral("notes.txt"))});
+            QCOMPARE(names(window.list), expected);
+            QCOMPARE(window.list->topLevelItem(1)->text(MainDialog::kTargetFiles),
+                dropped.filePath(QStringLiteral("a.wav")));
+        }
+
+        // A drop of a file, a folder and a web address on the list.
+        MainDialog window(SettingsPath(QStringLiteral("drop.ini")));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(single), QUrl::fromLocalFile(dropped.path()),
+            QUrl(QStringLiteral("https://example.com/e.wav"))});
+        QWidget* target = window.list->viewport();
+        const QPoint centre = target->rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(names(window.list), expected);
+        // Dropping the same again adds nothing; a drop of text is refused.
+        QDropEvent again(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &again);
+        QCOMPARE(window.list->topLevelItemCount(), 4);
+        QMimeData text;
+        text.setText(QStringLiteral("a.wav"));
+        QDragEnterEvent textEnter(centre, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &textEnter);
+        QVERIFY(!textEnter.isAccepted());
+        window.hide();
+    }
+
+    void WithoutADisplayTheWindowSaysSoAndEnds()
+    {
+        const struct {
+            const char* display;
+            const char* wayland;
+            const char* platform;
+            bool missing;
+        } cases[] = {{"", "", "", true}, {":0", "", "", false}, {"", "wayland-0", "", false},
+            {"", "", "offscreen", false}, {"", "", "minimal", false}, {"", "", "vnc:size=800x600", false},
+            {"", "", "wayland;offscreen", false}, {"", "", "xcb", true}, {"", "", "wayland;xcb", true},
+            {"", "", "offscreenx", true}};
+        for (const auto& each : cases) {
+            const std::string line = ConverterApp::MissingDisplay(each.display, each.wayland, each.platform);
+            QVERIFY2(line.empty() != each.missing, each.platform);
+        }
+
+        // The program itself, before Qt would abort for want of a display.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QLatin1String(name));
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(
+            QStringLiteral(VARKONEL_WINDOW_PROGRAM), {folder.filePath(QStringLiteral("single.wav"))});
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(program.readAllStandardError()),
+            QStringLiteral("varkonel: no display (DISPLAY and WAYLAND_DISPLAY are not set); the window needs "
+                           "one. varkonel-convert converts without a display.\n"));
     }
 
     void TheFileChooserOffersEveryTypeTheEngineConverts()
@@ -431,6 +537,34 @@ private slots:
             SettingsBytes(DefaultDirectory(), "32KB", "stereo"));
     }
 
+    void ASettingsFileThatCannotBeWrittenIsReportedOnceOnClose()
+    {
+        // A plain file where the settings folder would be: neither the folder nor the file can
+        // be made.
+        const QString blocker = folder.filePath(QStringLiteral("blocker"));
+        QVERIFY(uitest::WriteFile(blocker, QByteArray("x")));
+        const std::string path
+            = QFile::encodeName(blocker + QStringLiteral("/varkonel/varkonel.ini")).toStdString();
+        QStringList messages;
+        uitest::DialogWatcher boxes([&](QWidget* widget) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                messages << box->text();
+                uitest::Press(box, QMessageBox::Ok);
+            }
+        });
+        MainDialog window(path);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.close());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.close());
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0],
+            QStringLiteral("The settings could not be saved.\n") + QString::fromStdString(path)
+                + QStringLiteral(": Not a directory"));
+    }
+
     void SettingsDialogBindingRules()
     {
         const std::string path = SettingsPath(QStringLiteral("rules.ini"));
@@ -582,10 +716,23 @@ private slots:
         }
     }
 
-    void SettingsFileSitsBesideTheProgram()
+    void SettingsFileSitsBesideTheProgramOrInTheUsersFolder()
     {
+        // No file beside the program: the user's configuration folder.
+        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/MainDialogTest.ini");
+        QVERIFY(!QFile::exists(beside));
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder.filePath(QStringLiteral("config"))));
         QCOMPARE(QString::fromStdString(ConverterApp::SettingsPath()),
-            QCoreApplication::applicationDirPath() + QStringLiteral("/MainDialogTest.ini"));
+            folder.filePath(QStringLiteral("config/varkonel/varkonel.ini")));
+        // A portable copy beside the program is kept using.
+        QVERIFY(uitest::WriteFile(beside, SettingsBytes("/data/", "48KB", "mono")));
+        QCOMPARE(QString::fromStdString(ConverterApp::SettingsPath()), beside);
+        QFile::remove(beside);
+        if (saved.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", saved);
     }
 
 private:

@@ -1,10 +1,13 @@
 #include "UiTestSupport.h"
+#include "ui/DialogUnits.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
@@ -152,6 +155,81 @@ QStringList TabChain(QWidget* first, int count)
             break;
     }
     return names;
+}
+
+namespace {
+
+bool Matches(const QWidget* control, const QString& name)
+{
+    if (!control->objectName().isEmpty())
+        return control->objectName() == name;
+    if (const auto* label = qobject_cast<const QLabel*>(control)) {
+        if (name == QLatin1String("#picture"))
+            return !label->pixmap().isNull();
+        return label->text() == name;
+    }
+    if (const auto* group = qobject_cast<const QGroupBox*>(control))
+        return group->title() == name;
+    return false;
+}
+
+QString Describe(const QRect& r)
+{
+    return QStringLiteral("(%1, %2, %3 x %4)").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+} // namespace
+
+QStringList CompareWithTemplate(
+    QWidget* dialog, const DialogUnits& units, const std::vector<TemplateControl>& controls)
+{
+    QStringList problems;
+    const QList<QWidget*> children = dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    std::vector<QWidget*> found(controls.size(), nullptr);
+    for (size_t i = 0; i < controls.size(); ++i) {
+        const TemplateControl& entry = controls[i];
+        const QString name = QString::fromLatin1(entry.name);
+        for (QWidget* child : children) {
+            if (Matches(child, name)) {
+                if (found[i] != nullptr)
+                    problems << QStringLiteral("%1: more than one control").arg(name);
+                found[i] = child;
+            }
+        }
+        if (found[i] == nullptr) {
+            problems << QStringLiteral("%1: no such control").arg(name);
+            continue;
+        }
+        QRect expected = units.ToPixels(entry.x, entry.y, entry.width, entry.height);
+        if (name == QLatin1String("#picture"))
+            expected.setSize(qobject_cast<QLabel*>(found[i])->pixmap().size());
+        if (found[i]->geometry() != expected)
+            problems << QStringLiteral("%1: at %2, template %3")
+                            .arg(name, Describe(found[i]->geometry()), Describe(expected));
+    }
+    for (QWidget* child : children) {
+        if (child->isWindow())
+            continue;
+        if (std::find(found.begin(), found.end(), child) == found.end())
+            problems << QStringLiteral("%1 \"%2\" at %3 is not in the template")
+                            .arg(QString::fromLatin1(child->metaObject()->className()), child->objectName(),
+                                Describe(child->geometry()));
+    }
+    for (size_t i = 0; i < controls.size(); ++i) {
+        for (size_t j = i + 1; j < controls.size(); ++j) {
+            if (found[i] == nullptr || found[j] == nullptr)
+                continue;
+            const TemplateControl& a = controls[i];
+            const TemplateControl& b = controls[j];
+            const bool templateOverlaps
+                = QRect(a.x, a.y, a.width, a.height).intersects(QRect(b.x, b.y, b.width, b.height));
+            if (!templateOverlaps && found[i]->geometry().intersects(found[j]->geometry()))
+                problems << QStringLiteral("%1 at %2 overlaps %3 at %4")
+                                .arg(QString::fromLatin1(a.name), Describe(found[i]->geometry()),
+                                    QString::fromLatin1(b.name), Describe(found[j]->geometry()));
+        }
+    }
+    return problems;
 }
 
 void Screenshot(QWidget* widget, const QString& name)

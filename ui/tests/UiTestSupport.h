@@ -12,6 +12,7 @@
 #include <functional>
 #include <vector>
 
+class DialogUnits;
 class QMessageBox;
 
 namespace uitest {
@@ -54,6 +55,24 @@ void Press(QMessageBox* box, int standardButton);
 
 // Object names of the first `count` widgets that Tab reaches, starting at `first`.
 QStringList TabChain(QWidget* first, int count);
+
+// One control of a dialog template: its rectangle in dialog units. `name` is the control's id as
+// its object name; a control without an id is named by the text it shows, and the static picture
+// by "#picture". A picture control takes its bitmap's size, so only its position is checked.
+struct TemplateControl {
+    const char* name;
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+// Compares every control of the dialog with the template: each listed control must be a direct
+// child of the dialog at the listed rectangle converted with `units`, every direct child control
+// must be listed, and no two controls may overlap unless their template rectangles do. Returns
+// one line per difference; empty when the dialog follows the template.
+QStringList CompareWithTemplate(
+    QWidget* dialog, const DialogUnits& units, const std::vector<TemplateControl>& controls);
 
 // Saves a picture of a widget as <folder>/<name>.png when screenshots were asked for (the test
 // program's --screenshots switch; the folder defaults to the program's working folder).

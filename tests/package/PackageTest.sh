@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder, unpacks it into a scratch folder (no root
+# needed) and checks it: the programs run from the unpacked tree and find their encoder library
+# in its private folder without LD_LIBRARY_PATH, a WAV converts to MP3 there, the file list has
+# the programs, the library, the manual page, the desktop entry and an icon, the manual page
+# documents every option --help prints, and Depends was computed from the shared libraries.
+#
+# Usage: PackageTest.sh CPACK BUILD_DIR SCRATCH_DIR
+set -euo pipefail
+
+cpack=$1
+build=$2
+scratch=$3
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+rm -rf "$scratch"
+mkdir -p "$scratch/out" "$scratch/root" "$scratch/work/mp3"
+
+# The package, built by the same configuration `make package` uses, into the scratch folder.
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 \
+  || { cat "$scratch/cpack.log" >&2; fail "cpack did not build the package"; }
+shopt -s nullglob
+debs=("$scratch"/out/varkonel_*.deb)
+[ ${#debs[@]} -eq 1 ] || fail "expected one varkonel_*.deb, found ${#debs[@]}"
+deb=${debs[0]}
+
+# Control fields.
+[ "$(dpkg-deb -f "$deb" Package)" = varkonel ] || fail "package name is not varkonel"
+[ -n "$(dpkg-deb -f "$deb" Version)" ] || fail "no Version"
+[ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
+[ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "no Description"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for library in libc6 libavcodec libmp3lame libqt6widgets; do
+  grep -q "\b$library" <<<"$depends" || fail "Depends does not name $library: $depends"
+done
+
+# File list.
+contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+for path in ./usr/bin/varkonel ./usr/bin/varkonel-convert ./usr/lib/varkonel/liblame_enc.so \
+            ./usr/share/man/man1/varkonel-convert.1.gz ./usr/share/applications/varkonel.desktop; do
+  grep -qxF "$path" <<<"$contents" || fail "the package has no $path"
+done
+grep -qE '^\./usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/varkonel\.png$' <<<"$contents" \
+  || fail "the package has no hicolor icon"
+if grep -qE '^\./usr/bin/.*\.so' <<<"$contents"; then fail "a library is installed in /usr/bin"; fi
+
+# Unpacked, the programs run from the scratch folder with nothing pointing at the build tree.
+dpkg-deb -x "$deb" "$scratch/root"
+root=$scratch/root
+unset LD_LIBRARY_PATH
+help=$("$root/usr/bin/varkonel-convert" --help) || fail "varkonel-convert --help failed"
+grep -q '^Usage: varkonel-convert' <<<"$help" || fail "unexpected --help output"
+
+# Every option --help prints is in the manual page.
+# Only the item lines of the OPTIONS section count (an option in an example is not documented).
+zcat "$root/usr/share/man/man1/varkonel-convert.1.gz" | sed 's/\\-/-/g' >"$scratch/man.txt"
+grep -q '^\.TH VARKONEL-CONVERT 1' "$scratch/man.txt" || fail "the manual page has no .TH line"
+awk '/^\.SH/ { in_options = ($2 == "OPTIONS") } in_options && previous == ".TP" { print } { previous = $0 }' \
+  "$scratch/man.txt" >"$scratch/man-options.txt"
+options=$(grep -oE '(^|[ ,])--?[a-z][a-z-]*' <<<"$help" | tr -d ' ,' | sort -u)
+[ -n "$options" ] || fail "no options found in --help"
+for option in $options; do
+  grep -qE -- "(^|[^a-z-])${option}([^a-z-]|$)" "$scratch/man-options.txt" || fail "the manual page does not document $option"
+done
+
+# One conversion: a short WAV to MP3, with the encoder library from usr/lib/varkonel.
+sox -n -r 44100 -c 2 -b 16 "$scratch/work/tone.wav" synth 0.5 sine 440
+(cd "$scratch/work" && "$root/usr/bin/varkonel-convert" -q -y -b 192KB -o "$scratch/work/mp3" tone.wav) \
+  || fail "the unpacked varkonel-convert did not convert a WAV"
+mp3=$scratch/work/mp3/tone.mp3
+[ -s "$mp3" ] || fail "no MP3 written"
+type=$(file -b "$mp3")
+grep -qE 'MPEG ADTS, layer III|Audio file with ID3' <<<"$type" || fail "the output is not an MP3: $type"
+echo "PASS: $deb ($type)"
