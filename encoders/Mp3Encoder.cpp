@@ -1,6 +1,7 @@
 #include "encoders/Mp3Encoder.h"
 
 #include "platform/Heap.h"
+#include "platform/LargeFile.h"
 #include "platform/Message.h"
 
 #include <algorithm>
@@ -22,6 +23,16 @@ constexpr uint32_t kFailureBacklogSeconds = 10;
 bool IsMp3FormRate(uint32_t rate)
 {
     return rate == 32000 || rate == 44100 || rate == 48000;
+}
+
+// A rate an MP3 stream can have (MPEG-1, MPEG-2 and MPEG-2.5).
+bool IsMpegRate(uint32_t rate)
+{
+    for (uint32_t mpeg1 : {32000u, 44100u, 48000u}) {
+        if (rate == mpeg1 || rate == mpeg1 / 2 || rate == mpeg1 / 4)
+            return true;
+    }
+    return false;
 }
 
 // How many of the first `limit` bytes of `text` to keep so that the kept bytes do not end
@@ -116,11 +127,17 @@ bool Mp3Encoder::LoadEntryPoints()
     beEncodeChunk = reinterpret_cast<BEENCODECHUNK>(library.Symbol(TEXT_BEENCODECHUNK));
     beDeinitStream = reinterpret_cast<BEDEINITSTREAM>(library.Symbol(TEXT_BEDEINITSTREAM));
     beCloseStream = reinterpret_cast<BECLOSESTREAM>(library.Symbol(TEXT_BECLOSESTREAM));
+    beGetInfoFrame = reinterpret_cast<BEGETINFOFRAME>(library.Symbol(TEXT_BEGETINFOFRAME));
     return beInitStream != nullptr && beEncodeChunk != nullptr && beDeinitStream != nullptr
-        && beCloseStream != nullptr;
+        && beCloseStream != nullptr && beGetInfoFrame != nullptr;
 }
 
-// The MP3 form for the MPEG-1 rates, the LAME form for every other rate.
+// The MP3 form for the MPEG-1 rates, the LAME form for every other rate. The LAME form keeps an
+// MP3 rate as it is (LAME would otherwise pick a lower one for low bitrates) and lets LAME choose
+// for the others. It asks for an average bitrate whose lowest and highest are the chosen one:
+// every audio frame has that bitrate, as in constant-bitrate coding, but LAME then gives the
+// information frame a bitrate of its own large enough to hold it, which constant-bitrate coding
+// does not (at 32 kbps and 22050 Hz a frame is too small for it).
 void Mp3Encoder::FillConfig()
 {
     const uint32_t kbps = NearestBitrate(chosenBitrate != 0
@@ -140,14 +157,21 @@ void Mp3Encoder::FillConfig()
     lhv.dwStructVersion = CURRENT_STRUCT_VERSION;
     lhv.dwStructSize = CURRENT_STRUCT_SIZE;
     lhv.dwSampleRate = format.nSamplesPerSec;
-    lhv.dwReSampleRate = 0;
+    lhv.dwReSampleRate = IsMpegRate(format.nSamplesPerSec) ? format.nSamplesPerSec : 0;
     lhv.nMode = format.nChannels == 1 ? BE_MP3_MODE_MONO : BE_MP3_MODE_JSTEREO;
     lhv.dwBitrate = kbps;
-    lhv.dwMaxBitrate = 192;
+    lhv.dwMaxBitrate = kbps;
+    lhv.bEnableVBR = 1;
+    lhv.nVbrMethod = VBR_METHOD_ABR;
+    lhv.dwVbrAbr_bps = kbps * 1000;
     lhv.nPreset = LQP_VERYHIGH_QUALITY;
     lhv.dwMpegVersion = MPEG1;
     lhv.bOriginal = 1;
+    lhv.bWriteVBRHeader = 1;
+    lhv.bEnableVBR = 1;
     lhv.nVBRQuality = 2;
+    lhv.dwVbrAbr_bps = kbps * 1000;
+    lhv.nVbrMethod = VBR_METHOD_ABR;
     lhv.bNoRes = 1;
     lhv.nQuality = 0;
 }
@@ -243,9 +267,24 @@ bool Mp3Encoder::Finish()
         ReleaseLibrary();
         return false;
     }
+    const bool framed = WriteInfoFrame();
     ReleaseLibrary(); // closes the stream and unloads the library
     WriteId3v1Tag();
-    return true;
+    return framed;
+}
+
+bool Mp3Encoder::WriteInfoFrame()
+{
+    DWORD length = outputBufferSize;
+    if (beGetInfoFrame(lameStream, outputBuffer.get(), &length) != BE_ERR_SUCCESSFUL || length == 0
+        || length > outputBufferSize)
+        return true;
+    // The placeholder is the first thing written, so the file holds at least its length.
+    const int64_t end = FileTell(file.get());
+    if (end < int64_t {length} || !FileSeek(file.get(), 0, SEEK_SET))
+        return true; // a pipe or another stream that cannot be positioned
+    const bool written = std::fwrite(outputBuffer.get(), 1, length, file.get()) == length;
+    return FileSeek(file.get(), end, SEEK_SET) && written;
 }
 
 void Mp3Encoder::ReleaseLibrary()
@@ -258,6 +297,7 @@ void Mp3Encoder::ReleaseLibrary()
     beEncodeChunk = nullptr;
     beDeinitStream = nullptr;
     beCloseStream = nullptr;
+    beGetInfoFrame = nullptr;
     library.Release();
 }
 

@@ -1,6 +1,11 @@
 // Writes an MP3 file through the encoder library: the library is loaded and configured from
 // the source's format when a job begins, fed 16-bit PCM in chunks of the size it asks for,
 // flushed and released when the job finishes, and the file ends with a 128-byte ID3v1.1 tag.
+// The file's first frame is LAME's information frame ("Xing"/"Info" with the LAME extension):
+// it is written as a placeholder with the first audio and overwritten with the finished frame
+// (frame count, encoder delay and padding) when the job finishes, stopped jobs included, so
+// that decoders give back exactly the source's samples. An output that cannot be repositioned
+// (a pipe) keeps the placeholder.
 //
 // The bitrate is the one SetBitrate gave (the user's choice, for mono and stereo alike), moved
 // to the nearest entry of `bitrateList`; without one it is derived from the format: bits x
@@ -37,6 +42,10 @@ public:
     void SetBitrate(uint32_t kbps) { chosenBitrate = kbps; }
     // Appends the 128-byte ID3v1.1 tag at the current position of the file.
     void WriteId3v1Tag();
+    // Writes the finished information frame over its placeholder at the start of the file and
+    // goes back to the end; nothing when the stream has none or the file cannot be positioned.
+    // False only when a write failed.
+    bool WriteInfoFrame();
 
 protected:
     struct BlockRelease {
@@ -63,6 +72,7 @@ private:
     BEENCODECHUNK beEncodeChunk = nullptr;
     BEDEINITSTREAM beDeinitStream = nullptr;
     BECLOSESTREAM beCloseStream = nullptr;
+    BEGETINFOFRAME beGetInfoFrame = nullptr;
     bool streamOpen = false;
     uint32_t chosenBitrate = 0;
     // Compressed bytes of chunks encoded in a call that then failed: they belong before the

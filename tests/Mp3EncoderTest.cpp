@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -151,18 +152,24 @@ TEST(Mp3Config, MpegOneRatesUseTheMp3Form)
     EXPECT_EQ(ConfigFor(2, 44100, nullptr, 64), Record({{0, 4, 0}, {4, 4, 44100}, {8, 1, 1}, {9, 2, 64}}));
 }
 
-std::vector<uint8_t> LameForm(uint32_t rate, uint32_t mode, uint32_t kbps)
+// The LAME form: an MP3 rate kept as the output rate, the information frame on, and an average
+// bitrate whose lowest and highest are the chosen bitrate.
+std::vector<uint8_t> LameForm(uint32_t rate, uint32_t mode, uint32_t kbps, uint32_t outputRate)
 {
-    return Record({{0, 4, 256}, {4, 4, 1}, {8, 4, 331}, {12, 4, rate}, {20, 4, mode}, {24, 4, kbps},
-        {28, 4, 192}, {32, 4, 5}, {36, 4, 1}, {60, 4, 1}, {72, 4, 2}, {84, 4, 1}});
+    return Record({{0, 4, 256}, {4, 4, 1}, {8, 4, 331}, {12, 4, rate}, {16, 4, outputRate}, {20, 4, mode},
+        {24, 4, kbps}, {28, 4, kbps}, {32, 4, 5}, {36, 4, 1}, {60, 4, 1}, {64, 4, 1}, {68, 4, 1}, {72, 4, 2},
+        {76, 4, kbps * 1000}, {80, 4, 4}, {84, 4, 1}});
 }
 
 TEST(Mp3Config, OtherRatesUseTheLameForm)
 {
-    EXPECT_EQ(ConfigFor(1, 22050), LameForm(22050, 3, 32)); // "32KB"
-    EXPECT_EQ(ConfigFor(1, 132300), LameForm(132300, 3, 160)); // "192KB": 192 is beyond the list
-    EXPECT_EQ(ConfigFor(2, 33075), LameForm(33075, 1, 96));
-    EXPECT_EQ(ConfigFor(2, 33075, nullptr, 48), LameForm(33075, 1, 48)); // "48KB" in stereo
+    EXPECT_EQ(ConfigFor(1, 22050), LameForm(22050, 3, 32, 22050)); // "32KB"
+    EXPECT_EQ(ConfigFor(2, 22050, nullptr, 32), LameForm(22050, 1, 32, 22050)); // "32KB" in stereo
+    EXPECT_EQ(ConfigFor(1, 132300), LameForm(132300, 3, 160, 0)); // "192KB": 192 is beyond the list
+    EXPECT_EQ(ConfigFor(2, 33075), LameForm(33075, 1, 96, 0));
+    EXPECT_EQ(ConfigFor(2, 33075, nullptr, 48), LameForm(33075, 1, 48, 0)); // "48KB" in stereo
+    EXPECT_EQ(ConfigFor(1, 16000), LameForm(16000, 3, 24, 16000));
+    EXPECT_EQ(ConfigFor(1, 11025), LameForm(11025, 3, 16, 11025));
 }
 
 TEST_F(Mp3Job, ChunksAndCarryFollowTheSourceBuffers)
@@ -452,6 +459,145 @@ TEST_F(Mp3Job, LibraryIsLoadedOnlyWhileAJobRuns)
     HookedTone second(44100, 1, 440.0, 0.5);
     EXPECT_TRUE(Run(second, dir.File("second.mp3")));
     EXPECT_TRUE(DecodeAudio(ReadBytes(dir.File("second.mp3"))).ok);
+}
+
+// What ffmpeg makes of a file: its rate and channels (ffprobe) and its samples, interleaved.
+struct FfmpegDecode {
+    int rate = 0;
+    int channels = 0;
+    std::vector<int16_t> samples;
+    size_t Frames() const { return channels == 0 ? 0 : samples.size() / channels; }
+};
+
+std::vector<uint8_t> CommandOutput(const std::string& command)
+{
+    std::vector<uint8_t> bytes;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return bytes;
+    uint8_t block[65536];
+    size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof(block), pipe)) > 0)
+        bytes.insert(bytes.end(), block, block + got);
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return bytes;
+}
+
+FfmpegDecode DecodeWithFfmpeg(const std::string& path)
+{
+    FfmpegDecode decoded;
+    const auto probe = CommandOutput("ffprobe -v error -select_streams a:0 -show_entries "
+                                     "stream=sample_rate,channels -of csv=p=0 '"
+        + path + "'");
+    if (std::sscanf(
+            std::string(probe.begin(), probe.end()).c_str(), "%d,%d", &decoded.rate, &decoded.channels)
+        != 2)
+        return decoded;
+    const auto pcm = CommandOutput("ffmpeg -v error -i '" + path + "' -f s16le -");
+    decoded.samples.resize(pcm.size() / 2);
+    std::memcpy(decoded.samples.data(), pcm.data(), decoded.samples.size() * 2);
+    return decoded;
+}
+
+// Silence with one full-scale sample (in every channel) at `click`, in blocks of 0.1 s.
+std::vector<std::vector<uint8_t>> ClickBlocks(uint32_t rate, uint16_t channels, size_t frames, size_t click)
+{
+    std::vector<int16_t> samples(frames * channels, 0);
+    for (uint16_t c = 0; c < channels; ++c)
+        samples[click * channels + c] = 32767;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
+    const size_t total = samples.size() * 2;
+    const size_t block = rate / 10 * 2 * channels;
+    std::vector<std::vector<uint8_t>> blocks;
+    for (size_t at = 0; at < total; at += block)
+        blocks.emplace_back(bytes + at, bytes + std::min(total, at + block));
+    return blocks;
+}
+
+// Where the loudest sample of the first channel is.
+size_t LoudestFrame(const FfmpegDecode& decoded)
+{
+    size_t best = 0;
+    for (size_t i = 0; i < decoded.Frames(); ++i) {
+        if (std::abs(decoded.samples[i * decoded.channels])
+            > std::abs(decoded.samples[best * decoded.channels]))
+            best = i;
+    }
+    return best;
+}
+
+// The file opens with LAME's information frame: "Info" (the MP3 form's constant bitrate) or
+// "Xing" (the LAME form's average bitrate) right after the header and side information, and
+// LAME's extension inside the same frame.
+void ExpectInfoFrame(const std::vector<uint8_t>& file, const std::string& label)
+{
+    ASSERT_GT(file.size(), 200u) << label;
+    EXPECT_EQ(file[0], 0xFF) << label;
+    const std::string start(file.begin(), file.begin() + 200);
+    const size_t info = std::min(start.find("Info"), start.find("Xing"));
+    EXPECT_LE(info, 36u) << label; // at most 4 header and 32 side information bytes first
+    EXPECT_NE(start.find("LAME", info), std::string::npos) << label;
+}
+
+// Every MP3 decodes to exactly the source's samples: ffmpeg trims the encoder delay and padding
+// the information frame states, and a click lands where it was in the source. The rates are
+// those of the "32KB" (the LAME form) and "64KB" settings, and 48000 Hz.
+TEST_F(Mp3Job, FilesDecodeToExactlyTheSourceSamples)
+{
+    const uint32_t rates[] = {22050, 44100, 48000};
+    const uint16_t channelCounts[] = {1, 2};
+    for (uint32_t rate : rates) {
+        for (uint16_t channels : channelCounts) {
+            const size_t lengths[] = {rate, size_t {rate} + 1, size_t {10} * rate};
+            for (size_t frames : lengths) {
+                const std::string label = std::to_string(rate) + " Hz, " + std::to_string(channels)
+                    + " channels, " + std::to_string(frames) + " samples";
+                const size_t click = frames / 2 + 37;
+                ScriptedStream source {
+                    PcmFormat(channels, rate, 16), ClickBlocks(rate, channels, frames, click)};
+                encoder.SetBitrate(rate == 22050 ? 32 : 64);
+                const std::string path = dir.File(std::to_string(rate) + "-" + std::to_string(channels) + "-"
+                    + std::to_string(frames) + ".mp3");
+                ASSERT_TRUE(Run(source, path)) << label;
+                const auto file = ReadBytes(path);
+                ExpectInfoFrame(file, label);
+                ASSERT_GE(file.size(), 128u);
+                EXPECT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG") << label;
+                const FfmpegDecode decoded = DecodeWithFfmpeg(path);
+                EXPECT_EQ(decoded.rate, static_cast<int>(rate)) << label;
+                EXPECT_EQ(decoded.channels, channels) << label;
+                EXPECT_EQ(decoded.Frames(), frames) << label;
+                const size_t loudest = LoudestFrame(decoded);
+                EXPECT_LE(std::max(loudest, click) - std::min(loudest, click), 1u)
+                    << label << ": the click is at " << loudest << " instead of " << click;
+            }
+        }
+    }
+    EXPECT_TRUE(messages->Entries().empty());
+}
+
+// A stopped job gets its information frame as well: the file decodes to exactly the samples the
+// encoder was given before the stop.
+TEST_F(Mp3Job, StoppedJobDecodesToTheSamplesEncoded)
+{
+    for (uint16_t channels : {1, 2}) {
+        ASSERT_TRUE(LameEncStartChunkLog());
+        HookedTone tone(44100, channels, 440.0, 60.0);
+        tone.beforeEachRead = [&](int call) {
+            if (call == 7)
+                encoder.Stop();
+        };
+        const std::string path = dir.File("stopped-" + std::to_string(channels) + ".mp3");
+        ASSERT_TRUE(Run(tone, path));
+        const auto chunks = LameEncTakeChunkLog();
+        const uint64_t values = std::accumulate(chunks.begin(), chunks.end(), uint64_t {0});
+        const auto file = ReadBytes(path);
+        ExpectInfoFrame(file, "stopped");
+        const FfmpegDecode decoded = DecodeWithFfmpeg(path);
+        EXPECT_EQ(decoded.channels, channels);
+        EXPECT_EQ(decoded.Frames(), values / channels);
+        EXPECT_GT(decoded.Frames(), 44100u / 2);
+    }
 }
 
 TEST(Mp3EncoderThreads, StopFromTheInterfaceThreadFinishesTheFile)

@@ -1,4 +1,4 @@
-// liblame_enc.so: the encoder library's four published calls on the LAME library.
+// liblame_enc.so: the encoder library's five published calls on the LAME library.
 //
 // How the configuration record becomes LAME settings
 // ---------------------------------------------------
@@ -13,6 +13,7 @@
 //   bPrivate, bCRC, bCopyright, bOriginal -> the private (extension) bit, CRC protection,
 //                    the copyright bit and the original bit of every frame header
 //   quality       -> 5, the normal quality of the interface
+//   info frame    -> always: LAME reserves the first frame, beGetInfoFrame gives it finished
 // LAME form (dwConfig = BE_CONFIG_LAME; dwStructVersion must be 1 and dwStructSize 331):
 //   dwSampleRate  -> input sample rate (any rate above 0; LAME resamples as needed)
 //   dwReSampleRate-> output sample rate; 0 leaves the choice to LAME, which picks it from the
@@ -32,8 +33,8 @@
 //   dwPsyModel    -> reserved, not used
 //   dwEmphasis    -> the emphasis field of the frame header (0..3)
 //   bPrivate, bCRC, bCopyright, bOriginal -> as in the MP3 form
-//   bWriteVBRHeader -> LAME's VBR/info frame at the start of the stream (written as LAME
-//                    emits it with the first frames; this library offers no call to update it)
+//   bWriteVBRHeader -> LAME's information frame at the start of the stream: LAME reserves the
+//                    first frame, and beGetInfoFrame gives the finished frame after the flush
 //   bEnableVBR    -> off: CBR. On: the method nVbrMethod: NONE -> CBR; DEFAULT -> LAME's
 //                    default VBR; OLD -> the older VBR (rh); NEW and MTRH -> mtrh; ABR ->
 //                    average bitrate dwVbrAbr_bps / 1000 kbps
@@ -43,7 +44,7 @@
 //   nQuality      -> when its high byte is the complement of its low byte and the low byte is
 //                    0..9: that quality, which wins over a preset's; otherwise the quality of
 //                    the preset, or 5 without one
-// LAME never adds tags of its own (no ID3 tags, no VBR header in the MP3 form).
+// LAME never adds ID3 tags; the information frame is its only addition.
 //
 // beInitStream returns in *samples one MPEG frame of 16-bit values for all channels (the
 // frame length of the output's MPEG version times the input channels) and in *bufferSize
@@ -147,7 +148,7 @@ BE_ERR ConfigureMp3(lame_global_flags* flags, const BE_CONFIG& config, int& chan
     lame_set_VBR(flags, vbr_off);
     lame_set_brate(flags, mp3.wBitrate);
     ApplyHeaderBits(flags, mp3.bPrivate, mp3.bCRC, mp3.bCopyright, mp3.bOriginal);
-    lame_set_bWriteVbrTag(flags, 0);
+    lame_set_bWriteVbrTag(flags, 1);
     lame_set_quality(flags, 5);
     return BE_ERR_SUCCESSFUL;
 }
@@ -426,6 +427,28 @@ __attribute__((visibility("default"))) BE_ERR beDeinitStream(
         return BE_ERR_BUFFER_TOO_SMALL;
     *outputBytes = static_cast<DWORD>(written);
     return BE_ERR_SUCCESSFUL;
+}
+
+__attribute__((visibility("default"))) BE_ERR beGetInfoFrame(HBE_STREAM stream, BYTE* buffer, DWORD* size)
+{
+    if (size == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    const DWORD capacity = *size;
+    *size = 0;
+    if (buffer == nullptr && capacity != 0)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    const std::shared_ptr<StreamState> state = Find(stream);
+    if (state == nullptr)
+        return BE_ERR_INVALID_HANDLE;
+    std::lock_guard<std::mutex> hold(state->lock);
+    if (!state->flushed)
+        return BE_ERR_INVALID_HANDLE;
+    if (lame_get_bWriteVbrTag(state->flags) == 0)
+        return BE_ERR_SUCCESSFUL;
+    // LAME gives the length it needs, without copying, when the buffer is too small.
+    const size_t length = lame_get_lametag_frame(state->flags, buffer, capacity);
+    *size = static_cast<DWORD>(length);
+    return length > capacity ? BE_ERR_BUFFER_TOO_SMALL : BE_ERR_SUCCESSFUL;
 }
 
 __attribute__((visibility("default"))) BE_ERR beCloseStream(HBE_STREAM stream)

@@ -1,5 +1,14 @@
 // The encoder library's published interface: the configuration record that opens a stream,
-// the four calls that encode with it, and the file name the library is installed under.
+// the five calls that encode with it, and the file name the library is installed under.
+//
+// A stream's life: beInitStream, beEncodeChunk for every chunk, beDeinitStream (the last
+// bytes), then beGetInfoFrame when the stream carries an information frame, and beCloseStream.
+// The information frame (LAME's "Xing"/"Info" frame with the LAME extension: frame count,
+// encoder delay and padding) is the first frame of the stream; the stream's first bytes hold a
+// placeholder of the same size, which the caller overwrites with the finished frame once the
+// stream is flushed. Decoders that read it trim the delay and padding, so the decoded audio has
+// exactly the length of the input. The MP3 form always has it; the LAME form when
+// bWriteVBRHeader is set.
 //
 // The library (liblame_enc.so, built from LameEnc.cpp in this folder) is loaded at run time
 // by name, so this header only declares what a caller needs to look its entry points up.
@@ -126,9 +135,15 @@ using BEENCODECHUNK
     = BE_ERR (*)(HBE_STREAM stream, DWORD samples, const int16_t* pcm, BYTE* output, DWORD* outputBytes);
 using BEDEINITSTREAM = BE_ERR (*)(HBE_STREAM stream, BYTE* output, DWORD* outputBytes);
 using BECLOSESTREAM = BE_ERR (*)(HBE_STREAM stream);
+// After beDeinitStream: copies the finished information frame to `buffer`, whose size *size
+// gives, and sets *size to its length (0 for a stream without one). BE_ERR_BUFFER_TOO_SMALL
+// (with *size set to the length needed, nothing copied) when it does not fit;
+// BE_ERR_INVALID_HANDLE for an unknown stream or one that is not flushed yet.
+using BEGETINFOFRAME = BE_ERR (*)(HBE_STREAM stream, BYTE* buffer, DWORD* size);
 }
 
 inline constexpr const char* TEXT_BEINITSTREAM = "beInitStream";
 inline constexpr const char* TEXT_BEENCODECHUNK = "beEncodeChunk";
 inline constexpr const char* TEXT_BEDEINITSTREAM = "beDeinitStream";
 inline constexpr const char* TEXT_BECLOSESTREAM = "beCloseStream";
+inline constexpr const char* TEXT_BEGETINFOFRAME = "beGetInfoFrame";
