@@ -556,6 +556,68 @@ TEST_F(ConvertToolRun, FullScaleSurroundIsMixedDownWithoutClipping)
     }
 }
 
+// WAV -> MP3 -> WAV keeps every sample: the MP3 states its encoder delay and padding, ffmpeg
+// decodes it to exactly the source's samples with a click where it was, and our own MP3 reader
+// gives back a WAV of the same length. Sources are at the output rate of the bitrate setting.
+TEST_F(ConvertToolRun, WavThroughMp3AndBackKeepsTheSampleCount)
+{
+    const std::string ffmpeg = FindProgram("ffmpeg");
+    ASSERT_FALSE(ffmpeg.empty()) << "ffmpeg is not installed (scripts/deps/media.txt)";
+    const struct {
+        const char* bitrate;
+        uint32_t rate;
+        const char* mode;
+        uint16_t channels;
+    } rows[] = {{"32KB", 22050, "mono", 1}, {"32KB", 22050, "stereo", 2}, {"64KB", 44100, "mono", 1},
+        {"64KB", 44100, "stereo", 2}};
+    for (const auto& row : rows) {
+        const std::string group = std::string(row.bitrate) + "-" + row.mode;
+        const fs::path sources = dir.Path() / group;
+        const fs::path mp3s = out() / group;
+        const fs::path wavs = out() / (group + "-wav");
+        for (const fs::path& folder : {sources, mp3s, wavs})
+            fs::create_directory(folder);
+        const size_t lengths[] = {row.rate, size_t {row.rate} + 1};
+        std::vector<std::string> toMp3 {"-y", "-q", "-b", row.bitrate, "-c", row.mode, "-o", mp3s.string()};
+        std::vector<std::string> toWav {"-y", "-q", "-b", row.bitrate, "-c", row.mode, "-o", wavs.string()};
+        for (size_t frames : lengths) {
+            const std::string name = std::to_string(frames);
+            std::vector<int16_t> samples(frames * row.channels, 0);
+            for (uint16_t c = 0; c < row.channels; ++c)
+                samples[(frames / 3) * row.channels + c] = 32767; // the click
+            WriteBytes(sources / (name + ".wav"),
+                CanonicalWave(PcmFormat(row.channels, row.rate, 16), Samples16(samples)));
+            toMp3.push_back((sources / (name + ".wav")).string());
+            toWav.push_back((mp3s / (name + ".mp3")).string());
+        }
+        ToolRun encode(dir, toMp3);
+        ASSERT_EQ(encode.Finish(), 0) << group << encode.Err();
+        ToolRun decode(dir, toWav);
+        ASSERT_EQ(decode.Finish(), 0) << group << decode.Err();
+        for (size_t frames : lengths) {
+            const std::string label = group + ", " + std::to_string(frames) + " samples";
+            const fs::path mp3 = mp3s / (std::to_string(frames) + ".mp3");
+            const fs::path pcm = dir.Path() / (group + std::to_string(frames) + ".s16");
+            ToolRun peer(dir, {"-v", "error", "-i", mp3.string(), "-f", "s16le", pcm.string()}, ffmpeg);
+            ASSERT_EQ(peer.Finish(), 0) << label << peer.Err();
+            const std::vector<int16_t> decoded = AsSamples(ReadBytes(pcm));
+            EXPECT_EQ(decoded.size(), frames * row.channels) << label;
+            size_t loudest = 0;
+            for (size_t i = 0; i < decoded.size() / row.channels; ++i) {
+                if (std::abs(decoded[i * row.channels]) > std::abs(decoded[loudest * row.channels]))
+                    loudest = i;
+            }
+            EXPECT_LE(std::max(loudest, frames / 3) - std::min(loudest, frames / 3), 1u) << label;
+            const std::vector<uint8_t> wav = ReadBytes(wavs / (std::to_string(frames) + ".wav"));
+            ASSERT_GE(wav.size(), 44u) << label;
+            EXPECT_EQ(Le32(wav, 24), row.rate) << label;
+            EXPECT_EQ(Le16(wav, 22), row.channels) << label;
+            EXPECT_EQ(Le32(wav, 40), frames * row.channels * 2) << label;
+            EXPECT_EQ(wav.size(), 44 + frames * row.channels * 2) << label;
+        }
+    }
+}
+
 TEST_F(ConvertToolRun, ParallelJobsWriteTheSameBytes)
 {
     std::vector<std::string> sources;
