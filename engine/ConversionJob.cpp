@@ -77,14 +77,17 @@ bool ReadTrackLabel(const std::string& label, int32_t& number)
     return true;
 }
 
-// Whether a path names a disc: a CUE or cdrdao sheet by its extension, or a drive's device node.
-bool NamesDisc(const std::string& path)
+} // namespace
+
+bool ConversionJob::NamesDisc(const std::string& path)
 {
     const std::string extension = ExtensionLower(path);
     if (extension == "cue" || extension == "toc")
         return true;
     return IsDeviceNode(path.c_str());
 }
+
+namespace {
 
 // A track of the disc that a "DISC/Track-NN" source names. The stream is made to read that disc,
 // whatever other drives and images are registered, and is handed to the Mixer, which owns it

@@ -119,6 +119,9 @@ public:
     // one (-1.0: the stream cannot tell) or a position that is not a number give a bar at 0 and
     // an empty percentage instead of a division by zero.
     static Progress ProgressFor(double position, double length);
+    // Whether a path names a disc whose tracks can be read: a CUE or cdrdao sheet by its
+    // extension, or a drive's device node.
+    static bool NamesDisc(const std::string& path);
     // The MP3 bitrate (kbps) a bitrate setting's output rate stands for: rate = kbps x 689.0625.
     static uint32_t BitrateFor(double outputRate);
     // The output name of a source: name.wav -> name.mp3, name.mp3 -> name.wav, name.flac (and

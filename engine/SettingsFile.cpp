@@ -157,9 +157,9 @@ SettingsFile::Place SettingsFile::Choose(const std::string& besidePath, bool bes
 SettingsFile SettingsFile::At(const std::string& besidePath)
 {
     const std::string folder = std::filesystem::path(besidePath).parent_path().string();
-    const Place place
-        = Choose(besidePath, PathExists(besidePath), IsWritableFolder(folder.empty() ? "." : folder),
-            EnvironmentValue("XDG_CONFIG_HOME"), EnvironmentValue("HOME"));
+    const Place place = Choose(besidePath, OutputFile::EntryExists(besidePath),
+        IsWritableFolder(folder.empty() ? "." : folder), EnvironmentValue("XDG_CONFIG_HOME"),
+        EnvironmentValue("HOME"));
     return SettingsFile(place.path, place.startingPath);
 }
 
@@ -239,7 +239,7 @@ bool SettingsFile::Read(ConversionSettings& settings) const
     // A FIFO, a directory or a device in the file's place is refused at once, as a missing file:
     // opening a FIFO without a writer would wait for ever.
     File file(OpenRegularFile(path.c_str()));
-    if (!file && !startingPath.empty() && !PathExists(path))
+    if (!file && !startingPath.empty() && !OutputFile::EntryExists(path))
         file.reset(OpenRegularFile(startingPath.c_str()));
     if (!file)
         return false;

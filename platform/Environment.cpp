@@ -17,9 +17,3 @@ bool IsWritableFolder(const std::string& folder)
     return ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)
         && ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
-
-bool PathExists(const std::string& path)
-{
-    struct stat status { };
-    return ::lstat(path.c_str(), &status) == 0;
-}

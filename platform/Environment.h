@@ -9,6 +9,3 @@ std::string EnvironmentValue(const char* name);
 
 // True when this process may create files in `folder` (an existing directory).
 bool IsWritableFolder(const std::string& folder);
-
-// True when `path` names something that exists (a file, a folder, anything).
-bool PathExists(const std::string& path);

@@ -24,8 +24,6 @@
 #include <QMimeData>
 #include <QTreeWidget>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -89,16 +87,6 @@ bool IsListedExtension(const QString& extension)
 {
     return std::any_of(std::begin(kFileFamilies), std::end(kFileFamilies),
         [&](const char* family) { return Offers(family, extension); });
-}
-
-// A disc whose audio tracks become rows: a CUE or cdrdao sheet, or a CD drive's device node.
-bool IsDisc(const QString& path, const QString& extension)
-{
-    if (Offers(kDiscImages, extension))
-        return true;
-    struct stat status { };
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0
-        && (S_ISBLK(status.st_mode) || S_ISCHR(status.st_mode));
 }
 
 } // namespace
@@ -262,7 +250,7 @@ void MainDialog::AddAudioFile(const QString& path)
     const QString name = listtexts::FileName(path);
     const QString extension = listtexts::Extension(path);
     // A drive is not opened as a file: without a disc that would fail, and it could block.
-    if (IsDisc(path, extension)) {
+    if (ConversionJob::NamesDisc(Local(path).toStdString())) {
         AddDiscTracks(path);
         return;
     }
