@@ -19,11 +19,12 @@ seconds=600
 now() { date +%s.%N; }
 best() { echo "if ($1 < $2) $1 else $2" | bc; }
 # The channel mode (1 = joint stereo) and bitrate index of the first MPEG audio frame after the
-# information frame ("Xing"/"Info"), which may have a bitrate of its own.
+# ID3v2 tag and the information frame ("Xing"/"Info"), which may have a bitrate of its own.
 first_frame() { python3 -c '
 import sys
 b = open(sys.argv[1], "rb").read()
-frames = [i for i in range(len(b) - 3) if b[i] == 0xFF and b[i + 1] & 0xE0 == 0xE0 and 0 < b[i + 2] >> 4 < 15]
+start = 10 + (b[6] << 21 | b[7] << 14 | b[8] << 7 | b[9]) if b[:3] == b"ID3" else 0
+frames = [i for i in range(start, len(b) - 3) if b[i] == 0xFF and b[i + 1] & 0xE0 == 0xE0 and 0 < b[i + 2] >> 4 < 15]
 info = b[frames[0]:frames[0] + 64]
 i = frames[0]
 if b"Xing" in info or b"Info" in info:

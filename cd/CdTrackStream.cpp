@@ -314,3 +314,42 @@ double CdTrackStream::GetLength()
         return 0.0;
     return static_cast<double>(int64_t {track->length.load()} * CD_FRAME_BYTES) / format->nAvgBytesPerSec;
 }
+
+BYTE CdTrackStream::TocNumber(const CdTrack& track) const
+{
+    if (driveIndex < 0 || static_cast<size_t>(driveIndex) >= drives.size())
+        return 0;
+    const CDTOC& toc = drives[static_cast<size_t>(driveIndex)].toc;
+    const int entries = std::min(int {toc.lastTrack} - int {toc.firstTrack}, CD_MAX_TOC_ENTRIES - 2);
+    for (int k = 0; k <= entries; ++k) {
+        if (!(toc.entries[k].adrControl & CD_CONTROL_DATA)
+            && BigEndianAddress(toc.entries[k]) == track.start.load())
+            return toc.entries[k].trackNumber;
+    }
+    return 0;
+}
+
+MediaTags CdTrackStream::GetTags()
+{
+    MediaTags tags;
+    const CdTrack* track = currentTrack.load();
+    if (track == nullptr)
+        return tags;
+    char label[24];
+    std::snprintf(label, sizeof label, "Track-%02d", track->number - 1);
+    tags.title = label;
+    const BYTE number = TocNumber(*track);
+    if (number == 0)
+        return tags;
+    tags.track = std::to_string(number);
+    CDTEXTINFO text;
+    const HCDROM handle = GetCDHandle(&drives[static_cast<size_t>(driveIndex)].request);
+    const HandleCloser closer(handle);
+    if (ReadCDText(handle, number, &text) != 1)
+        return tags;
+    if (!text.title.empty())
+        tags.title = text.title;
+    tags.artist = text.performer.empty() ? text.discPerformer : text.performer;
+    tags.album = text.discTitle;
+    return tags;
+}

@@ -63,6 +63,11 @@ public:
     double GetLength() override;
     // Why the track ended before its last frame (the disc could not be read); empty otherwise.
     std::string GetFailure() override;
+    // The open track's tags: its title is its label "Track-NN" (NN from 00 among the audio
+    // tracks) and its track number the one in the table of contents, unless the disc's CD-Text
+    // (or an image's CUE sheet) gives the title; the performer and the disc's title come from there
+    // too. Empty tags before a track is open.
+    MediaTags GetTags() override;
 
     struct TrackBufferDeleter {
         void operator()(CDTRACKBUFFER* buffer) const { FreeTrackBuf(buffer); }
@@ -87,6 +92,8 @@ private:
     // Frames in `seconds` of this stream's format; 0 for a negative count.
     uint32_t FramesFor(int32_t seconds) const;
     void ForgetTracks();
+    // The number the table of contents gives `track`; 0 when it is not found there.
+    BYTE TocNumber(const CdTrack& track) const;
 
     std::string failure;
     bool discChosen = false; // UseDisc named the drive: LoadDisc keeps `drives` as it is

@@ -3,6 +3,7 @@
 #include "cd/CdTrackStream.h"
 #include "cli/CliMessageBackend.h"
 #include "cli/CommandLine.h"
+#include "encoders/Id3Tag.h"
 #include "engine/ConversionJob.h"
 #include "sources/WaveStream.h"
 #include "sources/WmaStream.h"
@@ -13,28 +14,56 @@
 
 namespace {
 
-// Whole seconds of a file's audio, or -1 when its stream cannot tell.
-int64_t FileSeconds(const std::string& path, ConversionJob::SourceKind kind)
+// The title an MP3 output of `stream` would carry, on one line; "-" when the output is a WAV
+// file, which carries no tags.
+std::string TitleText(AudioStream& stream, const std::string& source)
 {
-    double length = -1.0;
+    const std::string target = ConversionJob::TargetNameFor(source);
+    if (ConversionJob::ChooseEncoderKind(target) != ConversionJob::kMp3Encoder)
+        return "-";
+    std::string title = Id3Tag::TitleFor(stream.GetTags(), target);
+    // The columns are separated by tabs and the rows by line ends.
+    for (char& c : title) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    }
+    return title;
+}
+
+struct FileFacts {
+    int64_t seconds = -1; // whole seconds of the file's audio, -1 when its stream cannot tell
+    std::string title = "-";
+};
+
+FileFacts ReadFacts(AudioStream& stream, bool loaded, const std::string& path)
+{
+    FileFacts facts;
+    if (!loaded)
+        return facts;
+    facts.title = TitleText(stream, path);
+    const double length = stream.GetLength();
+    if (length >= 0.0 && std::isfinite(length) && length <= 1e12)
+        facts.seconds = static_cast<int64_t>(length);
+    return facts;
+}
+
+FileFacts FileFactsOf(const std::string& path, ConversionJob::SourceKind kind)
+{
     if (kind == ConversionJob::SourceKind::Wave) {
         WaveStream stream;
-        if (stream.LoadWave(path.c_str()))
-            length = stream.GetLength();
-    } else {
-        WmaStream stream;
-        if (stream.Load(path.c_str()) >= 0)
-            length = stream.GetLength();
+        const bool loaded = stream.LoadWave(path.c_str());
+        return ReadFacts(stream, loaded, path);
     }
-    if (!(length >= 0.0) || !std::isfinite(length) || length > 1e12)
-        return -1;
-    return static_cast<int64_t>(length);
+    WmaStream stream;
+    const bool loaded = stream.Load(path.c_str()) >= 0;
+    return ReadFacts(stream, loaded, path);
 }
 
 void PrintRow(std::FILE* out, const std::string& name, const std::string& time, const std::string& size,
-    const std::string& path)
+    const std::string& path, const std::string& title)
 {
-    std::fprintf(out, "%s\t%s\t%s\t%s\n", name.c_str(), time.c_str(), size.c_str(), path.c_str());
+    std::fprintf(
+        out, "%s\t%s\t%s\t%s\t%s\n", name.c_str(), time.c_str(), size.c_str(), path.c_str(), title.c_str());
 }
 
 // A CD track source, listed under its label Track-NN.
@@ -52,7 +81,8 @@ bool ProbeTrack(const std::string& source, const CommandLine::TrackSource& track
     }
     const uint32_t frames = stream.currentTrack.load()->length.load();
     PrintRow(out, track.label, Listing::TimeText(frames / CdTrackStream::kFramesPerSecond),
-        Listing::SizeText(uint64_t {frames} * CD_FRAME_BYTES), device.empty() ? "-" : device);
+        Listing::SizeText(uint64_t {frames} * CD_FRAME_BYTES), device.empty() ? "-" : device,
+        TitleText(stream, track.label));
     return true;
 }
 
@@ -97,17 +127,17 @@ bool Listing::Probe(
             allListed = false;
             continue;
         }
-        const int64_t seconds = FileSeconds(source, kind);
+        const FileFacts facts = FileFactsOf(source, kind);
         const std::string path = std::filesystem::absolute(source, error).lexically_normal().string();
         const std::string name = std::filesystem::path(source).filename().string();
-        if (seconds < 0) {
+        if (facts.seconds < 0) {
             // Listed all the same, as the window lists it, but without a made-up time.
             console.Error(CliMessageBackend::Line(source, "the length of its audio cannot be read"));
             allListed = false;
-            PrintRow(out, name, "--:--", SizeText(size), path);
+            PrintRow(out, name, "--:--", SizeText(size), path, facts.title);
             continue;
         }
-        PrintRow(out, name, TimeText(seconds), SizeText(size), path);
+        PrintRow(out, name, TimeText(facts.seconds), SizeText(size), path, facts.title);
     }
     CliMessageBackend::NameThisThread("");
     std::fflush(out);

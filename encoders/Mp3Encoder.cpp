@@ -1,5 +1,7 @@
 #include "encoders/Mp3Encoder.h"
 
+#include "encoders/Id3Tag.h"
+
 #include "platform/Heap.h"
 #include "platform/LargeFile.h"
 #include "platform/Message.h"
@@ -33,26 +35,6 @@ bool IsMpegRate(uint32_t rate)
             return true;
     }
     return false;
-}
-
-// How many of the first `limit` bytes of `text` to keep so that the kept bytes do not end
-// with the start of a UTF-8 sequence whose other bytes were cut off. Bytes that are not
-// well-formed UTF-8 are kept as they are.
-size_t Utf8CutLength(const std::string& text, size_t limit)
-{
-    const size_t length = std::min(limit, text.size());
-    // The lead byte of the last sequence is at most three continuation bytes back.
-    for (size_t back = 1; back <= 4 && back <= length; ++back) {
-        const auto byte = static_cast<uint8_t>(text[length - back]);
-        if ((byte & 0xC0) == 0x80)
-            continue; // a continuation byte: keep looking for its lead
-        const size_t sequence = (byte & 0xE0) == 0xC0 ? 2
-            : (byte & 0xF0) == 0xE0                   ? 3
-            : (byte & 0xF8) == 0xF0                   ? 4
-                                                      : 1;
-        return sequence > back ? length - back : length;
-    }
-    return length;
 }
 
 } // namespace
@@ -118,6 +100,21 @@ bool Mp3Encoder::Begin()
     }
     outputBytes = 0;
     carryBytes = -1;
+    return WriteId3v2Tag();
+}
+
+bool Mp3Encoder::WriteId3v2Tag()
+{
+    audioStart = 0;
+    if (!file)
+        return true; // nothing to write to yet
+
+    const std::vector<uint8_t> tag = Id3Tag::Version2(tags, outputPath);
+    if (std::fwrite(tag.data(), 1, tag.size(), file.get()) != tag.size()) {
+        ReleaseLibrary();
+        return false;
+    }
+    audioStart = static_cast<int64_t>(tag.size());
     return true;
 }
 
@@ -279,9 +276,10 @@ bool Mp3Encoder::WriteInfoFrame()
     if (beGetInfoFrame(lameStream, outputBuffer.get(), &length) != BE_ERR_SUCCESSFUL || length == 0
         || length > outputBufferSize)
         return true;
-    // The placeholder is the first thing written, so the file holds at least its length.
+    // The placeholder is the first thing written after the ID3v2 tag, so the file holds at
+    // least the two.
     const int64_t end = FileTell(file.get());
-    if (end < int64_t {length} || !FileSeek(file.get(), 0, SEEK_SET))
+    if (end < audioStart + int64_t {length} || !FileSeek(file.get(), audioStart, SEEK_SET))
         return true; // a pipe or another stream that cannot be positioned
     const bool written = std::fwrite(outputBuffer.get(), 1, length, file.get()) == length;
     return FileSeek(file.get(), end, SEEK_SET) && written;
@@ -305,14 +303,6 @@ void Mp3Encoder::WriteId3v1Tag()
 {
     if (!file)
         return;
-    std::array<uint8_t, kTagSize> tag {};
-    std::memcpy(tag.data(), "TAG", 3);
-    // The title: the start of the output path, cut where a character ends.
-    std::memcpy(tag.data() + 3, outputPath.data(), Utf8CutLength(outputPath, 30));
-    std::memcpy(tag.data() + 33, "Unknown artist", 14);
-    std::memcpy(tag.data() + 63, "Unknown album", 13);
-    std::memcpy(tag.data() + 93, "2003", 4);
-    tag[126] = 1; // track
-    tag[127] = 1; // genre
+    const auto tag = Id3Tag::Version1(tags, outputPath);
     std::fwrite(tag.data(), 1, tag.size(), file.get());
 }

@@ -1,7 +1,8 @@
 // Writes an MP3 file through the encoder library: the library is loaded and configured from
 // the source's format when a job begins, fed 16-bit PCM in chunks of the size it asks for,
-// flushed and released when the job finishes, and the file ends with a 128-byte ID3v1.1 tag.
-// The file's first frame is LAME's information frame ("Xing"/"Info" with the LAME extension):
+// flushed and released when the job finishes. The file opens with an ID3v2.3 tag and ends with
+// a 128-byte ID3v1.1 tag, both made from the tags SetTags gave (see Id3Tag).
+// The first frame after the ID3v2 tag is LAME's information frame ("Xing"/"Info" with the LAME extension):
 // it is written as a placeholder with the first audio and overwritten with the finished frame
 // (frame count, encoder delay and padding) when the job finishes, stopped jobs included, so
 // that decoders give back exactly the source's samples. An output that cannot be repositioned
@@ -16,10 +17,12 @@
 #include "encoders/Encoder.h"
 #include "platform/lame_enc/LameEnc.h"
 #include "platform/loader/DynamicLibrary.h"
+#include "platform/media/MediaTags.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class Mp3Encoder : public Encoder {
@@ -40,9 +43,14 @@ public:
     static uint32_t NearestBitrate(uint32_t target);
     // The bitrate (kbps) of the next jobs; 0 derives it from the format.
     void SetBitrate(uint32_t kbps) { chosenBitrate = kbps; }
+    // The source's tags, for the next jobs' ID3 tags.
+    void SetTags(MediaTags sourceTags) { tags = std::move(sourceTags); }
+    // Writes the ID3v2.3 tag at the start of the file. False, with the library released, when
+    // the write failed.
+    bool WriteId3v2Tag();
     // Appends the 128-byte ID3v1.1 tag at the current position of the file.
     void WriteId3v1Tag();
-    // Writes the finished information frame over its placeholder at the start of the file and
+    // Writes the finished information frame over its placeholder after the ID3v2 tag and
     // goes back to the end; nothing when the stream has none or the file cannot be positioned.
     // False only when a write failed.
     bool WriteInfoFrame();
@@ -75,6 +83,8 @@ private:
     BEGETINFOFRAME beGetInfoFrame = nullptr;
     bool streamOpen = false;
     uint32_t chosenBitrate = 0;
+    MediaTags tags;
+    int64_t audioStart = 0; // where the audio starts: the size of the ID3v2 tag
     // Compressed bytes of chunks encoded in a call that then failed: they belong before the
     // bytes of the next successful call, or before the flush bytes.
     std::vector<uint8_t> heldOutput;

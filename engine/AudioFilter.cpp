@@ -49,3 +49,8 @@ AudioFilter* AudioFilter::SetSource(AudioStream* stream)
     source = stream;
     return this;
 }
+
+MediaTags AudioFilter::GetTags()
+{
+    return source ? source->GetTags() : AudioStream::GetTags();
+}

@@ -36,3 +36,8 @@ std::string AudioStream::GetFailure()
 {
     return {};
 }
+
+MediaTags AudioStream::GetTags()
+{
+    return {};
+}

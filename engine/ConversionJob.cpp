@@ -267,6 +267,8 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
         encoder.SetOutputPath(OutputPath().c_str());
         // The chosen bitrate is the whole stream's, in stereo as in mono.
         encoders.mp3.SetBitrate(BitrateFor(mixer.outputRate));
+        // WAV files are written without tags: only an MP3 needs the source's.
+        encoders.mp3.SetTags(kind == kMp3Encoder ? source->GetTags() : MediaTags {});
         encoders.encoderKind = kind;
         encoders.lastJob = this;
 

@@ -42,6 +42,7 @@ bool WaveStream::LoadWave(const char* path)
 {
     loadFailure.clear();
     failure.clear();
+    loadedPath.clear();
     dataStart = 0;
     dataEnd = 0;
     position.store(0);
@@ -49,6 +50,7 @@ bool WaveStream::LoadWave(const char* path)
     if (!Load(path))
         return false;
     ended = false;
+    loadedPath = path;
     return true;
 }
 
@@ -238,4 +240,9 @@ double WaveStream::GetLength()
 std::string WaveStream::GetFailure()
 {
     return failure;
+}
+
+MediaTags WaveStream::GetTags()
+{
+    return loadedPath.empty() ? MediaTags {} : ReadMediaTags(loadedPath.c_str());
 }

@@ -50,6 +50,8 @@ public:
     double GetPosition() override;
     double GetLength() override;
     std::string GetFailure() override;
+    // The tags of the file last loaded, read through the media reader's tag reader.
+    MediaTags GetTags() override;
 
 private:
     void SetDefaultFormat();
@@ -70,4 +72,5 @@ private:
     std::string failure; // why reading ended before the audio's end; empty when it did not
     bool ended = false; // GetBuffer has delivered the last buffer: the next ones are empty
     std::string loadFailure;
+    std::string loadedPath; // the file of the last successful load
 };

@@ -85,6 +85,7 @@ HRESULT WmaStream::Load(const char* name)
 {
     loadFailure.clear();
     failure.clear();
+    loadedPath.clear();
     try {
         if (name == nullptr || *name == '\0') {
             loadFailure = "no file name";
@@ -135,6 +136,7 @@ HRESULT WmaStream::Load(const char* name)
             return result;
         }
         position.store(0);
+        loadedPath = name;
         return result;
     } catch (...) {
         CloseReader();
@@ -349,4 +351,9 @@ void WmaStream::CloseReader()
         reader->Close();
         reader.Reset();
     }
+}
+
+MediaTags WmaStream::GetTags()
+{
+    return loadedPath.empty() ? MediaTags {} : ReadMediaTags(loadedPath.c_str());
 }

@@ -31,6 +31,8 @@ public:
     double GetPosition() override;
     double GetLength() override;
     std::string GetFailure() override;
+    // The tags of the file last loaded, read through the media reader's tag reader.
+    MediaTags GetTags() override;
 
     // Seconds of audio that damage in the file made the reader pass over since the last Load,
     // Rewind or Seek (frames the decoder rejected, bytes between frames).
@@ -62,6 +64,7 @@ private:
     MediaRef<IWMSyncReader> reader;
 
     std::string loadFailure;
+    std::string loadedPath; // the file of the last successful load
     std::string failure; // why reading ended in the middle; empty when it did not
     uint32_t formatCapacity = 0;
     int comInitialisations = 0; // successful CoInitialize calls still to balance

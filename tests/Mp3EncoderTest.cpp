@@ -68,12 +68,14 @@ bool LibraryMapped()
     return false;
 }
 
-// The audio part of an MP3 file written by the encoder: everything before the 128-byte tag.
+// The audio part of an MP3 file written by the encoder: everything between the ID3v2 tag and the
+// 128-byte ID3v1 tag.
 DecodedMp3 DecodeAudio(const std::vector<uint8_t>& file)
 {
-    if (file.size() < Mp3Encoder::kTagSize)
+    const size_t start = Id3v2Size(file.data(), file.size());
+    if (file.size() < start + Mp3Encoder::kTagSize)
         return {};
-    return DecodeMp3(file.data(), file.size() - Mp3Encoder::kTagSize);
+    return DecodeMp3(file.data() + start, file.size() - start - Mp3Encoder::kTagSize);
 }
 
 class Mp3Job : public ::testing::Test {
@@ -220,9 +222,13 @@ TEST_F(Mp3Job, TagClosesTheFileWithTheShortPathAsTitle)
     expected[126] = 1;
     expected[127] = 1;
     EXPECT_EQ(std::vector<uint8_t>(file.end() - 128, file.end()), expected);
-    // Nothing in front of the audio: the file starts with a frame header, not a tag.
-    EXPECT_EQ(file[0], 0xFF);
-    EXPECT_EQ(file[1] & 0xE0, 0xE0);
+    // The ID3v2 tag of a source without tags holds the title alone, and the audio follows it.
+    const size_t audio = Id3v2Size(file.data(), file.size());
+    ASSERT_GT(audio, 10u);
+    ASSERT_LT(audio + 1, file.size());
+    EXPECT_EQ(std::string(file.begin() + 10, file.begin() + 14), "TIT2");
+    EXPECT_EQ(file[audio], 0xFF);
+    EXPECT_EQ(file[audio + 1] & 0xE0, 0xE0);
 }
 
 TEST_F(Mp3Job, LongPathFillsTheWholeTitleField)
@@ -531,9 +537,11 @@ size_t LoudestFrame(const FfmpegDecode& decoded)
 // LAME's extension inside the same frame.
 void ExpectInfoFrame(const std::vector<uint8_t>& file, const std::string& label)
 {
-    ASSERT_GT(file.size(), 200u) << label;
-    EXPECT_EQ(file[0], 0xFF) << label;
-    const std::string start(file.begin(), file.begin() + 200);
+    const size_t audio = Id3v2Size(file.data(), file.size());
+    ASSERT_GT(file.size(), audio + 200u) << label;
+    EXPECT_EQ(file[audio], 0xFF) << label;
+    const std::string start(
+        file.begin() + static_cast<long>(audio), file.begin() + static_cast<long>(audio) + 200);
     const size_t info = std::min(start.find("Info"), start.find("Xing"));
     EXPECT_LE(info, 36u) << label; // at most 4 header and 32 side information bytes first
     EXPECT_NE(start.find("LAME", info), std::string::npos) << label;

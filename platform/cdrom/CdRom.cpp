@@ -459,6 +459,79 @@ DWORD ReadTOC(HCDROM handle, CDTOC* toc)
     return 0;
 }
 
+namespace {
+
+// Whether `bytes` are well-formed UTF-8.
+bool IsUtf8(const std::string& bytes)
+{
+    for (size_t at = 0; at < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[at]);
+        size_t extra = 0;
+        if (lead >= 0xC2 && lead < 0xE0)
+            extra = 1;
+        else if (lead >= 0xE0 && lead < 0xF0)
+            extra = 2;
+        else if (lead >= 0xF0 && lead < 0xF5)
+            extra = 3;
+        else if (lead >= 0x80)
+            return false;
+        if (at + extra >= bytes.size())
+            return false;
+        for (size_t i = 1; i <= extra; ++i) {
+            if ((static_cast<unsigned char>(bytes[at + i]) & 0xC0) != 0x80)
+                return false;
+        }
+        at += extra + 1;
+    }
+    return true;
+}
+
+// libcdio reads the texts of a CUE sheet as Latin-1 and hands them out in UTF-8, but sheets are
+// mostly written in UTF-8 today, which comes out encoded twice ("é" as "Ã©"). A text whose every
+// character is Latin-1 and whose Latin-1 bytes are UTF-8 is taken back to those bytes.
+std::string UndoDoubleEncoding(const std::string& text)
+{
+    std::string bytes;
+    for (size_t at = 0; at < text.size(); ++at) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        if (lead < 0x80) {
+            bytes.push_back(text[at]);
+        } else if ((lead == 0xC2 || lead == 0xC3) && at + 1 < text.size()) {
+            bytes.push_back(
+                static_cast<char>((lead & 0x03) << 6 | (static_cast<unsigned char>(text[++at]) & 0x3F)));
+        } else {
+            return text; // a character outside Latin-1: the text was not encoded twice
+        }
+    }
+    return bytes != text && IsUtf8(bytes) ? bytes : text;
+}
+
+} // namespace
+
+DWORD ReadCDText(HCDROM handle, BYTE trackNumber, CDTEXTINFO* text)
+{
+    if (text == nullptr)
+        return 0;
+    *text = CDTEXTINFO {};
+    const std::shared_ptr<OpenDrive> drive = Find(handle);
+    if (!drive)
+        return 0;
+    std::lock_guard use(drive->use);
+    // The library keeps the CD-Text with the disc and releases it with the disc.
+    const cdtext_t* cdtext = cdio_get_cdtext(drive->cdio.get());
+    if (cdtext == nullptr)
+        return 0;
+    const auto read = [cdtext](cdtext_field_t field, track_t track) {
+        const char* value = cdtext_get_const(cdtext, field, track);
+        return value == nullptr ? std::string() : UndoDoubleEncoding(value);
+    };
+    text->title = read(CDTEXT_FIELD_TITLE, trackNumber);
+    text->performer = read(CDTEXT_FIELD_PERFORMER, trackNumber);
+    text->discTitle = read(CDTEXT_FIELD_TITLE, 0);
+    text->discPerformer = read(CDTEXT_FIELD_PERFORMER, 0);
+    return 1;
+}
+
 DWORD CloseCDHandle(HCDROM handle)
 {
     Library& library = Library::Instance();

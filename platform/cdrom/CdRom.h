@@ -106,6 +106,17 @@ HCDROM GetCDHandle(const CDHANDLEREQUEST* request);
 // 1: the table of contents of the disc in the drive is in `toc`. 0: no disc, no readable
 // table, or a bad handle; `toc` is then left zeroed.
 DWORD ReadTOC(HCDROM handle, CDTOC* toc);
+// The CD-Text a disc carries, or the TITLE and PERFORMER lines of an image's CUE sheet.
+struct CDTEXTINFO {
+    std::string title; // of the track
+    std::string performer;
+    std::string discTitle; // of the disc as a whole
+    std::string discPerformer;
+};
+// 1: `text` holds what the disc states for the track numbered `trackNumber` in the table of
+// contents (texts it does not state are empty). 0: the disc has no CD-Text, or a bad handle;
+// `text` is then left empty.
+DWORD ReadCDText(HCDROM handle, BYTE trackNumber, CDTEXTINFO* text);
 // Releases the handle. 1 on success, 0 for an unknown handle.
 DWORD CloseCDHandle(HCDROM handle);
 // Sets a read parameter of the handle (CDP_READMODE, CDP_JITTERMODE). 1 on success, 0 for an

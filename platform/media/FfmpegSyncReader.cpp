@@ -1,5 +1,6 @@
 #include "platform/media/FfmpegSyncReader.h"
 
+#include "platform/media/LocalContainer.h"
 #include "platform/media/MediaHeaderInfo.h"
 #include "platform/media/MediaOutputProps.h"
 #include "platform/media/MediaSample.h"
@@ -7,8 +8,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/dict.h>
-#include <libavutil/log.h>
 }
 
 #include <sys/stat.h>
@@ -17,7 +16,6 @@ extern "C" {
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 namespace {
@@ -37,21 +35,6 @@ constexpr int64_t kPrerollMicroseconds = 500'000;
 // Packets read at most while learning where each audio stream starts.
 constexpr int kPrimePackets = 4000;
 
-// The library's own log lines would reach the user unprefixed and untranslated; every failure
-// is reported through our result codes instead.
-void QuietLibraryLog()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
-
-// Demuxers may try to open further resources named inside a file (playlists, concatenation
-// lists, image sequences, references). The reader reads exactly the one file it was given.
-int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**)
-{
-    return AVERROR(EPERM);
-}
-
 QWORD UnitsFromSeconds(double seconds)
 {
     return seconds <= 0.0 ? 0 : static_cast<QWORD>(std::llround(seconds * kUnitsPerSecond));
@@ -61,7 +44,7 @@ QWORD UnitsFromSeconds(double seconds)
 
 FfmpegSyncReader::FfmpegSyncReader()
 {
-    QuietLibraryLog();
+    LocalContainer::QuietLibraryLog();
 }
 
 FfmpegSyncReader::~FfmpegSyncReader()
@@ -123,27 +106,19 @@ HRESULT FfmpegSyncReader::OpenAndPrime()
 
 HRESULT FfmpegSyncReader::OpenContainer()
 {
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    // The "file:" prefix makes every name a local path, whatever it looks like.
-    const std::string url = "file:" + fileName;
-    const int ioResult = avio_open2(&input, url.c_str(), AVIO_FLAG_READ, nullptr, &options);
-    av_dict_free(&options);
-    if (ioResult < 0)
-        return NS_E_FILE_OPEN_FAILED;
-
-    container = avformat_alloc_context();
     if (packet == nullptr)
         packet = av_packet_alloc();
-    if (container == nullptr || packet == nullptr)
+    if (packet == nullptr)
         return E_OUTOFMEMORY;
-    container->pb = input;
-    container->io_open = RefuseNestedOpen;
-    container->protocol_whitelist = av_strdup("file");
-    // The context is freed by avformat_open_input when it fails.
-    if (avformat_open_input(&container, fileName.c_str(), nullptr, nullptr) < 0) {
-        container = nullptr;
+    switch (LocalContainer::OpenInto(fileName, &input, &container)) {
+    case LocalContainer::Result::Opened:
+        break;
+    case LocalContainer::Result::FileNotOpened:
+        return NS_E_FILE_OPEN_FAILED;
+    case LocalContainer::Result::NotReadable:
         return NS_E_INVALID_INPUT_FORMAT;
+    case LocalContainer::Result::OutOfMemory:
+        return E_OUTOFMEMORY;
     }
     // Without complete stream information the decoders may still cope; a stream they cannot
     // open is simply not offered.

@@ -24,7 +24,15 @@ struct DecodedMp3 {
     std::vector<int16_t> right;
 };
 
-// Decodes a whole MP3 stream (without any trailing tag).
+// The length of the ID3v2 tag that opens an MP3 file, header included; 0 when there is none.
+inline size_t Id3v2Size(const uint8_t* bytes, size_t size)
+{
+    if (size < 10 || bytes[0] != 'I' || bytes[1] != 'D' || bytes[2] != '3')
+        return 0;
+    return 10 + (size_t {bytes[6]} << 21 | size_t {bytes[7]} << 14 | size_t {bytes[8]} << 7 | bytes[9]);
+}
+
+// Decodes a whole MP3 stream (without any tag).
 inline DecodedMp3 DecodeMp3(const uint8_t* bytes, size_t size)
 {
     using InitCall = hip_t (*)();

@@ -89,6 +89,14 @@ bool WriteFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+qsizetype Mp3AudioStart(const QByteArray& mp3)
+{
+    if (mp3.size() < 10 || !mp3.startsWith("ID3"))
+        return 0;
+    const auto byte = [&mp3](qsizetype at) { return qsizetype {static_cast<uint8_t>(mp3[at])}; };
+    return 10 + (byte(6) << 21 | byte(7) << 14 | byte(8) << 7 | byte(9));
+}
+
 QByteArray ReadFile(const QString& path)
 {
     QFile file(path);

@@ -25,6 +25,8 @@ QByteArray WavBytes(uint32_t dataBytes, uint32_t bytesPerSecond = 100, uint16_t 
 QByteArray ToneWav(double seconds, uint32_t sampleRate = 22050, uint16_t channels = 1);
 bool WriteFile(const QString& path, const QByteArray& bytes);
 QByteArray ReadFile(const QString& path);
+// Where the audio of an MP3 file starts: after the ID3v2 tag that opens it (0 without one).
+qsizetype Mp3AudioStart(const QByteArray& mp3);
 
 // Calls `handle` each time a dialog or message box is shown, once its showing has settled (the
 // handler runs from the event loop, so it may itself open modal windows). The handler decides

@@ -1,0 +1,40 @@
+// The two tags of an MP3 file. The ID3v2.3 tag opens the file and carries the source's tags in
+// full: text frames in UTF-16 with a byte-order mark (readers that know only version 2.3, and
+// only Latin-1 or UTF-16 in it, show every character) and the cover as an APIC frame (front
+// cover, with its MIME type). The 128-byte ID3v1.1 tag ends the file: the same fields, in
+// Latin-1 (characters outside it become "?") and cut to their field sizes.
+//
+// Fields the source does not state: the ID3v2 tag leaves them out, but for the title, which is
+// the output file's name without its extension; the ID3v1 tag keeps the fixed values it always
+// had: the start of the output path as title, "Unknown artist", "Unknown album", "2003", track 1,
+// genre 1.
+#pragma once
+
+#include "platform/media/MediaTags.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class Id3Tag {
+public:
+    static constexpr size_t kVersion1Size = 128;
+    // ID3v1 genre byte of a genre the standard list does not name.
+    static constexpr uint8_t kUnlistedGenre = 255;
+
+    // The title the ID3v2 tag gives a file written to `outputPath`.
+    static std::string TitleFor(const MediaTags& tags, const std::string& outputPath);
+    // The whole ID3v2.3 tag, header included.
+    static std::vector<uint8_t> Version2(const MediaTags& tags, const std::string& outputPath);
+    static std::array<uint8_t, kVersion1Size> Version1(const MediaTags& tags, const std::string& outputPath);
+
+    // `text` (UTF-8) in Latin-1, at most `limit` bytes; characters outside Latin-1, and bytes that
+    // are not UTF-8, become "?".
+    static std::string Latin1(const std::string& text, size_t limit);
+    // The number of a genre in the ID3v1 list (with its common extensions), matched in any letter
+    // case; kUnlistedGenre when it is not there.
+    static uint8_t GenreNumber(const std::string& genre);
+    // How many of the first `limit` bytes of `text` to keep so that no UTF-8 sequence is cut.
+    static size_t Utf8CutLength(const std::string& text, size_t limit);
+};

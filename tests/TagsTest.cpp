@@ -1,0 +1,204 @@
+// Tags from sources of every kind reach both ID3 tags of the MP3 a job writes. Sources are made
+// with ffmpeg at test time; what the output holds is read back through FFmpeg's metadata API (the
+// media layer's tag reader) and, for ID3v1, by byte offsets.
+#include "encoders/Id3Tag.h"
+#include "engine/ConversionJob.h"
+#include "platform/cdrom/CdRom.h"
+#include "platform/media/MediaTags.h"
+#include "support/CdTestDisc.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace testing_support;
+
+namespace {
+
+// The title every tagged source carries: accents, a letter that is two bytes in UTF-8, CJK and
+// an emoji (a UTF-16 surrogate pair), and more than the 30 characters ID3v1 holds.
+const std::string kTitle = "\xC3\x89t\xC3\xA9 Stra\xC3\x9F"
+                           "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80 and a long tail";
+// The same in Latin-1, cut to 30 characters: what the ID3v1 title field holds.
+const std::string kTitleLatin1 = "\xC9t\xE9 Stra\xDF"
+                                 "e ?? ? and a long tai";
+
+class TagsRun : public ::testing::Test {
+protected:
+    ScopedMessages messages {true};
+    TempDir dir;
+    EncoderSet encoders;
+
+    // Runs ffmpeg with `arguments` (already quoted for the shell); true when it succeeded.
+    static bool Ffmpeg(const std::string& arguments)
+    {
+        return std::system(("ffmpeg -nostdin -v error -y " + arguments).c_str()) == 0;
+    }
+
+    // Converts `source` to `target` in the test folder; the output's bytes.
+    std::vector<uint8_t> Convert(const std::string& source, const std::string& target)
+    {
+        ConversionJob job(22050, encoders);
+        job.sourceName = source;
+        job.targetName = target;
+        job.outputDir = dir.Path().string() + "/";
+        EXPECT_EQ(job.Start(nullptr, false), ConversionJob::StartResult::Started) << source;
+        job.Wait();
+        EXPECT_TRUE(job.EncodeSucceeded()) << source;
+        return ReadBytes(dir.File(target));
+    }
+
+    static std::string Field(const std::vector<uint8_t>& file, size_t offset, size_t size)
+    {
+        const size_t tag = file.size() - Id3Tag::kVersion1Size;
+        std::string text(file.begin() + static_cast<long>(tag + offset),
+            file.begin() + static_cast<long>(tag + offset + size));
+        return text.substr(0, text.find('\0'));
+    }
+
+    // Every text frame of the ID3v2.3 tag that opens `file` is UTF-16 with a byte-order mark.
+    static void ExpectUtf16TextFrames(const std::vector<uint8_t>& file, const std::string& what)
+    {
+        ASSERT_GE(file.size(), 10u);
+        ASSERT_EQ(std::string(file.begin(), file.begin() + 5), std::string("ID3\x03\x00", 5)) << what;
+        const size_t end
+            = 10 + (size_t {file[6]} << 21 | size_t {file[7]} << 14 | size_t {file[8]} << 7 | file[9]);
+        ASSERT_LE(end, file.size());
+        int textFrames = 0;
+        for (size_t at = 10; at + 10 <= end;) {
+            const std::string id(
+                file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at + 4));
+            const size_t size = size_t {file[at + 4]} << 24 | size_t {file[at + 5]} << 16
+                | size_t {file[at + 6]} << 8 | file[at + 7];
+            ASSERT_LE(at + 10 + size, end) << what << " " << id;
+            if (id[0] == 'T') {
+                ++textFrames;
+                EXPECT_EQ(file[at + 10], 1) << what << " " << id;
+                EXPECT_EQ(file[at + 11], 0xFF) << what << " " << id;
+                EXPECT_EQ(file[at + 12], 0xFE) << what << " " << id;
+            }
+            at += 10 + size;
+        }
+        EXPECT_GE(textFrames, 1) << what;
+    }
+};
+
+TEST_F(TagsRun, SourceTagsReachBothId3TagsOfTheMp3)
+{
+    const std::string cover = dir.File("cover.png");
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i color=c=red:s=16x16 -frames:v 1 '" + cover + "'"));
+    const std::string withCover = "-i '" + cover + "' -map 0:a -map 1 -c:v copy -disposition:v attached_pic ";
+    const struct {
+        const char* name;
+        std::string options; // codec and container options for ffmpeg
+        const char* genre;
+        uint8_t genreByte; // what ID3v1 holds for it
+        bool cover;
+    } rows[] = {
+        {"src.mp3", withCover + "-c:a libmp3lame -id3v2_version 4", "Jazz", 8, true},
+        {"src.wma", "-c:a wmav2", "Rock", 17, false},
+        {"src.flac", withCover + "-c:a flac", "Hip-Hop", 7, true},
+        {"src.ogg", "-c:a libvorbis", "Chiptune", Id3Tag::kUnlistedGenre, false},
+        {"src.wav", "-c:a pcm_s16le", "classical", 32, false},
+    };
+    for (const auto& row : rows) {
+        const std::string source = dir.File(row.name);
+        std::ostringstream make;
+        make << "-f lavfi -i sine=f=440:d=1 " << row.options << " -metadata title='" << kTitle
+             << "' -metadata artist='Art\xC3\xA9mis' -metadata album='Albumen' -metadata date=2019-05-01"
+             << " -metadata track=7/12 -metadata genre='" << row.genre
+             << "' -metadata comment='Said \xC3\x9F'"
+             << " '" << source << "'";
+        ASSERT_TRUE(Ffmpeg(make.str())) << row.name;
+        const std::string target = std::string(row.name) + ".mp3";
+        const std::vector<uint8_t> file = Convert(source, target);
+        ASSERT_GT(file.size(), Id3Tag::kVersion1Size) << row.name;
+
+        const MediaTags read = ReadMediaTags(dir.File(target).c_str());
+        EXPECT_EQ(read.title, kTitle) << row.name;
+        EXPECT_EQ(read.artist, "Art\xC3\xA9mis") << row.name;
+        EXPECT_EQ(read.album, "Albumen") << row.name;
+        EXPECT_EQ(read.year, "2019") << row.name;
+        EXPECT_EQ(read.track, "7/12") << row.name;
+        EXPECT_EQ(read.genre, row.genre) << row.name;
+        EXPECT_EQ(read.comment, "Said \xC3\x9F") << row.name;
+        if (row.cover) {
+            EXPECT_EQ(read.coverMime, "image/png") << row.name;
+            EXPECT_EQ(read.cover, ReadBytes(cover)) << row.name;
+        } else {
+            EXPECT_TRUE(read.cover.empty()) << row.name;
+        }
+        ExpectUtf16TextFrames(file, row.name);
+
+        EXPECT_EQ(Field(file, 0, 3), "TAG") << row.name;
+        EXPECT_EQ(Field(file, 3, 30), kTitleLatin1) << row.name;
+        EXPECT_EQ(Field(file, 33, 30), "Art\xE9mis") << row.name;
+        EXPECT_EQ(Field(file, 63, 30), "Albumen") << row.name;
+        EXPECT_EQ(Field(file, 93, 4), "2019") << row.name;
+        EXPECT_EQ(Field(file, 97, 28), "Said \xDF") << row.name;
+        EXPECT_EQ(file[file.size() - 3], 0) << row.name;
+        EXPECT_EQ(file[file.size() - 2], 7) << row.name;
+        EXPECT_EQ(file[file.size() - 1], row.genreByte) << row.name;
+    }
+}
+
+// A source that states nothing: the ID3v2 title is the output's name, and the ID3v1 tag is the
+// fixed one, titled with the start of the output path.
+TEST_F(TagsRun, ASourceWithoutTagsKeepsTheFixedId3v1Tag)
+{
+    const std::string source = dir.File("plain.wav");
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i sine=d=1 -map_metadata -1 -fflags +bitexact '" + source + "'"));
+    const std::vector<uint8_t> file = Convert(source, "Plain Song.mp3");
+    EXPECT_EQ(ReadMediaTags(dir.File("Plain Song.mp3").c_str()).title, "Plain Song");
+    ExpectUtf16TextFrames(file, "plain");
+    const std::string path = dir.File("Plain Song.mp3");
+    EXPECT_EQ(Field(file, 3, 30), path.substr(0, 30));
+    EXPECT_EQ(Field(file, 33, 30), "Unknown artist");
+    EXPECT_EQ(Field(file, 63, 30), "Unknown album");
+    EXPECT_EQ(Field(file, 93, 4), "2003");
+    EXPECT_EQ(Field(file, 97, 28), "");
+    EXPECT_EQ(file[file.size() - 2], 1);
+    EXPECT_EQ(file[file.size() - 1], 1);
+}
+
+// A CD track is titled by its label, or by the TITLE and PERFORMER lines of the image's sheet.
+TEST_F(TagsRun, CdTracksAreTitledByLabelOrCueSheet)
+{
+    CdListSystemDrives(false);
+    CdForgetRegisteredDrives();
+    CdTestDisc disc(dir.Path(), {{false, 75}, {false, 75}});
+    std::ifstream in(disc.cuePath);
+    std::ostringstream cue;
+    cue << "PERFORMER \"Disc Band\"\nTITLE \"Disc Album\"\n";
+    for (std::string line; std::getline(in, line);) {
+        cue << line << "\n";
+        if (line.find("TRACK 02") != std::string::npos)
+            cue << "    TITLE \"Second \xC3\xA9\"\n    PERFORMER \"Guest\"\n";
+    }
+    in.close();
+    std::ofstream(disc.cuePath, std::ios::trunc) << cue.str();
+    ASSERT_TRUE(CdRegisterDrive(disc.cuePath));
+
+    const struct {
+        const char* label;
+        const char* title;
+        const char* artist;
+        const char* track;
+    } rows[] = {{"Track-00", "Track-00", "Disc Band", "1"}, {"Track-01", "Second \xC3\xA9", "Guest", "2"}};
+    for (const auto& row : rows) {
+        const std::string target = std::string(row.label) + ".mp3";
+        Convert(row.label, target);
+        const MediaTags read = ReadMediaTags(dir.File(target).c_str());
+        EXPECT_EQ(read.title, row.title) << row.label;
+        EXPECT_EQ(read.artist, row.artist) << row.label;
+        EXPECT_EQ(read.album, "Disc Album") << row.label;
+        EXPECT_EQ(read.track, row.track) << row.label;
+    }
+    CdForgetRegisteredDrives();
+}
+
+} // namespace
