@@ -98,6 +98,7 @@ HRESULT FfmpegSyncReader::Open(const char* name)
         return NS_E_FILE_OPEN_FAILED;
     try {
         fileName = name;
+        demuxer = nullptr;
         const HRESULT opened = OpenAndPrime();
         if (FAILED(opened))
             Close();
@@ -141,10 +142,11 @@ HRESULT FfmpegSyncReader::OpenContainer()
     container->io_open = RefuseNestedOpen;
     container->protocol_whitelist = av_strdup("file");
     // The context is freed by avformat_open_input when it fails.
-    if (avformat_open_input(&container, fileName.c_str(), nullptr, nullptr) < 0) {
+    if (avformat_open_input(&container, fileName.c_str(), demuxer, nullptr) < 0) {
         container = nullptr;
         return NS_E_INVALID_INPUT_FORMAT;
     }
+    demuxer = container->iformat;
     // Without complete stream information the decoders may still cope; a stream they cannot
     // open is simply not offered.
     avformat_find_stream_info(container, nullptr);
@@ -163,6 +165,7 @@ HRESULT FfmpegSyncReader::Close()
     outputs.clear();
     outputOfStream.clear();
     CloseContainer();
+    demuxer = nullptr;
     av_packet_free(&packet);
     duration.reset();
     draining = -1;
