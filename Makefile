@@ -6,7 +6,7 @@ export ASAN_OPTIONS ?= halt_on_error=1:detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS ?= halt_on_error=1:print_stacktrace=1
 export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1
 
-.PHONY: all deps build run package test test-normal test-asan test-tsan fuzz bench format clean
+.PHONY: all deps build run package test test-normal test-asan test-tsan fuzz fuzz-run bench format clean
 
 all: build
 
@@ -54,7 +54,14 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVARKONEL_LIBFUZZER=ON -DVARKONEL_SANITIZE=address,undefined \
 	  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link $(CMAKE_FLAGS)
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+
+# Every fuzz target for FUZZ_SECONDS seconds (default 60), one after the other, then a table of
+# executions per second, coverage and findings; a finding's input is kept in fuzz/regressions/,
+# which `make test` replays.
+FUZZ_SECONDS ?= 60
+fuzz-run: fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz-run build-fuzz
 
 bench: build
 	@for script in bench/run-*.sh; do [ -x "$$script" ] && "$$script" build/bin || true; done

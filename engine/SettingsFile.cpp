@@ -15,9 +15,6 @@
 
 namespace {
 
-// A settings file is a few hundred bytes; anything beyond this is not read.
-constexpr size_t kLargestFile = 16u << 20;
-
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };

@@ -23,6 +23,8 @@
 class SettingsFile {
 public:
     static constexpr uint32_t kElementCount = 5;
+    // A settings file is a few hundred bytes; Read looks at no more than this of a file.
+    static constexpr size_t kLargestFile = 16u << 20;
 
     // path: the file read and written. startingPath: read instead while `path` does not exist
     // yet (the copy beside the program, on the user's first run); empty for none.

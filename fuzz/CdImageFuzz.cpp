@@ -1,8 +1,11 @@
 // Disc images from untrusted hands. The input's first byte, modulo 3, picks the kind (0: a CUE
 // sheet, 1: a cdrdao TOC sheet, 2: a Nero image); the rest is the file. It is registered as a
 // drive beside a small BIN file, and the disc is then listed, its table of contents read and
-// every track read to the end. The target works in a folder of its own, which is the current
-// folder while it runs (cdrdao sheets name their files relative to the current folder).
+// its first and last tracks read for a buffer each (every read opens the image again, so
+// reading whole tracks would make each input slow without reaching more of the parsers). The target
+// works in a folder of its own, which is the current folder while it runs (cdrdao sheets name
+// their files relative to the current folder); the sheet files stay from one input to the next
+// and are overwritten, since making and deleting a file costs more than the rest of an input.
 #include "cd/CdTrackStream.h"
 #include "platform/cdrom/CdRom.h"
 
@@ -38,6 +41,8 @@ public:
         for (int i = 0; i < 40 * 2352; ++i)
             bin.put(static_cast<char>(i * 7));
     }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
     ~WorkFolder()
     {
         std::error_code ignored;
@@ -52,14 +57,18 @@ const std::filesystem::path& Folder()
     return folder.path;
 }
 
-void ReadEverything(int tracks)
+// The first and the last track, one read each: the ends of the disc are where its table goes
+// wrong.
+void ReadTracks(int tracks)
 {
-    for (int k = 0; k < tracks; ++k) {
+    const int chosen[] = {0, tracks - 1};
+    const int count = tracks > 1 ? 2 : tracks;
+    for (int i = 0; i < count; ++i) {
         CdTrackStream stream;
-        if (!stream.OpenTrack(k))
+        if (!stream.OpenTrack(chosen[i]))
             return;
         stream.Seek(0);
-        for (int reads = 0; reads < 64 && !stream.GetBuffer().IsEnd(); ++reads) { }
+        stream.GetBuffer();
     }
 }
 
@@ -81,10 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (CdRegisterDrive(sheet.string())) {
         CdTrackStream probe;
         if (probe.LoadDisc())
-            ReadEverything(static_cast<int>(probe.tracks.size()));
+            ReadTracks(static_cast<int>(probe.tracks.size()));
     }
     CdForgetRegisteredDrives();
-    std::error_code ignored;
-    std::filesystem::remove(sheet, ignored);
     return 0;
 }

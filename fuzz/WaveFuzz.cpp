@@ -4,6 +4,10 @@
 //
 // For linear formats the first conversion must also last as long as GetLength announced (see
 // CheckLength); a mismatch aborts, so that the fuzzer reports the input.
+//
+// Each input is kept cheap: the runner caps its size, and no pass pulls more than a bounded
+// amount of audio (a few seconds at the highest rates), so that a small file declaring a tiny
+// rate resampled to 22050 Hz cannot take the fuzzer's time.
 #include "platform/Message.h"
 #include "platform/RecordingMessageBackend.h"
 #include "platform/acm/Acm.h"
@@ -14,18 +18,24 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-// Pulls buffers until the end, within limits that no small input should reach. Returns the
-// bytes delivered, or -1 when a limit stopped it before the end.
-int64_t Drain(AudioStream& stream)
+// The most a pass pulls: at the file's own rate, far more than a capped input gives (so that
+// its length is checked in full); resampled, a few seconds.
+constexpr uint64_t kOwnRateLimit = 1u << 20;
+constexpr uint64_t kResampledLimit = 256u << 10;
+
+// Pulls buffers until the end, within limits. Returns the bytes delivered, or -1 when a limit
+// stopped it before the end.
+int64_t Drain(AudioStream& stream, uint64_t limit)
 {
     uint64_t bytes = 0;
-    for (int buffers = 0; buffers < 20000 && bytes < (64u << 20); ++buffers) {
+    for (int buffers = 0; buffers < 2000 && bytes < limit; ++buffers) {
         AudioBufferRef buffer = stream.GetBuffer();
         if (buffer.IsEnd())
             return static_cast<int64_t>(bytes);
@@ -69,10 +79,25 @@ void CheckLength(WaveStream& wave, const WAVEFORMATEX& output, int64_t outputByt
     }
 }
 
+// The file each input is written to. It stays from one input to the next, since making and
+// deleting a file costs more than reading a small one, and goes when the process ends.
+class InputFile {
+public:
+    InputFile()
+        : path((std::filesystem::temp_directory_path()
+            / ("varkonel-wavefuzz-" + std::to_string(getpid()) + ".wav"))
+                   .string())
+    { }
+    ~InputFile() { std::remove(path.c_str()); }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    const std::string path;
+};
+
 const std::string& InputPath()
 {
-    static const std::string path = "/tmp/varkonel-wavefuzz-" + std::to_string(getpid()) + ".wav";
-    return path;
+    static const InputFile file;
+    return file.path;
 }
 
 } // namespace
@@ -80,10 +105,11 @@ const std::string& InputPath()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const auto quiet = [] {
-        SetMessageBackend(std::make_shared<RecordingMessageBackend>());
-        return true;
+        auto recorder = std::make_shared<RecordingMessageBackend>();
+        SetMessageBackend(recorder);
+        return recorder;
     }();
-    (void)quiet;
+    quiet->Clear(); // the messages of earlier inputs would pile up
     FILE* file = std::fopen(InputPath().c_str(), "wb");
     if (file == nullptr)
         return 0;
@@ -99,17 +125,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ConversionStream stage;
         stage.SetSource(&wave);
         const WAVEFORMATEX output = *stage.GetFormat();
-        const int64_t converted = Drain(stage);
+        const int64_t converted = Drain(stage, kOwnRateLimit);
         if (stage.acmStream != nullptr)
             CheckLength(wave, output, converted);
         WAVEFORMATEX mono {WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
         stage.SetOutputFormat(&mono);
         stage.Rewind();
-        Drain(stage);
+        Drain(stage, kResampledLimit);
         stage.Seek(1);
         stage.SkipBack(1);
-        Drain(stage);
+        Drain(stage, kResampledLimit);
     }
-    std::remove(InputPath().c_str());
     return 0;
 }

@@ -186,7 +186,8 @@ bool ConversionStream::Convert(const AudioBufferRef& input, bool end, AudioBuffe
         carry.clear(); // the end, and nothing held: no tail
         return true;
     }
-    AudioBufferRef work = AudioBufferRef::Allocate(outputSize, true);
+    // Only the part the conversion fills is handed on: the rest needs no clearing.
+    AudioBufferRef work = AudioBufferRef::Allocate(outputSize, false);
     ACMSTREAMHEADER header {};
     header.cbStruct = sizeof(ACMSTREAMHEADER);
     header.pbSrc = const_cast<BYTE*>(bytes);

@@ -159,11 +159,13 @@ AudioBufferRef WaveStream::GetBuffer()
         return AudioBufferRef::MakeEmpty();
     const uint32_t blockAlign = format->nBlockAlign;
     bufferSize = std::max(bufferSize / blockAlign * blockAlign, blockAlign);
-    AudioBufferRef buffer = AudioBufferRef::Allocate(bufferSize, false);
-    buffer.SetKind(Output);
-    // Never beyond the end of the audio: what follows the data is other chunks, not sound.
+    // Never beyond the end of the audio: what follows the data is other chunks, not sound. The
+    // buffer is no larger than what is left of it (a short file with a huge byte rate, the last
+    // buffer of every file).
     const int64_t left = std::max<int64_t>(dataEnd - position.load(), 0);
     const size_t wanted = static_cast<size_t>(std::min<int64_t>(bufferSize, left));
+    AudioBufferRef buffer = AudioBufferRef::Allocate(static_cast<uint32_t>(wanted), false);
+    buffer.SetKind(Output);
     const size_t read = wanted == 0 ? 0 : std::fread(buffer.GetData(), 1, wanted, stream);
     // A buffer that is not full is the last one (a read ending exactly at the end is followed
     // by one of no bytes); after it only empty handles, until the stream is repositioned.

@@ -369,6 +369,17 @@ TEST(AcmService, ResamplingCarriesStateAcrossCallsAndTheEndDeliversTheTail)
     EXPECT_EQ(held.size() + tail.size(), 22050u);
     // The tail continues the tone: its last samples match the one-piece conversion.
     EXPECT_NEAR(tail.back(), once.back(), 1);
+
+    // A stream closed with audio inside its filter leaves none of it to the next stream at the
+    // same rates, which converts exactly as the first did.
+    for (int round = 0; round < 2; ++round) {
+        {
+            Stream dropped(kMono16, PcmFormat(1, 22050, 16));
+            dropped.Convert(Tone16(44100, 3000, 4410), ACM_STREAMCONVERTF_BLOCKALIGN);
+        }
+        Stream next(kMono16, PcmFormat(1, 22050, 16));
+        EXPECT_EQ(next.ConvertAll(tone, tone.size()), once);
+    }
 }
 
 TEST(AcmService, OutputThatDoesNotFitIsKeptForTheNextCall)

@@ -157,9 +157,11 @@ TEST_F(WaveFile, TheDataChunkSizeEndsTheAudioWhenItIsPlausible)
         EXPECT_EQ(last.GetKind(), Output);
         EXPECT_EQ(last.GetLength(), expected.size() % 800);
         EXPECT_EQ(stream.GetBuffer().GetKind(), Empty);
-        // Positioning stops at the end of the audio too, and a rewind reads it all again.
+        // Seeking to 0 after the end reads it all again; positioning stops at the end of the
+        // audio too, and a rewind reads it all again.
         stream.Seek(0);
-        stream.GetBuffer();
+        EXPECT_DOUBLE_EQ(stream.GetPosition(), 0.0);
+        EXPECT_EQ(ReadAll(), expected);
         stream.SkipForward(1000);
         EXPECT_DOUBLE_EQ(stream.GetPosition(), stream.GetLength());
         EXPECT_TRUE(stream.GetBuffer().IsEnd());
@@ -206,6 +208,14 @@ TEST_F(WaveFile, SeekingMovesByWholeBlocksWithinTheData)
     EXPECT_DOUBLE_EQ(stream.GetPosition(), stream.GetLength());
     stream.Rewind();
     EXPECT_EQ(next(), 0);
+    // To the start after reading, and to the exact end (10 s is the whole data), each twice.
+    for (int round = 0; round < 2; ++round) {
+        stream.Seek(0);
+        EXPECT_EQ(next(), 0);
+        stream.Seek(10);
+        EXPECT_DOUBLE_EQ(stream.GetPosition(), 10.0);
+        EXPECT_TRUE(stream.GetBuffer().IsEnd());
+    }
     // A byte rate that is not a whole number of blocks a second still lands on block edges.
     format.nAvgBytesPerSec = 31;
     ASSERT_TRUE(Load(CanonicalWave(format, data)));

@@ -1,5 +1,12 @@
 // Changes the rate of interleaved float frames with libsoxr's high-quality recipe, keeping the
 // filter history from one call to the next.
+//
+// Designing the filter is most of the cost of a short conversion, and libsoxr designs it anew
+// each time it is cleared: so a resampler is cleared only when it holds something, and one that
+// goes away leaves its filter, cleared, to the next one made for the same rates and channel
+// count (a batch converts file after file at the same rates; a few filters are kept, the most
+// recently left first). Any thread may make and drop resamplers; each one is used by one thread
+// at a time.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +18,20 @@ struct soxr;
 
 class AcmResampler {
 public:
+    struct Deleter {
+        void operator()(soxr* resampler) const;
+    };
+    // What a filter is made for: it serves another resampler with the same three.
+    struct Shape {
+        uint32_t inRate;
+        uint32_t outRate;
+        uint32_t channels;
+        bool operator==(const Shape& other) const
+        {
+            return inRate == other.inRate && outRate == other.outRate && channels == other.channels;
+        }
+    };
+
     // Throws std::bad_alloc when the library cannot set up the filter.
     AcmResampler(uint32_t inRate, uint32_t outRate, uint32_t channels);
     ~AcmResampler();
@@ -29,10 +50,11 @@ public:
 private:
     void Run(const float* in, size_t frames, std::vector<float>& out);
 
-    struct Deleter {
-        void operator()(soxr* resampler) const;
-    };
+    void Clear();
+
     std::unique_ptr<soxr, Deleter> resampler;
+    bool fresh = true; // nothing has gone in since the filter was made or cleared
+    Shape shape;
     uint32_t channels;
     double ratio;
 };

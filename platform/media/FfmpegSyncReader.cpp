@@ -81,6 +81,7 @@ HRESULT FfmpegSyncReader::Open(const char* name)
         return NS_E_FILE_OPEN_FAILED;
     try {
         fileName = name;
+        demuxer = nullptr;
         const HRESULT opened = OpenAndPrime();
         if (FAILED(opened))
             Close();
@@ -110,7 +111,7 @@ HRESULT FfmpegSyncReader::OpenContainer()
         packet = av_packet_alloc();
     if (packet == nullptr)
         return E_OUTOFMEMORY;
-    switch (LocalContainer::OpenInto(fileName, &input, &container)) {
+    switch (LocalContainer::OpenInto(fileName, &input, &container, demuxer)) {
     case LocalContainer::Result::Opened:
         break;
     case LocalContainer::Result::FileNotOpened:
@@ -120,6 +121,7 @@ HRESULT FfmpegSyncReader::OpenContainer()
     case LocalContainer::Result::OutOfMemory:
         return E_OUTOFMEMORY;
     }
+    demuxer = container->iformat;
     // Without complete stream information the decoders may still cope; a stream they cannot
     // open is simply not offered.
     avformat_find_stream_info(container, nullptr);
@@ -138,6 +140,7 @@ HRESULT FfmpegSyncReader::Close()
     outputs.clear();
     outputOfStream.clear();
     CloseContainer();
+    demuxer = nullptr;
     av_packet_free(&packet);
     duration.reset();
     draining = -1;

@@ -12,6 +12,7 @@
 #include <vector>
 
 struct AVFormatContext;
+struct AVInputFormat;
 struct AVIOContext;
 struct AVPacket;
 
@@ -61,6 +62,9 @@ private:
     std::string fileName;
     AVIOContext* input = nullptr;
     AVFormatContext* container = nullptr;
+    // The demuxer the first open of the file chose; opening the file again (to go back to its
+    // start) uses it instead of probing every demuxer anew, which gives the same choice.
+    const AVInputFormat* demuxer = nullptr;
     AVPacket* packet = nullptr;
     std::vector<Output> outputs;
     std::vector<int> outputOfStream; // stream index -> output number, -1 for none

@@ -55,7 +55,7 @@ LocalContainer::Result LocalContainer::OpenInto(
     opened->io_open = RefuseNestedOpen;
     opened->protocol_whitelist = av_strdup("file");
     // The context is freed by avformat_open_input when it fails.
-    const int result = avformat_open_input(&opened, fileName.c_str(), nullptr, nullptr);
+    const int result = avformat_open_input(&opened, fileName.c_str(), format, nullptr);
     if (result < 0) {
         avio_closep(input);
         return result == AVERROR(ENOMEM) ? Result::OutOfMemory : Result::NotReadable;

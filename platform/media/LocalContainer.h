@@ -7,6 +7,7 @@
 #include <string>
 
 struct AVFormatContext;
+struct AVInputFormat;
 struct AVIOContext;
 
 class LocalContainer {
@@ -24,8 +25,10 @@ public:
     enum class Result { Opened, FileNotOpened, NotReadable, OutOfMemory };
     // The same open for callers that keep the two contexts themselves. Unless the result is
     // Opened both are null; otherwise the caller closes them (avformat_close_input, then
-    // avio_closep). NotReadable: no demuxer reads the file.
-    static Result OpenInto(const std::string& fileName, AVIOContext** input, AVFormatContext** container);
+    // avio_closep). NotReadable: no demuxer reads the file. `format`, when given, is the demuxer
+    // to use instead of probing.
+    static Result OpenInto(const std::string& fileName, AVIOContext** input, AVFormatContext** container,
+        const AVInputFormat* format = nullptr);
     // Silences FFmpeg's log once per process.
     static void QuietLibraryLog();
 
