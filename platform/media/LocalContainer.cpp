@@ -31,8 +31,8 @@ bool LocalContainer::Open(const std::string& fileName)
     return container == nullptr && OpenInto(fileName, &input, &container) == Result::Opened;
 }
 
-LocalContainer::Result LocalContainer::OpenInto(
-    const std::string& fileName, AVIOContext** input, AVFormatContext** container)
+LocalContainer::Result LocalContainer::OpenInto(const std::string& fileName, AVIOContext** input,
+    AVFormatContext** container, const AVInputFormat* format)
 {
     QuietLibraryLog();
     *input = nullptr;
