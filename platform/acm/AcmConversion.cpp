@@ -21,14 +21,30 @@ float Sanitize(float value)
     return std::clamp(value, -kInputLimit, kInputLimit);
 }
 
+// Rounds half up (floor of value + 1/2 in 16-bit steps) and clips; NaN gives 0.
 int16_t ToPcm16(float value)
 {
-    const float scaled = std::floor(value * 32768.0f + 0.5f);
+    const float scaled = value * 32768.0f + 0.5f;
     if (!(scaled > -32768.0f))
         return scaled == scaled ? int16_t {-32768} : int16_t {0};
-    if (scaled > 32767.0f)
+    if (scaled >= 32767.0f)
         return 32767;
-    return static_cast<int16_t>(scaled);
+    // The floor of a value in (-32768, 32767) without a library call: truncation, one lower for
+    // a negative value with a fraction.
+    const int truncated = static_cast<int>(scaled);
+    return static_cast<int16_t>(truncated - (static_cast<float>(truncated) > scaled ? 1 : 0));
+}
+
+// Packed 32-bit float samples: copied as they are, and only when some are out of range or not
+// numbers, sanitized one by one.
+void DecodeFloats(const uint8_t* data, std::vector<float>& to)
+{
+    std::memcpy(to.data(), data, to.size() * sizeof(float));
+    bool inRange = true;
+    for (const float value : to)
+        inRange &= std::fabs(value) <= kInputLimit; // false for NaN
+    if (!inRange)
+        std::transform(to.begin(), to.end(), to.begin(), Sanitize);
 }
 
 } // namespace
@@ -132,43 +148,64 @@ AcmConversion::Result AcmConversion::Convert(
     return result;
 }
 
-void AcmConversion::DecodeLinear(const uint8_t* data, size_t frames)
+template <typename Read>
+void AcmConversion::DecodeSamples(const uint8_t* data, size_t frames, float* to, Read read) const
 {
-    const size_t count = frames * source.channels;
-    decoded.resize(count);
-    float* to = decoded.data();
+    // Samples sit in containers of `sampleBytes` bytes, one after another across the block; a
+    // block without padding behind its samples is read as one run.
     const uint32_t bytes = source.sampleBytes;
-    // Samples sit in containers of `bytes` bytes, one after another across the block.
+    if (source.blockAlign == source.channels * bytes) {
+        const size_t count = frames * source.channels;
+        for (size_t i = 0; i < count; ++i)
+            to[i] = read(data + i * bytes);
+        return;
+    }
     for (size_t f = 0; f < frames; ++f) {
         const uint8_t* block = data + f * source.blockAlign;
-        for (uint32_t c = 0; c < source.channels; ++c) {
-            const uint8_t* at = block + size_t {c} * bytes;
-            float value = 0.0f;
-            if (source.coding == AcmCoding::Float) {
-                if (bytes == 4) {
-                    float sample;
-                    std::memcpy(&sample, at, 4);
-                    value = Sanitize(sample);
-                } else {
-                    double sample;
-                    std::memcpy(&sample, at, 8);
-                    value = Sanitize(static_cast<float>(std::clamp(sample, -1e6, 1e6)));
-                }
-            } else if (bytes == 1) {
-                value = (static_cast<float>(at[0]) - 128.0f) / 128.0f;
-            } else if (bytes == 2) {
-                value = static_cast<float>(static_cast<int16_t>(at[0] | at[1] << 8)) / 32768.0f;
-            } else if (bytes == 3) {
-                const int32_t sample = static_cast<int32_t>(
-                    uint32_t {at[0]} << 8 | uint32_t {at[1]} << 16 | uint32_t {at[2]} << 24);
-                value = static_cast<float>(sample >> 8) / 8388608.0f;
-            } else {
-                const int32_t sample = static_cast<int32_t>(uint32_t {at[0]} | uint32_t {at[1]} << 8
-                    | uint32_t {at[2]} << 16 | uint32_t {at[3]} << 24);
-                value = static_cast<float>(sample) / 2147483648.0f;
-            }
-            *to++ = value;
-        }
+        for (uint32_t c = 0; c < source.channels; ++c)
+            *to++ = read(block + size_t {c} * bytes);
+    }
+}
+
+void AcmConversion::DecodeLinear(const uint8_t* data, size_t frames)
+{
+    decoded.resize(frames * source.channels);
+    float* to = decoded.data();
+    const uint32_t bytes = source.sampleBytes;
+    if (source.coding == AcmCoding::Float) {
+        if (bytes == 4 && source.blockAlign == 4 * source.channels)
+            DecodeFloats(data, decoded);
+        else if (bytes == 4)
+            DecodeSamples(data, frames, to, [](const uint8_t* at) {
+                float sample;
+                std::memcpy(&sample, at, 4);
+                return Sanitize(sample);
+            });
+        else
+            DecodeSamples(data, frames, to, [](const uint8_t* at) {
+                double sample;
+                std::memcpy(&sample, at, 8);
+                return Sanitize(static_cast<float>(std::clamp(sample, -1e6, 1e6)));
+            });
+    } else if (bytes == 1) {
+        DecodeSamples(data, frames, to,
+            [](const uint8_t* at) { return (static_cast<float>(at[0]) - 128.0f) / 128.0f; });
+    } else if (bytes == 2) {
+        DecodeSamples(data, frames, to, [](const uint8_t* at) {
+            return static_cast<float>(static_cast<int16_t>(at[0] | at[1] << 8)) / 32768.0f;
+        });
+    } else if (bytes == 3) {
+        DecodeSamples(data, frames, to, [](const uint8_t* at) {
+            const int32_t sample = static_cast<int32_t>(
+                uint32_t {at[0]} << 8 | uint32_t {at[1]} << 16 | uint32_t {at[2]} << 24);
+            return static_cast<float>(sample >> 8) / 8388608.0f;
+        });
+    } else {
+        DecodeSamples(data, frames, to, [](const uint8_t* at) {
+            const int32_t sample = static_cast<int32_t>(
+                uint32_t {at[0]} | uint32_t {at[1]} << 8 | uint32_t {at[2]} << 16 | uint32_t {at[3]} << 24);
+            return static_cast<float>(sample) / 2147483648.0f;
+        });
     }
 }
 

@@ -40,6 +40,9 @@ private:
     AcmConversion(const AcmFormat& source, const AcmFormat& destination);
     void Reset();
     void DecodeLinear(const uint8_t* data, size_t frames);
+    // Reads `frames` frames of linear samples into `to`, one sample through `read`.
+    template <typename Read>
+    void DecodeSamples(const uint8_t* data, size_t frames, float* to, Read read) const;
     void Process(bool end);
     void Quantize(const std::vector<float>& samples);
     uint32_t Deliver(uint8_t* destination, uint32_t length);
