@@ -4,12 +4,16 @@
 #include "platform/RegularFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
 namespace {
 
 const char* const kOpenFailed = "open out file failed,\nplease check directory exists!";
+
+// Bytes the output stream gathers before it writes.
+constexpr size_t kFileBufferSize = 256 * 1024;
 
 } // namespace
 
@@ -110,6 +114,10 @@ bool Encoder::OpenOutput(bool noPrompt)
         return false;
     }
     file.reset(output.TakeStream());
+    if (!fileBuffer)
+        fileBuffer = std::make_unique<char[]>(kFileBufferSize);
+    if (file)
+        std::setvbuf(file.get(), fileBuffer.get(), _IOFBF, kFileBufferSize);
     writeFailed = false;
     writeError = 0;
     pending.Clear();

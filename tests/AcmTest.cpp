@@ -272,6 +272,9 @@ TEST(AcmService, LinearSamplesAreRoundedAndClipped)
             {1, 32767, -32768, 0x1234}},
         {"f32", FloatFormat(1, 8000, 32), floats({0.5f, -1.0f, 1.0f, 2.0f, nan, -inf, 1.5f / 32768}),
             {16384, -32768, 32767, 32767, 0, -32768, 2}},
+        // Rounded four at a time as well as one by one: halves up, negative fractions down.
+        {"f32 x4", FloatFormat(1, 8000, 32), floats({1.5f / 32768, -1.25f / 32768, 2.5f / 32768, -2.0f}),
+            {2, -1, 3, -32768}},
         {"f64", FloatFormat(1, 8000, 64), doubles({0.25, -3.0, 1e300, -0.5 / 32768}),
             {8192, -32768, 32767, 0}},
     };

@@ -35,6 +35,31 @@ int16_t ToPcm16(float value)
     return static_cast<int16_t>(truncated - (static_cast<float>(truncated) > scaled ? 1 : 0));
 }
 
+// ToPcm16 four samples at a time, in the compiler's vector types (SSE2, NEON), with the same
+// results; the rest one by one.
+using Floats = float __attribute__((vector_size(16)));
+using Ints = int32_t __attribute__((vector_size(16)));
+using Shorts = int16_t __attribute__((vector_size(8)));
+
+void ToPcm16(const float* in, int16_t* out, size_t count)
+{
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        Floats scaled;
+        std::memcpy(&scaled, in + i, sizeof scaled);
+        scaled = scaled * 32768.0f + 0.5f;
+        const Ints number = scaled == scaled; // all ones, or 0 for NaN
+        scaled = scaled < 32767.0f ? scaled : 32767.0f;
+        scaled = scaled > -32768.0f ? scaled : -32768.0f;
+        Ints truncated = __builtin_convertvector(scaled, Ints);
+        truncated += __builtin_convertvector(truncated, Floats) > scaled; // -1: a negative fraction
+        const Shorts result = __builtin_convertvector(truncated & number, Shorts);
+        std::memcpy(out + i, &result, sizeof result);
+    }
+    for (; i < count; ++i)
+        out[i] = ToPcm16(in[i]);
+}
+
 // Packed 32-bit float samples: copied as they are, and only when some are out of range or not
 // numbers, sanitized one by one.
 void DecodeFloats(const uint8_t* data, std::vector<float>& to)
@@ -241,8 +266,7 @@ void AcmConversion::Quantize(const std::vector<float>& samples)
     }
     const size_t start = pending.size();
     pending.resize(start + samples.size());
-    for (size_t i = 0; i < samples.size(); ++i)
-        pending[start + i] = ToPcm16(samples[i]);
+    ToPcm16(samples.data(), pending.data() + start, samples.size());
 }
 
 uint32_t AcmConversion::Deliver(uint8_t* out, uint32_t length)
