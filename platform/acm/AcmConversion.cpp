@@ -62,13 +62,26 @@ void ToPcm16(const float* in, int16_t* out, size_t count)
 
 // Packed 32-bit float samples: copied as they are, and only when some are out of range or not
 // numbers, sanitized one by one.
+// Whether no sample is beyond the input limit or not a number; four at a time.
+bool InRange(const float* samples, size_t count)
+{
+    Ints within = Ints {} == 0; // all ones
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        Floats value;
+        std::memcpy(&value, samples + i, sizeof value);
+        within &= (value <= kInputLimit) & (value >= -kInputLimit); // 0 for NaN
+    }
+    bool inRange = (within[0] & within[1] & within[2] & within[3]) != 0;
+    for (; i < count; ++i)
+        inRange &= std::fabs(samples[i]) <= kInputLimit; // false for NaN
+    return inRange;
+}
+
 void DecodeFloats(const uint8_t* data, std::vector<float>& to)
 {
     std::memcpy(to.data(), data, to.size() * sizeof(float));
-    bool inRange = true;
-    for (const float value : to)
-        inRange &= std::fabs(value) <= kInputLimit; // false for NaN
-    if (!inRange)
+    if (!InRange(to.data(), to.size()))
         std::transform(to.begin(), to.end(), to.begin(), Sanitize);
 }
 
@@ -161,14 +174,21 @@ AcmConversion::Result AcmConversion::Convert(
     Result result;
     result.sourceUsed = end ? length : length - length % source.blockAlign;
     decoded.clear();
-    if (decoder) {
-        decoder->Decode(data, result.sourceUsed, decoded);
-        if (end)
-            decoder->Flush(decoded);
-    } else {
-        DecodeLinear(data, result.sourceUsed / source.blockAlign);
+    const size_t frames = result.sourceUsed / source.blockAlign;
+    const float* samples = decoder ? nullptr : DirectFloats(data, frames);
+    size_t count = frames * source.channels;
+    if (samples == nullptr) {
+        if (decoder) {
+            decoder->Decode(data, result.sourceUsed, decoded);
+            if (end)
+                decoder->Flush(decoded);
+        } else {
+            DecodeLinear(data, frames);
+        }
+        samples = decoded.data();
+        count = decoded.size();
     }
-    Process(end);
+    Process(samples, count, end);
     result.destinationUsed = Deliver(out, outLength);
     return result;
 }
@@ -234,39 +254,51 @@ void AcmConversion::DecodeLinear(const uint8_t* data, size_t frames)
     }
 }
 
-void AcmConversion::Process(bool end)
+const float* AcmConversion::DirectFloats(const uint8_t* data, size_t frames) const
 {
-    const std::vector<float>* stage = &decoded;
+    if (source.coding != AcmCoding::Float || source.sampleBytes != 4
+        || source.blockAlign != 4 * source.channels
+        || reinterpret_cast<uintptr_t>(data) % alignof(float) != 0)
+        return nullptr;
+    const auto* samples = reinterpret_cast<const float*>(data);
+    return InRange(samples, frames * source.channels) ? samples : nullptr;
+}
+
+void AcmConversion::Process(const float* samples, size_t count, bool end)
+{
     if (mixBeforeRate && !mixer.IsIdentity()) {
         mixed.clear();
-        mixer.Mix(decoded.data(), decoded.size() / source.channels, mixed);
-        stage = &mixed;
+        mixer.Mix(samples, count / source.channels, mixed);
+        samples = mixed.data();
+        count = mixed.size();
     }
     if (resampler) {
         const uint32_t channels = mixBeforeRate ? destination.channels : source.channels;
         resampled.clear();
-        resampler->Process(stage->data(), stage->size() / channels, resampled);
+        resampler->Process(samples, count / channels, resampled);
         if (end)
             resampler->Flush(resampled);
-        stage = &resampled;
+        samples = resampled.data();
+        count = resampled.size();
     }
     if (!mixBeforeRate) {
         remixed.clear();
-        mixer.Mix(stage->data(), stage->size() / source.channels, remixed);
-        stage = &remixed;
+        mixer.Mix(samples, count / source.channels, remixed);
+        samples = remixed.data();
+        count = remixed.size();
     }
-    Quantize(*stage);
+    Quantize(samples, count);
 }
 
-void AcmConversion::Quantize(const std::vector<float>& samples)
+void AcmConversion::Quantize(const float* samples, size_t count)
 {
     if (pendingStart == pending.size()) {
         pending.clear();
         pendingStart = 0;
     }
     const size_t start = pending.size();
-    pending.resize(start + samples.size());
-    ToPcm16(samples.data(), pending.data() + start, samples.size());
+    pending.resize(start + count);
+    ToPcm16(samples, pending.data() + start, count);
 }
 
 uint32_t AcmConversion::Deliver(uint8_t* out, uint32_t length)
