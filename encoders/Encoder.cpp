@@ -12,8 +12,9 @@ namespace {
 
 const char* const kOpenFailed = "open out file failed,\nplease check directory exists!";
 
-// Bytes the output stream gathers before it writes.
-constexpr size_t kFileBufferSize = 256 * 1024;
+// Bytes the output stream gathers before it writes: few system calls, and a failed write is
+// still seen within a fraction of a second of audio.
+constexpr size_t kFileBufferSize = 64 * 1024;
 
 } // namespace
 
