@@ -80,6 +80,8 @@ bool InRange(const float* samples, size_t count)
 
 void DecodeFloats(const uint8_t* data, std::vector<float>& to)
 {
+    if (to.empty())
+        return; // nothing, perhaps from no bytes at all
     std::memcpy(to.data(), data, to.size() * sizeof(float));
     if (!InRange(to.data(), to.size()))
         std::transform(to.begin(), to.end(), to.begin(), Sanitize);
