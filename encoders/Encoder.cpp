@@ -4,12 +4,17 @@
 #include "platform/RegularFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
 namespace {
 
 const char* const kOpenFailed = "open out file failed,\nplease check directory exists!";
+
+// Bytes the output stream gathers before it writes: few system calls, and a failed write is
+// still seen within a fraction of a second of audio.
+constexpr size_t kFileBufferSize = 64 * 1024;
 
 } // namespace
 
@@ -110,6 +115,10 @@ bool Encoder::OpenOutput(bool noPrompt)
         return false;
     }
     file.reset(output.TakeStream());
+    if (!fileBuffer)
+        fileBuffer = std::make_unique<char[]>(kFileBufferSize);
+    if (file)
+        std::setvbuf(file.get(), fileBuffer.get(), _IOFBF, kFileBufferSize);
     writeFailed = false;
     writeError = 0;
     pending.Clear();

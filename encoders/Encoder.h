@@ -58,6 +58,9 @@ protected:
     // Ends the pass in progress: the loop stops after the current buffer.
     void EndEarly() { running.store(false); }
 
+    // The output stream's buffer: large, so that a long file is written in few system calls.
+    // Declared before `file`, so that it outlives the stream.
+    std::unique_ptr<char[]> fileBuffer;
     std::unique_ptr<FILE, FileCloser> file;
     AudioStream* source = nullptr;
     std::string outputPath;

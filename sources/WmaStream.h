@@ -1,6 +1,8 @@
 // The source for compressed files that the engine does not decode itself (WMA, MP3): the media
 // reader opens the file, the header states its length, and each GetBuffer hands on one decoded
-// sample of the file's audio output as 16-bit PCM.
+// sample of the file's audio output in the format the reader offers for it (32-bit float from
+// floating-point decoders, else 16-bit PCM); the conversion stage behind the stream turns it
+// into 16-bit PCM, rounding once.
 //
 // Load reports failures with the reader's result codes (negative = failure) and writes its
 // diagnostics to standard output. GetPosition and GetLength may be called from another thread

@@ -272,6 +272,9 @@ TEST(AcmService, LinearSamplesAreRoundedAndClipped)
             {1, 32767, -32768, 0x1234}},
         {"f32", FloatFormat(1, 8000, 32), floats({0.5f, -1.0f, 1.0f, 2.0f, nan, -inf, 1.5f / 32768}),
             {16384, -32768, 32767, 32767, 0, -32768, 2}},
+        // Rounded four at a time as well as one by one: halves up, negative fractions down.
+        {"f32 x4", FloatFormat(1, 8000, 32), floats({1.5f / 32768, -1.25f / 32768, 2.5f / 32768, -2.0f}),
+            {2, -1, 3, -32768}},
         {"f64", FloatFormat(1, 8000, 64), doubles({0.25, -3.0, 1e300, -0.5 / 32768}),
             {8192, -32768, 32767, 0}},
     };
@@ -305,6 +308,13 @@ TEST(AcmService, ChannelsAreMixed)
     Stream toMono(PcmFormat(2, 8000, 16), PcmFormat(1, 8000, 16));
     EXPECT_EQ(toMono.Convert(Samples16({1000, 3000, 1, 2, -32768, -32768, 32767, -32768}), 0),
         (std::vector<int16_t> {2000, 2, -32768, 0}));
+    // Float samples that are not numbers count as silence, and far beyond full scale as 16 times
+    // full scale, before they are mixed.
+    Stream floatsToMono(FloatFormat(2, 8000, 32), PcmFormat(1, 8000, 16));
+    std::vector<uint8_t> floats(6 * sizeof(float));
+    const float values[] = {std::numeric_limits<float>::quiet_NaN(), 0.5f, 1e30f, -20.0f, 0.25f, 0.25f};
+    std::memcpy(floats.data(), values, floats.size());
+    EXPECT_EQ(floatsToMono.Convert(floats, 0), (std::vector<int16_t> {8192, 0, 8192}));
     Stream toStereo(PcmFormat(1, 8000, 16), PcmFormat(2, 8000, 16));
     EXPECT_EQ(toStereo.Convert(Samples16({5, -7}), 0), (std::vector<int16_t> {5, 5, -7, -7}));
     Stream fourToMono(PcmFormat(4, 8000, 16), PcmFormat(1, 8000, 16));

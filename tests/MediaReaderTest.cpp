@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -25,12 +26,16 @@ struct Sample {
     std::vector<uint8_t> bytes;
 };
 
+WAVEFORMATEX AudioFormatOf(IWMSyncReader& reader, DWORD output);
+
 class OpenReader {
 public:
     explicit OpenReader(const std::string& path)
     {
         EXPECT_EQ(WMCreateSyncReader(nullptr, 0, reader.Receive()), S_OK);
         opened = reader->Open(path.c_str());
+        if (SUCCEEDED(opened))
+            format = AudioFormatOf(*reader.Get(), 0);
     }
     ~OpenReader()
     {
@@ -60,8 +65,13 @@ public:
         sample.bytes.assign(bytes, bytes + length);
         return true;
     }
-    // Every remaining sample of `output`, joined.
-    std::vector<int16_t> ReadAll(DWORD output = 0)
+    // The audio of output 0 as 16-bit samples.
+    std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes) const
+    {
+        return Pcm16Samples(format, bytes.data(), bytes.size());
+    }
+    // The bytes of every remaining sample of `output`, joined.
+    std::vector<uint8_t> ReadAllBytes(DWORD output = 0)
     {
         std::vector<uint8_t> joined;
         Sample sample;
@@ -69,10 +79,13 @@ public:
             if (sample.output == output)
                 joined.insert(joined.end(), sample.bytes.begin(), sample.bytes.end());
         }
-        return AsSamples(joined);
+        return joined;
     }
+    // Every remaining sample of `output` (an audio output in `format`) as 16-bit samples.
+    std::vector<int16_t> ReadAll(DWORD output = 0) { return Samples(ReadAllBytes(output)); }
 
     MediaRef<IWMSyncReader> reader;
+    WAVEFORMATEX format {}; // of output 0
     HRESULT opened = E_FAIL;
     HRESULT last = S_OK;
 };
@@ -174,6 +187,14 @@ TEST_P(EveryFixture, SampleTimesAreContiguousAndDurationsAddUpToTheAudio)
     const MediaFixture& fixture = GetParam();
     OpenReader open(fixture.Path());
     ASSERT_EQ(open.opened, S_OK);
+    // These decoders work in floating point: the reader hands their samples on unrounded.
+    EXPECT_EQ(open.format.wFormatTag, WAVE_FORMAT_IEEE_FLOAT);
+    EXPECT_EQ(open.format.wBitsPerSample, 32);
+    EXPECT_EQ(open.format.nChannels, fixture.channels);
+    EXPECT_EQ(open.format.nSamplesPerSec, fixture.rate);
+    const uint32_t blockAlign = 4u * fixture.channels;
+    EXPECT_EQ(open.format.nBlockAlign, blockAlign);
+    EXPECT_EQ(open.format.nAvgBytesPerSec, fixture.rate * blockAlign);
     Sample sample;
     QWORD expectedTime = 0;
     uint64_t frames = 0;
@@ -183,10 +204,10 @@ TEST_P(EveryFixture, SampleTimesAreContiguousAndDurationsAddUpToTheAudio)
             continue;
         EXPECT_EQ(sample.time, expectedTime);
         EXPECT_GT(sample.bytes.size(), 0u);
-        EXPECT_EQ(sample.bytes.size() % fixture.BlockAlign(), 0u);
+        EXPECT_EQ(sample.bytes.size() % blockAlign, 0u);
         EXPECT_EQ((sample.flags & WM_SF_DISCONTINUITY) != 0, count == 0);
         expectedTime += sample.duration;
-        frames += sample.bytes.size() / fixture.BlockAlign();
+        frames += sample.bytes.size() / blockAlign;
         ++count;
     }
     EXPECT_EQ(open.last, NS_E_NO_MORE_SAMPLES);
@@ -208,7 +229,7 @@ TEST_P(EveryFixture, SetRangeLandsOnTheTargetSample)
         ASSERT_TRUE(open.NextOf(0, sample));
         EXPECT_EQ(sample.time, start);
         EXPECT_NE(sample.flags & WM_SF_DISCONTINUITY, 0u);
-        std::vector<int16_t> rest = AsSamples(sample.bytes);
+        std::vector<int16_t> rest = open.Samples(sample.bytes);
         std::vector<int16_t> more = open.ReadAll();
         rest.insert(rest.end(), more.begin(), more.end());
 
@@ -230,6 +251,25 @@ TEST_P(EveryFixture, SetRangeLandsOnTheTargetSample)
     }
 }
 
+// The reader hands on the decoder's float samples as they are, bit for bit what ffmpeg decodes:
+// nothing rounds them to 16 bits on the way.
+TEST_P(EveryFixture, FloatSamplesAreTheDecodersOwn)
+{
+    const MediaFixture& fixture = GetParam();
+    TempDir dir;
+    const std::string peer = dir.File("peer.f32");
+    const std::string command
+        = "ffmpeg -nostdin -v error -y -i '" + fixture.Path() + "' -map 0:a:0 -f f32le '" + peer + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::vector<uint8_t> expected = ReadBytes(peer);
+    OpenReader open(fixture.Path());
+    ASSERT_EQ(open.opened, S_OK);
+    ASSERT_EQ(open.format.wFormatTag, WAVE_FORMAT_IEEE_FLOAT);
+    const std::vector<uint8_t> floats = open.ReadAllBytes();
+    ASSERT_EQ(floats.size(), expected.size());
+    EXPECT_TRUE(floats == expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(MediaReader, EveryFixture, ::testing::ValuesIn(MediaFixtures()), FixtureName);
 
 TEST(MediaReader, CoverArtIsAVideoOutputOfItsOwnAndNeverAudio)
@@ -240,7 +280,6 @@ TEST(MediaReader, CoverArtIsAVideoOutputOfItsOwnAndNeverAudio)
     DWORD outputs = 0;
     ASSERT_EQ(open.reader->GetOutputCount(&outputs), S_OK);
     ASSERT_EQ(outputs, 2u);
-    AudioFormatOf(*open.reader.Get(), 0);
     MediaRef<IWMOutputMediaProps> picture;
     ASSERT_EQ(open.reader->GetOutputProps(1, picture.Receive()), S_OK);
     GUID major {};
@@ -260,7 +299,7 @@ TEST(MediaReader, CoverArtIsAVideoOutputOfItsOwnAndNeverAudio)
         }
     }
     EXPECT_EQ(pictures, 1);
-    EXPECT_EQ(AsSamples(audio), fixture.Reference());
+    EXPECT_EQ(open.Samples(audio), fixture.Reference());
 }
 
 TEST(MediaReader, DurationAttributeAnswersSizeFirstThenValue)

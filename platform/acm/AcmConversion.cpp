@@ -21,14 +21,70 @@ float Sanitize(float value)
     return std::clamp(value, -kInputLimit, kInputLimit);
 }
 
+// Rounds half up (floor of value + 1/2 in 16-bit steps) and clips; NaN gives 0.
 int16_t ToPcm16(float value)
 {
-    const float scaled = std::floor(value * 32768.0f + 0.5f);
+    const float scaled = value * 32768.0f + 0.5f;
     if (!(scaled > -32768.0f))
         return scaled == scaled ? int16_t {-32768} : int16_t {0};
-    if (scaled > 32767.0f)
+    if (scaled >= 32767.0f)
         return 32767;
-    return static_cast<int16_t>(scaled);
+    // The floor of a value in (-32768, 32767) without a library call: truncation, one lower for
+    // a negative value with a fraction.
+    const int truncated = static_cast<int>(scaled);
+    return static_cast<int16_t>(truncated - (static_cast<float>(truncated) > scaled ? 1 : 0));
+}
+
+// ToPcm16 four samples at a time, in the compiler's vector types (SSE2, NEON), with the same
+// results; the rest one by one.
+using Floats = float __attribute__((vector_size(16)));
+using Ints = int32_t __attribute__((vector_size(16)));
+using Shorts = int16_t __attribute__((vector_size(8)));
+
+void ToPcm16(const float* in, int16_t* out, size_t count)
+{
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        Floats scaled;
+        std::memcpy(&scaled, in + i, sizeof scaled);
+        scaled = scaled * 32768.0f + 0.5f;
+        const Ints number = scaled == scaled; // all ones, or 0 for NaN
+        scaled = scaled < 32767.0f ? scaled : 32767.0f;
+        scaled = scaled > -32768.0f ? scaled : -32768.0f;
+        Ints truncated = __builtin_convertvector(scaled, Ints);
+        truncated += __builtin_convertvector(truncated, Floats) > scaled; // -1: a negative fraction
+        const Shorts result = __builtin_convertvector(truncated & number, Shorts);
+        std::memcpy(out + i, &result, sizeof result);
+    }
+    for (; i < count; ++i)
+        out[i] = ToPcm16(in[i]);
+}
+
+// Packed 32-bit float samples: copied as they are, and only when some are out of range or not
+// numbers, sanitized one by one.
+// Whether no sample is beyond the input limit or not a number; four at a time.
+bool InRange(const float* samples, size_t count)
+{
+    Ints within = Ints {} == 0; // all ones
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        Floats value;
+        std::memcpy(&value, samples + i, sizeof value);
+        within &= (value <= kInputLimit) & (value >= -kInputLimit); // 0 for NaN
+    }
+    bool inRange = (within[0] & within[1] & within[2] & within[3]) != 0;
+    for (; i < count; ++i)
+        inRange &= std::fabs(samples[i]) <= kInputLimit; // false for NaN
+    return inRange;
+}
+
+void DecodeFloats(const uint8_t* data, std::vector<float>& to)
+{
+    if (to.empty())
+        return; // nothing, perhaps from no bytes at all
+    std::memcpy(to.data(), data, to.size() * sizeof(float));
+    if (!InRange(to.data(), to.size()))
+        std::transform(to.begin(), to.end(), to.begin(), Sanitize);
 }
 
 } // namespace
@@ -120,92 +176,131 @@ AcmConversion::Result AcmConversion::Convert(
     Result result;
     result.sourceUsed = end ? length : length - length % source.blockAlign;
     decoded.clear();
-    if (decoder) {
-        decoder->Decode(data, result.sourceUsed, decoded);
-        if (end)
-            decoder->Flush(decoded);
-    } else {
-        DecodeLinear(data, result.sourceUsed / source.blockAlign);
+    const size_t frames = result.sourceUsed / source.blockAlign;
+    const float* samples = decoder ? nullptr : DirectFloats(data, frames);
+    size_t count = frames * source.channels;
+    if (samples == nullptr) {
+        if (decoder) {
+            decoder->Decode(data, result.sourceUsed, decoded);
+            if (end)
+                decoder->Flush(decoded);
+        } else {
+            DecodeLinear(data, frames);
+        }
+        samples = decoded.data();
+        count = decoded.size();
     }
-    Process(end);
+    Process(samples, count, end);
     result.destinationUsed = Deliver(out, outLength);
     return result;
 }
 
-void AcmConversion::DecodeLinear(const uint8_t* data, size_t frames)
+template <typename Read>
+void AcmConversion::DecodeSamples(const uint8_t* data, size_t frames, float* to, Read read) const
 {
-    const size_t count = frames * source.channels;
-    decoded.resize(count);
-    float* to = decoded.data();
+    // Samples sit in containers of `sampleBytes` bytes, one after another across the block; a
+    // block without padding behind its samples is read as one run.
     const uint32_t bytes = source.sampleBytes;
-    // Samples sit in containers of `bytes` bytes, one after another across the block.
+    if (source.blockAlign == source.channels * bytes) {
+        const size_t count = frames * source.channels;
+        for (size_t i = 0; i < count; ++i)
+            to[i] = read(data + i * bytes);
+        return;
+    }
     for (size_t f = 0; f < frames; ++f) {
         const uint8_t* block = data + f * source.blockAlign;
-        for (uint32_t c = 0; c < source.channels; ++c) {
-            const uint8_t* at = block + size_t {c} * bytes;
-            float value = 0.0f;
-            if (source.coding == AcmCoding::Float) {
-                if (bytes == 4) {
-                    float sample;
-                    std::memcpy(&sample, at, 4);
-                    value = Sanitize(sample);
-                } else {
-                    double sample;
-                    std::memcpy(&sample, at, 8);
-                    value = Sanitize(static_cast<float>(std::clamp(sample, -1e6, 1e6)));
-                }
-            } else if (bytes == 1) {
-                value = (static_cast<float>(at[0]) - 128.0f) / 128.0f;
-            } else if (bytes == 2) {
-                value = static_cast<float>(static_cast<int16_t>(at[0] | at[1] << 8)) / 32768.0f;
-            } else if (bytes == 3) {
-                const int32_t sample = static_cast<int32_t>(
-                    uint32_t {at[0]} << 8 | uint32_t {at[1]} << 16 | uint32_t {at[2]} << 24);
-                value = static_cast<float>(sample >> 8) / 8388608.0f;
-            } else {
-                const int32_t sample = static_cast<int32_t>(uint32_t {at[0]} | uint32_t {at[1]} << 8
-                    | uint32_t {at[2]} << 16 | uint32_t {at[3]} << 24);
-                value = static_cast<float>(sample) / 2147483648.0f;
-            }
-            *to++ = value;
-        }
+        for (uint32_t c = 0; c < source.channels; ++c)
+            *to++ = read(block + size_t {c} * bytes);
     }
 }
 
-void AcmConversion::Process(bool end)
+void AcmConversion::DecodeLinear(const uint8_t* data, size_t frames)
 {
-    const std::vector<float>* stage = &decoded;
+    decoded.resize(frames * source.channels);
+    float* to = decoded.data();
+    const uint32_t bytes = source.sampleBytes;
+    if (source.coding == AcmCoding::Float) {
+        if (bytes == 4 && source.blockAlign == 4 * source.channels)
+            DecodeFloats(data, decoded);
+        else if (bytes == 4)
+            DecodeSamples(data, frames, to, [](const uint8_t* at) {
+                float sample;
+                std::memcpy(&sample, at, 4);
+                return Sanitize(sample);
+            });
+        else
+            DecodeSamples(data, frames, to, [](const uint8_t* at) {
+                double sample;
+                std::memcpy(&sample, at, 8);
+                return Sanitize(static_cast<float>(std::clamp(sample, -1e6, 1e6)));
+            });
+    } else if (bytes == 1) {
+        DecodeSamples(data, frames, to,
+            [](const uint8_t* at) { return (static_cast<float>(at[0]) - 128.0f) / 128.0f; });
+    } else if (bytes == 2) {
+        DecodeSamples(data, frames, to, [](const uint8_t* at) {
+            return static_cast<float>(static_cast<int16_t>(at[0] | at[1] << 8)) / 32768.0f;
+        });
+    } else if (bytes == 3) {
+        DecodeSamples(data, frames, to, [](const uint8_t* at) {
+            const int32_t sample = static_cast<int32_t>(
+                uint32_t {at[0]} << 8 | uint32_t {at[1]} << 16 | uint32_t {at[2]} << 24);
+            return static_cast<float>(sample >> 8) / 8388608.0f;
+        });
+    } else {
+        DecodeSamples(data, frames, to, [](const uint8_t* at) {
+            const int32_t sample = static_cast<int32_t>(
+                uint32_t {at[0]} | uint32_t {at[1]} << 8 | uint32_t {at[2]} << 16 | uint32_t {at[3]} << 24);
+            return static_cast<float>(sample) / 2147483648.0f;
+        });
+    }
+}
+
+const float* AcmConversion::DirectFloats(const uint8_t* data, size_t frames) const
+{
+    if (source.coding != AcmCoding::Float || source.sampleBytes != 4
+        || source.blockAlign != 4 * source.channels
+        || reinterpret_cast<uintptr_t>(data) % alignof(float) != 0)
+        return nullptr;
+    const auto* samples = reinterpret_cast<const float*>(data);
+    return InRange(samples, frames * source.channels) ? samples : nullptr;
+}
+
+void AcmConversion::Process(const float* samples, size_t count, bool end)
+{
     if (mixBeforeRate && !mixer.IsIdentity()) {
         mixed.clear();
-        mixer.Mix(decoded.data(), decoded.size() / source.channels, mixed);
-        stage = &mixed;
+        mixer.Mix(samples, count / source.channels, mixed);
+        samples = mixed.data();
+        count = mixed.size();
     }
     if (resampler) {
         const uint32_t channels = mixBeforeRate ? destination.channels : source.channels;
         resampled.clear();
-        resampler->Process(stage->data(), stage->size() / channels, resampled);
+        resampler->Process(samples, count / channels, resampled);
         if (end)
             resampler->Flush(resampled);
-        stage = &resampled;
+        samples = resampled.data();
+        count = resampled.size();
     }
     if (!mixBeforeRate) {
         remixed.clear();
-        mixer.Mix(stage->data(), stage->size() / source.channels, remixed);
-        stage = &remixed;
+        mixer.Mix(samples, count / source.channels, remixed);
+        samples = remixed.data();
+        count = remixed.size();
     }
-    Quantize(*stage);
+    Quantize(samples, count);
 }
 
-void AcmConversion::Quantize(const std::vector<float>& samples)
+void AcmConversion::Quantize(const float* samples, size_t count)
 {
     if (pendingStart == pending.size()) {
         pending.clear();
         pendingStart = 0;
     }
     const size_t start = pending.size();
-    pending.resize(start + samples.size());
-    for (size_t i = 0; i < samples.size(); ++i)
-        pending[start + i] = ToPcm16(samples[i]);
+    pending.resize(start + count);
+    ToPcm16(samples, pending.data() + start, count);
 }
 
 uint32_t AcmConversion::Deliver(uint8_t* out, uint32_t length)

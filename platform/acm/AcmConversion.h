@@ -40,8 +40,15 @@ private:
     AcmConversion(const AcmFormat& source, const AcmFormat& destination);
     void Reset();
     void DecodeLinear(const uint8_t* data, size_t frames);
-    void Process(bool end);
-    void Quantize(const std::vector<float>& samples);
+    // Reads `frames` frames of linear samples into `to`, one sample through `read`.
+    template <typename Read>
+    void DecodeSamples(const uint8_t* data, size_t frames, float* to, Read read) const;
+    // The source's packed 32-bit float samples as they are, when they are aligned and none
+    // needs sanitizing; null otherwise, and they are decoded into `decoded`.
+    const float* DirectFloats(const uint8_t* data, size_t frames) const;
+    // Mixes, resamples and rounds `count` interleaved source samples into `pending`.
+    void Process(const float* samples, size_t count, bool end);
+    void Quantize(const float* samples, size_t count);
     uint32_t Deliver(uint8_t* destination, uint32_t length);
 
     AcmFormat source;

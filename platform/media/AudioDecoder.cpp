@@ -45,12 +45,18 @@ std::unique_ptr<AudioDecoder> AudioDecoder::Open(AVStream* stream)
     if (channels < 1 || channels > kMaxChannels || rate < kMinRate || rate > kMaxRate)
         return nullptr;
 
+    // The decoder's own sample format, known once it is open, decides the output's.
+    const AVSampleFormat decoded = av_get_packed_sample_fmt(opened->codec->sample_fmt);
+    const bool floating = decoded == AV_SAMPLE_FMT_FLT || decoded == AV_SAMPLE_FMT_DBL;
+    opened->outputSampleFormat = floating ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
+    const int sampleBytes = floating ? 4 : 2;
+
     WAVEFORMATEX& format = opened->format;
-    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.wFormatTag = floating ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
     format.nChannels = static_cast<WORD>(channels);
     format.nSamplesPerSec = static_cast<DWORD>(rate);
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = static_cast<WORD>(channels * 2);
+    format.wBitsPerSample = static_cast<WORD>(8 * sampleBytes);
+    format.nBlockAlign = static_cast<WORD>(channels * sampleBytes);
     format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
     format.cbSize = 0;
     return opened;
@@ -163,9 +169,9 @@ bool AudioDecoder::MatchResampler(const AVFrame* input)
         av_channel_layout_default(&inputLayout, layout.nb_channels);
     else if (av_channel_layout_copy(&inputLayout, &layout) < 0)
         return false;
-    const int made = swr_alloc_set_opts2(&resampler, &outputLayout, AV_SAMPLE_FMT_S16,
-        static_cast<int>(format.nSamplesPerSec), &inputLayout, static_cast<AVSampleFormat>(input->format),
-        input->sample_rate, 0, nullptr);
+    const int made = swr_alloc_set_opts2(&resampler, &outputLayout,
+        static_cast<AVSampleFormat>(outputSampleFormat), static_cast<int>(format.nSamplesPerSec),
+        &inputLayout, static_cast<AVSampleFormat>(input->format), input->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&inputLayout);
     av_channel_layout_uninit(&outputLayout);
     if (made < 0 || swr_init(resampler) < 0) {

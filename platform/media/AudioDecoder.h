@@ -1,5 +1,7 @@
-// Decodes one audio stream of an open file into interleaved 16-bit PCM at the stream's own rate
-// and channel count, converting every decoded sample format with rounding and clipping.
+// Decodes one audio stream of an open file into interleaved PCM at the stream's own rate and
+// channel count. A decoder that works in floating point (MP3, AAC, Vorbis, WMA) gives 32-bit IEEE
+// float, unscaled and unclipped, so that whoever converts it further rounds only once; any other
+// gives 16-bit PCM, rounded and clipped.
 //
 // Positions are counted in sample frames from the first frame the stream decodes to (its
 // origin). After a reposition the decoder drops what lies before the target frame, so reading
@@ -72,6 +74,7 @@ private:
     int resamplerLayoutOrder = -1;
     uint64_t resamplerLayoutMask = 0;
     int resamplerChannels = 0;
+    int outputSampleFormat = -1; // what the resampler delivers: float or 16-bit, fixed at opening
 
     std::optional<int64_t> origin;
     int64_t target = 0; // first frame to deliver after a restart

@@ -1,5 +1,7 @@
 #include "platform/media/MediaFile.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -34,7 +36,40 @@ HRESULT FindAudio(IWMSyncReader& reader, DWORD& audioOutput, WAVEFORMATEX& forma
     return E_UNEXPECTED;
 }
 
+// The decoded bytes as 16-bit PCM, and the format record to match.
+void ToPcm16(DecodedAudio& decoded)
+{
+    if (decoded.format.wFormatTag != WAVE_FORMAT_IEEE_FLOAT)
+        return;
+    const std::vector<int16_t> samples = Pcm16Samples(decoded.format, decoded.pcm.data(), decoded.pcm.size());
+    decoded.pcm.resize(samples.size() * sizeof(int16_t));
+    std::memcpy(decoded.pcm.data(), samples.data(), decoded.pcm.size());
+    WAVEFORMATEX& format = decoded.format;
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = static_cast<WORD>(2 * format.nChannels);
+    format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+}
+
 } // namespace
+
+std::vector<int16_t> Pcm16Samples(const WAVEFORMATEX& format, const uint8_t* bytes, size_t length)
+{
+    std::vector<int16_t> samples;
+    if (format.wFormatTag == WAVE_FORMAT_PCM && format.wBitsPerSample == 16) {
+        samples.resize(length / sizeof(int16_t));
+        std::memcpy(samples.data(), bytes, samples.size() * sizeof(int16_t));
+    } else if (format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && format.wBitsPerSample == 32) {
+        samples.resize(length / sizeof(float));
+        for (size_t i = 0; i < samples.size(); ++i) {
+            float value;
+            std::memcpy(&value, bytes + i * sizeof(float), sizeof(float));
+            const float scaled = std::nearbyint(value * 32768.0f);
+            samples[i] = scaled == scaled ? static_cast<int16_t>(std::clamp(scaled, -32768.0f, 32767.0f)) : 0;
+        }
+    }
+    return samples;
+}
 
 HRESULT DecodeMediaFile(const char* fileName, DecodedAudio& decoded)
 {
@@ -78,6 +113,7 @@ HRESULT DecodeMediaFile(const char* fileName, DecodedAudio& decoded)
                 decoded.pcm.insert(decoded.pcm.end(), bytes, bytes + length);
         }
         reader->Close();
+        ToPcm16(decoded);
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

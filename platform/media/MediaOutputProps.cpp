@@ -37,7 +37,10 @@ HRESULT MediaOutputProps::GetMediaType(WM_MEDIA_TYPE* type, DWORD* size)
     }
     WM_MEDIA_TYPE filled {};
     filled.majortype = major;
-    filled.subtype = hasFormat ? WMMEDIASUBTYPE_PCM : GUID_NULL;
+    // Wave sub-types carry the format tag in their first word (PCM: 1, IEEE float: 3).
+    GUID subtype = WMMEDIASUBTYPE_PCM;
+    subtype.Data1 = format.wFormatTag;
+    filled.subtype = hasFormat ? subtype : GUID_NULL;
     filled.bFixedSizeSamples = hasFormat ? 1 : 0;
     filled.lSampleSize = hasFormat ? format.nBlockAlign : 0;
     filled.formattype = hasFormat ? WMFORMAT_WaveFormatEx : GUID_NULL;

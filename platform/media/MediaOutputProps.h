@@ -1,5 +1,5 @@
-// The properties of one reader output: its major type and, for audio, the PCM format that the
-// reader delivers on it.
+// The properties of one reader output: its major type and, for audio, the format (16-bit PCM
+// or 32-bit IEEE float) that the reader delivers on it.
 #pragma once
 
 #include "platform/media/MediaObject.h"

@@ -1,8 +1,11 @@
 // The media reader: a synchronous reader of compressed audio files in the shape of the Windows
 // Media Format runtime's reader. It opens a local file, lists the file's outputs (one per
 // decodable audio stream and one per video stream, cover art included), describes each output's
-// media type, and hands out samples in presentation order: decoded audio as interleaved 16-bit
-// PCM at the stream's own rate and channel count, video as the stream's packets unchanged.
+// media type, and hands out samples in presentation order: decoded audio as interleaved samples
+// at the stream's own rate and channel count, video as the stream's packets unchanged. Audio
+// comes as 32-bit IEEE float (WAVE_FORMAT_IEEE_FLOAT, unclipped) where the stream's decoder
+// works in floating point, as MP3, AAC, Vorbis, Opus and WMA decoders do, and as 16-bit PCM
+// otherwise; the output's media type says which.
 // An audio stream that no decoder reads, or that decodes to nothing, is not offered. MP3 files
 // that state their encoder delay and padding (LAME/Xing headers) decode to their exact length.
 //
