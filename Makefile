@@ -56,8 +56,10 @@ fuzz: deps
 	  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
 
+# The benchmarks against peer tools (bench/run-*.sh): stops at the first missed target and
+# prints a table of the targets measured.
 bench: build
-	@for script in bench/run-*.sh; do [ -x "$$script" ] && "$$script" build/bin || true; done
+	@bench/suite.sh build/bin
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
