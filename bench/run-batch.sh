@@ -5,14 +5,17 @@
 #   - the batch is at least 3 times as fast as the ffmpeg runs (median of the paired ratios
 #     ffmpeg / ours);
 #   - no file of the batch takes more than 1.5 times the median file. A file's time is the gap
-#     between its output's last write and the previous output's: the job's work plus however
-#     long the batch took to notice the previous job's end and start this one. (The first file
-#     also carries the program's start and is left out.) Each run gives the slowest file over
-#     the median file; the figure is the median of the runs, so one stray stall of a shared
-#     machine does not decide it, while a batch that keeps missing job ends does.
+#     between the moment its output got its name and the moment the previous output got its
+#     own: the job's work plus however long the batch took to notice the previous job's end
+#     and start this one. (The first file also carries the program's start and is left out.)
+#     The moments come from strace (the output files' own times are kept in clock ticks of
+#     4 ms, too coarse for jobs of some 20 ms), in a traced run beside each timed one. Each run
+#     gives the slowest file over the median file; the figure is the median of the runs, so a
+#     single stall of a shared machine does not decide it, while a batch that keeps missing
+#     job ends does.
 # Usage: bench/run-batch.sh BIN_DIR
 source "$(dirname "$0")/bench.sh"
-need sox ffmpeg ffprobe
+need sox ffmpeg ffprobe strace
 
 files=200
 mkdir -p "$scratch/in" "$scratch/ours" "$scratch/peer"
@@ -28,28 +31,32 @@ peer_batch() {
   done
 }
 
-# The slowest file over the median file of the batch just written (outputs by completion time).
+# The slowest file over the median file of a traced batch: the gaps between the moments the
+# outputs were named (linked or renamed into place).
 spread() {
-  stat -c %.9Y "$scratch/ours"/*.mp3 | sort -g | awk '
+  rm -f "$scratch/ours"/*.mp3
+  strace -f -qq --seccomp-bpf -ttt -e trace=linkat,rename,renameat,renameat2 -o "$scratch/trace" \
+    "$bin/varkonel-convert" -q -y -j 1 -c mono -b 64KB -o "$scratch/ours" "$scratch/in"/*.wav \
+    || bench_error "the traced batch failed"
+  grep -E '(linkat|rename[a-z0-9]*)\(.*\.mp3.* = 0$' "$scratch/trace" | awk '{ print $2 }' | sort -g | awk '
     NR > 1 { gap[++n] = $1 - last } { last = $1 }
     END {
       if (n < 2) { print "error"; exit }
-      for (i = 1; i <= n; i++) sorted[i] = gap[i]
-      for (i = 2; i <= n; i++) { v = sorted[i]; j = i - 1; while (j > 0 && sorted[j] > v) { sorted[j + 1] = sorted[j]; j-- } sorted[j + 1] = v }
-      median = n % 2 ? sorted[(n + 1) / 2] : (sorted[n / 2] + sorted[n / 2 + 1]) / 2
-      printf "%.3f %.4f %.4f\n", sorted[n] / median, median, sorted[n]
+      for (i = 2; i <= n; i++) { v = gap[i]; j = i - 1; while (j > 0 && gap[j] > v) { gap[j + 1] = gap[j]; j-- } gap[j + 1] = v }
+      median = n % 2 ? gap[(n + 1) / 2] : (gap[n / 2] + gap[n / 2 + 1]) / 2
+      printf "%.3f %.4f %.4f %d\n", gap[n] / median, median, gap[n], n + 1
     }'
 }
 
 ours_times="" peer_times="" spreads=""
 for run in $(seq "$runs"); do
+  read -r worst median_file slowest named < <(spread)
+  [ "$worst" != error ] && [ "$named" -eq $files ] || bench_error "the traced batch did not name $files outputs"
+  spreads+=" $worst"
   rm -f "$scratch/ours"/*.mp3
   elapsed t "$bin/varkonel-convert" -q -y -j 1 -c mono -b 64KB -o "$scratch/ours" "$scratch/in"/*.wav
   ours_times+=" $t"
-  read -r worst median_file slowest < <(spread)
-  [ "$worst" != error ] || bench_error "the batch left fewer than three outputs"
-  spreads+=" $worst"
-  echo "run $run: batch $t s; median file $median_file s, slowest $slowest s ($worst x)"
+  echo "run $run: batch $t s; traced: median file $median_file s, slowest $slowest s ($worst x)"
   elapsed t peer_batch
   peer_times+=" $t"
 done
