@@ -85,8 +85,6 @@ private:
     static uint32_t NextThreadId();
     static void ThreadMain(WorkerThread* object, std::shared_ptr<Shared> shared, bool baseRunOnly);
     bool Launch(bool baseRunOnly);
-    // Stores a new value of `state` and wakes whoever waits for a change.
-    void Announce(uint32_t value);
 
     std::shared_ptr<Shared> shared;
     std::atomic<uint32_t>* state; // &shared->word
