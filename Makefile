@@ -63,8 +63,10 @@ FUZZ_SECONDS ?= 60
 fuzz-run: fuzz
 	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz-run build-fuzz
 
+# The benchmarks against peer tools (bench/run-*.sh): stops at the first missed target and
+# prints a table of the targets measured.
 bench: build
-	@for script in bench/run-*.sh; do [ -x "$$script" ] && "$$script" build/bin || true; done
+	@bench/suite.sh build/bin
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
-#include <thread>
 
 namespace {
 
@@ -19,7 +18,9 @@ namespace {
 std::mutex plannerLock;
 
 constexpr double sampleScale = 1.0 / 32767; // 16-bit sample to about -1 .. 1
-constexpr auto idleSleep = std::chrono::milliseconds(5);
+// How long an idle analysis thread waits before it looks at its queue again by itself; a queued
+// buffer or a stop request wakes it at once.
+constexpr auto idleLimit = std::chrono::milliseconds(1000);
 
 int16_t SampleAt(const char* data, size_t index)
 {
@@ -62,9 +63,16 @@ AudioBufferRef SpectrumAnalyzer::GetBuffer()
     AudioBufferRef buffer = source->GetBuffer();
     if (!buffer.IsEnd()) {
         try {
-            std::lock_guard<std::mutex> hold(lock);
-            if (plan != nullptr)
-                analysisQueue.push_front(buffer);
+            bool queued = false;
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                if (plan != nullptr) {
+                    analysisQueue.push_front(buffer);
+                    queued = true;
+                }
+            }
+            if (queued)
+                Nudge();
         } catch (...) {
             // No memory to queue it: this buffer goes unanalysed, its audio still goes on.
         }
@@ -103,7 +111,7 @@ void SpectrumAnalyzer::Run()
                 failed = false;
             }
         }
-        std::this_thread::sleep_for(idleSleep);
+        Doze(idleLimit);
     }
 }
 

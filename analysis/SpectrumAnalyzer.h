@@ -3,8 +3,9 @@
 // of fftSize samples and each block gets a real forward FFT (FFTW 2, half-complex order). The
 // newest spectra are kept, at most 51 after each trim.
 //
-// The analysis thread runs from SetSource until destruction and sleeps 5 ms whenever its queue
-// is empty. One mutex guards the queue, the spectra and the transform set-up.
+// The analysis thread runs from SetSource until destruction and waits whenever its queue is
+// empty, until a buffer is queued or it is asked to stop. One mutex guards the queue, the
+// spectra and the transform set-up.
 //
 // A source whose format cannot be analysed (no format, 0 channels, not 16 bits per sample, or a
 // buffer size below one pair of frames) gets no transform: its audio passes through and nothing

@@ -5,7 +5,8 @@
 #include <thread>
 
 WorkerThread::WorkerThread(bool startAtOnce)
-    : state(std::make_shared<StateWord>(0))
+    : shared(std::make_shared<Shared>())
+    , state(&shared->word)
 {
     if (startAtOnce)
         Launch(true);
@@ -35,6 +36,14 @@ bool WorkerThread::Stop(bool wait)
     // writes 0, the exchange fails and the 0 is kept rather than overwritten by a stale 1.
     while (current > 1 && !state->compare_exchange_weak(current, 1, std::memory_order_acq_rel))
         ;
+    if (current > 1) {
+        // A Doze that has just found no stop request either waits already or has yet to take
+        // the lock: taking it here makes sure the notification reaches it.
+        {
+            std::lock_guard<std::mutex> hold(shared->lock);
+        }
+        shared->changed.notify_all();
+    }
     if (!wait)
         return true;
     return WaitUntilIdle();
@@ -49,18 +58,29 @@ void WorkerThread::SetStopWait(uint32_t polls, std::chrono::milliseconds interva
     pollMilliseconds.store(interval.count());
 }
 
+void WorkerThread::Nudge()
+{
+    {
+        std::lock_guard<std::mutex> hold(shared->lock);
+        shared->nudged = true;
+    }
+    shared->changed.notify_all();
+}
+
+void WorkerThread::Doze(std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> hold(shared->lock);
+    shared->changed.wait_for(hold, limit, [this] { return shared->nudged || StopRequested(); });
+    shared->nudged = false;
+}
+
 bool WorkerThread::WaitUntilIdle() const
 {
     if (State() == 0)
         return true;
-    const uint32_t polls = stopPolls.load();
-    const std::chrono::milliseconds interval(pollMilliseconds.load());
-    for (uint32_t poll = 0; poll < polls; ++poll) {
-        std::this_thread::sleep_for(interval);
-        if (State() == 0)
-            return true;
-    }
-    return false;
+    const auto limit = std::chrono::milliseconds(pollMilliseconds.load()) * int64_t {stopPolls.load()};
+    std::unique_lock<std::mutex> hold(shared->lock);
+    return shared->changed.wait_for(hold, limit, [this] { return State() == 0; });
 }
 
 uint32_t WorkerThread::NextThreadId()
@@ -73,7 +93,7 @@ uint32_t WorkerThread::NextThreadId()
     return id;
 }
 
-void WorkerThread::ThreadMain(WorkerThread* object, std::shared_ptr<StateWord> word, bool baseRunOnly)
+void WorkerThread::ThreadMain(WorkerThread* object, std::shared_ptr<Shared> shared, bool baseRunOnly)
 {
     try {
         if (baseRunOnly)
@@ -85,7 +105,13 @@ void WorkerThread::ThreadMain(WorkerThread* object, std::shared_ptr<StateWord> w
             ShowMessage("Exception in WorkerThread::Run!");
         } catch (...) { }
     }
-    word->store(0, std::memory_order_release);
+    // The end is announced under the lock, so an owner about to wait for it cannot miss it. The
+    // block is this thread's own reference: it stays valid even if the owner has gone.
+    {
+        std::lock_guard<std::mutex> hold(shared->lock);
+        shared->word.store(0, std::memory_order_release);
+    }
+    shared->changed.notify_all();
 }
 
 bool WorkerThread::Launch(bool baseRunOnly)
@@ -94,7 +120,7 @@ bool WorkerThread::Launch(bool baseRunOnly)
     // have its "ended" store overwritten by a late "running" one.
     state->store(NextThreadId(), std::memory_order_release);
     try {
-        std::thread(ThreadMain, this, state, baseRunOnly).detach();
+        std::thread(ThreadMain, this, shared, baseRunOnly).detach();
     } catch (...) {
         state->store(0, std::memory_order_release);
         return false;

@@ -1,6 +1,9 @@
-// Base of objects that run one polling loop on a detached thread of their own. A derived class
+// Base of objects that run one loop on a detached thread of their own. A derived class
 // supplies the loop as Run; Start launches it, Stop asks it to end and can wait a bounded time.
-// Stopping is cooperative: Run polls `state` and returns soon after it reads 1.
+// Stopping is cooperative: Run checks `state` and returns soon after it reads 1. A loop with
+// nothing to do waits in Doze, which a stop request or a Nudge ends at once; Stop with wait
+// returns as soon as the thread has ended (a condition variable tells it), never after a
+// fixed sleep.
 //
 // `state` is one 32-bit word shared by the owner and the thread, read and written whole:
 //   0      no thread is running;
@@ -9,8 +12,9 @@
 // Identifiers come from a process-wide counter (2, 3, 4, ... skipping 0 and 1 when it wraps),
 // so every started thread gets its own value; they are not operating-system thread handles.
 //
-// The word lives in a small block shared with the thread, so the thread's final "ended" store
-// never lands in freed memory even if the owner stopped waiting and went away. Everything else
+// The word lives in a small block shared with the thread (with the mutex and condition variable
+// that announce its changes), so the thread's final "ended" store never lands in freed memory
+// even if the owner stopped waiting and went away. Everything else
 // Run uses belongs to the derived object: a derived class must stop its thread (with wait) in its
 // own destructor, before its members go, and must not let the object be freed while Run is
 // still running.
@@ -18,8 +22,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class WorkerThread {
 public:
@@ -40,9 +46,9 @@ public:
     // or a new thread cannot be created.
     virtual bool Start();
 
-    // Asks the thread to stop. Without wait it returns true at once. With wait it polls every
-    // poll interval, up to the poll limit, and returns true once no thread is running, false
-    // if the thread is still running when the limit is reached.
+    // Asks the thread to stop. Without wait it returns true at once. With wait it returns true
+    // as soon as no thread is running, false if the thread still runs when the wait limit
+    // (polls x interval) has passed.
     virtual bool Stop(bool wait);
 
     // The loop. Called on the new thread; must return soon after `state` becomes 1.
@@ -52,24 +58,36 @@ public:
     uint32_t State() const { return state->load(std::memory_order_acquire); }
     bool IsRunning() const { return State() > 1; }
 
-    // Bounds of every wait of this object: 1000 polls of 10 ms unless changed.
+    // Bound of every wait of this object: polls x interval, 1000 x 10 ms unless changed.
     void SetStopWait(uint32_t polls, std::chrono::milliseconds interval);
 
+    // Wakes a Doze of the loop (work has come); a Nudge before the Doze is not lost.
+    void Nudge();
+
 protected:
-    // True once a stop has been requested: what Run polls.
+    // True once a stop has been requested: what Run checks.
     bool StopRequested() const { return State() == 1; }
 
-    // Waits, within the poll limit, until no thread runs; true when none does.
+    // For Run: waits until a stop is requested or Nudge is called, at most `limit`.
+    void Doze(std::chrono::milliseconds limit);
+
+    // Waits, within the wait limit, until no thread runs; true when none does.
     bool WaitUntilIdle() const;
 
 private:
-    using StateWord = std::atomic<uint32_t>;
+    struct Shared {
+        std::atomic<uint32_t> word {0};
+        std::mutex lock; // held to change `word` where a waiter may be deciding to wait
+        std::condition_variable changed; // `word` changed or `nudged` was set
+        bool nudged = false; // guarded by `lock`
+    };
 
     static uint32_t NextThreadId();
-    static void ThreadMain(WorkerThread* object, std::shared_ptr<StateWord> word, bool baseRunOnly);
+    static void ThreadMain(WorkerThread* object, std::shared_ptr<Shared> shared, bool baseRunOnly);
     bool Launch(bool baseRunOnly);
 
-    std::shared_ptr<StateWord> state;
+    std::shared_ptr<Shared> shared;
+    std::atomic<uint32_t>* state; // &shared->word
     std::atomic<uint32_t> stopPolls {1000};
     std::atomic<int64_t> pollMilliseconds {10};
 };

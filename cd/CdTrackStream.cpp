@@ -12,20 +12,6 @@ namespace {
 
 constexpr DWORD kDefaultFormatBytes = sizeof(WAVEFORMATEX);
 
-// Closes a drive handle when the read that opened it is over.
-class HandleCloser {
-public:
-    explicit HandleCloser(HCDROM handle)
-        : handle(handle)
-    { }
-    ~HandleCloser() { CloseCDHandle(handle); }
-    HandleCloser(const HandleCloser&) = delete;
-    HandleCloser& operator=(const HandleCloser&) = delete;
-
-private:
-    HCDROM handle;
-};
-
 uint32_t BigEndianAddress(const CDTOCENTRY& entry)
 {
     return uint32_t {entry.address[0]} << 24 | uint32_t {entry.address[1]} << 16
@@ -48,7 +34,31 @@ CdTrackStream::CdTrackStream()
         ShowMessage("NewTrackBuf error");
 }
 
-CdTrackStream::~CdTrackStream() = default;
+CdTrackStream::~CdTrackStream()
+{
+    CloseReadHandle();
+}
+
+HCDROM CdTrackStream::ReadHandle()
+{
+    if (readHandle != 0)
+        return readHandle;
+    if (driveIndex < 0 || static_cast<size_t>(driveIndex) >= drives.size())
+        return 0;
+    readHandle = GetCDHandle(&drives[static_cast<size_t>(driveIndex)].request);
+    if (readHandle != 0) {
+        ModifyCDParms(readHandle, CDP_READMODE, 3);
+        ModifyCDParms(readHandle, CDP_JITTERMODE, 1);
+    }
+    return readHandle;
+}
+
+void CdTrackStream::CloseReadHandle()
+{
+    if (readHandle != 0)
+        CloseCDHandle(readHandle);
+    readHandle = 0;
+}
 
 bool CdTrackStream::UseDisc(const std::string& path)
 {
@@ -56,6 +66,7 @@ bool CdTrackStream::UseDisc(const std::string& path)
     if (!CdRegisterDrive(path, &drive.request))
         return false;
     drive.id = path;
+    CloseReadHandle();
     ForgetTracks();
     discLoaded.store(false);
     drives.assign(1, drive);
@@ -68,6 +79,7 @@ int CdTrackStream::ListDrives()
 {
     // Emptied first: an OpenTrack that has to load the disc again must not list every drive
     // a second time (the first drive stays the first).
+    CloseReadHandle();
     drives.clear();
     CDDRIVELIST list {};
     GetCDList(&list);
@@ -134,6 +146,8 @@ bool CdTrackStream::ReadToc(int index)
 
 bool CdTrackStream::LoadDisc()
 {
+    // The disc is read afresh (it may have been changed): so is the drive.
+    CloseReadHandle();
     const int found = discChosen ? static_cast<int>(drives.size()) : ListDrives();
     if (found < 1) {
         discLoaded.store(false);
@@ -205,12 +219,10 @@ AudioBufferRef CdTrackStream::GetBuffer()
         if (!discLoaded.load() || currentTrack.load() == nullptr || !trackBuffer || driveIndex < 0
             || static_cast<size_t>(driveIndex) >= drives.size())
             return AudioBufferRef::MakeEmpty();
-        const HCDROM handle = GetCDHandle(&drives[static_cast<size_t>(driveIndex)].request);
-        HandleCloser closer(handle);
-        ModifyCDParms(handle, CDP_READMODE, 3);
-        ModifyCDParms(handle, CDP_JITTERMODE, 1);
         if (framesLeft <= 0)
             return AudioBufferRef::MakeEmpty();
+        // The drive stays open from the first read to the end of the stream: every read seeks.
+        const HCDROM handle = ReadHandle();
 
         const uint32_t frames = std::min(kFramesPerRead, static_cast<uint32_t>(framesLeft));
         trackBuffer->startFrame = nextFrame.load();
@@ -222,6 +234,7 @@ AudioBufferRef CdTrackStream::GetBuffer()
             // Frames of the track are still to come: this end is a failure, not the track's end.
             failure = "reading the disc failed at frame " + std::to_string(nextFrame.load());
             discLoaded.store(false);
+            CloseReadHandle(); // opening the track again starts with a fresh one
             return AudioBufferRef::MakeEmpty();
         }
 

@@ -4,11 +4,11 @@
 // of audio tracks (data tracks are skipped and not counted). After UseDisc the stream reads
 // the drive or image it was given instead of the first one listed.
 //
-// Every read opens the drive and closes it again; a read gets three attempts before the track
-// is given up, which ends the stream early. A read that brings fewer frames than asked for
-// delivers just those, and the next read starts at the first frame that did not come.
-// Skips and seeks count 75 frames a second and never leave the track; negative amounts are
-// ignored.
+// The drive (or image) is opened at the first read and stays open until the stream goes, the
+// disc is loaded again or a read fails: reads seek, they do not open anything. A read gets three
+// attempts before the track is given up, which ends the stream early. A read that brings fewer frames than
+// asked for delivers just those, and the next read starts at the first frame that did not come. Skips and
+// seeks count 75 frames a second and never leave the track; negative amounts are ignored.
 //
 // Threads: the stream is opened and read on one thread at a time. GetPosition and GetLength
 // may be called from another thread while it reads: they only touch atomics.
@@ -94,7 +94,12 @@ private:
     void ForgetTracks();
     // The number the table of contents gives `track`; 0 when it is not found there.
     BYTE TocNumber(const CdTrack& track) const;
+    // The open handle of the chosen drive, opened (and set up for audio reads) on first use;
+    // 0 when the drive cannot be opened.
+    HCDROM ReadHandle();
+    void CloseReadHandle();
 
     std::string failure;
     bool discChosen = false; // UseDisc named the drive: LoadDisc keeps `drives` as it is
+    HCDROM readHandle = 0; // see ReadHandle
 };

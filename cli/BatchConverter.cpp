@@ -225,8 +225,9 @@ void BatchConverter::StartNext(Item& item)
     running.push_back(std::move(slot));
 }
 
-void BatchConverter::CollectFinished()
+int BatchConverter::CollectFinished()
 {
+    int collected = 0;
     for (auto at = running.begin(); at != running.end();) {
         Running& slot = **at;
         if (slot.job->IsRunning()) {
@@ -254,7 +255,9 @@ void BatchConverter::CollectFinished()
             InterruptWatch::Shield shield;
             at = running.erase(at);
         }
+        ++collected;
     }
+    return collected;
 }
 
 // Damaged frames that the decoder passed over are no failure, but more than a second of them is
@@ -308,10 +311,13 @@ BatchSummary BatchConverter::Run(const std::vector<std::string>& sources)
             StartNext(items[next++]);
         if (interrupts.Interrupted() && !stopping)
             continue; // interrupted while starting: stop what runs first
-        CollectFinished();
+        const bool freed = CollectFinished() > 0;
         if (running.empty() && (stopping || next >= items.size()))
             break;
+        if (freed)
+            continue; // the next source starts at once, not after a wait for progress
         DrawProgress();
+        // A job's end ends the wait early: it clears its running state before it wakes us.
         interrupts.WaitFor(200);
     }
     console.ClearProgress();

@@ -60,7 +60,8 @@ private:
     std::vector<Item> Plan(const std::vector<std::string>& sources);
     bool SettleExisting(const Item& item, bool& overwrite);
     void StartNext(Item& item);
-    void CollectFinished();
+    // Counts, reports and removes the jobs that have ended; returns how many there were.
+    int CollectFinished();
     void ReportSkipped(const Running& slot);
     void DrawProgress();
 

@@ -4,7 +4,7 @@
 # lib/varkonel (the loader looks there, relative to the executable, when the library is not
 # beside it), the manual page of varkonel-convert compressed in share/man/man1, and the desktop
 # entry and icons (installed by ui/). Dependencies are computed from the shared libraries the
-# programs and the encoder library need (dpkg-shlibdeps).
+# programs and the encoder library need (dpkg-shlibdeps), and the libraries loaded on first use.
 include(GNUInstallDirs)
 
 # The manual page, compressed the way Debian installs manual pages (gzip -9n: no name or time
@@ -36,6 +36,12 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Libraries the programs load only when they need them (FFmpeg, platform/ffmpeg) are not among
+# their shared libraries: their packages are added to what dpkg-shlibdeps finds.
+get_property(_loaded_later GLOBAL PROPERTY VARKONEL_LOADED_LATER_DEPENDS)
+if(_loaded_later)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${_loaded_later}")
+endif()
 # Only the programs, the library and their files: nothing of the test suite or benchmarks.
 include(CPack)
 

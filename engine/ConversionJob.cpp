@@ -226,7 +226,9 @@ std::string ConversionJob::TargetNameFor(const std::string& sourceName)
 
 ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOver, bool idlePriority)
 {
-    if (running.load() || encoders.busy.load())
+    // A completion callback still runs on the worker's thread, which cannot be joined from
+    // itself: a second worker must not replace it there.
+    if (running.load() || encoders.busy.load() || OnWorkerThread())
         return StartResult::AlreadyRunning;
     Wait(); // a worker that has ended is joined before the next one
     encodeSucceeded.store(false);
@@ -277,6 +279,7 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
         try {
             worker = std::thread([this, &encoder, idlePriority, onEncodeOver = std::move(onEncodeOver),
                                      onBegin = onWorkerBegin] {
+                workerId.store(std::this_thread::get_id());
                 if (onBegin)
                     onBegin();
                 RunWorker(&encoder, idlePriority, onEncodeOver);
@@ -305,6 +308,9 @@ void ConversionJob::RunWorker(Encoder* encoder, bool idlePriority, const std::fu
     }
     encodeSucceeded.store(succeeded);
     encoders.busy.store(false);
+    // The job is over before anyone hears of it: a caller that the callback wakes and that then
+    // asks IsRunning must see the end, or it would go back to waiting for a signal already sent.
+    running.store(false);
     // The completion is reported whatever Encode returned, and only after it returned.
     try {
         if (onEncodeOver)
@@ -312,7 +318,6 @@ void ConversionJob::RunWorker(Encoder* encoder, bool idlePriority, const std::fu
     } catch (...) {
         // The caller's callback failed; the job has ended all the same.
     }
-    running.store(false);
 }
 
 Encoder* ConversionJob::ChosenEncoder()
@@ -355,9 +360,16 @@ bool ConversionJob::IsRunning() const
     return running.load();
 }
 
+bool ConversionJob::OnWorkerThread() const
+{
+    // The worker records its own id, so its callback need not read `worker`, which the thread
+    // that started it may still be assigning.
+    return workerId.load() == std::this_thread::get_id();
+}
+
 void ConversionJob::Wait()
 {
     // A completion callback that waits for its own job would wait for ever: it is not waited for.
-    if (worker.joinable() && worker.get_id() != std::this_thread::get_id())
+    if (!OnWorkerThread() && worker.joinable())
         worker.join();
 }

@@ -7,8 +7,9 @@
 // Threads: every operation but the worker's own runs on the caller's (interface) thread.
 // PollProgress may be called at any time while the worker runs (it asks the source, not the
 // Mixer, as a progress timer does). The completion callback runs on the worker thread, once per
-// started job, after Encode has returned; it must not destroy the job (post to your own thread).
-// The destructor waits for a running worker, so the Mixer always outlives it.
+// started job, after Encode has returned and after IsRunning has turned false, so a caller that
+// the callback wakes always finds the job over; it must not destroy the job (post to your own
+// thread). The destructor waits for a running worker, so the Mixer always outlives it.
 #pragma once
 
 #include "encoders/Mp3Encoder.h"
@@ -101,6 +102,7 @@ public:
     // One timer tick: position and length of the source.
     Progress PollProgress();
 
+    // True from START until Encode has returned; false by the time the completion callback runs.
     bool IsRunning() const;
     // Waits until the worker, if any, has ended (after its completion callback returned).
     void Wait();
@@ -131,10 +133,12 @@ public:
 
 private:
     Encoder* ChosenEncoder();
+    bool OnWorkerThread() const;
     void RunWorker(Encoder* encoder, bool idlePriority, const std::function<void()>& onEncodeOver);
 
     EncoderSet& encoders;
     std::thread worker;
+    std::atomic<std::thread::id> workerId {}; // the running or last worker's thread
     std::atomic<bool> running {false};
     std::atomic<bool> encodeSucceeded {false};
 };

@@ -491,10 +491,13 @@ TEST(ConversionJobThreads, AbortDuringAJobFinishesAShorterValidFile)
     job.targetName = "long.mp3.wav"; // a WAV output: its header tells how much was written
     job.outputDir = dir.Path().string() + "/";
     std::atomic<int> calls {0};
-    std::atomic<bool> runningInCallback {false};
+    std::atomic<bool> runningInCallback {true};
+    std::atomic<Result> startInCallback {Result::Started};
     ASSERT_EQ(job.Start(
                   [&] {
                       runningInCallback = job.IsRunning();
+                      // Not running, yet still on the worker's thread: no second worker here.
+                      startInCallback = job.Start(nullptr, false);
                       ++calls;
                   },
                   false),
@@ -508,7 +511,9 @@ TEST(ConversionJobThreads, AbortDuringAJobFinishesAShorterValidFile)
     EXPECT_TRUE(job.Abort());
     job.Wait();
     EXPECT_EQ(calls.load(), 1);
-    EXPECT_TRUE(runningInCallback.load()); // the job counts as running until its callback returned
+    // The callback is the signal that the job is over: whoever it wakes must find it so.
+    EXPECT_FALSE(runningInCallback.load());
+    EXPECT_EQ(startInCallback.load(), Result::AlreadyRunning);
     EXPECT_FALSE(job.IsRunning());
     const uint32_t bytes = CompleteWavData(job.OutputPath());
     // The source runs a little ahead of what reached the file; a second of it surely did.

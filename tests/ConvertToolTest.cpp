@@ -649,6 +649,23 @@ TEST_F(ConvertToolRun, ParallelJobsWriteTheSameBytes)
     EXPECT_NE(sequential[0], sequential[1]);
 }
 
+// A batch of short files goes from one file to the next as soon as a job ends: neither a wait
+// for the progress display (200 ms) nor a job end that goes unnoticed until then comes between
+// them. Twenty files would take 4 s that way; each takes some 20 ms of work.
+TEST_F(ConvertToolRun, ShortFilesFollowOneAnotherWithoutWaiting)
+{
+    std::vector<std::string> arguments {"-q", "-j", "1", "-c", "mono", "-o", out().string()};
+    constexpr int kFiles = 20;
+    for (int k = 0; k < kFiles; ++k)
+        arguments.push_back(WriteToneWav(dir.Path() / ("t" + std::to_string(k) + ".wav"), 44100, 2, 0.05));
+    const auto start = std::chrono::steady_clock::now();
+    ToolRun run(dir, arguments);
+    ASSERT_EQ(run.Finish(), 0) << run.Err();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kFiles * 200 * 3 / 4));
+    for (int k = 0; k < kFiles; ++k)
+        EXPECT_TRUE(fs::exists(out() / ("t" + std::to_string(k) + ".mp3"))) << k;
+}
+
 TEST_F(ConvertToolRun, ExistingOutputsAreKeptUnlessOverwriteIsAsked)
 {
     const std::string song = WriteToneWav(dir.Path() / "song.wav", 22050, 1, 1.0);

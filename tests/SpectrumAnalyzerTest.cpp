@@ -407,7 +407,10 @@ TEST(SpectrumAnalyzerThreads, StopsAndRestarts)
     Drain(analyzer);
     ASSERT_EQ(analyzer.GetSpectra().size(), 2u);
     EXPECT_NEAR(analyzer.GetSpectra().front()[0], 256 * 70 / 32767.0, 1e-9);
+    // The thread now waits for work; a stop request wakes it at once, not at its next look.
+    const auto stopping = std::chrono::steady_clock::now();
     EXPECT_TRUE(analyzer.Stop(true));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 500ms);
     EXPECT_EQ(analyzer.State(), 0u);
 }
 

@@ -115,9 +115,13 @@ TEST(WorkerThreadThreads, StopWaitsBoundedAndCountsTheLastPoll)
     worker.probe->holdOn = false;
     ASSERT_TRUE(WaitFor([&] { return worker.State() == 0; }));
 
-    worker.SetStopWait(1, 400ms); // one poll, long after the loop has ended
+    // A long bound is only a bound: the wait ends when the loop does, not when a poll comes.
+    worker.SetStopWait(1, 5s);
     ASSERT_TRUE(worker.Start());
+    ASSERT_TRUE(WaitFor([&] { return worker.probe->runs == 2; }));
+    const auto stopping = Clock::now();
     EXPECT_TRUE(worker.Stop(true));
+    EXPECT_LT(Since(stopping), 2s);
 }
 
 TEST(WorkerThreadThreads, StartOnARunningObjectReplacesItsThread)

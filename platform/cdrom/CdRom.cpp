@@ -70,6 +70,7 @@ public:
     std::atomic<int> shortReads {0};
     std::atomic<DWORD> shortReadBytes {0};
     std::atomic<long> reads {0};
+    std::atomic<long> opens {0};
 
 private:
     Library()
@@ -436,6 +437,7 @@ HCDROM GetCDHandle(const CDHANDLEREQUEST* request)
     drive->cdio = OpenSlot(slot, &drive->swapAudio);
     if (!drive->cdio)
         return 0;
+    library.opens.fetch_add(1);
     std::lock_guard guard(library.lock);
     const HCDROM handle = library.nextHandle++;
     if (library.nextHandle == 0)
@@ -704,4 +706,9 @@ void CdResetReadFaults()
 long CdReadCount()
 {
     return Library::Instance().reads.load();
+}
+
+long CdOpenCount()
+{
+    return Library::Instance().opens.load();
 }

@@ -163,3 +163,5 @@ void CdShortenNextReads(int count, DWORD bytes);
 void CdResetReadFaults();
 // Reads that reached the drive or image since the process started (failed or not).
 long CdReadCount();
+// Handles opened since the process started (GetCDHandle calls that opened a drive or image).
+long CdOpenCount();

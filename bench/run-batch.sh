@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# A batch of 200 one-second WAV files (44.1 kHz stereo) to MP3 at "64KB" mono, one file at a
+# time (-j 1), against ffmpeg run once per file doing the same job (downmix, libmp3lame at
+# 64 kbit/s, LAME quality 5, bit reservoir on, 44100 Hz). Targets:
+#   - the batch is at least 3 times as fast as the ffmpeg runs (median of the paired ratios
+#     ffmpeg / ours);
+#   - no file of the batch takes more than 1.5 times the median file. A file's time is the gap
+#     between the moment its output got its name and the moment the previous output got its
+#     own: the job's work plus however long the batch took to notice the previous job's end
+#     and start this one. (The first file also carries the program's start and is left out.)
+#     The moments come from strace (the output files' own times are kept in clock ticks of
+#     4 ms, too coarse for jobs of some 20 ms), in a traced run beside each timed one. Each run
+#     gives the slowest file over the median file; the figure is the median of the runs, so a
+#     single stall of a shared machine does not decide it, while a batch that keeps missing
+#     job ends does.
+# Usage: bench/run-batch.sh BIN_DIR
+source "$(dirname "$0")/bench.sh"
+need sox ffmpeg ffprobe strace
+
+files=200
+mkdir -p "$scratch/in" "$scratch/ours" "$scratch/peer"
+for k in $(seq -w 1 $files); do
+  sox -q -n -r 44100 -c 2 -b 16 "$scratch/in/s$k.wav" synth 1 pinknoise synth 1 sine mix $((200 + 3 * 10#$k)) vol 0.4
+done
+
+peer_batch() {
+  local f
+  for f in "$scratch/in"/*.wav; do
+    ffmpeg -nostdin -v error -y -i "$f" -ac 1 -ar 44100 -c:a libmp3lame -b:a 64k -compression_level 5 \
+      "$scratch/peer/$(basename "$f" .wav).mp3" || return 1
+  done
+}
+
+# The slowest file over the median file of a traced batch: the gaps between the moments the
+# outputs were named (linked or renamed into place).
+spread() {
+  rm -f "$scratch/ours"/*.mp3
+  strace -f -qq --seccomp-bpf -ttt -e trace=linkat,rename,renameat,renameat2 -o "$scratch/trace" \
+    "$bin/varkonel-convert" -q -y -j 1 -c mono -b 64KB -o "$scratch/ours" "$scratch/in"/*.wav \
+    || bench_error "the traced batch failed"
+  grep -E '(linkat|rename[a-z0-9]*)\(.*\.mp3.* = 0$' "$scratch/trace" | awk '{ print $2 }' | sort -g | awk '
+    NR > 1 { gap[++n] = $1 - last } { last = $1 }
+    END {
+      if (n < 2) { print "error"; exit }
+      for (i = 2; i <= n; i++) { v = gap[i]; j = i - 1; while (j > 0 && gap[j] > v) { gap[j + 1] = gap[j]; j-- } gap[j + 1] = v }
+      median = n % 2 ? gap[(n + 1) / 2] : (gap[n / 2] + gap[n / 2 + 1]) / 2
+      printf "%.3f %.4f %.4f %d\n", gap[n] / median, median, gap[n], n + 1
+    }'
+}
+
+ours_times="" peer_times="" spreads=""
+for run in $(seq "$runs"); do
+  read -r worst median_file slowest named < <(spread)
+  [ "$worst" != error ] && [ "$named" -eq $files ] || bench_error "the traced batch did not name $files outputs"
+  spreads+=" $worst"
+  rm -f "$scratch/ours"/*.mp3
+  elapsed t "$bin/varkonel-convert" -q -y -j 1 -c mono -b 64KB -o "$scratch/ours" "$scratch/in"/*.wav
+  ours_times+=" $t"
+  echo "run $run: batch $t s; traced: median file $median_file s, slowest $slowest s ($worst x)"
+  elapsed t peer_batch
+  peer_times+=" $t"
+done
+
+count=$(find "$scratch/ours" -name '*.mp3' | wc -l)
+[ "$count" -eq $files ] || bench_error "the batch wrote $count of $files files"
+for f in "$scratch/ours"/s001.mp3 "$scratch/ours"/s$files.mp3; do
+  mp3_check "$f" 44100 1 64
+  awk -v d="$(duration "$f")" 'BEGIN { exit !(d > 0.95 && d < 1.1) }' || bench_error "$f does not play one second"
+done
+
+# The target is a speed-up: the peer's time over ours.
+paired "varkonel-convert -j 1, $files files" "ffmpeg once per file"
+speedup=$(median $(ratios "$peer_times" "$ours_times"))
+result batch-speedup-vs-ffmpeg "$speedup" ">=" 3
+result batch-slowest-over-median-file "$(median $spreads)" "<=" 1.5
+bench_done

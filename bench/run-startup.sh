@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Start-up and short jobs, whole processes:
+#   - varkonel-convert --help: at most 20 ms (median wall time) and 15 MiB peak resident memory;
+#   - a one-second WAV file (44.1 kHz stereo) to MP3 at "64KB" mono, start to end: at most 80 ms
+#     (median wall time), beside ffmpeg doing the same job for reference.
+# Usage: bench/run-startup.sh BIN_DIR
+source "$(dirname "$0")/bench.sh"
+need sox ffmpeg ffprobe /usr/bin/time
+
+# --help: the text must be the help, not an error.
+"$bin/varkonel-convert" --help >"$scratch/help.txt" 2>&1 || bench_error "--help failed"
+grep -q -- "--cd-device" "$scratch/help.txt" || bench_error "--help does not print the help"
+help_times="" help_peaks=""
+for _ in $(seq "$runs"); do
+  elapsed t "$bin/varkonel-convert" --help
+  help_times+=" $t"
+  help_peaks+=" $(peak_kib "$bin/varkonel-convert" --help)"
+done
+help_ms=$(awk -v s="$(median $help_times)" 'BEGIN { printf "%.1f", s * 1000 }')
+help_mib=$(awk -v k="$(median $help_peaks)" 'BEGIN { printf "%.1f", k / 1024 }')
+echo "varkonel-convert --help: median ${help_ms} ms, peak ${help_mib} MiB ($runs runs)"
+
+mkdir -p "$scratch/ours" "$scratch/peer"
+sox -q -n -r 44100 -c 2 -b 16 "$scratch/one.wav" synth 1 pinknoise synth 1 sine mix 440 vol 0.4
+ours_times="" peer_times=""
+for _ in $(seq "$runs"); do
+  elapsed t "$bin/varkonel-convert" -q -y -c mono -b 64KB -o "$scratch/ours" "$scratch/one.wav"
+  ours_times+=" $t"
+  elapsed t ffmpeg -nostdin -v error -y -i "$scratch/one.wav" -ac 1 -ar 44100 -c:a libmp3lame -b:a 64k \
+    -compression_level 5 "$scratch/peer/one.mp3"
+  peer_times+=" $t"
+done
+mp3_check "$scratch/ours/one.mp3" 44100 1 64
+awk -v d="$(duration "$scratch/ours/one.mp3")" 'BEGIN { exit !(d > 0.95 && d < 1.1) }' \
+  || bench_error "one.mp3 does not play one second"
+paired "varkonel-convert, 1 s WAV -> MP3" "ffmpeg"
+one_ms=$(awk -v s="$(median $ours_times)" 'BEGIN { printf "%.1f", s * 1000 }')
+
+result help-time-ms "$help_ms" "<=" 20
+result help-peak-mib "$help_mib" "<=" 15
+result one-second-job-ms "$one_ms" "<=" 80
+bench_done
