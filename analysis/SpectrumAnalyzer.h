@@ -14,7 +14,7 @@
 
 #include "analysis/Spectrum.h"
 #include "analysis/WorkerThread.h"
-#include "engine/AudioFilter.h"
+#include "audio/AudioFilter.h"
 
 #include <atomic>
 #include <cstdint>

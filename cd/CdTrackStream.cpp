@@ -1,6 +1,6 @@
 #include "cd/CdTrackStream.h"
 
-#include "engine/Pcm16Format.h"
+#include "audio/Pcm16Format.h"
 #include "platform/Message.h"
 #include "platform/acm/Acm.h"
 

@@ -14,9 +14,9 @@
 // may be called from another thread while it reads: they only touch atomics.
 #pragma once
 
+#include "audio/AudioStream.h"
 #include "cd/CdDrive.h"
 #include "cd/CdTrack.h"
-#include "engine/AudioStream.h"
 #include "platform/cdrom/CdRom.h"
 
 #include <array>

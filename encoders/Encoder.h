@@ -12,8 +12,8 @@
 // thread; Stop may come from any thread at any time.
 #pragma once
 
-#include "engine/AudioBufferRef.h"
-#include "engine/AudioStream.h"
+#include "audio/AudioBufferRef.h"
+#include "audio/AudioStream.h"
 #include "platform/MmSystem.h"
 #include "platform/OutputFile.h"
 

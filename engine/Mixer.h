@@ -9,7 +9,7 @@
 #pragma once
 
 #include "analysis/SpectrumAnalyzer.h"
-#include "engine/AudioStream.h"
+#include "audio/AudioStream.h"
 #include "sources/ConversionStream.h"
 
 #include <memory>

@@ -1,6 +1,6 @@
 #include "sources/ConversionStream.h"
 
-#include "engine/Pcm16Format.h"
+#include "audio/Pcm16Format.h"
 #include "platform/Message.h"
 
 #include <algorithm>

@@ -13,7 +13,7 @@
 // the stream, and GetFailure says why: that end is a failure, not the end of the audio.
 #pragma once
 
-#include "engine/AudioFilter.h"
+#include "audio/AudioFilter.h"
 #include "platform/acm/Acm.h"
 
 #include <cstdint>

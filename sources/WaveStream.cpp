@@ -1,6 +1,6 @@
 #include "sources/WaveStream.h"
 
-#include "engine/Pcm16Format.h"
+#include "audio/Pcm16Format.h"
 #include "platform/Message.h"
 #include "platform/RegularFile.h"
 #include "platform/acm/Acm.h"

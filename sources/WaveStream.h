@@ -20,7 +20,7 @@
 // from another thread meanwhile (GetPosition reads an atomic copy of the file position).
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "audio/AudioStream.h"
 #include "sources/RiffFile.h"
 
 #include <atomic>

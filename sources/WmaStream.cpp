@@ -1,6 +1,6 @@
 #include "sources/WmaStream.h"
 
-#include "engine/Pcm16Format.h"
+#include "audio/Pcm16Format.h"
 #include "platform/Heap.h"
 #include "platform/Message.h"
 #include "platform/RegularFile.h"

@@ -9,7 +9,7 @@
 // while one thread reads.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "audio/AudioStream.h"
 #include "platform/media/MediaReader.h"
 
 #include <atomic>

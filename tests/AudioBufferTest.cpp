@@ -1,4 +1,4 @@
-#include "engine/AudioBufferRef.h"
+#include "audio/AudioBufferRef.h"
 #include "platform/Heap.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +55,7 @@ TEST(AudioBuffer, ConstructorsGiveTheirKindsAndSizes)
 
 TEST(AudioBuffer, BorrowedBlockIsNeverFreedOrChanged)
 {
-    std::array<char, 100> caller{};
+    std::array<char, 100> caller {};
     caller.fill('x');
     {
         AudioBufferRef view = AudioBufferRef::FromData(caller.data(), 100, false);
@@ -190,10 +190,9 @@ TEST(AudioBufferThreads, HandlesSharedAndReleasedAcrossThreads)
 {
     constexpr int kRounds = 20000;
     AudioBufferRef shared = AudioBufferRef::Allocate(256, true);
-    std::atomic<bool> go{false};
+    std::atomic<bool> go {false};
     auto churn = [&] {
-        while (!go.load()) {
-        }
+        while (!go.load()) { }
         for (int i = 0; i < kRounds; ++i) {
             AudioBufferRef copy = shared;
             AudioBufferRef another;

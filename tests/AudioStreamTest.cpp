@@ -1,5 +1,5 @@
-#include "engine/AudioFilter.h"
-#include "engine/ToneStream.h"
+#include "audio/AudioFilter.h"
+#include "audio/ToneStream.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ class BareStream : public AudioStream {
 public:
     WAVEFORMATEX* GetFormat() override { return &format; }
     AudioBufferRef GetBuffer() override { return AudioBufferRef(); }
-    WAVEFORMATEX format{};
+    WAVEFORMATEX format {};
 };
 
 // Implements only Rewind and SkipForward, and logs the calls.
@@ -47,7 +47,7 @@ TEST(AudioStream, SeekIsRewindThenSkipForward)
 {
     LoggingStream stream;
     stream.Seek(5);
-    EXPECT_EQ(stream.log, (std::vector<std::string>{"rewind", "forward 5"}));
+    EXPECT_EQ(stream.log, (std::vector<std::string> {"rewind", "forward 5"}));
 }
 
 TEST(AudioStream, FilterForwardsPositioningToItsSource)
@@ -62,7 +62,7 @@ TEST(AudioStream, FilterForwardsPositioningToItsSource)
     second.SkipBack(2);
     second.SkipForward(3);
     second.Seek(7);
-    EXPECT_EQ(head.log, (std::vector<std::string>{"rewind", "back 2", "forward 3", "rewind", "forward 7"}));
+    EXPECT_EQ(head.log, (std::vector<std::string> {"rewind", "back 2", "forward 3", "rewind", "forward 7"}));
     EXPECT_EQ(second.GetPosition(), 12.5);
     EXPECT_EQ(second.GetLength(), 90.25);
 

@@ -1,7 +1,7 @@
 #include "engine/ConversionJob.h"
 
+#include "audio/ToneStream.h"
 #include "cd/CdTrackStream.h"
-#include "engine/ToneStream.h"
 #include "platform/Heap.h"
 #include "platform/Thread.h"
 #include "platform/media/MediaFile.h"

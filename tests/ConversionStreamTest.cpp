@@ -1,5 +1,5 @@
 #include "sources/ConversionStream.h"
-#include "engine/ToneStream.h"
+#include "audio/ToneStream.h"
 #include "platform/Heap.h"
 #include "sources/WaveStream.h"
 #include "support/TestSupport.h"

@@ -1,10 +1,10 @@
 // varkonel-convert, run as a program on generated files and disc images.
+#include "audio/ToneStream.h"
 #include "cli/BatchConverter.h"
 #include "cli/CommandLine.h"
 #include "cli/Listing.h"
 #include "engine/ConversionJob.h"
 #include "engine/SettingsFile.h"
-#include "engine/ToneStream.h"
 #include "platform/media/MediaFile.h"
 #include "support/CdTestDisc.h"
 #include "support/MediaFixtures.h"

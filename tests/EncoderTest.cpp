@@ -1,5 +1,5 @@
+#include "audio/ToneStream.h"
 #include "encoders/WaveEncoder.h"
-#include "engine/ToneStream.h"
 #include "platform/Heap.h"
 #include "platform/Message.h"
 #include "platform/MessageBackend.h"

@@ -1,4 +1,4 @@
-#include "engine/ToneStream.h"
+#include "audio/ToneStream.h"
 #include "platform/lame_enc/LameEnc.h"
 #include "platform/loader/DynamicLibrary.h"
 #include "support/Mp3Decode.h"

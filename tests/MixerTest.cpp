@@ -1,7 +1,7 @@
 #include "engine/Mixer.h"
+#include "audio/ToneStream.h"
 #include "encoders/Mp3Encoder.h"
 #include "encoders/WaveEncoder.h"
-#include "engine/ToneStream.h"
 #include "platform/media/MediaFile.h"
 #include "sources/WaveStream.h"
 #include "support/MediaFixtures.h"

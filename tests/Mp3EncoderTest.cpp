@@ -1,5 +1,5 @@
 #include "encoders/Mp3Encoder.h"
-#include "engine/ToneStream.h"
+#include "audio/ToneStream.h"
 #include "platform/Message.h"
 #include "platform/lame_enc/LameEncTestHooks.h"
 #include "platform/loader/DynamicLibrary.h"

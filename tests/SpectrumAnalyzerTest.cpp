@@ -1,5 +1,5 @@
 #include "analysis/SpectrumAnalyzer.h"
-#include "engine/ToneStream.h"
+#include "audio/ToneStream.h"
 #include "platform/Heap.h"
 #include "platform/Message.h"
 #include "platform/MessageBackend.h"

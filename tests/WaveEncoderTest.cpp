@@ -1,5 +1,5 @@
 #include "encoders/WaveEncoder.h"
-#include "engine/ToneStream.h"
+#include "audio/ToneStream.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +14,9 @@ namespace {
 struct CanonicalWav {
     explicit CanonicalWav(const std::vector<uint8_t>& bytes)
     {
-        valid = bytes.size() >= 44 && std::memcmp(bytes.data(), "RIFF", 4) == 0 &&
-                std::memcmp(bytes.data() + 8, "WAVEfmt ", 8) == 0 && std::memcmp(bytes.data() + 36, "data", 4) == 0;
+        valid = bytes.size() >= 44 && std::memcmp(bytes.data(), "RIFF", 4) == 0
+            && std::memcmp(bytes.data() + 8, "WAVEfmt ", 8) == 0
+            && std::memcmp(bytes.data() + 36, "data", 4) == 0;
         if (!valid)
             return;
         riffSize = Le32(bytes, 4);
@@ -47,7 +48,7 @@ protected:
         return CanonicalWav(bytes);
     }
 
-    ScopedMessages messages{true};
+    ScopedMessages messages {true};
     TempDir dir;
     std::string out = dir.File("out.wav");
     WaveEncoder encoder;
@@ -162,14 +163,14 @@ public:
 
 TEST(WaveOutputLimit, AudioStopsAtTheLastWholeBlockUnderFourGibibytes)
 {
-    ScopedMessages messages{true};
+    ScopedMessages messages {true};
     HugeStream stream;
     WaveEncoder encoder;
     encoder.SetSource(&stream);
     encoder.SetOutputPath("/dev/null"); // a real file of 4 GiB is not needed to count
     EXPECT_TRUE(encoder.Encode());
     EXPECT_EQ(encoder.dataBytes, 4294967256u); // 4294967259 rounded down to 4-byte frames
-    EXPECT_EQ(stream.reads, 16);               // reading stopped at the limit
+    EXPECT_EQ(stream.reads, 16); // reading stopped at the limit
     EXPECT_EQ(encoder.dataBytes + 36, 0xFFFFFFFCu);
     // The final header describes exactly what was kept.
     EXPECT_EQ(Le32(std::vector<uint8_t>(encoder.header.begin(), encoder.header.end()), 40), 4294967256u);

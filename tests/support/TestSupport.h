@@ -2,7 +2,7 @@
 // folders, whole-file reads, and a scripted source stream.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "audio/AudioStream.h"
 
 class Encoder;
 #include "platform/RecordingMessageBackend.h"

@@ -7,7 +7,7 @@
 // saw is not the end of the audio.
 #pragma once
 
-#include "engine/AudioBufferRef.h"
+#include "audio/AudioBufferRef.h"
 #include "platform/MmSystem.h"
 #include "platform/media/MediaTags.h"
 

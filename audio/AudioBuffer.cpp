@@ -1,4 +1,4 @@
-#include "engine/AudioBuffer.h"
+#include "audio/AudioBuffer.h"
 
 #include "platform/Heap.h"
 

@@ -3,7 +3,7 @@
 // positions like the source at its head. Before a source is attached they behave as the root.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "audio/AudioStream.h"
 
 class AudioFilter : public AudioStream {
 public:

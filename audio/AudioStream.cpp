@@ -1,4 +1,4 @@
-#include "engine/AudioStream.h"
+#include "audio/AudioStream.h"
 
 AudioStream::~AudioStream() = default;
 

@@ -1,4 +1,4 @@
-#include "engine/ToneStream.h"
+#include "audio/ToneStream.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "engine/AudioFilter.h"
+#include "audio/AudioFilter.h"
 
 AudioBufferRef AudioFilter::GetBufferEx(int32_t parameter)
 {

@@ -2,7 +2,7 @@
 // Used to try the engine without any input file (the demo program, tests, benchmarks).
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "audio/AudioStream.h"
 
 #include <atomic>
 #include <cstdint>

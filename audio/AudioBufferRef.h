@@ -7,7 +7,7 @@
 // Allocation failures are reported by throwing std::bad_alloc; the buffer is then unchanged.
 #pragma once
 
-#include "engine/AudioBuffer.h"
+#include "audio/AudioBuffer.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "engine/AudioBufferRef.h"
+#include "audio/AudioBufferRef.h"
 
 #include "platform/Heap.h"
 
