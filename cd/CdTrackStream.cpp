@@ -356,9 +356,8 @@ MediaTags CdTrackStream::GetTags()
         return tags;
     tags.track = std::to_string(number);
     CDTEXTINFO text;
-    const HCDROM handle = GetCDHandle(&drives[static_cast<size_t>(driveIndex)].request);
-    const HandleCloser closer(handle);
-    if (ReadCDText(handle, number, &text) != 1)
+    // The handle the reads use, opened now when it is not yet.
+    if (ReadCDText(ReadHandle(), number, &text) != 1)
         return tags;
     if (!text.title.empty())
         tags.title = text.title;
