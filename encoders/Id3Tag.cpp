@@ -122,7 +122,9 @@ void PutPictureFrame(std::vector<uint8_t>& tag, const MediaTags& tags)
 {
     if (tags.cover.empty() || tags.coverMime.empty())
         return;
-    std::vector<uint8_t> body {0}; // Latin-1 texts
+    std::vector<uint8_t> body;
+    body.reserve(tags.coverMime.size() + tags.cover.size() + 4);
+    body.push_back(0); // Latin-1 texts
     body.insert(body.end(), tags.coverMime.begin(), tags.coverMime.end());
     body.push_back(0);
     body.push_back(3); // front cover
