@@ -246,5 +246,21 @@ std::string WaveStream::GetFailure()
 
 MediaTags WaveStream::GetTags()
 {
-    return loadedPath.empty() ? MediaTags {} : ReadMediaTags(loadedPath.c_str());
+    // Most WAV files carry no tags: the media reader, and with it FFmpeg, is called on only for
+    // a file that has a chunk to read them from.
+    if (loadedPath.empty() || !HasTagChunk(loadedPath.c_str()))
+        return {};
+    return ReadMediaTags(loadedPath.c_str());
+}
+
+bool WaveStream::HasTagChunk(const char* path)
+{
+    RiffFile file;
+    if (!file.Open(path))
+        return false;
+    for (const char* id : {"LIST", "id3 ", "ID3 "}) {
+        if (file.Descend(id))
+            return true;
+    }
+    return false;
 }

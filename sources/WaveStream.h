@@ -52,6 +52,8 @@ public:
     std::string GetFailure() override;
     // The tags of the file last loaded, read through the media reader's tag reader.
     MediaTags GetTags() override;
+    // Whether the WAV file at `path` has a chunk that tags can come from: LIST (INFO) or "id3 ".
+    static bool HasTagChunk(const char* path);
 
 private:
     void SetDefaultFormat();
