@@ -1,5 +1,7 @@
 #include "encoders/Id3Tag.h"
 
+#include "platform/Utf8.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -27,42 +29,13 @@ const char* const kGenres[] = {"Blues", "Classic Rock", "Country", "Dance", "Dis
     "Beat", "Christian Gangsta", "Heavy Metal", "Black Metal", "Crossover", "Contemporary Christian",
     "Christian Rock", "Merengue", "Salsa", "Thrash Metal", "Anime", "JPop", "SynthPop"};
 
-constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
-
-// The code point that starts at text[at], and where the next one starts. A byte that does not
-// start a well-formed sequence is one character of its own, kNotUtf8.
-char32_t NextCodePoint(const std::string& text, size_t& at)
-{
-    const auto lead = static_cast<uint8_t>(text[at++]);
-    if (lead < 0x80)
-        return lead;
-    const size_t extra = (lead & 0xE0) == 0xC0 ? 1
-        : (lead & 0xF0) == 0xE0                ? 2
-        : (lead & 0xF8) == 0xF0                ? 3
-                                               : 0;
-    if (extra == 0 || at + extra > text.size())
-        return kNotUtf8;
-    char32_t point = lead & (0x3F >> extra);
-    for (size_t i = 0; i < extra; ++i) {
-        const auto byte = static_cast<uint8_t>(text[at + i]);
-        if ((byte & 0xC0) != 0x80)
-            return kNotUtf8;
-        point = point << 6 | (byte & 0x3F);
-    }
-    static constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    if (point < kSmallest[extra] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-        return kNotUtf8;
-    at += extra;
-    return point;
-}
-
 void PutUtf16(std::vector<uint8_t>& out, char32_t point)
 {
     const auto put = [&out](char32_t unit) {
         out.push_back(static_cast<uint8_t>(unit & 0xFF));
         out.push_back(static_cast<uint8_t>(unit >> 8));
     };
-    if (point == kNotUtf8)
+    if (point == Utf8::kNotUtf8)
         point = 0xFFFD;
     if (point < 0x10000) {
         put(point);
@@ -79,7 +52,7 @@ void PutUtf16Text(std::vector<uint8_t>& out, const std::string& text)
     out.push_back(0xFF);
     out.push_back(0xFE);
     for (size_t at = 0; at < text.size();)
-        PutUtf16(out, NextCodePoint(text, at));
+        PutUtf16(out, Utf8::Next(text, at));
     out.push_back(0);
     out.push_back(0);
 }
@@ -175,7 +148,7 @@ std::array<uint8_t, Id3Tag::kVersion1Size> Id3Tag::Version1(
     std::memcpy(tag.data(), "TAG", 3);
     // Without a title of its own: the start of the output path, cut where a character ends.
     PutField(tag, 3,
-        tags.title.empty() ? outputPath.substr(0, Utf8CutLength(outputPath, 30)) : Latin1(tags.title, 30));
+        tags.title.empty() ? outputPath.substr(0, Utf8::CutLength(outputPath, 30)) : Latin1(tags.title, 30));
     PutField(tag, 33, tags.artist.empty() ? "Unknown artist" : Latin1(tags.artist, 30));
     PutField(tag, 63, tags.album.empty() ? "Unknown album" : Latin1(tags.album, 30));
     PutField(tag, 93, tags.year.empty() ? "2003" : Latin1(tags.year, 4));
@@ -190,7 +163,7 @@ std::string Id3Tag::Latin1(const std::string& text, size_t limit)
 {
     std::string latin;
     for (size_t at = 0; at < text.size() && latin.size() < limit;) {
-        const char32_t point = NextCodePoint(text, at);
+        const char32_t point = Utf8::Next(text, at);
         latin.push_back(point <= 0xFF ? static_cast<char>(point) : '?');
     }
     return latin;
@@ -207,21 +180,4 @@ uint8_t Id3Tag::GenreNumber(const std::string& genre)
     };
     const auto found = std::find_if(std::begin(kGenres), std::end(kGenres), same);
     return found == std::end(kGenres) ? kUnlistedGenre : static_cast<uint8_t>(found - std::begin(kGenres));
-}
-
-size_t Id3Tag::Utf8CutLength(const std::string& text, size_t limit)
-{
-    const size_t length = std::min(limit, text.size());
-    // The lead byte of the last sequence is at most three continuation bytes back.
-    for (size_t back = 1; back <= 4 && back <= length; ++back) {
-        const auto byte = static_cast<uint8_t>(text[length - back]);
-        if ((byte & 0xC0) == 0x80)
-            continue; // a continuation byte: keep looking for its lead
-        const size_t sequence = (byte & 0xE0) == 0xC0 ? 2
-            : (byte & 0xF0) == 0xE0                   ? 3
-            : (byte & 0xF8) == 0xF0                   ? 4
-                                                      : 1;
-        return sequence > back ? length - back : length;
-    }
-    return length;
 }

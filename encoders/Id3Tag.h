@@ -35,6 +35,4 @@ public:
     // The number of a genre in the ID3v1 list (with its common extensions), matched in any letter
     // case; kUnlistedGenre when it is not there.
     static uint8_t GenreNumber(const std::string& genre);
-    // How many of the first `limit` bytes of `text` to keep so that no UTF-8 sequence is cut.
-    static size_t Utf8CutLength(const std::string& text, size_t limit);
 };

@@ -4,6 +4,7 @@
 #include "platform/Executable.h"
 #include "platform/OutputFile.h"
 #include "platform/RegularFile.h"
+#include "platform/Utf8.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -83,25 +84,6 @@ std::optional<uint32_t> ReadLength(Cursor& in, bool& wide)
     return std::nullopt;
 }
 
-void AppendUtf8(std::string& out, uint32_t code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // UTF-16 (little-endian) to this system's 8-bit texts, UTF-8. A surrogate without its partner
 // becomes U+FFFD.
 std::string FromUtf16(const uint8_t* units, size_t count)
@@ -113,12 +95,12 @@ std::string FromUtf16(const uint8_t* units, size_t count)
         if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < count) {
             const uint32_t next = units[2 * i + 2] | (units[2 * i + 3] << 8);
             if (next >= 0xDC00 && next < 0xE000) {
-                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+                Utf8::Append(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        AppendUtf8(out, (unit >= 0xD800 && unit < 0xE000) ? 0xFFFD : unit);
+        Utf8::Append(out, (unit >= 0xD800 && unit < 0xE000) ? 0xFFFD : unit);
     }
     return out;
 }

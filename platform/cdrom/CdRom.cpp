@@ -1,6 +1,7 @@
 #include "platform/cdrom/CdRom.h"
 
 #include "platform/Heap.h"
+#include "platform/Utf8.h"
 
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
@@ -463,49 +464,19 @@ DWORD ReadTOC(HCDROM handle, CDTOC* toc)
 
 namespace {
 
-// Whether `bytes` are well-formed UTF-8.
-bool IsUtf8(const std::string& bytes)
-{
-    for (size_t at = 0; at < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[at]);
-        size_t extra = 0;
-        if (lead >= 0xC2 && lead < 0xE0)
-            extra = 1;
-        else if (lead >= 0xE0 && lead < 0xF0)
-            extra = 2;
-        else if (lead >= 0xF0 && lead < 0xF5)
-            extra = 3;
-        else if (lead >= 0x80)
-            return false;
-        if (at + extra >= bytes.size())
-            return false;
-        for (size_t i = 1; i <= extra; ++i) {
-            if ((static_cast<unsigned char>(bytes[at + i]) & 0xC0) != 0x80)
-                return false;
-        }
-        at += extra + 1;
-    }
-    return true;
-}
-
 // libcdio reads the texts of a CUE sheet as Latin-1 and hands them out in UTF-8, but sheets are
 // mostly written in UTF-8 today, which comes out encoded twice ("é" as "Ã©"). A text whose every
 // character is Latin-1 and whose Latin-1 bytes are UTF-8 is taken back to those bytes.
 std::string UndoDoubleEncoding(const std::string& text)
 {
     std::string bytes;
-    for (size_t at = 0; at < text.size(); ++at) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        if (lead < 0x80) {
-            bytes.push_back(text[at]);
-        } else if ((lead == 0xC2 || lead == 0xC3) && at + 1 < text.size()) {
-            bytes.push_back(
-                static_cast<char>((lead & 0x03) << 6 | (static_cast<unsigned char>(text[++at]) & 0x3F)));
-        } else {
-            return text; // a character outside Latin-1: the text was not encoded twice
-        }
+    for (size_t at = 0; at < text.size();) {
+        const char32_t point = Utf8::Next(text, at);
+        if (point > 0xFF)
+            return text; // not Latin-1 (or not UTF-8): the text was not encoded twice
+        bytes.push_back(static_cast<char>(point));
     }
-    return bytes != text && IsUtf8(bytes) ? bytes : text;
+    return bytes != text && Utf8::IsValid(bytes) ? bytes : text;
 }
 
 } // namespace
