@@ -392,3 +392,37 @@ TEST(MediaReader, ReaderRefusesWorkWithoutAnOpenFile)
     EXPECT_EQ(reader->SetRange(0, 5), E_INVALIDARG);
     EXPECT_EQ(reader->Close(), S_OK);
 }
+
+// Samples are decoded ahead on a thread of the reader's own. Whatever the caller does while that
+// thread runs (go back to the start, close, let go of the reader), the samples it gets are the
+// same, in the same order, as those of a reading from start to end, and the end stays the end.
+TEST(MediaReaderThreads, ReadingAheadKeepsOrderThroughRestartsAndStopsWhenTold)
+{
+    for (const char* name : {"stereo-44100-vbr-id3.mp3", "stereo-22050-v2.wma"}) {
+        const std::string path = MediaFixtureNamed(name).Path();
+        OpenReader whole(path);
+        ASSERT_EQ(whole.opened, S_OK) << name;
+        const std::vector<uint8_t> expected = whole.ReadAllBytes();
+        EXPECT_EQ(whole.last, NS_E_NO_MORE_SAMPLES) << name;
+        Sample sample;
+        EXPECT_FALSE(whole.Next(sample)) << name;
+        EXPECT_EQ(whole.last, NS_E_NO_MORE_SAMPLES) << name;
+
+        for (int samplesBefore : {0, 1, 3}) {
+            OpenReader restarted(path);
+            for (int i = 0; i < samplesBefore; ++i)
+                ASSERT_TRUE(restarted.Next(sample)) << name;
+            ASSERT_EQ(restarted.reader->SetRange(0, 0), S_OK);
+            EXPECT_EQ(restarted.ReadAllBytes(), expected) << name << " after " << samplesBefore;
+        }
+        OpenReader closed(path);
+        ASSERT_TRUE(closed.Next(sample));
+        EXPECT_EQ(closed.reader->Close(), S_OK);
+        EXPECT_EQ(closed.reader->Open(path.c_str()), S_OK);
+        EXPECT_EQ(closed.ReadAllBytes(), expected) << name;
+
+        OpenReader released(path); // let go of while its thread reads ahead
+        ASSERT_TRUE(released.Next(sample));
+        released.reader.Reset();
+    }
+}

@@ -4,6 +4,7 @@
 #include "platform/media/MediaHeaderInfo.h"
 #include "platform/media/MediaOutputProps.h"
 #include "platform/media/MediaSample.h"
+#include "platform/media/SampleReadAhead.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -17,6 +18,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 namespace {
 
@@ -137,6 +139,7 @@ void FfmpegSyncReader::CloseContainer()
 
 HRESULT FfmpegSyncReader::Close()
 {
+    readAhead.reset();
     outputs.clear();
     outputOfStream.clear();
     CloseContainer();
@@ -312,6 +315,7 @@ HRESULT FfmpegSyncReader::SetRange(QWORD start, LONGLONG rangeDuration)
         return NS_E_INVALID_REQUEST;
     if (rangeDuration != 0)
         return E_INVALIDARG;
+    readAhead.reset();
     try {
         if (!Reposition(start)) {
             Close();
@@ -333,20 +337,40 @@ HRESULT FfmpegSyncReader::GetNextSample(WORD streamNumber, INSSBuffer** sample, 
         return E_INVALIDARG;
     if (container == nullptr)
         return NS_E_INVALID_REQUEST;
-    DWORD output = 0;
-    HRESULT result;
+    SampleReadAhead::Sample next;
     try {
-        result = ReadNext(sample, sampleTime, sampleDuration, flags, &output);
+        if (!readAhead)
+            readAhead = std::make_unique<SampleReadAhead>([this] { return ReadOne(); });
+        next = readAhead->Next();
+    } catch (const std::system_error&) {
+        next = ReadOne(); // no thread to be had: read here
     } catch (const std::bad_alloc&) {
-        result = E_OUTOFMEMORY;
+        next.result = E_OUTOFMEMORY;
     }
+    const HRESULT result = next.result;
+    const DWORD output = next.output;
     if (SUCCEEDED(result)) {
+        *sample = next.buffer;
+        *sampleTime = next.time;
+        *sampleDuration = next.duration;
+        *flags = next.flags;
         if (outputNumber != nullptr)
             *outputNumber = output;
         if (streamNumberOut != nullptr)
             *streamNumberOut = static_cast<WORD>(outputs[output].streamIndex + 1);
     }
     return result;
+}
+
+SampleReadAhead::Sample FfmpegSyncReader::ReadOne()
+{
+    SampleReadAhead::Sample next;
+    try {
+        next.result = ReadNext(&next.buffer, &next.time, &next.duration, &next.flags, &next.output);
+    } catch (const std::bad_alloc&) {
+        next.result = E_OUTOFMEMORY;
+    }
+    return next;
 }
 
 HRESULT FfmpegSyncReader::ReadNext(

@@ -1,10 +1,13 @@
 // The synchronous reader built on FFmpeg: libavformat splits the file into packets, one
 // AudioDecoder per decodable audio stream turns them into PCM, and video packets (cover art
-// included) are handed out unchanged on outputs of their own.
+// included) are handed out unchanged on outputs of their own. Samples are read ahead on a
+// thread of the reader's own (SampleReadAhead), so decoding overlaps with the caller's work;
+// the reader's calls themselves are still made by one thread at a time.
 #pragma once
 
 #include "platform/media/AudioDecoder.h"
 #include "platform/media/MediaObject.h"
+#include "platform/media/SampleReadAhead.h"
 
 #include <memory>
 #include <optional>
@@ -52,6 +55,8 @@ private:
     // Counts what damage made the reader pass over before this packet, and the packet itself
     // when the decoder rejected it.
     void CountSkipped(const AVPacket& packet, bool accepted);
+    // The next sample as the read-ahead thread hands it on (ReadNext's result and outputs).
+    SampleReadAhead::Sample ReadOne();
     HRESULT ReadNext(
         INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration, DWORD* flags, DWORD* outputNumber);
     HRESULT DeliverAudio(size_t output, INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration,
@@ -82,4 +87,8 @@ private:
     QWORD skipped = 0;
     int64_t nextPacketPosition = -1; // where the next frame of a raw stream should begin
     double secondsPerByte = 0.0; // of the last good frame of a raw stream
+
+    // Decodes ahead on a thread of its own from the first GetNextSample on; everything above is
+    // then the thread's until the read-ahead is stopped (by SetRange, Close or the destructor).
+    std::unique_ptr<SampleReadAhead> readAhead;
 };
