@@ -36,6 +36,10 @@ bool IsSystemError(int result)
 constexpr int64_t kPrerollMicroseconds = 500'000;
 // Packets read at most while learning where each audio stream starts.
 constexpr int kPrimePackets = 4000;
+// Samples read on the caller's thread after opening or repositioning before a thread starts
+// reading ahead: short files (and short reads, such as a probe) are not worth a thread. 64 MP3
+// frames are 1.7 s of audio at 44.1 kHz.
+constexpr unsigned kSamplesBeforeReadAhead = 64;
 
 QWORD UnitsFromSeconds(double seconds)
 {
@@ -140,6 +144,7 @@ void FfmpegSyncReader::CloseContainer()
 HRESULT FfmpegSyncReader::Close()
 {
     readAhead.reset();
+    readInPlace = 0;
     outputs.clear();
     outputOfStream.clear();
     CloseContainer();
@@ -316,6 +321,7 @@ HRESULT FfmpegSyncReader::SetRange(QWORD start, LONGLONG rangeDuration)
     if (rangeDuration != 0)
         return E_INVALIDARG;
     readAhead.reset();
+    readInPlace = 0;
     try {
         if (!Reposition(start)) {
             Close();
@@ -339,9 +345,15 @@ HRESULT FfmpegSyncReader::GetNextSample(WORD streamNumber, INSSBuffer** sample, 
         return NS_E_INVALID_REQUEST;
     SampleReadAhead::Sample next;
     try {
-        if (!readAhead)
+        if (readAhead)
+            next = readAhead->Next();
+        else if (readInPlace < kSamplesBeforeReadAhead) {
+            ++readInPlace;
+            next = ReadOne();
+        } else {
             readAhead = std::make_unique<SampleReadAhead>([this] { return ReadOne(); });
-        next = readAhead->Next();
+            next = readAhead->Next();
+        }
     } catch (const std::system_error&) {
         next = ReadOne(); // no thread to be had: read here
     } catch (const std::bad_alloc&) {

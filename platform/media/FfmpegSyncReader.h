@@ -1,8 +1,8 @@
 // The synchronous reader built on FFmpeg: libavformat splits the file into packets, one
 // AudioDecoder per decodable audio stream turns them into PCM, and video packets (cover art
-// included) are handed out unchanged on outputs of their own. Samples are read ahead on a
-// thread of the reader's own (SampleReadAhead), so decoding overlaps with the caller's work;
-// the reader's calls themselves are still made by one thread at a time.
+// included) are handed out unchanged on outputs of their own. Past the first samples, samples
+// are read ahead on a thread of the reader's own (SampleReadAhead), so decoding overlaps with
+// the caller's work; the reader's calls themselves are still made by one thread at a time.
 #pragma once
 
 #include "platform/media/AudioDecoder.h"
@@ -88,7 +88,9 @@ private:
     int64_t nextPacketPosition = -1; // where the next frame of a raw stream should begin
     double secondsPerByte = 0.0; // of the last good frame of a raw stream
 
-    // Decodes ahead on a thread of its own from the first GetNextSample on; everything above is
-    // then the thread's until the read-ahead is stopped (by SetRange, Close or the destructor).
+    // Decodes ahead on a thread of its own once `readInPlace` samples were read here since the
+    // last open or reposition; everything above is then the thread's until the read-ahead is
+    // stopped (by SetRange, Close or the destructor).
+    unsigned readInPlace = 0;
     std::unique_ptr<SampleReadAhead> readAhead;
 };
