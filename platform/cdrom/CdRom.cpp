@@ -19,6 +19,17 @@
 #include <sstream>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define VARKONEL_LEAK_CHECKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VARKONEL_LEAK_CHECKS 1
+#endif
+#endif
+#ifdef VARKONEL_LEAK_CHECKS
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
 
 // How long one command or one read may keep a real drive busy before it counts as failed.
@@ -231,6 +242,24 @@ SheetCheck CheckSheet(const std::string& path, DriveKind kind)
     return check;
 }
 
+// libcdio's CUE and cdrdao sheet readers keep the data sources and file names they had made
+// when a later line of the sheet turns out malformed: the open returns no disc and what it made
+// is never freed. Those leaks are libcdio's, not ours to fix. In builds with LeakSanitizer the
+// memory such an open allocates is left out of its reports (by the sanitizer's own scoped
+// switch, for this thread only); what a successful open allocates belongs to the disc, which a
+// CdioPtr always frees. Every other allocation, libcdio's included, is still checked.
+template <typename Open> CdIo_t* OpenSheet(Open open)
+{
+#ifdef VARKONEL_LEAK_CHECKS
+    __lsan_disable();
+#endif
+    CdIo_t* made = open();
+#ifdef VARKONEL_LEAK_CHECKS
+    __lsan_enable();
+#endif
+    return made;
+}
+
 CdioPtr OpenSlot(const DriveSlot& slot, bool* bigEndian = nullptr)
 {
     if (slot.kind == DriveKind::Cue || slot.kind == DriveKind::CdrdaoToc) {
@@ -242,9 +271,9 @@ CdioPtr OpenSlot(const DriveSlot& slot, bool* bigEndian = nullptr)
     }
     switch (slot.kind) {
     case DriveKind::Cue:
-        return CdioPtr(cdio_open_cue(slot.path.c_str()));
+        return CdioPtr(OpenSheet([&] { return cdio_open_cue(slot.path.c_str()); }));
     case DriveKind::CdrdaoToc:
-        return CdioPtr(cdio_open_cdrdao(slot.path.c_str()));
+        return CdioPtr(OpenSheet([&] { return cdio_open_cdrdao(slot.path.c_str()); }));
     case DriveKind::Nero:
         // libcdio's Nero reader believes the offsets and counts inside the file: a damaged or
         // hostile image makes it read and allocate at random (a 4-byte file asks it for
