@@ -393,6 +393,28 @@ TEST(MediaReader, ReaderRefusesWorkWithoutAnOpenFile)
     EXPECT_EQ(reader->Close(), S_OK);
 }
 
+// Going back to the start opens the file again without analysing its streams a second time.
+// Some containers (MPEG program and transport streams) make their streams only as their packets
+// appear: those must still be read after the reopening, and give the same audio.
+TEST(MediaReader, ContainersThatFindTheirStreamsWhileReadingReadTheSameAfterARestart)
+{
+    TempDir dir;
+    for (const char* container : {"mpeg", "mpegts"}) {
+        const std::string path = dir.File(std::string(container) + ".mp3");
+        ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=500:duration=3 -ac 2 "
+                               "-c:a mp2 -f "
+                      + std::string(container) + " '" + path + "'")
+                                  .c_str()),
+            0);
+        OpenReader open(path);
+        ASSERT_EQ(open.opened, S_OK) << container;
+        const std::vector<uint8_t> first = open.ReadAllBytes();
+        EXPECT_GT(first.size(), size_t {open.format.nAvgBytesPerSec} * 2) << container;
+        ASSERT_EQ(open.reader->SetRange(0, 0), S_OK);
+        EXPECT_EQ(open.ReadAllBytes(), first) << container;
+    }
+}
+
 // Past its first samples the reader decodes ahead on a thread of its own. Whatever the caller
 // does while that thread runs (go back to the start, close, let go of the reader), the samples it gets are
 // those of a reading from start to end, in order, and the end stays the end.

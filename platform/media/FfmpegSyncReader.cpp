@@ -103,6 +103,15 @@ HRESULT FfmpegSyncReader::OpenAndPrime()
     const HRESULT opened = OpenContainer();
     if (FAILED(opened))
         return opened;
+    // Without complete stream information the decoders may still cope; a stream they cannot
+    // open is simply not offered.
+    avformat_find_stream_info(container, nullptr);
+    containerStart = container->start_time == AV_NOPTS_VALUE ? 0 : container->start_time;
+    streamStarts.clear();
+    for (unsigned i = 0; i < container->nb_streams; ++i) {
+        const int64_t start = container->streams[i]->start_time;
+        streamStarts.push_back(start == AV_NOPTS_VALUE ? 0 : start);
+    }
     duration = StatedDuration();
     BuildOutputs();
     PrimeOrigins();
@@ -128,9 +137,6 @@ HRESULT FfmpegSyncReader::OpenContainer()
         return E_OUTOFMEMORY;
     }
     demuxer = container->iformat;
-    // Without complete stream information the decoders may still cope; a stream they cannot
-    // open is simply not offered.
-    avformat_find_stream_info(container, nullptr);
     return S_OK;
 }
 
@@ -258,7 +264,6 @@ bool FfmpegSyncReader::Reposition(QWORD start)
 {
     bool placed = false;
     if (start > 0) {
-        const int64_t containerStart = container->start_time == AV_NOPTS_VALUE ? 0 : container->start_time;
         int64_t at = static_cast<int64_t>(start / 10);
         at = (at > kPrerollMicroseconds ? at - kPrerollMicroseconds : 0) + containerStart;
         placed = avformat_seek_file(container, -1, INT64_MIN, at, at, 0) >= 0;
@@ -266,6 +271,8 @@ bool FfmpegSyncReader::Reposition(QWORD start)
     if (!placed) {
         // The start, or a file that cannot seek: the file is opened again, which reads it from
         // its start exactly as the first time; the decoders drop what lies before the target.
+        // What the first opening learnt about the streams (their formats, where they start) still
+        // holds, so the streams are not analysed again: that would decode their first packets.
         CloseContainer();
         if (FAILED(OpenContainer()))
             return false;
@@ -414,6 +421,11 @@ HRESULT FfmpegSyncReader::ReadNext(
             endOfFile = true;
             continue;
         }
+        // A reopened file whose demuxer finds its streams while reading: the offered ones are
+        // mapped again as they appear.
+        if (static_cast<size_t>(packet->stream_index) >= outputOfStream.size()
+            && static_cast<unsigned>(packet->stream_index) < container->nb_streams)
+            MapStreams();
         const int output = OutputOf(packet->stream_index);
         if (output < 0) {
             av_packet_unref(packet);
@@ -463,7 +475,8 @@ HRESULT FfmpegSyncReader::DeliverPacket(size_t output, INSSBuffer** sample, QWOR
 {
     const AVStream* stream = container->streams[outputs[output].streamIndex];
     const double timeBase = av_q2d(stream->time_base);
-    const int64_t streamStart = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    const size_t index = static_cast<size_t>(outputs[output].streamIndex);
+    const int64_t streamStart = index < streamStarts.size() ? streamStarts[index] : 0;
     std::vector<uint8_t> bytes(packet->data, packet->data + packet->size);
     *sample = new MediaSample(std::move(bytes));
     *sampleTime = packet->pts == AV_NOPTS_VALUE

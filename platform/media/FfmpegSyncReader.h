@@ -74,6 +74,10 @@ private:
     std::vector<Output> outputs;
     std::vector<int> outputOfStream; // stream index -> output number, -1 for none
     std::optional<QWORD> duration;
+    // Learnt when the file is first opened: where the container's and each stream's timestamps
+    // start (0 where unknown).
+    int64_t containerStart = 0;
+    std::vector<int64_t> streamStarts;
     std::vector<uint8_t> pcm;
 
     QWORD rangeStart = 0;
