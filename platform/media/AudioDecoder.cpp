@@ -195,29 +195,69 @@ int64_t AudioDecoder::FrameIndexOf(const AVFrame* input) const
     return std::llround(seconds * format.nSamplesPerSec);
 }
 
+bool AudioDecoder::Interleavable(const AVFrame* input) const
+{
+    const AVSampleFormat packed = av_get_packed_sample_fmt(static_cast<AVSampleFormat>(input->format));
+    if (packed != outputSampleFormat || input->sample_rate != static_cast<int>(format.nSamplesPerSec)
+        || input->ch_layout.nb_channels != format.nChannels)
+        return false;
+    if (input->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        return true;
+    AVChannelLayout standard {};
+    av_channel_layout_default(&standard, format.nChannels);
+    const bool same = av_channel_layout_compare(&input->ch_layout, &standard) == 0;
+    av_channel_layout_uninit(&standard);
+    return same;
+}
+
+void AudioDecoder::Interleave(const AVFrame* input, std::vector<uint8_t>& pcm) const
+{
+    const size_t frames = static_cast<size_t>(input->nb_samples);
+    const size_t sampleBytes = format.wBitsPerSample / 8;
+    pcm.resize(frames * format.nBlockAlign);
+    if (!av_sample_fmt_is_planar(static_cast<AVSampleFormat>(input->format))) {
+        std::memcpy(pcm.data(), input->extended_data[0], pcm.size());
+        return;
+    }
+    for (size_t channel = 0; channel < format.nChannels; ++channel) {
+        const uint8_t* from = input->extended_data[channel];
+        uint8_t* to = pcm.data() + channel * sampleBytes;
+        for (size_t i = 0; i < frames; ++i, from += sampleBytes, to += format.nBlockAlign)
+            std::memcpy(to, from, sampleBytes);
+    }
+}
+
 bool AudioDecoder::Convert(std::vector<uint8_t>& pcm)
 {
     if (!origin && frame->best_effort_timestamp != AV_NOPTS_VALUE)
         origin = frame->best_effort_timestamp;
     if (!at)
         at = FrameIndexOf(frame);
-    if (!MatchResampler(frame)) {
+    int produced = 0;
+    if (Interleavable(frame)) {
+        // The decoder's samples as they are, only interleaved: no resampler to set up and run.
+        Interleave(frame, pcm);
+        produced = frame->nb_samples;
         av_frame_unref(frame);
-        return false;
-    }
-    const int room = swr_get_out_samples(resampler, frame->nb_samples);
-    if (room <= 0) {
+    } else {
+        if (!MatchResampler(frame)) {
+            av_frame_unref(frame);
+            return false;
+        }
+        const int room = swr_get_out_samples(resampler, frame->nb_samples);
+        if (room <= 0) {
+            av_frame_unref(frame);
+            return false;
+        }
+        pcm.resize(static_cast<size_t>(room) * format.nBlockAlign);
+        uint8_t* out[] = {pcm.data()};
+        produced = swr_convert(
+            resampler, out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
         av_frame_unref(frame);
-        return false;
+        if (produced <= 0)
+            return false;
+        pcm.resize(static_cast<size_t>(produced) * format.nBlockAlign);
     }
-    pcm.resize(static_cast<size_t>(room) * format.nBlockAlign);
-    uint8_t* out[] = {pcm.data()};
-    const int produced = swr_convert(
-        resampler, out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-    av_frame_unref(frame);
-    if (produced <= 0)
-        return false;
-    pcm.resize(static_cast<size_t>(produced) * format.nBlockAlign);
 
     // Drop what lies before the target of the last reposition.
     const int64_t start = *at;

@@ -55,6 +55,10 @@ private:
     bool ReceiveFrame();
     bool Convert(std::vector<uint8_t>& pcm);
     bool Drain(std::vector<uint8_t>& pcm);
+    // Whether `input` only needs interleaving (the output's sample type, rate and channels in
+    // the standard order), and doing so.
+    bool Interleavable(const AVFrame* input) const;
+    void Interleave(const AVFrame* input, std::vector<uint8_t>& pcm) const;
     bool MatchResampler(const AVFrame* input);
     int64_t FrameIndexOf(const AVFrame* input) const;
     void TrimFront(std::vector<uint8_t>& pcm, size_t frames);
