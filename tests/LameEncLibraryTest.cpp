@@ -253,6 +253,27 @@ TEST_F(LameEncCalls, RecordsThatMakeNoSenseAreRefused)
     config.format.LHV1.bEnableVBR = 1;
     config.format.LHV1.nVBRQuality = 12;
     EXPECT_EQ(refused(config), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    // LAME would take these and then abort the program, or write past the flush's buffer.
+    config = LameForm(22050, BE_MP3_MODE_MONO, 64);
+    config.format.LHV1.bEnableVBR = 1;
+    config.format.LHV1.nVbrMethod = VBR_METHOD_ABR;
+    config.format.LHV1.dwVbrAbr_bps = 48000;
+    config.format.LHV1.dwMaxBitrate = 32;
+    EXPECT_EQ(refused(config), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    config = LameForm(4, BE_MP3_MODE_STEREO, 0);
+    config.format.LHV1.dwReSampleRate = 32000;
+    EXPECT_EQ(refused(config), BE_ERR_INVALID_FORMAT_PARAMETERS);
+}
+
+// Resampled up, a chunk becomes more output than its own length: the announced output size
+// still holds every chunk and the flush.
+TEST_F(LameEncCalls, UpsampledStreamsStayWithinTheAnnouncedSize)
+{
+    for (uint32_t rate : {8000u, 1000u}) {
+        BE_CONFIG config = LameForm(rate, BE_MP3_MODE_STEREO, 320);
+        config.format.LHV1.dwReSampleRate = 48000;
+        EXPECT_GT(EncodeTone(config, 2, 1.0).size(), 320000u / 8 * 9 / 10) << rate; // 1 s at 320 kbit/s
+    }
 }
 
 TEST_F(LameEncCalls, CallsCheckTheirHandleAndArguments)

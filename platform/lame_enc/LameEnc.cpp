@@ -15,12 +15,14 @@
 //   quality       -> 5, the normal quality of the interface
 //   info frame    -> always: LAME reserves the first frame, beGetInfoFrame gives it finished
 // LAME form (dwConfig = BE_CONFIG_LAME; dwStructVersion must be 1 and dwStructSize 331):
-//   dwSampleRate  -> input sample rate (any rate above 0; LAME resamples as needed)
+//   dwSampleRate  -> input sample rate (any rate above 0 from which LAME's output rate is at
+//                    most 64 times higher; LAME resamples as needed)
 //   dwReSampleRate-> output sample rate; 0 leaves the choice to LAME, which picks it from the
 //                    bitrate and the input rate
 //   nMode         -> channels and mode, as byMode above
 //   dwBitrate     -> CBR bitrate, or the VBR/ABR minimum when VBR is on (kbps; 0 = LAME's)
-//   dwMaxBitrate  -> VBR/ABR maximum (kbps; 0 = LAME's); not used by CBR
+//   dwMaxBitrate  -> VBR/ABR maximum (kbps; 0 = LAME's); not used by CBR; a maximum below the
+//                    minimum is refused
 //   nPreset       -> NOPRESET: nothing; NORMAL_QUALITY: quality 5; LOW_QUALITY: quality 9;
 //                    HIGH_QUALITY: quality 2; VERYHIGH_QUALITY: quality 0; CBR: nothing beyond
 //                    the CBR settings; R3MIX, STANDARD, FAST_STANDARD, EXTREME, FAST_EXTREME,
@@ -64,6 +66,10 @@
 #include <vector>
 
 namespace {
+
+// The most the output rate may exceed the input rate, as a factor (8000 Hz input to 48000 Hz
+// output is 6).
+constexpr int kMaxUpsampling = 64;
 
 struct StreamState {
     lame_global_flags* flags = nullptr;
@@ -231,6 +237,10 @@ bool ApplyBitrateSettings(lame_global_flags* flags, const BE_CONFIG& config)
     }
     if (lhv.nVBRQuality < 0 || lhv.nVBRQuality > 9)
         return false;
+    // A minimum above the maximum is refused: LAME would accept it and then stop the whole
+    // program on one of its internal checks while it encodes.
+    if (lhv.dwBitrate != 0 && lhv.dwMaxBitrate != 0 && lhv.dwBitrate > lhv.dwMaxBitrate)
+        return false;
     lame_set_VBR_q(flags, lhv.nVBRQuality);
     if (lhv.dwBitrate != 0)
         lame_set_VBR_min_bitrate_kbps(flags, static_cast<int>(lhv.dwBitrate));
@@ -306,11 +316,21 @@ BE_ERR OpenStream(const BE_CONFIG& config, std::unique_ptr<StreamState>& stream)
     if (lame_init_params(flags) < 0)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     const int frame = lame_get_framesize(flags);
-    if (frame <= 0)
+    const int inRate = lame_get_in_samplerate(flags);
+    const int outRate = lame_get_out_samplerate(flags);
+    if (frame <= 0 || inRate <= 0 || outRate <= 0)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    // A chunk is `frame` input samples per channel; resampled up, it becomes that many times
+    // more output samples, which the output size must hold. Rates further apart than this are
+    // refused (an input of 4 Hz would make each chunk minutes of audio).
+    const int upsampling = (outRate + inRate - 1) / inRate;
+    if (upsampling > kMaxUpsampling)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     stream->samplesPerChunk = static_cast<DWORD>(frame * stream->channels);
-    // LAME's bound for n samples per channel is 1.25 n + 7200 bytes; 7200 also covers a flush.
-    stream->bufferSize = static_cast<DWORD>(frame + frame / 4 + 7200);
+    // LAME's bound for n output samples per channel is 1.25 n + 7200 bytes; 7200 also covers a
+    // flush.
+    const int outputSamples = frame * upsampling;
+    stream->bufferSize = static_cast<DWORD>(outputSamples + outputSamples / 4 + 7200);
     return BE_ERR_SUCCESSFUL;
 }
 
@@ -422,9 +442,19 @@ __attribute__((visibility("default"))) BE_ERR beDeinitStream(
     if (state->flushed)
         return BE_ERR_INVALID_HANDLE;
     state->flushed = true;
-    const int written = lame_encode_flush(state->flags, output, static_cast<int>(state->bufferSize));
-    if (written < 0)
+    // LAME's flush takes a buffer that its output fills exactly, with more to come, as one
+    // without a limit, and writes on past its end. It therefore flushes into a buffer of ours
+    // with ample room beyond the announced size, and only what fits that size is handed on.
+    std::vector<unsigned char> flushed;
+    try {
+        flushed.resize(static_cast<size_t>(state->bufferSize) + LAME_MAXMP3BUFFER);
+    } catch (const std::bad_alloc&) {
+        return BE_ERR_NO_MORE_HANDLES;
+    }
+    const int written = lame_encode_flush(state->flags, flushed.data(), static_cast<int>(flushed.size()));
+    if (written < 0 || static_cast<DWORD>(written) > state->bufferSize)
         return BE_ERR_BUFFER_TOO_SMALL;
+    std::copy_n(flushed.data(), written, output);
     *outputBytes = static_cast<DWORD>(written);
     return BE_ERR_SUCCESSFUL;
 }
