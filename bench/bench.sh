@@ -123,3 +123,16 @@ mp3_audio() {
 duration() {
   ffprobe -v error -show_entries format=duration -of csv=p=0 "$1"
 }
+
+# plays_for FILE LOW HIGH: an error of the benchmark unless FILE plays more than LOW and less
+# than HIGH seconds.
+plays_for() {
+  awk -v d="$(duration "$1")" -v low="$2" -v high="$3" 'BEGIN { exit !(d > low && d < high) }' \
+    || bench_error "$1 does not play between $2 and $3 s"
+}
+
+# ffmpeg_mp3 SOURCE OUTPUT: ffmpeg doing what `varkonel-convert -c mono -b 64KB` does: downmix,
+# 44100 Hz, libmp3lame at 64 kbit/s, LAME quality 5, bit reservoir on.
+ffmpeg_mp3() {
+  ffmpeg -nostdin -v error -y -i "$1" -ac 1 -ar 44100 -c:a libmp3lame -b:a 64k -compression_level 5 "$2"
+}

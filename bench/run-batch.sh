@@ -26,8 +26,7 @@ done
 peer_batch() {
   local f
   for f in "$scratch/in"/*.wav; do
-    ffmpeg -nostdin -v error -y -i "$f" -ac 1 -ar 44100 -c:a libmp3lame -b:a 64k -compression_level 5 \
-      "$scratch/peer/$(basename "$f" .wav).mp3" || return 1
+    ffmpeg_mp3 "$f" "$scratch/peer/$(basename "$f" .wav).mp3" || return 1
   done
 }
 
@@ -65,7 +64,7 @@ count=$(find "$scratch/ours" -name '*.mp3' | wc -l)
 [ "$count" -eq $files ] || bench_error "the batch wrote $count of $files files"
 for f in "$scratch/ours"/s001.mp3 "$scratch/ours"/s$files.mp3; do
   mp3_check "$f" 44100 1 64
-  awk -v d="$(duration "$f")" 'BEGIN { exit !(d > 0.95 && d < 1.1) }' || bench_error "$f does not play one second"
+  plays_for "$f" 0.95 1.1
 done
 
 # The target is a speed-up: the peer's time over ours.

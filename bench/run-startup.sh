@@ -26,13 +26,11 @@ ours_times="" peer_times=""
 for _ in $(seq "$runs"); do
   elapsed t "$bin/varkonel-convert" -q -y -c mono -b 64KB -o "$scratch/ours" "$scratch/one.wav"
   ours_times+=" $t"
-  elapsed t ffmpeg -nostdin -v error -y -i "$scratch/one.wav" -ac 1 -ar 44100 -c:a libmp3lame -b:a 64k \
-    -compression_level 5 "$scratch/peer/one.mp3"
+  elapsed t ffmpeg_mp3 "$scratch/one.wav" "$scratch/peer/one.mp3"
   peer_times+=" $t"
 done
 mp3_check "$scratch/ours/one.mp3" 44100 1 64
-awk -v d="$(duration "$scratch/ours/one.mp3")" 'BEGIN { exit !(d > 0.95 && d < 1.1) }' \
-  || bench_error "one.mp3 does not play one second"
+plays_for "$scratch/ours/one.mp3" 0.95 1.1
 paired "varkonel-convert, 1 s WAV -> MP3" "ffmpeg"
 one_ms=$(awk -v s="$(median $ours_times)" 'BEGIN { printf "%.1f", s * 1000 }')
 

@@ -17,13 +17,11 @@ ours_times="" peer_times=""
 for _ in $(seq "$runs"); do
   elapsed t "$bin/varkonel-convert" -q -y -c mono -b 64KB -o "$scratch/ours" "$scratch/talk.wma"
   ours_times+=" $t"
-  elapsed t ffmpeg -nostdin -v error -y -i "$scratch/talk.wma" -ac 1 -ar 44100 -c:a libmp3lame -b:a 64k \
-    -compression_level 5 "$scratch/peer/talk.mp3"
+  elapsed t ffmpeg_mp3 "$scratch/talk.wma" "$scratch/peer/talk.mp3"
   peer_times+=" $t"
 done
 mp3_check "$scratch/ours/talk.mp3" 44100 1 64
-awk -v d="$(duration "$scratch/ours/talk.mp3")" -v s=$seconds 'BEGIN { exit !(d > s - 0.2 && d < s + 0.2) }' \
-  || bench_error "talk.mp3 does not play $seconds s"
+plays_for "$scratch/ours/talk.mp3" "$((seconds - 1)).8" "$seconds.2"
 paired "varkonel-convert WMA -> MP3" "ffmpeg"
 result wma-to-mp3-over-ffmpeg "$ratio" "<=" 1.10
 bench_done
