@@ -3,10 +3,12 @@
 // of bounds.
 //
 // Opening is most of the cost of an input (the container is probed and its decoder set up), and
-// seeking and rewinding open the file again; so the first byte chooses, besides the extension
-// (bit 0: ".wma", else ".mp3", so that both families' name handling is exercised), whether the
-// input is also repositioned (bit 1). Every pass reads a bounded number of buffers, so that a
-// small file that decodes to minutes of audio cannot take the fuzzer's time.
+// seeking and rewinding set up a decoder again (rewinding, and seeking in a file that cannot seek,
+// also open the file again); so the first byte chooses, besides the extension (bit 0: ".wma",
+// else ".mp3", so that both families' name handling is exercised), whether the input is also
+// repositioned (bit 1), and how (bit 2: back to the start, else one second in). Every pass reads a
+// bounded number of buffers, so that a small file that decodes to minutes of audio cannot take
+// the fuzzer's time.
 #include "platform/Message.h"
 #include "platform/RecordingMessageBackend.h"
 #include "sources/WmaStream.h"
@@ -86,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (name.empty())
         return 0;
     const bool reposition = size > 0 && (data[0] & 2) != 0;
+    const bool rewind = size > 0 && (data[0] & 4) != 0;
     {
         WmaStream stream;
         if (SUCCEEDED(stream.Load(name.c_str()))) {
@@ -94,9 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             ReadSome(stream, 400);
             stream.GetPosition();
             if (reposition) {
-                stream.Seek(1);
-                ReadSome(stream, 50);
-                stream.Rewind();
+                if (rewind)
+                    stream.Rewind();
+                else
+                    stream.Seek(1);
                 ReadSome(stream, 50);
                 stream.GetPosition();
             }

@@ -22,6 +22,20 @@ constexpr int kMaxRate = 768000;
 // A decoded frame larger than this is treated as damage rather than audio.
 constexpr int kMaxFrameSamples = 1 << 20;
 
+// Interleaves `frames` samples of each of `channels` planes into `to`. Samples are copied as
+// words of their size, bit for bit.
+template <typename Word>
+void InterleavePlanes(const uint8_t* const* planes, size_t channels, size_t frames, uint8_t* to)
+{
+    Word* const first = reinterpret_cast<Word*>(to);
+    for (size_t channel = 0; channel < channels; ++channel) {
+        const Word* from = reinterpret_cast<const Word*>(planes[channel]);
+        const Word* const end = from + frames;
+        for (Word* out = first + channel; from != end; ++from, out += channels)
+            *out = *from;
+    }
+}
+
 } // namespace
 
 std::unique_ptr<AudioDecoder> AudioDecoder::Open(AVStream* stream)
@@ -219,12 +233,10 @@ void AudioDecoder::Interleave(const AVFrame* input, std::vector<uint8_t>& pcm) c
         std::memcpy(pcm.data(), input->extended_data[0], pcm.size());
         return;
     }
-    for (size_t channel = 0; channel < format.nChannels; ++channel) {
-        const uint8_t* from = input->extended_data[channel];
-        uint8_t* to = pcm.data() + channel * sampleBytes;
-        for (size_t i = 0; i < frames; ++i, from += sampleBytes, to += format.nBlockAlign)
-            std::memcpy(to, from, sampleBytes);
-    }
+    if (sampleBytes == 4)
+        InterleavePlanes<uint32_t>(input->extended_data, format.nChannels, frames, pcm.data());
+    else
+        InterleavePlanes<uint16_t>(input->extended_data, format.nChannels, frames, pcm.data());
 }
 
 bool AudioDecoder::Convert(std::vector<uint8_t>& pcm)

@@ -34,8 +34,10 @@ bool IsSystemError(int result)
 // build on earlier frames (the MP3 bit reservoir, which at low rates reaches back several
 // frames, and overlapped transforms) are warmed up again.
 constexpr int64_t kPrerollMicroseconds = 500'000;
-// Packets read at most while learning where each audio stream starts.
+// Packets read at most while learning where each audio stream starts, and the bytes of samples
+// kept from that reading to be handed out (beyond them the file is read again instead).
 constexpr int kPrimePackets = 4000;
+constexpr size_t kPrimedBytes = 8 << 20;
 // Samples read on the caller's thread after opening or repositioning before a thread starts
 // reading ahead: short files (and short reads, such as a probe) are not worth a thread. 64 MP3
 // frames are 1.7 s of audio at 44.1 kHz.
@@ -114,8 +116,8 @@ HRESULT FfmpegSyncReader::OpenAndPrime()
     }
     duration = StatedDuration();
     BuildOutputs();
-    PrimeOrigins();
-    if (!Reposition(0))
+    ResetPosition(0);
+    if (!PrimeOrigins() && !Reposition(0))
         return NS_E_INVALID_INPUT_FORMAT;
     return S_OK;
 }
@@ -151,6 +153,7 @@ HRESULT FfmpegSyncReader::Close()
 {
     readAhead.reset();
     readInPlace = 0;
+    DropPrimed();
     outputs.clear();
     outputOfStream.clear();
     CloseContainer();
@@ -221,47 +224,69 @@ void FfmpegSyncReader::MapStreams()
     }
 }
 
-// Decodes from the start until every audio stream has produced its first frame, which fixes
-// where each stream's audio begins. A stream that yields nothing at all carries no audio and is
-// not offered.
-void FfmpegSyncReader::PrimeOrigins()
+bool FfmpegSyncReader::WaitingForOrigin() const
 {
-    auto waiting = [this] {
-        for (const Output& output : outputs) {
-            if (output.decoder && !output.decoder->Origin())
-                return true;
-        }
-        return false;
-    };
-    bool ended = false;
-    for (int read = 0; read < kPrimePackets && waiting(); ++read) {
-        if (av_read_frame(container, packet) < 0) {
-            ended = true;
+    return std::any_of(outputs.begin(), outputs.end(),
+        [](const Output& output) { return output.decoder && !output.decoder->Origin(); });
+}
+
+// Reads from the start, as a caller would, until every audio stream has produced its first frame,
+// which fixes where its audio begins. The samples read on the way are kept to be handed out
+// first, so the file need not be read twice: the result is true when reading can go on from
+// here. A stream that yields nothing (up to the end, a failure or the packet limit) carries no
+// audio and is not offered; then, as when more was read than is worth keeping, what was read is
+// dropped and the file must be read again from its start.
+bool FfmpegSyncReader::PrimeOrigins()
+{
+    primeBudget = kPrimePackets;
+    bool keep = true;
+    size_t kept = 0;
+    while (WaitingForOrigin()) {
+        const SampleReadAhead::Sample next = ReadOne();
+        if (next.result != S_OK)
             break;
-        }
-        const int output = OutputOf(packet->stream_index);
-        if (output >= 0 && outputs[static_cast<size_t>(output)].decoder) {
-            AudioDecoder& decoder = *outputs[static_cast<size_t>(output)].decoder;
-            decoder.Send(packet);
-            while (!decoder.Origin() && decoder.Next(pcm)) { }
-        }
-        av_packet_unref(packet);
-    }
-    if (ended) {
-        // Short files: let delaying decoders give out what they hold.
-        for (Output& output : outputs) {
-            if (output.decoder && !output.decoder->Origin()) {
-                output.decoder->Send(nullptr);
-                while (!output.decoder->Origin() && output.decoder->Next(pcm)) { }
-            }
+        DWORD length = 0;
+        next.buffer->GetLength(&length);
+        kept += length;
+        if (keep && kept <= kPrimedBytes) {
+            KeepPrimed(next);
+        } else {
+            next.buffer->Release();
+            DropPrimed();
+            keep = false;
         }
     }
+    primeBudget = -1;
+    if (keep && !WaitingForOrigin())
+        return true;
+    DropPrimed();
     std::erase_if(outputs, [](const Output& output) { return output.decoder && !output.decoder->Origin(); });
     MapStreams();
+    return false;
+}
+
+void FfmpegSyncReader::KeepPrimed(const SampleReadAhead::Sample& sample)
+{
+    try {
+        primed.push_back(sample);
+    } catch (const std::bad_alloc&) {
+        sample.buffer->Release();
+        throw;
+    }
+}
+
+void FfmpegSyncReader::DropPrimed()
+{
+    for (const SampleReadAhead::Sample& sample : primed) {
+        if (sample.buffer != nullptr)
+            sample.buffer->Release();
+    }
+    primed.clear();
 }
 
 bool FfmpegSyncReader::Reposition(QWORD start)
 {
+    DropPrimed();
     bool placed = false;
     if (start > 0) {
         int64_t at = static_cast<int64_t>(start / 10);
@@ -278,22 +303,28 @@ bool FfmpegSyncReader::Reposition(QWORD start)
             return false;
         MapStreams();
     }
-    rangeStart = start;
     for (Output& output : outputs) {
-        output.delivered = 0;
         if (output.decoder) {
             const double rate = output.decoder->Format().nSamplesPerSec;
             output.decoder->Restart(
                 static_cast<int64_t>(std::floor(static_cast<double>(start) * rate / kUnitsPerSecond)));
         }
     }
+    ResetPosition(start);
+    return true;
+}
+
+void FfmpegSyncReader::ResetPosition(QWORD start)
+{
+    rangeStart = start;
+    for (Output& output : outputs)
+        output.delivered = 0;
     draining = -1;
     endOfFile = false;
     flushing = 0;
     discontinuity = true;
     skipped = 0;
     nextPacketPosition = -1;
-    return true;
 }
 
 void FfmpegSyncReader::CountSkipped(const AVPacket& packet, bool accepted)
@@ -352,7 +383,10 @@ HRESULT FfmpegSyncReader::GetNextSample(WORD streamNumber, INSSBuffer** sample, 
         return NS_E_INVALID_REQUEST;
     SampleReadAhead::Sample next;
     try {
-        if (readAhead)
+        if (!primed.empty()) {
+            next = primed.front();
+            primed.pop_front();
+        } else if (readAhead)
             next = readAhead->Next();
         else if (readInPlace < kSamplesBeforeReadAhead) {
             ++readInPlace;
@@ -413,6 +447,10 @@ HRESULT FfmpegSyncReader::ReadNext(
             }
             return NS_E_NO_MORE_SAMPLES;
         }
+        if (primeBudget == 0)
+            return S_FALSE; // priming read all the packets it may
+        if (primeBudget > 0)
+            --primeBudget;
         if (const int read = av_read_frame(container, packet); read < 0) {
             // A system error (the disk, memory) is a failure: the audio does not end here.
             if (IsSystemError(read))

@@ -9,6 +9,7 @@
 #include "platform/media/MediaObject.h"
 #include "platform/media/SampleReadAhead.h"
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,11 +48,16 @@ private:
     void CloseContainer();
     HRESULT OpenAndPrime();
     void BuildOutputs();
-    void PrimeOrigins();
+    bool WaitingForOrigin() const;
+    bool PrimeOrigins();
+    void KeepPrimed(const SampleReadAhead::Sample& sample);
+    void DropPrimed();
     void MapStreams();
     int OutputOf(int streamIndex) const;
     std::optional<QWORD> StatedDuration() const;
     bool Reposition(QWORD start);
+    // Where reading stands after a reposition to `start`, apart from the container and decoders.
+    void ResetPosition(QWORD start);
     // Counts what damage made the reader pass over before this packet, and the packet itself
     // when the decoder rejected it.
     void CountSkipped(const AVPacket& packet, bool accepted);
@@ -91,6 +97,12 @@ private:
     QWORD skipped = 0;
     int64_t nextPacketPosition = -1; // where the next frame of a raw stream should begin
     double secondsPerByte = 0.0; // of the last good frame of a raw stream
+
+    // Samples read while learning where the streams start (on the caller's thread), handed out
+    // before any others; and while that reading goes on, the packets it may still read (-1
+    // otherwise: no limit).
+    std::deque<SampleReadAhead::Sample> primed;
+    int primeBudget = -1;
 
     // Decodes ahead on a thread of its own once `readInPlace` samples were read here since the
     // last open or reposition; everything above is then the thread's until the read-ahead is

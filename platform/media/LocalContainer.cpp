@@ -7,10 +7,16 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
 namespace {
+
+// libavformat's own bounds of what probing reads: at least this much, and by default at most
+// that much.
+constexpr int64_t kSmallestProbe = 2048;
+constexpr int64_t kDefaultProbeLimit = 1 << 20;
 
 int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**)
 {
@@ -54,6 +60,13 @@ LocalContainer::Result LocalContainer::OpenInto(const std::string& fileName, AVI
     opened->pb = *input;
     opened->io_open = RefuseNestedOpen;
     opened->protocol_whitelist = av_strdup("file");
+    // Probing reads ever more of the file until a demuxer is sure of it, and takes the best guess
+    // only once the file has ended: a small file that no demuxer is sure of would be probed once
+    // more with the same bytes. Telling the prober that the file ends where it does takes its
+    // final guess the first time; the choice is the same.
+    const int64_t size = avio_size(*input);
+    if (format == nullptr && size > 0 && size < kDefaultProbeLimit)
+        opened->format_probesize = static_cast<int>(std::max<int64_t>(size, kSmallestProbe));
     // The context is freed by avformat_open_input when it fails.
     const int result = avformat_open_input(&opened, fileName.c_str(), format, nullptr);
     if (result < 0) {
