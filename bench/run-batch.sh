@@ -8,14 +8,18 @@
 #     between the moment its output got its name and the moment the previous output got its
 #     own: the job's work plus however long the batch took to notice the previous job's end
 #     and start this one. (The first file also carries the program's start and is left out.)
-#     The moments come from strace (the output files' own times are kept in clock ticks of
-#     4 ms, too coarse for jobs of some 20 ms), in a traced run beside each timed one. Each run
+#     The moments are those of the system calls that name the outputs (linkat, rename*), taken
+#     by the kernel's tracepoints through perf in a traced run beside each timed one (the output
+#     files' own times are kept in clock ticks of 4 ms, too coarse for jobs of some 10 ms). Where
+#     perf may not trace (no permission), strace takes them instead; strace stops every thread the
+#     batch makes (three per job) to attach to it, which makes jobs slower and less even than
+#     they are, so its figure is only an upper bound. Each run
 #     gives the slowest file over the median file; the figure is the median of the runs, so a
 #     single stall of a shared machine does not decide it, while a batch that keeps missing
 #     job ends does.
 # Usage: bench/run-batch.sh BIN_DIR
 source "$(dirname "$0")/bench.sh"
-need sox ffmpeg ffprobe strace
+need sox ffmpeg ffprobe
 
 files=200
 mkdir -p "$scratch/in" "$scratch/ours" "$scratch/peer"
@@ -30,14 +34,30 @@ peer_batch() {
   done
 }
 
+# The moments (in seconds, one a line) at which the outputs of a batch got their names: from
+# perf when it may trace system calls, else from strace.
+events="syscalls:sys_exit_linkat,syscalls:sys_exit_rename,syscalls:sys_exit_renameat,syscalls:sys_exit_renameat2"
+if command -v perf >/dev/null && perf record -q -o "$scratch/perf-check" -e "$events" -- true 2>/dev/null; then
+  naming_moments() {
+    perf record -q -o "$scratch/perf.data" -e "$events" -- "$@" 2>/dev/null || return 1
+    perf script -i "$scratch/perf.data" -F time,trace 2>/dev/null | awk '$NF == "0x0" { sub(":", "", $1); print $1 }'
+  }
+else
+  need strace
+  echo "perf may not trace system calls here: strace times the batch (slower and less even)"
+  naming_moments() {
+    strace -f -qq --seccomp-bpf -ttt -e trace=linkat,rename,renameat,renameat2 -o "$scratch/trace" "$@" || return 1
+    grep -E '(linkat|rename[a-z0-9]*)\(.*\.mp3.* = 0$' "$scratch/trace" | awk '{ print $2 }'
+  }
+fi
+
 # The slowest file over the median file of a traced batch: the gaps between the moments the
-# outputs were named (linked or renamed into place).
+# outputs were named.
 spread() {
   rm -f "$scratch/ours"/*.mp3
-  strace -f -qq --seccomp-bpf -ttt -e trace=linkat,rename,renameat,renameat2 -o "$scratch/trace" \
-    "$bin/varkonel-convert" -q -y -j 1 -c mono -b 64KB -o "$scratch/ours" "$scratch/in"/*.wav \
-    || bench_error "the traced batch failed"
-  grep -E '(linkat|rename[a-z0-9]*)\(.*\.mp3.* = 0$' "$scratch/trace" | awk '{ print $2 }' | sort -g | awk '
+  naming_moments "$bin/varkonel-convert" -q -y -j 1 -c mono -b 64KB -o "$scratch/ours" "$scratch/in"/*.wav \
+    > "$scratch/moments" || bench_error "the traced batch failed"
+  sort -g "$scratch/moments" | awk '
     NR > 1 { gap[++n] = $1 - last } { last = $1 }
     END {
       if (n < 2) { print "error"; exit }
