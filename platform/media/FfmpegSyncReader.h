@@ -63,6 +63,7 @@ private:
     void CountSkipped(const AVPacket& packet, bool accepted);
     // The next sample as the read-ahead thread hands it on (ReadNext's result and outputs).
     SampleReadAhead::Sample ReadOne();
+    // The next sample; S_FALSE, with none, when priming has read all the packets it may.
     HRESULT ReadNext(
         INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration, DWORD* flags, DWORD* outputNumber);
     HRESULT DeliverAudio(size_t output, INSSBuffer** sample, QWORD* sampleTime, QWORD* sampleDuration,
