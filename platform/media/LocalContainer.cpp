@@ -64,9 +64,11 @@ LocalContainer::Result LocalContainer::OpenInto(const std::string& fileName, AVI
     // only once the file has ended: a small file that no demuxer is sure of would be probed once
     // more with the same bytes. Telling the prober that the file ends where it does takes its
     // final guess the first time; the choice is the same.
-    const int64_t size = avio_size(*input);
-    if (format == nullptr && size > 0 && size < kDefaultProbeLimit)
-        opened->format_probesize = static_cast<int>(std::max<int64_t>(size, kSmallestProbe));
+    if (format == nullptr) {
+        const int64_t size = avio_size(*input);
+        if (size > 0 && size < kDefaultProbeLimit)
+            opened->format_probesize = static_cast<int>(std::max<int64_t>(size, kSmallestProbe));
+    }
     // The context is freed by avformat_open_input when it fails.
     const int result = avformat_open_input(&opened, fileName.c_str(), format, nullptr);
     if (result < 0) {
