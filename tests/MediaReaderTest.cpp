@@ -430,6 +430,45 @@ TEST(MediaReader, FilesReadTheSameFromOpeningAndAfterARestart)
     }
 }
 
+// Whatever the decoder's sample layout (planar or packed, float or 16-bit, two channels or more),
+// the reader's interleaved samples are ffmpeg's decode of the file, bit for bit.
+TEST(MediaReader, EverySampleLayoutReadsAsFfmpegDecodesIt)
+{
+    TempDir dir;
+    const std::string tones = "aevalsrc=sin(2*PI*500*t)|0.5*sin(2*PI*700*t)|0.25*sin(2*PI*900*t)"
+                              "|0.125*sin(2*PI*1100*t)|0.3*sin(2*PI*300*t)|0.2*sin(2*PI*200*t):s=44100:d=2";
+    const struct {
+        const char* name;
+        const char* codec;
+        int channels;
+    } files[] = {
+        {"four.flac", "flac", 4}, // 16-bit
+        {"four.m4a", "aac", 4}, // planar float
+        {"two.ogg", "libvorbis", 2}, // planar float, the two-channel path
+        {"three.mka", "pcm_s16le", 3}, // packed 16-bit
+        {"six.mka", "pcm_f32le", 6}, // packed float
+    };
+    for (const auto& file : files) {
+        const std::string path = dir.File(file.name);
+        ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i '" + tones + "' -ac "
+                      + std::to_string(file.channels) + " -c:a " + file.codec + " '" + path + "'")
+                                  .c_str()),
+            0)
+            << file.name;
+        OpenReader open(path);
+        ASSERT_EQ(open.opened, S_OK) << file.name;
+        ASSERT_EQ(open.format.nChannels, file.channels) << file.name;
+        const bool floating = open.format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+        const std::string peer = dir.File("peer.raw");
+        ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -i '" + path + "' -map 0:a:0 -f "
+                      + (floating ? "f32le" : "s16le") + " '" + peer + "'")
+                                  .c_str()),
+            0);
+        const std::vector<uint8_t> expected = ReadBytes(peer);
+        EXPECT_TRUE(open.ReadAllBytes() == expected) << file.name;
+    }
+}
+
 // Past its first samples the reader decodes ahead on a thread of its own. Whatever the caller
 // does while that thread runs (go back to the start, close, let go of the reader), the samples it gets are
 // those of a reading from start to end, in order, and the end stays the end.

@@ -22,20 +22,6 @@ constexpr int kMaxRate = 768000;
 // A decoded frame larger than this is treated as damage rather than audio.
 constexpr int kMaxFrameSamples = 1 << 20;
 
-// Interleaves `frames` samples of each of `channels` planes into `to`. Samples are copied as
-// words of their size, bit for bit.
-template <typename Word>
-void InterleavePlanes(const uint8_t* const* planes, size_t channels, size_t frames, uint8_t* to)
-{
-    Word* const first = reinterpret_cast<Word*>(to);
-    for (size_t channel = 0; channel < channels; ++channel) {
-        const Word* from = reinterpret_cast<const Word*>(planes[channel]);
-        const Word* const end = from + frames;
-        for (Word* out = first + channel; from != end; ++from, out += channels)
-            *out = *from;
-    }
-}
-
 } // namespace
 
 std::unique_ptr<AudioDecoder> AudioDecoder::Open(AVStream* stream)
@@ -124,7 +110,7 @@ bool AudioDecoder::Send(const AVPacket* packet)
     return result >= 0 || result == AVERROR(EAGAIN) || result == AVERROR_EOF;
 }
 
-bool AudioDecoder::Next(std::vector<uint8_t>& pcm)
+bool AudioDecoder::Next(Decoded& out)
 {
     while (!decoderDrained) {
         if (!ReceiveFrame()) {
@@ -132,10 +118,10 @@ bool AudioDecoder::Next(std::vector<uint8_t>& pcm)
                 return false; // wants another packet
             break;
         }
-        if (Convert(pcm))
+        if (Convert(out))
             return true;
     }
-    return Drain(pcm);
+    return Drain(out);
 }
 
 bool AudioDecoder::ReceiveFrame()
@@ -200,9 +186,8 @@ bool AudioDecoder::MatchResampler(const AVFrame* input)
     return true;
 }
 
-int64_t AudioDecoder::FrameIndexOf(const AVFrame* input) const
+int64_t AudioDecoder::FrameIndexOf(int64_t stamp) const
 {
-    const int64_t stamp = input->best_effort_timestamp;
     if (stamp == AV_NOPTS_VALUE || !origin)
         return target;
     const double seconds = static_cast<double>(stamp - *origin) * timeBase;
@@ -224,62 +209,47 @@ bool AudioDecoder::Interleavable(const AVFrame* input) const
     return same;
 }
 
-void AudioDecoder::Interleave(const AVFrame* input, std::vector<uint8_t>& pcm) const
-{
-    const size_t frames = static_cast<size_t>(input->nb_samples);
-    const size_t sampleBytes = format.wBitsPerSample / 8;
-    pcm.resize(frames * format.nBlockAlign);
-    if (!av_sample_fmt_is_planar(static_cast<AVSampleFormat>(input->format))) {
-        std::memcpy(pcm.data(), input->extended_data[0], pcm.size());
-        return;
-    }
-    if (sampleBytes == 4)
-        InterleavePlanes<uint32_t>(input->extended_data, format.nChannels, frames, pcm.data());
-    else
-        InterleavePlanes<uint16_t>(input->extended_data, format.nChannels, frames, pcm.data());
-}
-
-bool AudioDecoder::Convert(std::vector<uint8_t>& pcm)
+bool AudioDecoder::Convert(Decoded& out)
 {
     if (!origin && frame->best_effort_timestamp != AV_NOPTS_VALUE)
         origin = frame->best_effort_timestamp;
     if (!at)
-        at = FrameIndexOf(frame);
-    int produced = 0;
+        at = FrameIndexOf(frame->best_effort_timestamp);
+    out.pcm.clear();
+    out.skip = 0;
     if (Interleavable(frame)) {
-        // The decoder's samples as they are, only interleaved: no resampler to set up and run.
-        Interleave(frame, pcm);
-        produced = frame->nb_samples;
-        av_frame_unref(frame);
-    } else {
-        if (!MatchResampler(frame)) {
-            av_frame_unref(frame);
-            return false;
-        }
-        const int room = swr_get_out_samples(resampler, frame->nb_samples);
-        if (room <= 0) {
-            av_frame_unref(frame);
-            return false;
-        }
-        pcm.resize(static_cast<size_t>(room) * format.nBlockAlign);
-        uint8_t* out[] = {pcm.data()};
-        produced = swr_convert(
-            resampler, out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-        av_frame_unref(frame);
-        if (produced <= 0)
-            return false;
-        pcm.resize(static_cast<size_t>(produced) * format.nBlockAlign);
+        // The decoder's samples as they are: no resampler to set up and run, and the frame is
+        // interleaved by whoever reads it.
+        out.frames = static_cast<size_t>(frame->nb_samples);
+        out.frame.reset(av_frame_alloc());
+        if (!out.frame)
+            throw std::bad_alloc();
+        av_frame_move_ref(out.frame.get(), frame);
+        return Deliver(out);
     }
-
-    // Drop what lies before the target of the last reposition.
-    const int64_t start = *at;
-    *at += produced;
-    if (start < target)
-        TrimFront(pcm, static_cast<size_t>(std::min<int64_t>(target - start, produced)));
-    return !pcm.empty();
+    out.frame.reset();
+    if (!MatchResampler(frame)) {
+        av_frame_unref(frame);
+        return false;
+    }
+    const int room = swr_get_out_samples(resampler, frame->nb_samples);
+    if (room <= 0) {
+        av_frame_unref(frame);
+        return false;
+    }
+    out.pcm.resize(static_cast<size_t>(room) * format.nBlockAlign);
+    uint8_t* to[] = {out.pcm.data()};
+    const int produced = swr_convert(
+        resampler, to, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    av_frame_unref(frame);
+    if (produced <= 0)
+        return false;
+    out.frames = static_cast<size_t>(produced);
+    out.pcm.resize(out.frames * format.nBlockAlign);
+    return Deliver(out);
 }
 
-bool AudioDecoder::Drain(std::vector<uint8_t>& pcm)
+bool AudioDecoder::Drain(Decoded& out)
 {
     // A resampler that changed the rate holds a few frames back; let them out at the end.
     if (resamplerDrained || resampler == nullptr) {
@@ -290,23 +260,43 @@ bool AudioDecoder::Drain(std::vector<uint8_t>& pcm)
     const int room = swr_get_out_samples(resampler, 0);
     if (room <= 0)
         return false;
-    pcm.resize(static_cast<size_t>(room) * format.nBlockAlign);
-    uint8_t* out[] = {pcm.data()};
-    const int produced = swr_convert(resampler, out, room, nullptr, 0);
+    out.frame.reset();
+    out.skip = 0;
+    out.pcm.resize(static_cast<size_t>(room) * format.nBlockAlign);
+    uint8_t* to[] = {out.pcm.data()};
+    const int produced = swr_convert(resampler, to, room, nullptr, 0);
     if (produced <= 0)
         return false;
-    pcm.resize(static_cast<size_t>(produced) * format.nBlockAlign);
-    const int64_t start = at.value_or(target);
-    at = start + produced;
-    if (start < target)
-        TrimFront(pcm, static_cast<size_t>(std::min<int64_t>(target - start, produced)));
-    return !pcm.empty();
+    out.frames = static_cast<size_t>(produced);
+    out.pcm.resize(out.frames * format.nBlockAlign);
+    if (!at)
+        at = target;
+    return Deliver(out);
 }
 
-void AudioDecoder::TrimFront(std::vector<uint8_t>& pcm, size_t frames)
+bool AudioDecoder::Deliver(Decoded& out)
 {
-    const size_t bytes = std::min(pcm.size(), frames * format.nBlockAlign);
-    pcm.erase(pcm.begin(), pcm.begin() + static_cast<std::ptrdiff_t>(bytes));
+    // Drop what lies before the target of the last reposition.
+    const int64_t start = *at;
+    *at += static_cast<int64_t>(out.frames);
+    if (start < target)
+        TrimFront(
+            out, static_cast<size_t>(std::min<int64_t>(target - start, static_cast<int64_t>(out.frames))));
+    if (out.frames > 0)
+        return true;
+    out.frame.reset();
+    return false;
+}
+
+void AudioDecoder::TrimFront(Decoded& out, size_t frames)
+{
+    frames = std::min(frames, out.frames);
+    out.frames -= frames;
+    if (out.frame)
+        out.skip += frames;
+    else
+        out.pcm.erase(
+            out.pcm.begin(), out.pcm.begin() + static_cast<std::ptrdiff_t>(frames * format.nBlockAlign));
 }
 
 void AudioDecoder::Restart(int64_t targetFrame)

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "platform/MmSystem.h"
+#include "platform/media/FrameSample.h"
 
 #include <cstdint>
 #include <memory>
@@ -33,12 +34,22 @@ public:
     const WAVEFORMATEX& Format() const { return format; }
     int StreamIndex() const { return streamIndex; }
 
+    // What one step of decoding gives: PCM in `pcm`, or a frame of the decoder that needs nothing
+    // but interleaving, which is left to whoever reads the sample (FrameSample), with its first
+    // `skip` sample frames left out. `frames` counts the sample frames either way.
+    struct Decoded {
+        std::vector<uint8_t> pcm;
+        FramePtr frame;
+        size_t skip = 0;
+        size_t frames = 0;
+    };
+
     // Passes one packet to the decoder; null marks the end of the stream. A packet the decoder
     // rejects as damaged is skipped: the result is then false.
     bool Send(const AVPacket* packet);
-    // The PCM of the next decoded frame (possibly shortened by a pending drop); false when the
+    // The audio of the next decoded frame (possibly shortened by a pending drop); false when the
     // decoder needs another packet or, after the end, has nothing left.
-    bool Next(std::vector<uint8_t>& pcm);
+    bool Next(Decoded& out);
 
     // Starts a fresh decoder, so nothing of the old position lingers; afterwards audio before frame
     // `targetFrame` is dropped.
@@ -53,15 +64,16 @@ private:
     explicit AudioDecoder(int streamIndex);
     bool OpenCodec();
     bool ReceiveFrame();
-    bool Convert(std::vector<uint8_t>& pcm);
-    bool Drain(std::vector<uint8_t>& pcm);
+    bool Convert(Decoded& out);
+    bool Drain(Decoded& out);
     // Whether `input` only needs interleaving (the output's sample type, rate and channels in
-    // the standard order), and doing so.
+    // the standard order).
     bool Interleavable(const AVFrame* input) const;
-    void Interleave(const AVFrame* input, std::vector<uint8_t>& pcm) const;
     bool MatchResampler(const AVFrame* input);
-    int64_t FrameIndexOf(const AVFrame* input) const;
-    void TrimFront(std::vector<uint8_t>& pcm, size_t frames);
+    int64_t FrameIndexOf(int64_t stamp) const;
+    // Counts `out` as the frames from the current position on and drops those before the target.
+    bool Deliver(Decoded& out);
+    void TrimFront(Decoded& out, size_t frames);
 
     int streamIndex;
     double timeBase = 0.0; // seconds per stream timestamp unit

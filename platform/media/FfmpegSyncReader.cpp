@@ -1,5 +1,6 @@
 #include "platform/media/FfmpegSyncReader.h"
 
+#include "platform/media/FrameSample.h"
 #include "platform/media/LocalContainer.h"
 #include "platform/media/MediaHeaderInfo.h"
 #include "platform/media/MediaOutputProps.h"
@@ -431,7 +432,7 @@ HRESULT FfmpegSyncReader::ReadNext(
 {
     for (;;) {
         if (draining >= 0) {
-            if (outputs[static_cast<size_t>(draining)].decoder->Next(pcm))
+            if (outputs[static_cast<size_t>(draining)].decoder->Next(decoded))
                 return DeliverAudio(
                     static_cast<size_t>(draining), sample, sampleTime, sampleDuration, flags, outputNumber);
             draining = -1;
@@ -442,7 +443,7 @@ HRESULT FfmpegSyncReader::ReadNext(
                 if (decoder == nullptr)
                     continue;
                 decoder->Send(nullptr);
-                if (decoder->Next(pcm))
+                if (decoder->Next(decoded))
                     return DeliverAudio(flushing, sample, sampleTime, sampleDuration, flags, outputNumber);
             }
             return NS_E_NO_MORE_SAMPLES;
@@ -487,7 +488,7 @@ HRESULT FfmpegSyncReader::DeliverAudio(size_t output, INSSBuffer** sample, QWORD
 {
     Output& source = outputs[output];
     const WAVEFORMATEX& format = source.decoder->Format();
-    const uint64_t frames = pcm.size() / format.nBlockAlign;
+    const uint64_t frames = decoded.frames;
     // Times come from the count of delivered frames, so that the durations add up exactly.
     auto unitsAt = [&](uint64_t frame) {
         return rangeStart
@@ -496,8 +497,10 @@ HRESULT FfmpegSyncReader::DeliverAudio(size_t output, INSSBuffer** sample, QWORD
     };
     const QWORD begin = unitsAt(source.delivered) + skipped;
     const QWORD end = unitsAt(source.delivered + frames) + skipped;
-    auto* made = new MediaSample(std::move(pcm));
-    pcm = {};
+    INSSBuffer* made = decoded.frame ? static_cast<INSSBuffer*>(
+                           new FrameSample(std::move(decoded.frame), decoded.skip, decoded.frames, format))
+                                     : new MediaSample(std::move(decoded.pcm));
+    decoded.pcm = {};
     source.delivered += frames;
     *sample = made;
     *sampleTime = begin;

@@ -85,7 +85,7 @@ private:
     // start (0 where unknown).
     int64_t containerStart = 0;
     std::vector<int64_t> streamStarts;
-    std::vector<uint8_t> pcm;
+    AudioDecoder::Decoded decoded; // the last step of the decoder being read
 
     QWORD rangeStart = 0;
     int draining = -1; // output whose decoder is emptied before the next packet is read

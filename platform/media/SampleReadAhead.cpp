@@ -11,7 +11,7 @@ constexpr size_t kMaxWaiting = 32;
 constexpr size_t kMaxWaitingBytes = 4u << 20;
 // A consumer that waits is woken once this many samples are ready (or the last one), not for
 // each: every wake-up costs both threads a system call.
-constexpr size_t kWakeBatch = 8;
+constexpr size_t kWakeBatch = 16;
 // A producer that waits for room is woken once the queue is down to this.
 constexpr size_t kRoomMark = kMaxWaiting / 2;
 
