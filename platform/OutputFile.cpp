@@ -2,9 +2,11 @@
 
 #include "platform/RegularFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +49,65 @@ std::string PartName(const std::string& folder, const std::string& name)
 {
     return folder + "/." + name + "." + RandomSuffix() + ".part";
 }
+
+// The writer's stream: plain writes on a descriptor, which start the kernel writing the file out
+// after every few MiB. Commit must wait until the data is on the disk; started early, that
+// writing goes on while the conversion still runs, and Commit waits only for the last part.
+struct WritebackStream {
+    static constexpr off64_t kStep = off64_t {8} << 20;
+    static const cookie_io_functions_t kFunctions;
+
+    explicit WritebackStream(int descriptor)
+        : descriptor(descriptor)
+    { }
+
+    // Everything or an error: the stream counts a short write as failed.
+    static ssize_t Write(void* cookie, const char* data, size_t size)
+    {
+        auto* file = static_cast<WritebackStream*>(cookie);
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t wrote = ::write(file->descriptor, data + done, size - done);
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            if (wrote <= 0)
+                return static_cast<ssize_t>(done);
+            done += static_cast<size_t>(wrote);
+        }
+        file->position += static_cast<off64_t>(done);
+        if (file->position - file->started >= kStep) {
+            // Only a start: nothing waits here, and a file that cannot do it (a pipe) is fine.
+            ::sync_file_range(
+                file->descriptor, file->started, file->position - file->started, SYNC_FILE_RANGE_WRITE);
+            file->started = file->position;
+        }
+        return static_cast<ssize_t>(done);
+    }
+
+    static int Seek(void* cookie, off64_t* offset, int whence)
+    {
+        auto* file = static_cast<WritebackStream*>(cookie);
+        const off64_t at = ::lseek64(file->descriptor, *offset, whence);
+        if (at < 0)
+            return -1;
+        *offset = file->position = at;
+        file->started = std::min(file->started, at);
+        return 0;
+    }
+
+    static int Close(void* cookie)
+    {
+        std::unique_ptr<WritebackStream> file(static_cast<WritebackStream*>(cookie));
+        return ::close(file->descriptor);
+    }
+
+    int descriptor;
+    off64_t position = 0;
+    off64_t started = 0; // writing out was started for everything before this
+};
+
+const cookie_io_functions_t WritebackStream::kFunctions
+    = {nullptr, &WritebackStream::Write, &WritebackStream::Seek, &WritebackStream::Close};
 
 } // namespace
 
@@ -98,9 +159,18 @@ bool OutputFile::Create(const std::string& path, std::string& reason)
 // The stream for the writer, on a descriptor of its own: closing it leaves ours open.
 bool OutputFile::OpenStream(std::string& reason)
 {
-    stream = ::fdopen(::dup(descriptor), "wb");
-    if (stream != nullptr)
-        return true;
+    const int own = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (own >= 0) {
+        auto file = std::make_unique<WritebackStream>(own);
+        stream = ::fopencookie(file.get(), "w", WritebackStream::kFunctions);
+        if (stream != nullptr) {
+            file.release(); // the stream's own now: its close deletes it
+            return true;
+        }
+        const int error = errno;
+        ::close(own);
+        errno = error;
+    }
     reason = SystemErrorText(errno);
     Discard();
     return false;
