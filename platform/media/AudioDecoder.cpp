@@ -10,7 +10,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <new>
 
 namespace {
