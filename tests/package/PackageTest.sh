@@ -15,7 +15,10 @@ scratch=$3
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 rm -rf "$scratch"
-mkdir -p "$scratch/out" "$scratch/root" "$scratch/work/mp3"
+mkdir -p "$scratch/out" "$scratch/root" "$scratch/work/mp3" "$scratch/home/.config"
+
+# The unpacked programs read no settings of the user running the test.
+export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config
 
 # The package, built by the same configuration `make package` uses, into the scratch folder.
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 \
