@@ -106,6 +106,7 @@ public:
     }
 
     void Signal(int number) { kill(pid, number); }
+    pid_t Pid() const { return pid; }
     std::string Out() { return Finish(), ReadText(outFile); }
     std::string Err() { return Finish(), ReadText(errFile); }
 
@@ -647,6 +648,38 @@ TEST_F(ConvertToolRun, ParallelJobsWriteTheSameBytes)
         EXPECT_EQ(sequential[i], ReadBytes(out() / names[i])) << names[i];
     }
     EXPECT_NE(sequential[0], sequential[1]);
+}
+
+// The files a process has open, by path.
+std::vector<fs::path> OpenFiles(pid_t pid)
+{
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const fs::path target = fs::read_symlink(entry.path(), error);
+        if (!error)
+            files.push_back(target);
+    }
+    return files;
+}
+
+// "-j 2" runs two files at the same time: at some moment both sources are open at once.
+TEST_F(ConvertToolRun, TwoJobsRunAtTheSameTime)
+{
+    const fs::path first = fs::canonical(WriteSparseWav(dir.Path() / "first.wav", 3 * 3600.0));
+    const fs::path second = fs::canonical(WriteSparseWav(dir.Path() / "second.wav", 3 * 3600.0));
+    ToolRun run(dir, {"-q", "-j", "2", "-o", out().string(), first.string(), second.string()});
+    bool together = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!together && std::chrono::steady_clock::now() < deadline) {
+        const std::vector<fs::path> open = OpenFiles(run.Pid());
+        together = std::count(open.begin(), open.end(), first) > 0
+            && std::count(open.begin(), open.end(), second) > 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Finish(), 1);
+    EXPECT_TRUE(together) << "the two sources were never open at the same time";
 }
 
 // A batch of short files goes from one file to the next as soon as a job ends: neither a wait
