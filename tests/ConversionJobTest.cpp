@@ -26,37 +26,6 @@ namespace {
 
 const std::string kUnknown = "Unknow audio file!\nMixer has emptyed, there will be an error.";
 
-std::string WriteToneWav(
-    const TempDir& dir, const std::string& name, uint32_t rate, uint16_t channels, double seconds)
-{
-    ToneStream tone(rate, channels, 440.0, seconds);
-    WaveEncoder encoder;
-    const std::string path = dir.File(name);
-    encoder.SetSource(&tone);
-    encoder.SetOutputPath(path.c_str());
-    EXPECT_TRUE(encoder.Encode());
-    return path;
-}
-
-// A PCM WAV file of `seconds` of silence that takes no room on disk: long enough that a job on
-// it runs far longer than any test waits.
-std::string WriteSparseWav(const TempDir& dir, const std::string& name, double seconds)
-{
-    const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
-    const auto dataBytes = static_cast<uint32_t>(seconds * 44100) * 4u;
-    std::vector<uint8_t> header = CanonicalWave(format, {});
-    header[4] = header[40] = 0; // sizes as a complete file would state them
-    const uint32_t riffSize = dataBytes + 36;
-    for (int i = 0; i < 4; ++i) {
-        header[4 + i] = static_cast<uint8_t>(riffSize >> (8 * i));
-        header[40 + i] = static_cast<uint8_t>(dataBytes >> (8 * i));
-    }
-    const std::string path = dir.File(name);
-    WriteBytes(path, header);
-    std::filesystem::resize_file(path, header.size() + dataBytes);
-    return path;
-}
-
 // Checks that `path` is a complete WAV file as the WAV writer leaves it: the header's sizes
 // state exactly the bytes that follow. Returns the audio byte count.
 uint32_t CompleteWavData(const std::string& path)
@@ -210,7 +179,7 @@ protected:
 // output is a valid file holding what came before, and the job says it failed.
 TEST_F(ConversionJobRun, MemoryRunningOutMidwayKeepsAValidShorterFileAndFails)
 {
-    const std::string song = WriteSparseWav(dir, "long.wav", 600.0); // runs far longer than the test
+    const std::string song = WriteSparseWav(dir.Path() / "long.wav", 600.0); // runs far longer than the test
     auto job = Job(song, "out.wav");
     ASSERT_EQ(job->Start(nullptr, false), Result::Started);
     WaitUntil([&] { return job->source->GetPosition() >= 1.0; });
@@ -248,7 +217,7 @@ TEST_F(ConversionJobRun, UnknownSourceAndUnsupportedTargetLeaveTheJobReady)
     }
     EXPECT_EQ(encoders.encoderKind, 0);
 
-    const std::string song = WriteToneWav(dir, "song.wav", 8000, 1, 1.0);
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 8000, 1, 1.0);
     auto job = Job(song, "out.ogg");
     EXPECT_EQ(job->Start(nullptr, false), Result::FormatNotSupported);
     EXPECT_EQ(messages->Texts().back(), "format not support!\n");
@@ -315,7 +284,7 @@ TEST_F(ConversionJobRun, SourceThatCannotBeOpenedOrConvertedStartsNothing)
 
 TEST_F(ConversionJobRun, ConvertsWavToMp3AndReportsAfterTheFileIsComplete)
 {
-    const std::string song = WriteToneWav(dir, "Song.WAV", 44100, 2, 2.0);
+    const std::string song = WriteToneWav(dir.Path() / "Song.WAV", 44100, 2, 2.0);
     auto job = Job(song, "Song.mp3", 44100);
     std::atomic<int> calls {0};
     std::vector<uint8_t> atCompletion;
@@ -353,7 +322,7 @@ TEST_F(ConversionJobRun, ConvertsWavToMp3AndReportsAfterTheFileIsComplete)
 
 TEST_F(ConversionJobRun, CompletionComesAlsoWhenTheOutputCannotBeOpened)
 {
-    const std::string song = WriteToneWav(dir, "song.wav", 8000, 1, 0.5);
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 8000, 1, 0.5);
     auto job = Job(song, "song.mp3");
     job->outputDir = dir.File("no-such-folder") + "/";
     std::atomic<int> calls {0};
@@ -369,7 +338,7 @@ TEST_F(ConversionJobRun, CompletionComesAlsoWhenTheOutputCannotBeOpened)
 
 TEST_F(ConversionJobRun, DecliningToOverwriteKeepsTheFileAndStillCompletes)
 {
-    const std::string song = WriteToneWav(dir, "song.wav", 8000, 1, 0.5);
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 8000, 1, 0.5);
     WriteBytes(dir.File("song.mp3"), {1, 2, 3});
     messages->ScriptAnswers({false});
     auto job = Job(song, "song.mp3");
@@ -386,7 +355,7 @@ TEST_F(ConversionJobRun, AbortBeforeAnyJobCancelsAndAfterOneStopsOnlyTheIdleEnco
     auto job = Job("abc", "x.mp3");
     EXPECT_FALSE(job->Abort()); // no job has started with these encoders
 
-    const std::string song = WriteToneWav(dir, "song.wav", 8000, 1, 1.0);
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 8000, 1, 1.0);
     auto first = Job(song, "first.wav", 8000);
     ASSERT_EQ(first->Start(nullptr, false), Result::Started);
     first->Wait();
@@ -485,7 +454,7 @@ TEST(ConversionJobThreads, AbortDuringAJobFinishesAShorterValidFile)
     ScopedMessages messages {true};
     TempDir dir;
     EncoderSet encoders;
-    const std::string song = WriteSparseWav(dir, "long.wav", 3 * 3600.0);
+    const std::string song = WriteSparseWav(dir.Path() / "long.wav", 3 * 3600.0);
     ConversionJob job(22050, encoders);
     job.sourceName = song;
     job.targetName = "long.mp3.wav"; // a WAV output: its header tells how much was written
@@ -528,7 +497,7 @@ TEST(ConversionJobThreads, JobsSharingEncodersRunOneAtATimeAndGoRightAfterAbort)
     ScopedMessages messages {true};
     TempDir dir;
     EncoderSet encoders;
-    const std::string song = WriteSparseWav(dir, "long.wav", 3600.0);
+    const std::string song = WriteSparseWav(dir.Path() / "long.wav", 3600.0);
     std::atomic<int> calls {0};
     {
         ConversionJob first(22050, encoders);

@@ -119,31 +119,6 @@ private:
     int status = -1;
 };
 
-std::string WriteToneWav(
-    const fs::path& file, uint32_t rate, uint16_t channels, double seconds, double frequency = 440)
-{
-    ToneStream tone(rate, channels, frequency, seconds);
-    WaveEncoder encoder;
-    encoder.SetSource(&tone);
-    encoder.SetOutputPath(file.c_str());
-    EXPECT_TRUE(encoder.Encode());
-    return file.string();
-}
-
-// Silence that takes no room on disk: far longer than any test waits for.
-std::string WriteSparseWav(const fs::path& file, double seconds)
-{
-    const auto dataBytes = static_cast<uint32_t>(seconds * 44100) * 4u;
-    std::vector<uint8_t> header = ReadBytes(WriteToneWav(file, 44100, 2, 0));
-    for (int i = 0; i < 4; ++i) {
-        header[4 + i] = static_cast<uint8_t>((dataBytes + 36) >> (8 * i));
-        header[40 + i] = static_cast<uint8_t>(dataBytes >> (8 * i));
-    }
-    WriteBytes(file, header);
-    fs::resize_file(file, header.size() + dataBytes);
-    return file.string();
-}
-
 DecodedAudio Decode(const fs::path& file)
 {
     DecodedAudio decoded;

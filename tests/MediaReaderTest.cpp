@@ -118,16 +118,6 @@ uint64_t CodecFrame(const MediaFixture& fixture)
 
 class EveryFixture : public ::testing::TestWithParam<MediaFixture> { };
 
-std::string FixtureName(const ::testing::TestParamInfo<MediaFixture>& info)
-{
-    std::string name = info.param.name;
-    for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = '_';
-    }
-    return name;
-}
-
 } // namespace
 
 TEST(MediaFixtureSet, CoversMonoStereoSeveralRatesAndBothFamilies)
@@ -270,7 +260,8 @@ TEST_P(EveryFixture, FloatSamplesAreTheDecodersOwn)
     EXPECT_TRUE(floats == expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(MediaReader, EveryFixture, ::testing::ValuesIn(MediaFixtures()), FixtureName);
+INSTANTIATE_TEST_SUITE_P(
+    MediaReader, EveryFixture, ::testing::ValuesIn(MediaFixtures()), MediaFixtureTestName);
 
 TEST(MediaReader, CoverArtIsAVideoOutputOfItsOwnAndNeverAudio)
 {

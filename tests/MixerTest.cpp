@@ -18,19 +18,6 @@ using namespace testing_support;
 
 namespace {
 
-// Writes `seconds` of a tone as a PCM WAV file and returns its path.
-std::string WriteToneWav(const TempDir& dir, const std::string& name, uint32_t rate, uint16_t channels,
-    double seconds, double frequency = 440.0)
-{
-    ToneStream tone(rate, channels, frequency, seconds);
-    WaveEncoder encoder;
-    const std::string path = dir.File(name);
-    encoder.SetSource(&tone);
-    encoder.SetOutputPath(path.c_str());
-    EXPECT_TRUE(encoder.Encode());
-    return path;
-}
-
 std::vector<int16_t> ReadAll(AudioStream& stream)
 {
     std::vector<int16_t> samples;
@@ -145,7 +132,7 @@ TEST(Mixer, StereoSourceComesOutMonoAtTheOutputRate)
 {
     ScopedMessages messages;
     TempDir dir;
-    const std::string wav = WriteToneWav(dir, "stereo48k.wav", 48000, 2, 2.0, 1000.0);
+    const std::string wav = WriteToneWav(dir.Path() / "stereo48k.wav", 48000, 2, 2.0, 1000.0);
     Mixer mixer;
     mixer.outputRate = 22050.0;
     mixer.calcoutputformat();
@@ -166,7 +153,7 @@ TEST(Mixer, FirstStretchOfTheSourceIsNotLost)
     ScopedMessages messages;
     TempDir dir;
     // Already in the output format, so conversion changes nothing and every sample can be compared.
-    const std::string wav = WriteToneWav(dir, "mono.wav", 22050, 1, 1.0, 440.0);
+    const std::string wav = WriteToneWav(dir.Path() / "mono.wav", 22050, 1, 1.0, 440.0);
     Mixer mixer;
     mixer.outputRate = 22050.0;
     mixer.calcoutputformat();
@@ -235,7 +222,7 @@ TEST(Mixer, Mp3FromTheMixerDecodesToTheSource)
 {
     ScopedMessages messages {true};
     TempDir dir;
-    const std::string wav = WriteToneWav(dir, "tone.wav", 44100, 2, 3.0, 440.0);
+    const std::string wav = WriteToneWav(dir.Path() / "tone.wav", 44100, 2, 3.0, 440.0);
     Mixer mixer;
     mixer.outputRate = 44100.0; // the "64KB" setting
     mixer.calcoutputformat();
@@ -271,8 +258,8 @@ TEST(Mixer, ShortAndBrokenSourcesStillGiveCompleteMp3Files)
 {
     ScopedMessages messages {true};
     TempDir dir;
-    const std::string silent = WriteToneWav(dir, "empty.wav", 44100, 2, 0.0);
-    const std::string whole = WriteToneWav(dir, "cut.wav", 44100, 2, 1.0);
+    const std::string silent = WriteToneWav(dir.Path() / "empty.wav", 44100, 2, 0.0);
+    const std::string whole = WriteToneWav(dir.Path() / "cut.wav", 44100, 2, 1.0);
     std::vector<uint8_t> bytes = ReadBytes(whole);
     bytes.resize(bytes.size() / 2 + 3); // cut in the middle of a frame
     WriteBytes(whole, bytes);

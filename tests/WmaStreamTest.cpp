@@ -301,16 +301,6 @@ HRESULT LoadQuietly(WmaStream& stream, const std::string& name, std::string* pri
 
 class EveryFixture : public ::testing::TestWithParam<MediaFixture> { };
 
-std::string FixtureName(const ::testing::TestParamInfo<MediaFixture>& info)
-{
-    std::string name = info.param.name;
-    for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = '_';
-    }
-    return name;
-}
-
 } // namespace
 
 TEST_P(EveryFixture, LoadsTheFormatAndLengthAndDeliversTheReferenceAudio)
@@ -387,8 +377,9 @@ TEST_P(LongFixture, SeekLandsWithinThirtyMillisecondsAndRewindStartsOver)
     EXPECT_EQ(Drain(stream).samples, reference);
 }
 
-INSTANTIATE_TEST_SUITE_P(WmaStream, EveryFixture, ::testing::ValuesIn(MediaFixtures()), FixtureName);
-INSTANTIATE_TEST_SUITE_P(WmaStream, LongFixture, ::testing::ValuesIn(LongMediaFixtures()), FixtureName);
+INSTANTIATE_TEST_SUITE_P(WmaStream, EveryFixture, ::testing::ValuesIn(MediaFixtures()), MediaFixtureTestName);
+INSTANTIATE_TEST_SUITE_P(
+    WmaStream, LongFixture, ::testing::ValuesIn(LongMediaFixtures()), MediaFixtureTestName);
 
 TEST(WmaStream, SkippingDoesNothing)
 {

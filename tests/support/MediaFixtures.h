@@ -5,7 +5,10 @@
 
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +70,17 @@ inline MediaFixture MediaFixtureNamed(const std::string& name)
             return fixture;
     }
     return {};
+}
+
+// A fixture's name as a test name (letters and digits only), for parameterised suites.
+inline std::string MediaFixtureTestName(const ::testing::TestParamInfo<MediaFixture>& info)
+{
+    std::string name = info.param.name;
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    }
+    return name;
 }
 
 inline std::vector<int16_t> AsSamples(const std::vector<uint8_t>& bytes)

@@ -1,7 +1,11 @@
 #include "support/TestSupport.h"
 
+#include "audio/ToneStream.h"
 #include "encoders/Encoder.h"
+#include "encoders/WaveEncoder.h"
 #include "platform/Message.h"
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
@@ -109,6 +113,30 @@ std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, u
         for (size_t i = 0; i < bytesEach; ++i)
             block.push_back(next++);
     return result;
+}
+
+std::string WriteToneWav(
+    const std::filesystem::path& file, uint32_t rate, uint16_t channels, double seconds, double frequency)
+{
+    ToneStream tone(rate, channels, frequency, seconds);
+    WaveEncoder encoder;
+    encoder.SetSource(&tone);
+    encoder.SetOutputPath(file.c_str());
+    EXPECT_TRUE(encoder.Encode()) << file;
+    return file.string();
+}
+
+std::string WriteSparseWav(const std::filesystem::path& file, double seconds)
+{
+    const auto dataBytes = static_cast<uint32_t>(seconds * 44100) * 4u;
+    std::vector<uint8_t> header = ReadBytes(WriteToneWav(file, 44100, 2, 0));
+    for (int i = 0; i < 4; ++i) {
+        header[4 + i] = static_cast<uint8_t>((dataBytes + 36) >> (8 * i));
+        header[40 + i] = static_cast<uint8_t>(dataBytes >> (8 * i));
+    }
+    WriteBytes(file, header);
+    std::filesystem::resize_file(file, header.size() + dataBytes);
+    return file.string();
 }
 
 } // namespace testing_support

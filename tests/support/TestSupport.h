@@ -73,6 +73,14 @@ private:
 // `seconds`, and returns what Encode returned: a job stopped from another thread, as ABORT does.
 bool EncodeAndStopAfter(Encoder& encoder, AudioStream& source, double seconds);
 
+// Writes `seconds` of a tone as a 16-bit PCM WAV file and returns its path.
+std::string WriteToneWav(const std::filesystem::path& file, uint32_t rate, uint16_t channels, double seconds,
+    double frequency = 440.0);
+
+// A 16-bit stereo 44100 Hz PCM WAV file of `seconds` of silence that takes no room on disk: a
+// job on it runs far longer than any test waits.
+std::string WriteSparseWav(const std::filesystem::path& file, double seconds);
+
 // Blocks of `count` bytes each, counting up from `first` so every byte's place can be checked.
 std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, uint8_t first = 0);
 
