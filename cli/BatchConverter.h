@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,14 @@ private:
     struct Running;
 
     std::vector<Item> Plan(const std::vector<std::string>& sources);
+    // Whether a source is a disc image (or drive) whose audio tracks are all converted.
+    static bool IsDiscSource(const std::string& source);
+    // One item per audio track of the disc, or one refused item when it cannot be read.
+    static void PlanDisc(const std::string& disc, std::vector<Item>& items);
+    // Sets the item's output path and refuses it when the output is one of the run's sources
+    // (`sourceKeys`) or already taken by an earlier item (`outputs`, to which it is added).
+    void ClaimOutput(Item& item, const std::map<std::string, std::string>& sourceKeys,
+        std::map<std::string, std::string>& outputs) const;
     bool SettleExisting(const Item& item, bool& overwrite);
     void StartNext(Item& item);
     // Counts, reports and removes the jobs that have ended; returns how many there were.

@@ -5,6 +5,7 @@
 #include "cli/CommandLine.h"
 #include "encoders/Id3Tag.h"
 #include "engine/ConversionJob.h"
+#include "engine/TrackLabel.h"
 #include "sources/WaveStream.h"
 #include "sources/WmaStream.h"
 
@@ -153,9 +154,8 @@ bool Listing::Tracks(std::FILE* out, Console& console)
     }
     for (size_t i = 0; i < stream.tracks.size(); ++i) {
         const CdTrack& track = stream.tracks[i];
-        char label[32];
-        std::snprintf(label, sizeof label, "Track-%02zu", i);
-        std::fprintf(out, "%s\t%u\t%u\t%u\n", label, track.start.load(), track.length.load(), track.seconds);
+        std::fprintf(out, "%s\t%u\t%u\t%u\n", TrackLabel::Format(static_cast<int64_t>(i)).c_str(),
+            track.start.load(), track.length.load(), track.seconds);
     }
     std::fflush(out);
     return true;
