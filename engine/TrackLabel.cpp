@@ -28,8 +28,8 @@ bool IsDigit(char c)
 
 std::optional<int32_t> TrackLabel::Parse(const std::string& text)
 {
-    const size_t digits = text.size() - kPrefixLength;
-    if (!StartsWithIgnoringCase(text, kPrefix, kPrefixLength) || digits < 1 || digits > 2)
+    if (!StartsWithIgnoringCase(text, kPrefix, kPrefixLength) || text.size() < kPrefixLength + 1
+        || text.size() > kPrefixLength + 2)
         return std::nullopt;
     int32_t number = 0;
     for (size_t i = kPrefixLength; i < text.size(); ++i) {
