@@ -856,6 +856,13 @@ TEST_F(ConvertToolRun, ADiscImageAsASourceConvertsEveryAudioTrackAsTheDeviceForm
     EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 3);
     EXPECT_NEAR(Seconds(Decode(asSource / "Track-00.mp3")), 1.0, 0.1);
     EXPECT_NEAR(Seconds(Decode(asSource / "Track-01.mp3")), 2.0, 0.1);
+    // --probe lists the image's tracks as it lists them named one by one.
+    ToolRun probeImage(dir, {"--probe", disc.cuePath, song});
+    ToolRun probeDevice(dir, {"--probe", "--cd-device", disc.cuePath, "Track-00", "Track-01", song});
+    ASSERT_EQ(probeImage.Finish(), 0) << probeImage.Err();
+    ASSERT_EQ(probeDevice.Finish(), 0) << probeDevice.Err();
+    EXPECT_EQ(probeImage.Out(), probeDevice.Out());
+    EXPECT_TRUE(Contains(probeImage.Out(), "Track-01\t00:02\t")) << probeImage.Out();
 
     // A second image gives the same names: refused as a name given twice is; an image that
     // cannot be read is refused with its reason; the other sources are still converted.
