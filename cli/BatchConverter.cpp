@@ -123,29 +123,71 @@ std::vector<BatchConverter::Item> BatchConverter::Plan(const std::vector<std::st
     }
     std::map<std::string, std::string> outputs; // same-file key -> the source writing it
     for (const std::string& source : sources) {
+        if (IsDiscSource(source)) {
+            PlanDisc(source, items);
+            continue;
+        }
         Item item;
         item.source = source;
         const CommandLine::TrackSource track = CommandLine::ReadTrackSource(source);
-        // The engine reads a track number from "Track-" and two digits only; any spelling the
-        // command line accepts reaches it as that label.
+        // A track reaches the engine, and names its output, under its two-digit label whatever
+        // the spelling given ("track-2" converts to Track-02.mp3).
         item.jobSource = track.form == TrackForm::Track ? track.label : source;
         item.targetName = ConversionJob::TargetNameFor(FileName(item.jobSource));
-        item.outputPath = options.outputDir + item.targetName;
-        const std::string key = SamePathKey(item.outputPath);
-        if (track.form == TrackForm::Malformed) {
+        if (track.form == TrackForm::Malformed)
             item.refusal = std::string(CommandLine::kTrackHint) + "; not converted";
-        } else if (auto found = sourceKeys.find(key); found != sourceKeys.end()) {
-            item.refusal = "the output " + item.outputPath + " is the source " + found->second
-                + " of this run; not converted";
-        } else if (auto earlier = outputs.find(key); earlier != outputs.end()) {
-            item.refusal = "the output " + item.outputPath + " is also the output of " + earlier->second
-                + "; not converted";
-        } else {
-            outputs.emplace(key, source);
-        }
         items.push_back(item);
     }
+    for (Item& item : items) {
+        if (!item.targetName.empty())
+            ClaimOutput(item, sourceKeys, outputs);
+    }
     return items;
+}
+
+bool BatchConverter::IsDiscSource(const std::string& source)
+{
+    return ConversionJob::ChooseSource(source).kind == ConversionJob::SourceKind::Unknown
+        && ConversionJob::NamesDisc(source);
+}
+
+// A disc image stands for all its audio tracks, converted as --cd-device IMAGE with Track-00
+// Track-01 ... would be: the same output names, and the same refusal of a name taken twice.
+void BatchConverter::PlanDisc(const std::string& disc, std::vector<Item>& items)
+{
+    std::string problem;
+    const std::vector<ConversionJob::DiscTrack> tracks = ConversionJob::TracksOfDisc(disc, problem);
+    if (tracks.empty()) {
+        Item item;
+        item.source = disc;
+        item.refusal = problem + "; not converted";
+        items.push_back(item);
+    }
+    for (const ConversionJob::DiscTrack& track : tracks) {
+        Item item;
+        item.source = track.source;
+        item.jobSource = track.source;
+        item.targetName = ConversionJob::TargetNameFor(track.label);
+        items.push_back(item);
+    }
+}
+
+void BatchConverter::ClaimOutput(Item& item, const std::map<std::string, std::string>& sourceKeys,
+    std::map<std::string, std::string>& outputs) const
+{
+    item.outputPath = options.outputDir + item.targetName;
+    if (!item.refusal.empty())
+        return;
+    const std::string key = SamePathKey(item.outputPath);
+    if (auto found = sourceKeys.find(key); found != sourceKeys.end()) {
+        item.refusal = "the output " + item.outputPath + " is the source " + found->second
+            + " of this run; not converted";
+    } else if (auto earlier = outputs.find(key); earlier != outputs.end()) {
+        item.refusal = "the output " + item.outputPath + " is also the output of " + earlier->second
+            + "; not converted";
+    } else {
+        outputs.emplace(key, item.source);
+    }
 }
 
 // Decides what happens to an existing output before the job starts. False: do not run the

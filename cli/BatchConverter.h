@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,9 @@ public:
 
     BatchSummary Run(const std::vector<std::string>& sources);
 
+    // Whether a source is a disc image (.cue, .toc) or a CD drive, whose audio tracks are all
+    // converted (and listed by --probe).
+    static bool IsDiscSource(const std::string& source);
     // "m:ss" for a number of seconds (minutes not capped).
     static std::string Clock(double seconds);
     // One progress line: name, bar, percentage, elapsed time and speed in times realtime.
@@ -58,6 +62,12 @@ private:
     struct Running;
 
     std::vector<Item> Plan(const std::vector<std::string>& sources);
+    // One item per audio track of the disc, or one refused item when it cannot be read.
+    static void PlanDisc(const std::string& disc, std::vector<Item>& items);
+    // Sets the item's output path and refuses it when the output is one of the run's sources
+    // (`sourceKeys`) or already taken by an earlier item (`outputs`, to which it is added).
+    void ClaimOutput(Item& item, const std::map<std::string, std::string>& sourceKeys,
+        std::map<std::string, std::string>& outputs) const;
     bool SettleExisting(const Item& item, bool& overwrite);
     void StartNext(Item& item);
     // Counts, reports and removes the jobs that have ended; returns how many there were.

@@ -1,11 +1,14 @@
 #include "cli/CommandLine.h"
 
 #include "engine/ConversionJob.h"
+#include "engine/TrackLabel.h"
+#include "platform/FolderPath.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <optional>
 #include <system_error>
 
 namespace {
@@ -29,6 +32,7 @@ constexpr OptionSpec kOptions[] = {
     {0, "list-tracks", Takes::Nothing},
     {0, "probe", Takes::Nothing},
     {'q', "quiet", Takes::Nothing},
+    {'v', "verbose", Takes::Nothing},
     {0, "help", Takes::Nothing},
     {0, "version", Takes::Nothing},
 };
@@ -69,11 +73,6 @@ std::string Lowered(std::string text)
     return text;
 }
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 } // namespace
 
 CommandLine::TrackSource CommandLine::ReadTrackSource(const std::string& source)
@@ -81,20 +80,17 @@ CommandLine::TrackSource CommandLine::ReadTrackSource(const std::string& source)
     TrackSource track;
     // A file of a type the engine converts (track-01.flac) is a file, whatever its name.
     const ConversionJob::SourceKind kind = ConversionJob::ChooseSource(source).kind;
-    if (!Lowered(source).starts_with("track") || kind == ConversionJob::SourceKind::Wave
+    if (!TrackLabel::LooksLikeLabel(source) || kind == ConversionJob::SourceKind::Wave
         || kind == ConversionJob::SourceKind::Media)
         return track;
-    track.form = TrackSource::Form::Malformed;
-    // "track" has been matched; "-" and the digits follow.
-    const std::string digits = source.size() > 6 ? source.substr(6) : std::string();
-    if (source.size() < 6 || source[5] != '-' || digits.empty() || digits.size() > 2
-        || !std::all_of(digits.begin(), digits.end(), IsDigit))
+    const std::optional<int32_t> number = TrackLabel::Parse(source);
+    if (!number) {
+        track.form = TrackSource::Form::Malformed;
         return track;
+    }
     track.form = TrackSource::Form::Track;
-    track.number = std::stoi(digits);
-    char label[16];
-    std::snprintf(label, sizeof label, "Track-%02d", track.number);
-    track.label = label;
+    track.number = *number;
+    track.label = TrackLabel::Format(*number);
     return track;
 }
 
@@ -108,7 +104,7 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& 
                 error = "the output directory is empty";
                 return false;
             }
-            outputDir = value.back() == '/' ? value : value + "/";
+            outputDir = WithTrailingSeparator(value);
         } else if (name == "bitrate") {
             bitrate = value;
         } else if (name == "channels") {
@@ -135,6 +131,8 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& 
             probe = true;
         } else if (name == "quiet") {
             quiet = true;
+        } else if (name == "verbose") {
+            verbose = true;
         } else if (name == "help") {
             help = true;
         } else if (name == "version") {
@@ -253,17 +251,24 @@ const char* CommandLine::HelpText()
            "                         size \"%d KB\", full path, the title an MP3 output would carry\n"
            "                         (\"-\" for a WAV output); convert nothing\n"
            "  -q, --quiet            no progress display\n"
+           "  -v, --verbose          also print the media layer's diagnostics (result codes such as\n"
+           "                         \"(hr=0xc00d0bb8)\") beside the messages\n"
            "      --help, --version\n"
            "\n"
            "SOURCE is a .wav, .mp3 or .wma file; a .flac, .ogg, .oga, .opus, .m4a, .aac, .aif, .aiff,\n"
-           ".aifc, .au, .ape, .wv or .mka file (any letter case), converted to MP3; or a CD track\n"
+           ".aifc, .au, .ape, .wv or .mka file (any letter case), converted to MP3; a CD track\n"
            "Track-NN: NN is one or two digits counted from 00 in the disc's list of audio tracks, and\n"
-           "\"Track\" may be in any letter case (track-2 is Track-02). Any other source starting with\n"
-           "\"track\" that is not a file of one of these types is a usage error. Outputs are named\n"
-           "after their source: name.wav -> name.mp3, name.mp3 -> name.wav, name.wma -> name.mp3,\n"
-           "name.flac (and the other types) -> name.mp3, Track-NN -> Track-NN.mp3.\n"
-           "The output directory and bitrate default to those of varkonel.ini beside this program\n"
-           "(the window's settings), else to the temporary folder and \"32KB\".\n"
+           "\"Track\" may be in any letter case (track-2 is Track-02); or a disc image (.cue, .toc),\n"
+           "whose audio tracks are all converted, as Track-00 Track-01 ... with --cd-device IMAGE\n"
+           "would. Any other source starting with \"track\" that is not a file of one of these types\n"
+           "is a usage error. Outputs are named after their source: name.wav -> name.mp3,\n"
+           "name.mp3 -> name.wav, name.wma -> name.mp3, name.flac (and the other types) -> name.mp3,\n"
+           "Track-NN -> Track-NN.mp3.\n"
+           "The output directory, bitrate and channels default to the window's settings, only read:\n"
+           "a varkonel.ini beside this program when it exists and its folder can be written (a\n"
+           "portable copy), else $XDG_CONFIG_HOME/varkonel/varkonel.ini (~/.config/varkonel/ when\n"
+           "XDG_CONFIG_HOME is not set) or, until that exists, a varkonel.ini beside this program.\n"
+           "Without settings: the temporary folder, \"32KB\" and stereo.\n"
            "\n"
            "The first Ctrl-C stops every running conversion, leaving complete shorter files, and\n"
            "starts no more; a second one exits at once.\n"

@@ -19,6 +19,7 @@ struct CommandLine {
     bool listTracks = false;
     bool probe = false;
     bool quiet = false;
+    bool verbose = false; // -v: the media layer's diagnostics are shown
     bool help = false;
     bool version = false;
     std::vector<std::string> sources;

@@ -7,6 +7,8 @@
 #include "cli/InterruptWatch.h"
 #include "cli/Listing.h"
 #include "engine/SettingsFile.h"
+#include "platform/Diagnostics.h"
+#include "platform/FolderPath.h"
 #include "platform/Message.h"
 #include "platform/cdrom/CdRom.h"
 
@@ -35,12 +37,22 @@ private:
     std::shared_ptr<MessageBackend> previous;
 };
 
-std::string WithSeparator(std::string folder)
-{
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
-    return folder;
-}
+// Shows the media layer's diagnostics for the run only when asked to (-v), and restores what
+// was there after it.
+class DiagnosticsShown {
+public:
+    explicit DiagnosticsShown(bool shown)
+        : previous(Diagnostics::Shown())
+    {
+        Diagnostics::SetShown(shown);
+    }
+    ~DiagnosticsShown() { Diagnostics::SetShown(previous); }
+    DiagnosticsShown(const DiagnosticsShown&) = delete;
+    DiagnosticsShown& operator=(const DiagnosticsShown&) = delete;
+
+private:
+    bool previous;
+};
 
 } // namespace
 
@@ -63,12 +75,13 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
 
     Console console(errors, !options.quiet && isatty(fileno(errors)), isatty(STDIN_FILENO));
     MessagesTo messages(console);
+    const DiagnosticsShown diagnostics(options.verbose);
 
     // The window's settings give the defaults; this tool never writes them.
     ConversionSettings settings;
     SettingsFile::OfProgramBeside("varkonel").Read(settings);
     settings.ApplyDefaults();
-    const std::string outputDir = WithSeparator(options.outputDir.value_or(settings.outputDirectory));
+    const std::string outputDir = WithTrailingSeparator(options.outputDir.value_or(settings.outputDirectory));
     const std::string bitrate = options.bitrate.value_or(settings.bitrate);
 
     if (options.cdDevice) {

@@ -1,10 +1,12 @@
 #include "cli/Listing.h"
 
 #include "cd/CdTrackStream.h"
+#include "cli/BatchConverter.h"
 #include "cli/CliMessageBackend.h"
 #include "cli/CommandLine.h"
 #include "encoders/Id3Tag.h"
 #include "engine/ConversionJob.h"
+#include "engine/TrackLabel.h"
 #include "sources/WaveStream.h"
 #include "sources/WmaStream.h"
 
@@ -66,16 +68,18 @@ void PrintRow(std::FILE* out, const std::string& name, const std::string& time, 
         out, "%s\t%s\t%s\t%s\t%s\n", name.c_str(), time.c_str(), size.c_str(), path.c_str(), title.c_str());
 }
 
-// A CD track source, listed under its label Track-NN.
+// A CD track source, listed under its label Track-NN. It is read from the first drive
+// registered (--cd-device), or from `disc` when one is given (a track of a disc-image source).
 bool ProbeTrack(const std::string& source, const CommandLine::TrackSource& track, const std::string& device,
-    std::FILE* out, Console& console)
+    std::FILE* out, Console& console, const std::string& disc = std::string())
 {
     if (track.form != CommandLine::TrackSource::Form::Track) {
         console.Error(CliMessageBackend::Line(source, CommandLine::kTrackHint));
         return false;
     }
     CdTrackStream stream;
-    if (!stream.OpenTrack(track.number) || stream.currentTrack.load() == nullptr) {
+    if ((!disc.empty() && !stream.UseDisc(disc)) || !stream.OpenTrack(track.number)
+        || stream.currentTrack.load() == nullptr) {
         console.Error(CliMessageBackend::Line(source, "no such audio track on the disc"));
         return false;
     }
@@ -84,6 +88,24 @@ bool ProbeTrack(const std::string& source, const CommandLine::TrackSource& track
         Listing::SizeText(uint64_t {frames} * CD_FRAME_BYTES), device.empty() ? "-" : device,
         TitleText(stream, track.label));
     return true;
+}
+
+// A disc-image source: one row per audio track, as --cd-device IMAGE with Track-00 Track-01 ...
+// lists them.
+bool ProbeDisc(const std::string& disc, std::FILE* out, Console& console)
+{
+    std::string problem;
+    const std::vector<ConversionJob::DiscTrack> tracks = ConversionJob::TracksOfDisc(disc, problem);
+    if (tracks.empty()) {
+        console.Error(CliMessageBackend::Line(disc, problem));
+        return false;
+    }
+    bool allListed = true;
+    for (const ConversionJob::DiscTrack& track : tracks) {
+        const CommandLine::TrackSource label = CommandLine::ReadTrackSource(track.label);
+        allListed = ProbeTrack(track.source, label, disc, out, console, disc) && allListed;
+    }
+    return allListed;
 }
 
 } // namespace
@@ -110,6 +132,10 @@ bool Listing::Probe(
         const CommandLine::TrackSource track = CommandLine::ReadTrackSource(source);
         if (track.form != CommandLine::TrackSource::Form::NotATrack) {
             allListed = ProbeTrack(source, track, device, out, console) && allListed;
+            continue;
+        }
+        if (BatchConverter::IsDiscSource(source)) {
+            allListed = ProbeDisc(source, out, console) && allListed;
             continue;
         }
         // The file is read as a conversion would read it.
@@ -153,9 +179,8 @@ bool Listing::Tracks(std::FILE* out, Console& console)
     }
     for (size_t i = 0; i < stream.tracks.size(); ++i) {
         const CdTrack& track = stream.tracks[i];
-        char label[32];
-        std::snprintf(label, sizeof label, "Track-%02zu", i);
-        std::fprintf(out, "%s\t%u\t%u\t%u\n", label, track.start.load(), track.length.load(), track.seconds);
+        std::fprintf(out, "%s\t%u\t%u\t%u\n", TrackLabel::Format(static_cast<int64_t>(i)).c_str(),
+            track.start.load(), track.length.load(), track.seconds);
     }
     std::fflush(out);
     return true;

@@ -13,7 +13,8 @@
 class Listing {
 public:
     // name, time "%02d:%02d", size "%d KB", full path. A CD track label gives its play time,
-    // the size of its audio and the disc's device in place of a path.
+    // the size of its audio and the disc's device in place of a path; a disc image gives one
+    // such row per audio track, with the image in place of a path.
     static bool Probe(
         const std::vector<std::string>& sources, const std::string& device, std::FILE* out, Console& console);
     // Track-NN label (as a source names it), start frame, length in frames, whole seconds.

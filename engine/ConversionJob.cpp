@@ -1,6 +1,7 @@
 #include "engine/ConversionJob.h"
 
 #include "cd/CdTrackStream.h"
+#include "engine/TrackLabel.h"
 #include "platform/Message.h"
 #include "platform/RegularFile.h"
 #include "platform/Thread.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -50,33 +52,6 @@ bool IsMediaExtension(const std::string& extension)
         [&](const char* known) { return extension == known; });
 }
 
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i]))
-            != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
-
-// A track label as the window lists a disc's tracks: "Track-" in any letter case and one or two
-// digits, nothing after them.
-bool ReadTrackLabel(const std::string& label, int32_t& number)
-{
-    if (label.size() < 7 || label.size() > 8 || !StartsWithIgnoringCase(label, "Track-"))
-        return false;
-    number = 0;
-    for (size_t i = 6; i < label.size(); ++i) {
-        if (label[i] < '0' || label[i] > '9')
-            return false;
-        number = number * 10 + (label[i] - '0');
-    }
-    return true;
-}
-
 } // namespace
 
 bool ConversionJob::NamesDisc(const std::string& path)
@@ -85,6 +60,29 @@ bool ConversionJob::NamesDisc(const std::string& path)
     if (extension == "cue" || extension == "toc")
         return true;
     return IsDeviceNode(path.c_str());
+}
+
+std::vector<ConversionJob::DiscTrack> ConversionJob::TracksOfDisc(
+    const std::string& disc, std::string& problem)
+{
+    CdTrackStream reader;
+    if (!reader.UseDisc(disc)) {
+        problem = "cannot be read as a CD drive or disc image";
+        return {};
+    }
+    if (!reader.LoadDisc()) {
+        problem = "no audio CD: no readable table of contents, or no audio track";
+        return {};
+    }
+    std::vector<DiscTrack> tracks;
+    for (size_t k = 0; k < reader.tracks.size(); ++k) {
+        DiscTrack track;
+        track.label = TrackLabel::Format(static_cast<int64_t>(k));
+        track.source = disc + "/" + track.label;
+        track.frames = reader.tracks[k].length.load();
+        tracks.push_back(track);
+    }
+    return tracks;
 }
 
 namespace {
@@ -160,24 +158,22 @@ ConversionJob::SourceChoice ConversionJob::ChooseSource(const std::string& sourc
     SourceChoice choice;
     const std::string extension = LastThreeLower(sourceName);
     const size_t slash = sourceName.find_last_of('/');
-    int32_t discTrack = 0;
     if (extension == "wav") {
         choice.kind = SourceKind::Wave;
     } else if (extension == "wma" || extension == "mp3" || IsMediaExtension(ExtensionLower(sourceName))) {
         choice.kind = SourceKind::Media;
-    } else if (slash != std::string::npos && slash > 0
-        && ReadTrackLabel(sourceName.substr(slash + 1), discTrack)
-        && NamesDisc(sourceName.substr(0, slash))) {
+    } else if (const std::optional<int32_t> track = TrackLabel::Parse(sourceName)) {
+        choice.kind = SourceKind::Track;
+        choice.track = *track;
+    } else if (slash != std::string::npos && slash > 0) {
         // "DISC/Track-NN": a file cannot hold other files, so this names a track of that disc.
-        choice.kind = SourceKind::Track;
-        choice.track = discTrack;
-        choice.disc = sourceName.substr(0, slash);
-    } else if (sourceName.size() >= 5 && StartsWithIgnoringCase(sourceName, "Track")) {
-        choice.kind = SourceKind::Track;
-        int number = 0;
-        // At most two digits, after a literal "Track-" that must match exactly.
-        if (std::sscanf(sourceName.c_str(), "Track-%2d", &number) == 1)
-            choice.track = number;
+        const std::optional<int32_t> discTrack = TrackLabel::Parse(sourceName.substr(slash + 1));
+        const std::string disc = sourceName.substr(0, slash);
+        if (discTrack && NamesDisc(disc)) {
+            choice.kind = SourceKind::Track;
+            choice.track = *discTrack;
+            choice.disc = disc;
+        }
     }
     return choice;
 }

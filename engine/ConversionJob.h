@@ -21,6 +21,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 // A pair of encoders and the record of which one the last START chose. The window uses the one
 // process-wide pair; a caller that runs several jobs at once gives each job a pair of its own.
@@ -124,6 +125,16 @@ public:
     // Whether a path names a disc whose tracks can be read: a CUE or cdrdao sheet by its
     // extension, or a drive's device node.
     static bool NamesDisc(const std::string& path);
+    // One audio track of a disc, as the window lists it and the tool converts it.
+    struct DiscTrack {
+        std::string label; // "Track-NN", NN counted from 00 among the audio tracks
+        std::string source; // "DISC/Track-NN": the source name that reads this track
+        uint32_t frames = 0; // length in CD frames (75 a second, 2352 bytes each)
+    };
+    // The audio tracks of a disc image or CD drive, in disc order (data tracks are left out).
+    // Empty, with `problem` set to why in plain words, when the disc cannot be read or holds no
+    // audio track.
+    static std::vector<DiscTrack> TracksOfDisc(const std::string& disc, std::string& problem);
     // The MP3 bitrate (kbps) a bitrate setting's output rate stands for: rate = kbps x 689.0625.
     static uint32_t BitrateFor(double outputRate);
     // The output name of a source: name.wav -> name.mp3, name.mp3 -> name.wav, name.flac (and

@@ -3,16 +3,14 @@
 #include <cctype>
 
 #include "platform/Executable.h"
+#include "platform/FolderPath.h"
 
 #include <array>
 #include <utility>
 
 std::string ConversionSettings::DefaultOutputDirectory()
 {
-    std::string folder = TempDirectory();
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
-    return folder;
+    return WithTrailingSeparator(TempDirectory());
 }
 
 void ConversionSettings::ApplyDefaults()

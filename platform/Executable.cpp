@@ -1,5 +1,7 @@
 #include "platform/Executable.h"
 
+#include "platform/FolderPath.h"
+
 #include <filesystem>
 #include <system_error>
 
@@ -16,7 +18,5 @@ std::string TempDirectory()
     std::string folder = std::filesystem::temp_directory_path(error).string();
     if (error || folder.empty())
         return "/tmp";
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    return folder;
+    return WithoutTrailingSeparators(folder);
 }

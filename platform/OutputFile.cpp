@@ -3,6 +3,7 @@
 #include "platform/RegularFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -15,6 +16,25 @@ namespace {
 
 const char* const kReplacedMeanwhile
     = "another program wrote the file while this conversion ran; its file was kept";
+
+std::atomic<OutputFile::BeforeNamingHook> beforeNaming {nullptr};
+std::atomic<bool> renameFlagsRefused {false};
+
+// renameat2 with RENAME_NOREPLACE or RENAME_EXCHANGE.
+int RenameWithFlags(const std::string& from, const std::string& to, unsigned flags)
+{
+    if (renameFlagsRefused.load()) {
+        errno = EINVAL;
+        return -1;
+    }
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags);
+}
+
+// What a kernel or file system without renameat2's flags answers (FAT, some network ones).
+bool LacksRenameFlags(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
 
 struct Split {
     std::string folder;
@@ -262,6 +282,8 @@ bool OutputFile::Commit(std::string& reason)
         Discard();
         return false;
     }
+    if (const BeforeNamingHook hook = beforeNaming.load())
+        hook(target);
     const Split split = SplitPath(target);
     if (partPath.empty()) {
         // Nothing had the name: linking fails, and leaves the other file, if one came meanwhile.
@@ -288,20 +310,72 @@ bool OutputFile::Commit(std::string& reason)
             return false;
         }
     }
-    const bool renamed = existed
-        ? ::rename(partPath.c_str(), target.c_str()) == 0
-        : ::renameat2(AT_FDCWD, partPath.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
-            || (errno == EINVAL && ::link(partPath.c_str(), target.c_str()) == 0);
-    if (!renamed) {
-        reason = errno == EEXIST ? kReplacedMeanwhile : SystemErrorText(errno);
+    if (!(existed ? ReplaceExisting(reason) : NameNew(reason))) {
         Discard();
         return false;
     }
-    if (!existed && EntryExists(partPath))
-        ::unlink(partPath.c_str()); // linked rather than renamed
-    partPath.clear();
     CloseDescriptor();
     return true;
+}
+
+// The hidden file takes the free name, and only while it is free: a file that came under the
+// name meanwhile is kept, and the commit fails.
+bool OutputFile::NameNew(std::string& reason)
+{
+    if (RenameWithFlags(partPath, target, RENAME_NOREPLACE) == 0) {
+        partPath.clear();
+        return true;
+    }
+    // Without the flag, a second link fails on an existing name just the same.
+    if (LacksRenameFlags(errno) && ::link(partPath.c_str(), target.c_str()) == 0) {
+        ::unlink(partPath.c_str());
+        partPath.clear();
+        return true;
+    }
+    reason = errno == EEXIST ? kReplacedMeanwhile : SystemErrorText(errno);
+    return false;
+}
+
+// The hidden file and the entry under the target's name swap names in one step; what was swapped
+// out is then checked against the entry seen at Create. Any other (a file another program put
+// there since the check) gets its name back, and the commit fails.
+bool OutputFile::ReplaceExisting(std::string& reason)
+{
+    if (RenameWithFlags(partPath, target, RENAME_EXCHANGE) != 0) {
+        if (!LacksRenameFlags(errno)) {
+            reason = SystemErrorText(errno);
+            return false;
+        }
+        // A file system without the exchange: the check is made again just before the rename,
+        // which leaves only the moment between the two.
+        if (!TargetUnchanged()) {
+            reason = kReplacedMeanwhile;
+            return false;
+        }
+        if (::rename(partPath.c_str(), target.c_str()) != 0) {
+            reason = SystemErrorText(errno);
+            return false;
+        }
+        partPath.clear();
+        return true;
+    }
+    struct stat status { };
+    const bool checked = ::lstat(partPath.c_str(), &status) == 0 && status.st_dev == existedDevice
+        && status.st_ino == existedInode;
+    if (checked) {
+        ::unlink(partPath.c_str()); // the file this one replaces
+        partPath.clear();
+        return true;
+    }
+    reason = kReplacedMeanwhile;
+    // Swapping back gives the other file its name again and leaves ours under the hidden one,
+    // which Discard removes. Should that fail, the other file is moved back over ours.
+    if (RenameWithFlags(partPath, target, RENAME_EXCHANGE) == 0)
+        return false;
+    if (::rename(partPath.c_str(), target.c_str()) != 0)
+        reason += " (as " + partPath + ")";
+    partPath.clear(); // names the other file, or nothing: not ours to remove
+    return false;
 }
 
 void OutputFile::Discard()
@@ -315,6 +389,16 @@ void OutputFile::Discard()
         partPath.clear();
     }
     CloseDescriptor();
+}
+
+void OutputFile::SetBeforeNamingHook(BeforeNamingHook hook)
+{
+    beforeNaming.store(hook);
+}
+
+void OutputFile::SetRenameFlagsRefused(bool refused)
+{
+    renameFlagsRefused.store(refused);
 }
 
 void OutputFile::CloseDescriptor()

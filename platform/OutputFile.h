@@ -10,6 +10,10 @@
 //     link): the entry is replaced, the file it named is not touched;
 //   - when another writer has put a file under the name since Create (another run converting to
 //     the same output), Commit fails and leaves that file alone, instead of splicing two files.
+//     The name is taken with RENAME_NOREPLACE when nothing had it, and by swapping names
+//     (RENAME_EXCHANGE) with the file checked when one did, so that a file that comes between
+//     the check and the naming is kept too (the swap is undone); on file systems without these,
+//     the check is repeated just before a plain rename.
 // A target that is a device or a FIFO (/dev/null, say) is written to directly; it has nothing
 // to replace.
 //
@@ -43,6 +47,15 @@ public:
     // Drops the new file; the target keeps whatever it had.
     void Discard();
 
+    // Test controls, process-wide. A hook runs in Commit after the check that the target's name
+    // is as Create found it and before the file takes the name (given the target's path), so
+    // that a test can put a file there in that moment; null for none (the default). With the
+    // rename flags refused, Commit takes the way of file systems that lack RENAME_NOREPLACE and
+    // RENAME_EXCHANGE.
+    using BeforeNamingHook = void (*)(const std::string& target);
+    static void SetBeforeNamingHook(BeforeNamingHook hook);
+    static void SetRenameFlagsRefused(bool refused);
+
 private:
     bool CreateUnnamed(const std::string& folder);
     bool CreateNamed(const std::string& folder, const std::string& name, std::string& reason);
@@ -50,6 +63,8 @@ private:
     bool OpenStream(std::string& reason);
     bool LinkAt(const std::string& path);
     bool TargetUnchanged() const;
+    bool NameNew(std::string& reason);
+    bool ReplaceExisting(std::string& reason);
     void CloseDescriptor();
 
     std::string target;

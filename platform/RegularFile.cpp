@@ -70,6 +70,12 @@ std::string RegularFileProblem(const char* path)
     return reason;
 }
 
+bool IsRegularFile(const char* path)
+{
+    struct stat status { };
+    return path != nullptr && ::stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
 bool IsDeviceNode(const char* path)
 {
     struct stat status { };

@@ -19,6 +19,9 @@ std::FILE* OpenRegularFile(const char* path, std::string* reason = nullptr);
 // For readers that open the file themselves (the media reader, the CD-image reader).
 std::string RegularFileProblem(const char* path);
 
+// Whether `path` names a regular file, without opening it; a link to one counts.
+bool IsRegularFile(const char* path);
+
 // Whether `path` names a device node (a CD drive's /dev/sr0, say); a link to one counts.
 bool IsDeviceNode(const char* path);
 

@@ -1,6 +1,7 @@
 #include "sources/WmaStream.h"
 
 #include "audio/Pcm16Format.h"
+#include "platform/Diagnostics.h"
 #include "platform/Heap.h"
 #include "platform/Message.h"
 #include "platform/RegularFile.h"
@@ -35,17 +36,18 @@ unsigned Bits(HRESULT result)
     return static_cast<unsigned>(result);
 }
 
-// Diagnostics go to standard output as they happen.
+// Diagnostics go out as they happen, where the program sends them (standard output unless it
+// turned them off).
 template <typename... Args> void Report(const char* format, Args... args)
 {
-    std::printf(format, args...);
-    std::fflush(stdout);
+    char line[512];
+    std::snprintf(line, sizeof line, format, args...);
+    Diagnostics::Write(line);
 }
 
 void Report(const char* text)
 {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+    Diagnostics::Write(text);
 }
 
 struct HeapBlockRelease {

@@ -2,6 +2,7 @@
 
 #include "audio/ToneStream.h"
 #include "cd/CdTrackStream.h"
+#include "engine/TrackLabel.h"
 #include "platform/Heap.h"
 #include "platform/Thread.h"
 #include "platform/media/MediaFile.h"
@@ -77,19 +78,12 @@ TEST(ConversionJob, SourceNamesChooseTheLoader)
         {"x.xflac", Kind::Unknown, 0},
         {"/a.flac/notes", Kind::Unknown, 0},
         {"x.opus2", Kind::Unknown, 0},
-        // A track of a disc image or a drive: DISC/Track-NN.
+        // A track of a disc image or a drive: DISC/Track-NN (the labels: TrackLabels below).
         {"/discs/album.cue/Track-03", Kind::Track, 3, "/discs/album.cue"},
         {"album.TOC/track-7", Kind::Track, 7, "album.TOC"},
         {"/dev/null/Track-12", Kind::Track, 12, "/dev/null"}, // a device node
-        {"/discs/album.cue/Track-123", Kind::Unknown, 0},
-        {"/discs/album.cue/Track-3a", Kind::Unknown, 0},
         {"/discs/folder/Track-03", Kind::Unknown, 0}, // not a disc
         {"/Track-03", Kind::Unknown, 0},
-        {"Track-07", Kind::Track, 7},
-        {"Track-123", Kind::Track, 12}, // at most two digits
-        {"TRACK-07", Kind::Track, 0}, // passes the prefix test; the literal "Track-" does not match
-        {"track", Kind::Track, 0}, // five characters are enough
-        {"Track-xy", Kind::Track, 0},
         {"abc", Kind::Unknown, 0},
         {"Trac", Kind::Unknown, 0},
         {"notes.txt", Kind::Unknown, 0},
@@ -101,6 +95,45 @@ TEST(ConversionJob, SourceNamesChooseTheLoader)
         EXPECT_EQ(choice.track, c.track) << c.name;
         EXPECT_EQ(choice.disc, c.disc) << c.name;
     }
+}
+
+// Whether a name is a track label, and which track it names, is decided once: a plain source
+// reads the first drive's track, DISC/label that disc's, and only a label gets ".mp3" appended
+// for its output. A name that is not a label is a file name of no type the job reads.
+TEST(ConversionJob, TrackLabels)
+{
+    constexpr int32_t kNotALabel = -1;
+    const std::pair<const char*, int32_t> labels[] = {
+        {"Track-00", 0}, {"Track-7", 7}, {"Track-07", 7}, {"Track-99", 99}, {"track-3", 3}, {"TRACK-03", 3},
+        {"tRaCk-1", 1}, {"Track-100", kNotALabel}, {"Track-123", kNotALabel}, {"Track-", kNotALabel},
+        {"Track", kNotALabel}, {"track", kNotALabel}, {"Track07", kNotALabel}, {"Track-3x", kNotALabel},
+        {"Track-xy", kNotALabel}, {"Tracking.txt", kNotALabel}, {"Track--1", kNotALabel},
+        {"Track- 3", kNotALabel}, {"Track-+3", kNotALabel}, {"Track-3 ", kNotALabel},
+        {"Track_03", kNotALabel},
+        {"Track-\xd9\xa3", kNotALabel}, // an Arabic-Indic three: digits are ASCII only
+    };
+    for (const auto& [label, track] : labels) {
+        const bool isLabel = track != kNotALabel;
+        const ConversionJob::SourceChoice plain = ConversionJob::ChooseSource(label);
+        EXPECT_EQ(plain.kind, isLabel ? Kind::Track : Kind::Unknown) << label;
+        EXPECT_EQ(plain.track, isLabel ? track : 0) << label;
+        EXPECT_EQ(plain.disc, "") << label;
+        const std::string onDisc = std::string("/discs/album.cue/") + label;
+        const ConversionJob::SourceChoice ofDisc = ConversionJob::ChooseSource(onDisc);
+        EXPECT_EQ(ofDisc.kind, isLabel ? Kind::Track : Kind::Unknown) << onDisc;
+        EXPECT_EQ(ofDisc.track, isLabel ? track : 0) << onDisc;
+        EXPECT_EQ(ofDisc.disc, isLabel ? "/discs/album.cue" : "") << onDisc;
+        if (isLabel) {
+            EXPECT_EQ(ConversionJob::TargetNameFor(label), std::string(label) + ".mp3");
+            // What the window lists and the tool names outputs by reads back as the same track.
+            EXPECT_EQ(ConversionJob::ChooseSource(TrackLabel::Format(track)).track, track) << label;
+        } else {
+            EXPECT_NE(ConversionJob::TargetNameFor(label), std::string(label) + ".mp3") << label;
+        }
+    }
+    EXPECT_EQ(TrackLabel::Format(0), "Track-00");
+    EXPECT_EQ(TrackLabel::Format(7), "Track-07");
+    EXPECT_EQ(TrackLabel::Format(99), "Track-99");
 }
 
 TEST(ConversionJob, TargetNamesChooseTheEncoderAndFollowTheSource)
@@ -382,7 +415,7 @@ TEST_F(ConversionJobRun, ReadsTheTrackTheLabelNames)
         int32_t number; // 1-based among the audio tracks
     };
     for (const Case& c :
-        {Case {"Track-07", 8}, Case {"Track-123", 13}, Case {"TRACK-07", 1}, Case {"Track-00", 1}}) {
+        {Case {"Track-07", 8}, Case {"TRACK-07", 8}, Case {"track-12", 13}, Case {"Track-00", 1}}) {
         auto job = Job(c.label, ConversionJob::TargetNameFor(c.label), 44100);
         ASSERT_EQ(job->Start(nullptr, false), Result::Started) << c.label;
         auto* track = dynamic_cast<CdTrackStream*>(job->source);
@@ -396,6 +429,12 @@ TEST_F(ConversionJobRun, ReadsTheTrackTheLabelNames)
     EXPECT_TRUE(std::filesystem::exists(dir.File("TRACK-07.mp3")));
     auto missing = Job("Track-20", "Track-20.mp3");
     EXPECT_EQ(missing->Start(nullptr, false), Result::SourceNotOpened);
+    // Not labels: no track is read for them, not even track 0.
+    for (const char* name : {"Track-123", "Tracking.txt", "Track-3x"}) {
+        auto job = Job(name, "not-a-track.mp3");
+        EXPECT_EQ(job->Start(nullptr, false), Result::UnknownSource) << name;
+        EXPECT_EQ(job->source, nullptr) << name;
+    }
     CdForgetRegisteredDrives();
 }
 

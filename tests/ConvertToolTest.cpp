@@ -214,7 +214,9 @@ TEST(ConvertTool, UsageErrorsHelpAndVersion)
     EXPECT_EQ(help.Finish(), 0);
     for (const char* spelling : {"-o, --output-dir DIR", "-b, --bitrate TEXT", "-y, --overwrite",
              "-n, --no-overwrite", "-j, --jobs N", "--cd-device PATH", "--list-tracks", "--probe",
-             "-q, --quiet", "--help, --version"})
+             "-q, --quiet", "-v, --verbose", "--help, --version",
+             // where the defaults come from: the settings file the window uses
+             "$XDG_CONFIG_HOME/varkonel/varkonel.ini", "a varkonel.ini beside this program when it exists"})
         EXPECT_TRUE(Contains(help.Out(), spelling)) << spelling;
     ToolRun version(dir, {"--version"});
     EXPECT_EQ(version.Finish(), 0);
@@ -835,6 +837,81 @@ TEST_F(ConvertToolRun, TrackNamesInAnyCaseGiveTheirTrackAndOtherTrackNamesAreUsa
     ASSERT_EQ(convert.Finish(), 0) << convert.Err();
     EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 1);
     EXPECT_NEAR(Seconds(Decode(out() / "Track-02.mp3")), 4.0, 0.15); // the 4 s track, not the 1 or 2 s ones
+}
+
+// A disc image among the sources stands for all its audio tracks: the very files, names and
+// refusals that --cd-device IMAGE with Track-00 Track-01 ... gives.
+TEST_F(ConvertToolRun, ADiscImageAsASourceConvertsEveryAudioTrackAsTheDeviceFormDoes)
+{
+    // A data track first, then audio tracks of 1 and 2 seconds.
+    CdTestDisc disc(dir.Path(), {{true, 75}, {false, 75}, {false, 150}}, "album");
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 22050, 1, 1.0);
+    const fs::path asSource = dir.Path() / "as-source";
+    fs::create_directory(asSource);
+    ToolRun image(dir, {"-o", out().string(), disc.cuePath, song});
+    ASSERT_EQ(image.Finish(), 0) << image.Err();
+    EXPECT_EQ(image.Err(), "");
+    const std::vector<std::string> names {"Track-00.mp3", "Track-01.mp3", "song.mp3"};
+    for (const std::string& name : names)
+        fs::rename(out() / name, asSource / name);
+    EXPECT_TRUE(fs::is_empty(out()));
+
+    // The same outputs in the same folder (the tag's title is the output's path).
+    ToolRun device(dir, {"-o", out().string(), "--cd-device", disc.cuePath, "Track-00", "Track-01", song});
+    ASSERT_EQ(device.Finish(), 0) << device.Err();
+    for (const std::string& name : names)
+        EXPECT_EQ(ReadBytes(asSource / name), ReadBytes(out() / name)) << name;
+    EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 3);
+    EXPECT_NEAR(Seconds(Decode(asSource / "Track-00.mp3")), 1.0, 0.1);
+    EXPECT_NEAR(Seconds(Decode(asSource / "Track-01.mp3")), 2.0, 0.1);
+    // --probe lists the image's tracks as it lists them named one by one.
+    ToolRun probeImage(dir, {"--probe", disc.cuePath, song});
+    ToolRun probeDevice(dir, {"--probe", "--cd-device", disc.cuePath, "Track-00", "Track-01", song});
+    ASSERT_EQ(probeImage.Finish(), 0) << probeImage.Err();
+    ASSERT_EQ(probeDevice.Finish(), 0) << probeDevice.Err();
+    EXPECT_EQ(probeImage.Out(), probeDevice.Out());
+    EXPECT_TRUE(Contains(probeImage.Out(), "Track-01\t00:02\t")) << probeImage.Out();
+
+    // A second image gives the same names: refused as a name given twice is; an image that
+    // cannot be read is refused with its reason; the other sources are still converted.
+    CdTestDisc other(dir.Path(), {{false, 75}}, "other");
+    fs::remove_all(out());
+    fs::create_directory(out());
+    const std::string gone = (dir.Path() / "gone.cue").string();
+    ToolRun twice(dir, {"-o", out().string(), disc.cuePath, other.cuePath, gone, song});
+    EXPECT_EQ(twice.Finish(), 1);
+    const std::string errors = twice.Err();
+    EXPECT_TRUE(Contains(errors,
+        other.cuePath + "/Track-00: the output " + (out() / "Track-00.mp3").string()
+            + " is also the output of " + disc.cuePath + "/Track-00; not converted"))
+        << errors;
+    EXPECT_TRUE(Contains(errors, gone + ": cannot be read as a CD drive or disc image; not converted"))
+        << errors;
+    for (const std::string& name : names)
+        EXPECT_EQ(ReadBytes(asSource / name), ReadBytes(out() / name)) << name;
+    EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 3);
+}
+
+// The media layer's result codes are for whoever investigates: only -v shows them, beside the
+// message the user reads either way.
+TEST_F(ConvertToolRun, MediaLayerDiagnosticsOnlyWithVerbose)
+{
+    WriteBytes(dir.Path() / "noise.mp3", std::vector<uint8_t>(3000, 0x5A));
+    WriteBytes(dir.Path() / "noise.wma", std::vector<uint8_t>(3000, 0x5A));
+    const std::vector<std::string> sources {
+        (dir.Path() / "noise.mp3").string(), (dir.Path() / "noise.wma").string()};
+    for (const bool verbose : {false, true}) {
+        std::vector<std::string> arguments {"-o", out().string()};
+        if (verbose)
+            arguments.push_back("-v");
+        arguments.insert(arguments.end(), sources.begin(), sources.end());
+        ToolRun run(dir, arguments);
+        EXPECT_EQ(run.Finish(), 1);
+        const std::string said = run.Out() + run.Err();
+        for (const std::string& source : sources)
+            EXPECT_TRUE(Contains(said, source + ": can not open source file!")) << said;
+        EXPECT_EQ(Contains(said, "(hr=0x"), verbose) << said;
+    }
 }
 
 TEST_F(ConvertToolRun, SettingsOfTheWindowGiveTheDefaultsAndAreOnlyRead)

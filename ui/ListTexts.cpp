@@ -31,11 +31,4 @@ QString SizeText(int64_t bytes)
     return QString::asprintf("%lld KB", static_cast<long long>(bytes < 0 ? 0 : bytes / 1024));
 }
 
-QString WithTrailingSeparator(const QString& directory)
-{
-    if (directory.endsWith(kSeparator))
-        return directory;
-    return directory + kSeparator;
-}
-
 } // namespace listtexts

@@ -1,5 +1,5 @@
 // The texts the main window derives from file names and file facts: the name shown in the
-// list, the extension, the Time and Size columns, and the output directory's trailing separator.
+// list, the extension, and the Time and Size columns.
 // Paths use the platform's separator ('/' here).
 #pragma once
 
@@ -24,9 +24,5 @@ QString PlayTime(int64_t seconds);
 
 // "%d KB" of the byte count divided by 1024, remainder dropped.
 QString SizeText(int64_t bytes);
-
-// The output directory as the settings dialog leaves it: a separator is appended unless the
-// text already ends with one, so an emptied text becomes a single separator.
-QString WithTrailingSeparator(const QString& directory);
 
 } // namespace listtexts

@@ -2,7 +2,9 @@
 
 #include "cd/CdTrackStream.h"
 #include "engine/ConversionJob.h"
+#include "platform/FolderPath.h"
 #include "platform/Message.h"
+#include "platform/RegularFile.h"
 #include "sources/WaveStream.h"
 #include "sources/WmaStream.h"
 #include "ui/AboutDialog.h"
@@ -254,36 +256,30 @@ void MainDialog::AddAudioFile(const QString& path)
         AddDiscTracks(path);
         return;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const int64_t bytes = file.size();
-    file.close();
     if (!IsListedExtension(extension))
         return;
-    AddListRow(name, ProbeSeconds(path, extension), bytes, path);
+    // Opened as the engine opens sources: a FIFO, a device or a folder under a listed name is
+    // refused at once, where a plain open would wait for a FIFO's writer with the window frozen.
+    if (!RegularFileProblem(Local(path).constData()).empty())
+        return;
+    AddListRow(name, ProbeSeconds(path, extension), QFileInfo(path).size(), path);
 }
 
 void MainDialog::AddDiscTracks(const QString& path)
 {
     const std::string disc = Local(path).toStdString();
-    CdTrackStream reader;
     std::string problem;
-    if (!reader.UseDisc(disc))
-        problem = "cannot be read as a CD drive or disc image";
-    else if (!reader.LoadDisc())
-        problem = "no audio CD: no readable table of contents, or no audio track";
-    if (!problem.empty()) {
+    const std::vector<ConversionJob::DiscTrack> tracks = ConversionJob::TracksOfDisc(disc, problem);
+    if (tracks.empty()) {
         ShowMessage("can not open source file!\n" + disc + ": " + problem);
         return;
     }
     // The rows are named as the command-line tool names the tracks; their path is the disc's
     // followed by the name, which is how a conversion finds the disc again.
-    for (size_t k = 0; k < reader.tracks.size(); ++k) {
-        const uint32_t frames = reader.tracks[k].length.load();
-        const QString label = QString::asprintf("Track-%02zu", k);
-        AddListRow(label, frames / CdTrackStream::kFramesPerSecond, int64_t {frames} * CD_FRAME_BYTES,
-            path + listtexts::kSeparator + label);
+    for (const ConversionJob::DiscTrack& track : tracks) {
+        const QString label = QString::fromStdString(track.label);
+        AddListRow(label, track.frames / CdTrackStream::kFramesPerSecond,
+            int64_t {track.frames} * CD_FRAME_BYTES, path + listtexts::kSeparator + label);
     }
 }
 
@@ -352,10 +348,8 @@ void MainDialog::OpenSettings()
     settings.bitrate = dialog.bitrate.toLocal8Bit().toStdString();
     settings.channelMode = dialog.channelMode.toLocal8Bit().toStdString();
     outputRate = settings.OutputRate();
-    settings.outputDirectory
-        = listtexts::WithTrailingSeparator(QString::fromLocal8Bit(settings.outputDirectory))
-              .toLocal8Bit()
-              .toStdString();
+    // The output folder as the settings dialog leaves it: an emptied text becomes "/".
+    settings.outputDirectory = WithTrailingSeparator(settings.outputDirectory);
 }
 
 void MainDialog::LoadSettings()

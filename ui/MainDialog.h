@@ -59,6 +59,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // One row for a file of a listed type that is a regular file (a link to one counts); a
+    // FIFO, a device or a folder is passed over at once, never opened in a way that waits. A
+    // disc image or a CD drive's device node gives its tracks instead.
     void AddAudioFile(const QString& path);
     // One row per audio track of a disc image (.cue, .toc) or CD drive: named Track-NN (NN from
     // 00 among the audio tracks), with the track's play time and size (frames x 2352 bytes), and

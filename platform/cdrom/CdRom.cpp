@@ -1,6 +1,7 @@
 #include "platform/cdrom/CdRom.h"
 
 #include "platform/Heap.h"
+#include "platform/RegularFile.h"
 #include "platform/Utf8.h"
 
 #include <cdio/cdio.h>
@@ -214,7 +215,7 @@ SheetCheck CheckSheet(const std::string& path, DriveKind kind)
             return {};
         dataFile = name;
         // A FIFO or a device in place of the data file would make the reader wait for ever.
-        if (kind == DriveKind::CdrdaoToc && !std::filesystem::is_regular_file(name, error))
+        if (kind == DriveKind::CdrdaoToc && !IsRegularFile(name.c_str()))
             return {};
         if (kind == DriveKind::Cue) {
             std::istringstream rest(line.substr(end));
@@ -235,7 +236,7 @@ SheetCheck CheckSheet(const std::string& path, DriveKind kind)
         if (tail != "cue" && tail != "CUE")
             return {};
         const std::string bin = path.substr(0, path.size() - 3) + (tail == "cue" ? "bin" : "BIN");
-        if (!std::filesystem::is_regular_file(bin, error))
+        if (!IsRegularFile(bin.c_str()))
             return {};
     }
     check.safe = tracks > 0;
@@ -642,12 +643,10 @@ bool CdRegisterDrive(const std::string& path, CDHANDLEREQUEST* request)
     if (path.empty())
         return false;
     const DriveKind kind = KindOf(path);
-    std::error_code error;
-    if (kind != DriveKind::Device && !std::filesystem::is_regular_file(path, error))
+    if (kind != DriveKind::Device && !IsRegularFile(path.c_str()))
         return false;
     // A drive is a device node; opening anything else (a FIFO in particular) could block.
-    if (kind == DriveKind::Device && !std::filesystem::is_block_file(path, error)
-        && !std::filesystem::is_character_file(path, error))
+    if (kind == DriveKind::Device && !IsDeviceNode(path.c_str()))
         return false;
     Library& library = Library::Instance();
     if (!OpenSlot(DriveSlot {path, kind, true, false}))

@@ -29,8 +29,16 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -51,6 +59,59 @@ QByteArray DefaultDirectory()
 {
     return QFile::encodeName(QDir::tempPath()) + "/";
 }
+
+// Stands by a FIFO while the window is handed it: if nothing is done within the deadline, it
+// opens the FIFO's writing end, which releases an open for reading that waits there, so that a
+// window that blocks on the FIFO fails the test instead of hanging it.
+class FifoWatchdog {
+public:
+    FifoWatchdog(const QString& fifo, std::chrono::milliseconds deadline)
+        : path(QFile::encodeName(fifo).toStdString())
+        , watcher([this, deadline] { Watch(deadline); })
+    { }
+    ~FifoWatchdog() { Stop(); }
+    FifoWatchdog(const FifoWatchdog&) = delete;
+    FifoWatchdog& operator=(const FifoWatchdog&) = delete;
+
+    // Ends the watch; true when the deadline passed and the FIFO had to be opened.
+    bool Stop()
+    {
+        {
+            std::lock_guard guard(lock);
+            done = true;
+        }
+        wake.notify_all();
+        if (watcher.joinable())
+            watcher.join();
+        return fired;
+    }
+
+private:
+    void Watch(std::chrono::milliseconds deadline)
+    {
+        std::unique_lock guard(lock);
+        if (wake.wait_for(guard, deadline, [this] { return done; }))
+            return;
+        fired = true;
+        // Without a reader a non-blocking open for writing fails: try until the waiting reader
+        // is there, or until the watch ends.
+        while (!done) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                ::close(fd);
+                return;
+            }
+            wake.wait_for(guard, std::chrono::milliseconds(10));
+        }
+    }
+
+    std::string path;
+    std::mutex lock;
+    std::condition_variable wake;
+    bool done = false;
+    bool fired = false;
+    std::thread watcher;
+};
 
 QStringList Row(const QTreeWidget* list, int row)
 {
@@ -264,6 +325,69 @@ private slots:
         QDragEnterEvent textEnter(centre, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &textEnter);
         QVERIFY(!textEnter.isAccepted());
+        window.hide();
+    }
+
+    // A FIFO under a listed name, given at start-up, chosen in the file dialog, dropped on the
+    // list or found in a dropped folder, is passed over at once: the window never waits for a
+    // writer. The watchdog releases a window that does wait, and the test then fails.
+    void AFifoIsListedNeverAndNeverWaitedFor()
+    {
+        const QDir fifos(folder.filePath(QStringLiteral("fifos")));
+        QVERIFY(fifos.mkpath(QStringLiteral(".")));
+        const QString song = fifos.filePath(QStringLiteral("song.wav"));
+        const QString tune = fifos.filePath(QStringLiteral("tune.mp3"));
+        QVERIFY(::mkfifo(QFile::encodeName(song).constData(), 0644) == 0);
+        QVERIFY(::mkfifo(QFile::encodeName(tune).constData(), 0644) == 0);
+        const QString real = fifos.filePath(QStringLiteral("real.wav"));
+        QVERIFY(uitest::WriteFile(real, uitest::WavBytes(1000, 1000)));
+        constexpr std::chrono::milliseconds kDeadline {3000};
+
+        const auto listsOnlyTheRealFile = [&](const QTreeWidget* list) {
+            return list->topLevelItemCount() == 1
+                && list->topLevelItem(0)->text(MainDialog::kTargetFiles) == real;
+        };
+        {
+            // The program's arguments.
+            MainDialog window(SettingsPath(QStringLiteral("fifo-arguments.ini")));
+            FifoWatchdog watchSong(song, kDeadline);
+            FifoWatchdog watchTune(tune, kDeadline);
+            window.AddFiles({song, tune, real});
+            QVERIFY2(!watchSong.Stop() && !watchTune.Stop(), "the window waited on a FIFO given at start-up");
+            QVERIFY(listsOnlyTheRealFile(window.list));
+        }
+        {
+            // The file dialog.
+            MainDialog window(SettingsPath(QStringLiteral("fifo-chooser.ini")));
+            window.chooseFiles = [&](QWidget*) { return QStringList {song, real, tune}; };
+            FifoWatchdog watchSong(song, kDeadline);
+            FifoWatchdog watchTune(tune, kDeadline);
+            window.Button(1001)->click();
+            QVERIFY2(
+                !watchSong.Stop() && !watchTune.Stop(), "the window waited on a FIFO from the file dialog");
+            QVERIFY(listsOnlyTheRealFile(window.list));
+        }
+        // A drop of the FIFO itself and of the folder that holds it.
+        MainDialog window(SettingsPath(QStringLiteral("fifo-drop.ini")));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget* target = window.list->viewport();
+        const QPoint centre = target->rect().center();
+        for (const QString& dropped : {song, fifos.path()}) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(dropped)});
+            FifoWatchdog watchSong(song, kDeadline);
+            FifoWatchdog watchTune(tune, kDeadline);
+            QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &enter);
+            QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &drop);
+            QVERIFY(drop.isAccepted());
+            QVERIFY2(!watchSong.Stop() && !watchTune.Stop(),
+                qPrintable("the window waited on a FIFO: " + dropped));
+        }
+        QVERIFY2(
+            listsOnlyTheRealFile(window.list), qPrintable(QString::number(window.list->topLevelItemCount())));
         window.hide();
     }
 

@@ -1,5 +1,6 @@
 // The striped background, the drawn pictures, dialog units and the list's texts.
 #include "UiTestSupport.h"
+#include "platform/FolderPath.h"
 #include "ui/DialogSkin.h"
 #include "ui/DialogUnits.h"
 #include "ui/ListTexts.h"
@@ -168,9 +169,12 @@ private slots:
         QCOMPARE(Extension(QStringLiteral("/m/x.tar.WAV")), QStringLiteral("WAV"));
         QCOMPARE(Extension(QStringLiteral(".hidden")), QString());
         QCOMPARE(Extension(QStringLiteral("/m/none")), QString());
-        QCOMPARE(WithTrailingSeparator(QString()), QStringLiteral("/"));
-        QCOMPARE(WithTrailingSeparator(QStringLiteral("/")), QStringLiteral("/"));
-        QCOMPARE(WithTrailingSeparator(QStringLiteral("/music")), QStringLiteral("/music/"));
+        // The output folder the settings dialog leaves always ends with a separator.
+        QCOMPARE(::WithTrailingSeparator(std::string()), std::string("/"));
+        QCOMPARE(::WithTrailingSeparator("/"), std::string("/"));
+        QCOMPARE(::WithTrailingSeparator("/music"), std::string("/music/"));
+        QCOMPARE(::WithoutTrailingSeparators("/tmp//"), std::string("/tmp"));
+        QCOMPARE(::WithoutTrailingSeparators("//"), std::string("/"));
     }
 
     void TimeAndSizeTexts()
