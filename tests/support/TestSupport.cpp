@@ -3,7 +3,10 @@
 #include "encoders/Encoder.h"
 #include "platform/Message.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -109,6 +112,22 @@ std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, u
         for (size_t i = 0; i < bytesEach; ++i)
             block.push_back(next++);
     return result;
+}
+
+std::vector<uint8_t> CommandOutput(const std::string& command)
+{
+    std::vector<uint8_t> bytes;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "cannot run " << command;
+        return bytes;
+    }
+    uint8_t block[65536];
+    size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof(block), pipe)) > 0)
+        bytes.insert(bytes.end(), block, block + got);
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return bytes;
 }
 
 } // namespace testing_support
