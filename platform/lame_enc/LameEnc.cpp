@@ -325,10 +325,10 @@ bool InfoFrameFitsAtBitrate(lame_global_flags* flags)
     const bool mono = lame_get_mode(flags) == MONO;
     const int sideInformation = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
     const int needed = 4 + (lame_get_error_protection(flags) != 0 ? 2 : 0) + sideInformation + kInfoBytes;
-    const int rate = lame_get_out_samplerate(flags);
+    const int64_t rate = lame_get_out_samplerate(flags);
     if (rate <= 0)
         return false;
-    const int frame = (mpeg1 ? 144000 : 72000) * lame_get_brate(flags) / rate;
+    const int64_t frame = (mpeg1 ? 144000 : 72000) * int64_t {lame_get_brate(flags)} / rate;
     return frame >= needed && frame <= kLargestFrame;
 }
 
