@@ -36,12 +36,13 @@ bool Encoder::Encode()
         return false;
     }
     const bool completed = EncodeLoop();
-    Finish();
+    const bool finished = Finish();
     CloseOutput();
     if (writeFailed)
         return DiscardFailedOutput();
-    // A source that failed in the middle still leaves a valid, shorter file, as a stop does.
-    const std::string failure = source->GetFailure();
+    // A source or an encoder that failed in the middle still leaves a valid, shorter file, as
+    // a stop does; the job fails all the same.
+    const std::string failure = FailureOfFinishedFile(finished);
     if (!CommitOutput())
         return false;
     if (!failure.empty()) {
@@ -50,6 +51,38 @@ bool Encoder::Encode()
         return false;
     }
     return completed;
+}
+
+std::string Encoder::FailureOfFinishedFile(bool finished) const
+{
+    std::string failure = source->GetFailure();
+    if (failure.empty())
+        failure = encoderFailure;
+    // A stop leaves the audio of the pass in progress out on purpose; otherwise audio that the
+    // encoder did not take at the end is missing from the file.
+    if (failure.empty() && lastEncodeFailed && !stopRequested.load())
+        failure = "the encoder failed on the last of the audio";
+    if (failure.empty() && !finished)
+        failure = "the encoder could not finish the file";
+    return failure;
+}
+
+void Encoder::FailEarly(const std::string& reason)
+{
+    if (encoderFailure.empty())
+        encoderFailure = reason;
+    running.store(false);
+}
+
+bool Encoder::WriteToFile(const void* data, size_t length)
+{
+    if (!file)
+        return false;
+    if (length == 0 || std::fwrite(data, 1, length, file.get()) >= length)
+        return true;
+    writeFailed = true;
+    writeError = writeError != 0 ? writeError : errno;
+    return false;
 }
 
 // The file could not be written in full (a full or vanished disk): it is dropped rather than
@@ -121,6 +154,8 @@ bool Encoder::OpenOutput(bool noPrompt)
         std::setvbuf(file.get(), fileBuffer.get(), _IOFBF, kFileBufferSize);
     writeFailed = false;
     writeError = 0;
+    encoderFailure.clear();
+    lastEncodeFailed = false;
     pending.Clear();
     // Set the flag first, then look for a stop: a Stop racing with this cannot be lost.
     running.store(true);
@@ -135,20 +170,12 @@ bool Encoder::WriteBuffer(AudioBufferRef buffer)
     if (pending.IsEnd() || !running.load())
         return true;
     std::optional<AudioBufferRef> out;
-    if (!EncodeBuffer(pending, out))
+    lastEncodeFailed = !EncodeBuffer(pending, out);
+    if (lastEncodeFailed)
         return false;
     if (!out)
         return true;
-    if (!file)
-        return false;
-    const uint32_t length = out->GetLength();
-    if (length == 0)
-        return true;
-    if (std::fwrite(out->GetData(), 1, length, file.get()) >= length)
-        return true;
-    writeFailed = true;
-    writeError = errno;
-    return false;
+    return WriteToFile(out->GetData(), out->GetLength());
 }
 
 bool Encoder::CloseOutput()

@@ -4,9 +4,11 @@
 //
 // The file is written under a temporary name in the output folder and takes the output's name
 // only when it is complete: finished at the end of the source, or stopped early as a valid,
-// shorter file. A job that fails before that (the writer cannot begin, a write fails) leaves an
-// existing file of that name as it was. A source that fails in the middle (GetFailure) keeps
-// the valid, shorter file and ends the job as failed.
+// shorter file. A job that fails before that (the writer cannot begin, a write fails, also while
+// the file is being finished) leaves an existing file of that name as it was. A source that
+// fails in the middle (GetFailure), an encoder that gives up (FailEarly) or fails on the last of
+// the audio, and a Finish that fails without a failed write keep the valid, shorter file and
+// end the job as failed, with a message that says so.
 //
 // Threads: SetSource and SetOutputPath run before a job starts; Encode runs on the job's worker
 // thread; Stop may come from any thread at any time.
@@ -38,7 +40,8 @@ public:
     // Consumes bytes from pending (leaving what must wait for more input) and sets out to the
     // bytes to append to the file, or leaves it empty. False reports an encoding failure.
     virtual bool EncodeBuffer(AudioBufferRef& pending, std::optional<AudioBufferRef>& out) = 0;
-    // Completes the file after the last input, while it is still open.
+    // Completes the file after the last input, while it is still open. False: the file could
+    // not be completed (the job fails; the file is kept unless a write failed).
     virtual bool Finish() = 0;
     virtual bool OpenOutput(bool noPrompt);
     virtual bool WriteBuffer(AudioBufferRef buffer);
@@ -55,8 +58,12 @@ protected:
         void operator()(FILE* stream) const { std::fclose(stream); }
     };
 
-    // Ends the pass in progress: the loop stops after the current buffer.
-    void EndEarly() { running.store(false); }
+    // Ends the job as failed: the loop stops after the current buffer, the file is finished
+    // with what was encoded and kept, and the message names `reason` (worker thread only).
+    void FailEarly(const std::string& reason);
+    // Writes to the output file. A short write marks the output as failed: the job ends and
+    // the incomplete file is not kept.
+    bool WriteToFile(const void* data, size_t length);
 
     // The output stream's buffer: large, so that a long file is written in few system calls.
     // Declared before `file`, so that it outlives the stream.
@@ -71,6 +78,8 @@ protected:
 private:
     bool EncodeLoop();
     bool DiscardFailedOutput();
+    // Why the finished file holds less than the source gave; empty when it is complete.
+    std::string FailureOfFinishedFile(bool finished) const;
     // Gives the finished file the output's name; false (with a message) when it cannot.
     bool CommitOutput();
 
@@ -78,6 +87,10 @@ private:
     // A write to the output failed in this job: the loop ends and the file is not kept.
     bool writeFailed = false;
     int writeError = 0; // the system's error number of the failed write, when known
+    // The encoder gave up on this job (FailEarly), and why.
+    std::string encoderFailure;
+    // The last EncodeBuffer of this job failed: the audio it held never reached the file.
+    bool lastEncodeFailed = false;
 
     // A Stop that arrives after the job was set up but before the output is open would be
     // undone when opening sets `running`; it is remembered here and honoured on opening.

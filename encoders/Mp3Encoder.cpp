@@ -16,8 +16,7 @@ namespace {
 constexpr const char* kLoadFailed = "Error loading LAME encoder dll!";
 constexpr const char* kUnsupportedFormat
     = "The MP3 encoder takes 16-bit PCM with one or two channels only.\nThe output file was left empty.";
-constexpr const char* kEncoderFailing
-    = "The MP3 encoder stopped working.\nThe file was finished and holds the audio encoded up to there.";
+constexpr const char* kEncoderFailing = "the MP3 encoder stopped working";
 
 // Seconds of audio that may wait in front of a failing encoder before the job is ended.
 constexpr uint32_t kFailureBacklogSeconds = 10;
@@ -110,7 +109,7 @@ bool Mp3Encoder::WriteId3v2Tag()
         return true; // nothing to write to yet
 
     const std::vector<uint8_t> tag = Id3Tag::Version2(tags, outputPath);
-    if (std::fwrite(tag.data(), 1, tag.size(), file.get()) != tag.size()) {
+    if (!WriteToFile(tag.data(), tag.size())) {
         ReleaseLibrary();
         return false;
     }
@@ -131,10 +130,10 @@ bool Mp3Encoder::LoadEntryPoints()
 
 // The MP3 form for the MPEG-1 rates, the LAME form for every other rate. The LAME form keeps an
 // MP3 rate as it is (LAME would otherwise pick a lower one for low bitrates) and lets LAME choose
-// for the others. It asks for an average bitrate whose lowest and highest are the chosen one:
-// every audio frame has that bitrate, as in constant-bitrate coding, but LAME then gives the
-// information frame a bitrate of its own large enough to hold it, which constant-bitrate coding
-// does not (at 32 kbps and 22050 Hz a frame is too small for it).
+// for the others. Both ask for constant bitrate with the information frame, so that every frame,
+// the information frame too, has the chosen bitrate and the frame says "Info". Where a frame at
+// that bitrate is too small to hold the information frame (32 kbps at 22050 Hz), the encoder
+// library gives it a larger frame of its own (see LameEnc.h).
 void Mp3Encoder::FillConfig()
 {
     const uint32_t kbps = NearestBitrate(chosenBitrate != 0
@@ -158,17 +157,11 @@ void Mp3Encoder::FillConfig()
     lhv.nMode = format.nChannels == 1 ? BE_MP3_MODE_MONO : BE_MP3_MODE_JSTEREO;
     lhv.dwBitrate = kbps;
     lhv.dwMaxBitrate = kbps;
-    lhv.bEnableVBR = 1;
-    lhv.nVbrMethod = VBR_METHOD_ABR;
-    lhv.dwVbrAbr_bps = kbps * 1000;
     lhv.nPreset = LQP_VERYHIGH_QUALITY;
     lhv.dwMpegVersion = MPEG1;
     lhv.bOriginal = 1;
     lhv.bWriteVBRHeader = 1;
-    lhv.bEnableVBR = 1;
     lhv.nVBRQuality = 2;
-    lhv.dwVbrAbr_bps = kbps * 1000;
-    lhv.nVbrMethod = VBR_METHOD_ABR;
     lhv.bNoRes = 1;
     lhv.nQuality = 0;
 }
@@ -233,10 +226,9 @@ bool Mp3Encoder::EncodeBuffer(AudioBufferRef& pending, std::optional<AudioBuffer
     }
     carryBytes = static_cast<int32_t>(std::min<uint32_t>(rest, std::numeric_limits<int32_t>::max()));
     if (failed && rest / kFailureBacklogSeconds > format.nAvgBytesPerSec) {
-        // The encoder has not taken anything for a long stretch: end the job rather than
-        // gather the whole source in memory in front of it.
-        EndEarly();
-        ShowMessage(kEncoderFailing);
+        // The encoder has not taken anything for a long stretch: end the job, as failed, rather
+        // than gather the whole source in memory in front of it.
+        FailEarly(kEncoderFailing);
     }
     return !failed;
 }
@@ -246,8 +238,7 @@ bool Mp3Encoder::Finish()
     if (!streamOpen || !file)
         return false;
     if (!heldOutput.empty()) {
-        const size_t held = heldOutput.size();
-        const bool written = std::fwrite(heldOutput.data(), 1, held, file.get()) == held;
+        const bool written = WriteToFile(heldOutput.data(), heldOutput.size());
         heldOutput.clear();
         if (!written) {
             ReleaseLibrary();
@@ -260,7 +251,7 @@ bool Mp3Encoder::Finish()
         return false;
     }
     const uint32_t flushed = std::min(outputBytes, outputBufferSize);
-    if (flushed > 0 && std::fwrite(outputBuffer.get(), 1, flushed, file.get()) != flushed) {
+    if (!WriteToFile(outputBuffer.get(), flushed)) {
         ReleaseLibrary();
         return false;
     }
@@ -281,7 +272,7 @@ bool Mp3Encoder::WriteInfoFrame()
     const int64_t end = FileTell(file.get());
     if (end < audioStart + int64_t {length} || !FileSeek(file.get(), audioStart, SEEK_SET))
         return true; // a pipe or another stream that cannot be positioned
-    const bool written = std::fwrite(outputBuffer.get(), 1, length, file.get()) == length;
+    const bool written = WriteToFile(outputBuffer.get(), length);
     return FileSeek(file.get(), end, SEEK_SET) && written;
 }
 
@@ -304,5 +295,5 @@ void Mp3Encoder::WriteId3v1Tag()
     if (!file)
         return;
     const auto tag = Id3Tag::Version1(tags, outputPath);
-    std::fwrite(tag.data(), 1, tag.size(), file.get());
+    WriteToFile(tag.data(), tag.size());
 }

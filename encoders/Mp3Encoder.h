@@ -2,11 +2,12 @@
 // the source's format when a job begins, fed 16-bit PCM in chunks of the size it asks for,
 // flushed and released when the job finishes. The file opens with an ID3v2.3 tag and ends with
 // a 128-byte ID3v1.1 tag, both made from the tags SetTags gave (see Id3Tag).
-// The first frame after the ID3v2 tag is LAME's information frame ("Xing"/"Info" with the LAME extension):
-// it is written as a placeholder with the first audio and overwritten with the finished frame
-// (frame count, encoder delay and padding) when the job finishes, stopped jobs included, so
-// that decoders give back exactly the source's samples. An output that cannot be repositioned
-// (a pipe) keeps the placeholder.
+// The first frame after the ID3v2 tag is LAME's information frame ("Info" with the LAME
+// extension, at the bitrate of the audio frames; "Xing" in a larger frame where one at that
+// bitrate cannot hold it): it is written as a placeholder with the first audio and overwritten
+// with the finished frame (frame count, encoder delay and padding) when the job finishes,
+// stopped jobs included, so that decoders give back exactly the source's samples. An output
+// that cannot be repositioned (a pipe) keeps the placeholder.
 //
 // The bitrate is the one SetBitrate gave (the user's choice, for mono and stereo alike), moved
 // to the nearest entry of `bitrateList`; without one it is derived from the format: bits x

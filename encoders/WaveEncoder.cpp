@@ -1,7 +1,5 @@
 #include "encoders/WaveEncoder.h"
 
-#include "platform/Message.h"
-
 #include <cstring>
 
 namespace {
@@ -33,9 +31,9 @@ bool WaveEncoder::EncodeBuffer(AudioBufferRef& pending, std::optional<AudioBuffe
     const uint32_t room = RoomLeft();
     if (length > room) {
         length = room;
-        EndEarly();
-        ShowMessage("The output reached the 4 GiB size limit of the WAV format.\n"
-                    "The file was finished at that point and holds the audio up to there.");
+        // The rest of the source cannot be described by the header: the file is finished
+        // here, and the job fails since it does not hold the whole source.
+        FailEarly("the output reached the 4 GiB size limit of the WAV format");
     }
     if (length != 0)
         out = AudioBufferRef::FromData(pending.GetData(), length, true);
@@ -63,18 +61,18 @@ void WaveEncoder::WriteHeader(uint32_t size)
     Put16(h + 20, WAVE_FORMAT_PCM);
     Put16(h + 22, format.nChannels);
     Put32(h + 24, format.nSamplesPerSec);
-    Put32(h + 28, (uint32_t{format.wBitsPerSample} * format.nChannels * format.nSamplesPerSec) >> 3);
+    Put32(h + 28, (uint32_t {format.wBitsPerSample} * format.nChannels * format.nSamplesPerSec) >> 3);
     Put16(h + 32, format.wBitsPerSample * format.nChannels / 8);
     Put16(h + 34, format.wBitsPerSample);
     std::memcpy(h + 36, "data", 4);
     Put32(h + 40, size);
     std::fseek(file.get(), 0, SEEK_SET);
-    std::fwrite(h, 1, header.size(), file.get());
+    WriteToFile(h, header.size());
 }
 
 uint32_t WaveEncoder::BlockAlign() const
 {
-    const uint32_t align = uint32_t{format.wBitsPerSample} * format.nChannels / 8;
+    const uint32_t align = uint32_t {format.wBitsPerSample} * format.nChannels / 8;
     return align == 0 ? 1 : align;
 }
 

@@ -7,6 +7,7 @@
 #include "engine/SettingsFile.h"
 #include "platform/media/MediaFile.h"
 #include "support/CdTestDisc.h"
+#include "support/LameEncTestHooks.h"
 #include "support/MediaFixtures.h"
 #include "support/Mp3Decode.h"
 #include "support/TestSupport.h"
@@ -958,6 +959,30 @@ TEST_F(ConvertToolRun, SettingsOfTheWindowGiveTheDefaultsAndAreOnlyRead)
     ToolRun fifo(dir, {tune}, bin / "varkonel-convert", {"TMPDIR=" + fifoTemp.string()});
     ASSERT_EQ(fifo.Finish(20000), 0) << fifo.Err();
     EXPECT_EQ(Le32(ReadBytes(fifoTemp / "tune.wav"), 24), 22050u);
+}
+
+// An encoder that stops working in the middle of a file: the tool keeps the shorter, finished
+// file, says why, and counts the file as failed (exit 1). The program runs from a folder of
+// its own with the test variant of the encoder library under the library's name, told by the
+// environment to fail after 20 chunks.
+TEST_F(ConvertToolRun, AnEncoderThatStopsWorkingFailsTheFileAndKeepsWhatWasEncoded)
+{
+    const fs::path bin = dir.Path() / "bin";
+    fs::create_directory(bin);
+    fs::copy_file(BinFolder() / "varkonel-convert", bin / "varkonel-convert");
+    fs::copy_file(BinFolder() / kLameEncTestLibraryName, bin / "liblame_enc.so");
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 44100, 1, 30.0);
+    ToolRun run(dir, {"-b", "64KB", "-c", "mono", "-o", out().string(), song}, bin / "varkonel-convert",
+        {std::string(kLameEncTestFailureVariable) + "=20"});
+    EXPECT_EQ(run.Finish(), 1) << run.Err();
+    const std::string mp3 = (out() / "song.mp3").string();
+    EXPECT_TRUE(Contains(run.Err(),
+        "The conversion failed: the MP3 encoder stopped working.\nThe output file " + mp3
+            + " was finished and holds the audio up to there."))
+        << run.Err();
+    EXPECT_TRUE(EndsWithTag(ReadBytes(mp3)));
+    // Twenty chunks of 1152 samples, decoded to exactly that length.
+    EXPECT_EQ(Decode(mp3).pcm.size(), 20u * 1152u * 2u);
 }
 
 // A run on a terminal: the program asks about the existing output, draws progress lines and

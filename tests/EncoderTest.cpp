@@ -28,22 +28,27 @@ public:
     }
     bool EncodeBuffer(AudioBufferRef& pendingBytes, std::optional<AudioBufferRef>& out) override
     {
-        ++encodeCalls;
-        if (failEncode)
+        const int call = encodeCalls++;
+        if (call >= failEncodeFrom && call <= failEncodeTo)
             return false;
         out = AudioBufferRef::FromData(pendingBytes.GetData(), pendingBytes.GetLength(), true);
         pendingBytes.Clear();
+        if (call == giveUpAt)
+            FailEarly("the encoder gave up");
         return true;
     }
     bool Finish() override
     {
         ++finishes;
-        return true;
+        return finishResult;
     }
     uint32_t PendingBytes() const { return pending.GetLength(); }
 
     bool beginResult = true;
-    bool failEncode = false;
+    bool finishResult = true;
+    int failEncodeFrom = -1; // EncodeBuffer calls from this one to failEncodeTo fail
+    int failEncodeTo = -1;
+    int giveUpAt = -1; // this EncodeBuffer call ends the job as failed
     int begins = 0;
     int encodeCalls = 0;
     int finishes = 0;
@@ -269,14 +274,51 @@ TEST_F(EncoderLoop, BeginFailureClosesTheFileWithoutReading)
     EXPECT_FALSE(encoder.IsRunning());
 }
 
-TEST_F(EncoderLoop, EncodingFailuresAreIgnoredAndTheLoopGoesOn)
+// An encoder that fails on the audio to the end, one that gives up, and a Finish that fails:
+// the file is finished with what was encoded and kept, as after a source that fails midway,
+// and the job fails with a message instead of being reported as done. A single failure the
+// encoder recovers from on the next buffer is no failure of the job.
+TEST_F(EncoderLoop, EncoderFailuresKeepTheShorterFileAndFailTheJob)
 {
-    encoder.failEncode = true;
-    EXPECT_TRUE(encoder.Encode());
-    EXPECT_EQ(stream.reads.load(), 5);
-    // The unconsumed bytes stay pending, so even the end buffer's pass tries once more.
-    EXPECT_EQ(encoder.encodeCalls, 5);
-    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+    const struct {
+        const char* name;
+        int failEncodeFrom; // the first EncodeBuffer call that fails; -1: none
+        int failEncodeTo; // the last one
+        int giveUpAt; // the EncodeBuffer call that ends the job (FailEarly); -1: none
+        bool finishResult;
+        size_t written; // blocks in the file
+        const char* reason; // nullptr: the job succeeds
+    } rows[] = {
+        {"fails to the end", 0, 99, -1, true, 0, "the encoder failed on the last of the audio"},
+        {"fails from the last block on", 3, 99, -1, true, 3, "the encoder failed on the last of the audio"},
+        {"gives up", -1, -1, 2, true, 3, "the encoder gave up"},
+        {"cannot finish", -1, -1, -1, false, 4, "the encoder could not finish the file"},
+        // A failed call keeps its bytes pending, and the next call writes them.
+        {"recovers", 1, 1, -1, true, 4, nullptr},
+    };
+    for (const auto& row : rows) {
+        messages->Clear();
+        std::filesystem::remove(out);
+        ScriptedStream source {PcmFormat(2, 44100, 16), blocks};
+        RawEncoder failing;
+        failing.SetSource(&source);
+        failing.SetOutputPath(out.c_str());
+        failing.failEncodeFrom = row.failEncodeFrom;
+        failing.failEncodeTo = row.failEncodeTo;
+        failing.giveUpAt = row.giveUpAt;
+        failing.finishResult = row.finishResult;
+        EXPECT_EQ(failing.Encode(), row.reason == nullptr) << row.name;
+        EXPECT_EQ(failing.finishes, 1) << row.name;
+        EXPECT_EQ(ReadBytes(out), Joined(blocks, row.written)) << row.name;
+        if (row.reason == nullptr) {
+            EXPECT_TRUE(messages->Entries().empty()) << row.name;
+            continue;
+        }
+        EXPECT_EQ(messages->Texts(),
+            (std::vector<std::string> {std::string("The conversion failed: ") + row.reason
+                + ".\nThe output file " + out + " was finished and holds the audio up to there."}))
+            << row.name;
+    }
 }
 
 TEST_F(EncoderLoop, FailedAllocationEndsTheJobWithAFinishedFile)

@@ -1,18 +1,23 @@
 #include "encoders/Mp3Encoder.h"
 #include "audio/ToneStream.h"
+#include "engine/ConversionJob.h"
+#include "engine/ConversionSettings.h"
 #include "platform/Message.h"
-#include "platform/lame_enc/LameEncTestHooks.h"
 #include "platform/loader/DynamicLibrary.h"
+#include "support/LameEncTestHooks.h"
 #include "support/Mp3Decode.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <numeric>
+#include <sys/resource.h>
 
 using namespace testing_support;
 
@@ -154,13 +159,13 @@ TEST(Mp3Config, MpegOneRatesUseTheMp3Form)
     EXPECT_EQ(ConfigFor(2, 44100, nullptr, 64), Record({{0, 4, 0}, {4, 4, 44100}, {8, 1, 1}, {9, 2, 64}}));
 }
 
-// The LAME form: an MP3 rate kept as the output rate, the information frame on, and an average
-// bitrate whose lowest and highest are the chosen bitrate.
+// The LAME form: an MP3 rate kept as the output rate, constant bitrate at the chosen bitrate
+// and the information frame on.
 std::vector<uint8_t> LameForm(uint32_t rate, uint32_t mode, uint32_t kbps, uint32_t outputRate)
 {
     return Record({{0, 4, 256}, {4, 4, 1}, {8, 4, 331}, {12, 4, rate}, {16, 4, outputRate}, {20, 4, mode},
-        {24, 4, kbps}, {28, 4, kbps}, {32, 4, 5}, {36, 4, 1}, {60, 4, 1}, {64, 4, 1}, {68, 4, 1}, {72, 4, 2},
-        {76, 4, kbps * 1000}, {80, 4, 4}, {84, 4, 1}});
+        {24, 4, kbps}, {28, 4, kbps}, {32, 4, 5}, {36, 4, 1}, {60, 4, 1}, {64, 4, 1}, {72, 4, 2},
+        {84, 4, 1}});
 }
 
 TEST(Mp3Config, OtherRatesUseTheLameForm)
@@ -440,19 +445,6 @@ TEST_F(Mp3Job, FailedChunkIsRetriedWithoutRepeatingOrLosingAudio)
     EXPECT_GE(Correlation(decoded.left, reference, lag), 0.95);
 }
 
-TEST_F(Mp3Job, EncoderThatKeepsFailingGivesACompleteFileAndEndsTheJob)
-{
-    ASSERT_TRUE(LameEncFailChunksAfter(0));
-    HookedTone tone(44100, 1, 440.0, 60.0);
-    EXPECT_TRUE(Run(tone, out));
-    // No more than about ten seconds wait in front of the encoder before the job ends.
-    EXPECT_LT(tone.reads, 110);
-    EXPECT_EQ(messages->Texts().size(), 1u);
-    const auto file = ReadBytes(out);
-    ASSERT_GE(file.size(), 128u);
-    EXPECT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG");
-}
-
 TEST_F(Mp3Job, LibraryIsLoadedOnlyWhileAJobRuns)
 {
     HookedTone tone(44100, 1, 440.0, 0.5);
@@ -474,20 +466,6 @@ struct FfmpegDecode {
     std::vector<int16_t> samples;
     size_t Frames() const { return channels == 0 ? 0 : samples.size() / channels; }
 };
-
-std::vector<uint8_t> CommandOutput(const std::string& command)
-{
-    std::vector<uint8_t> bytes;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return bytes;
-    uint8_t block[65536];
-    size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof(block), pipe)) > 0)
-        bytes.insert(bytes.end(), block, block + got);
-    EXPECT_EQ(pclose(pipe), 0) << command;
-    return bytes;
-}
 
 FfmpegDecode DecodeWithFfmpeg(const std::string& path)
 {
@@ -532,9 +510,9 @@ size_t LoudestFrame(const FfmpegDecode& decoded)
     return best;
 }
 
-// The file opens with LAME's information frame: "Info" (the MP3 form's constant bitrate) or
-// "Xing" (the LAME form's average bitrate) right after the header and side information, and
-// LAME's extension inside the same frame.
+// The file opens with LAME's information frame: "Info" (a frame at the audio's bitrate) or
+// "Xing" (a larger frame) right after the header and side information, and LAME's extension
+// inside the same frame.
 void ExpectInfoFrame(const std::vector<uint8_t>& file, const std::string& label)
 {
     const size_t audio = Id3v2Size(file.data(), file.size());
@@ -584,6 +562,93 @@ TEST_F(Mp3Job, FilesDecodeToExactlyTheSourceSamples)
     EXPECT_TRUE(messages->Entries().empty());
 }
 
+// An encoder that stops taking audio for good: the job ends as failed, with a message, and the
+// file keeps exactly the audio encoded before that, finished (information frame and tags).
+TEST_F(Mp3Job, EncoderThatKeepsFailingEndsTheJobAsFailedAndKeepsTheShorterFile)
+{
+    ASSERT_TRUE(LameEncStartChunkLog());
+    ASSERT_TRUE(LameEncFailChunksAfter(20));
+    HookedTone tone(44100, 1, 440.0, 60.0);
+    EXPECT_FALSE(Run(tone, out));
+    // No more than about ten seconds wait in front of the encoder before the job ends.
+    EXPECT_LT(tone.reads, 130);
+    EXPECT_EQ(messages->Texts(),
+        (std::vector<std::string> {"The conversion failed: the MP3 encoder stopped working.\nThe output file "
+            + out + " was finished and holds the audio up to there."}));
+    const auto chunks = LameEncTakeChunkLog();
+    ASSERT_EQ(chunks.size(), 20u);
+    const auto file = ReadBytes(out);
+    ExpectInfoFrame(file, "failed");
+    ASSERT_GE(file.size(), 128u);
+    EXPECT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG");
+    EXPECT_EQ(DecodeWithFfmpeg(out).Frames(), std::accumulate(chunks.begin(), chunks.end(), size_t {0}));
+}
+
+// Every bitrate setting, in mono and stereo: the audio frames all have one bitrate (the chosen
+// one; 128 kbps for "144KB", which MPEG-1 does not have, and 160 kbps for "192KB", the end of the
+// list), and the information frame is an "Info" frame at that same bitrate wherever a frame of
+// that bitrate can hold it. Where it cannot ("32KB"; "48KB" in stereo, which LAME codes at
+// 22050 Hz) it is a "Xing" frame of a higher bitrate. The files decode to the source's length
+// at LAME's output rate.
+TEST_F(Mp3Job, InformationFrameHasTheBitrateOfTheAudioWhereItFits)
+{
+    const struct {
+        const char* text;
+        int audioKbps;
+        bool fitsMono;
+        bool fitsStereo;
+    } rows[] = {
+        {"32KB", 32, false, false},
+        {"48KB", 48, true, false},
+        {"64KB", 64, true, true},
+        {"80KB", 80, true, true},
+        {"96KB", 96, true, true},
+        {"112KB", 112, true, true},
+        {"144KB", 128, true, true},
+        {"160KB", 160, true, true},
+        {"192KB", 160, true, true},
+    };
+    for (const auto& row : rows) {
+        for (uint16_t channels : {1, 2}) {
+            const std::string label = std::string(row.text) + (channels == 1 ? " mono" : " stereo");
+            const double rate = ConversionSettings::OutputRateFor(row.text);
+            const auto inputRate = static_cast<uint32_t>(rate);
+            const size_t frames = inputRate + 37;
+            ScriptedStream source {
+                PcmFormat(channels, inputRate, 16), ClickBlocks(inputRate, channels, frames, frames / 2)};
+            encoder.SetBitrate(ConversionJob::BitrateFor(rate));
+            const std::string path
+                = dir.File(std::string(row.text) + "-" + std::to_string(channels) + ".mp3");
+            ASSERT_TRUE(Run(source, path)) << label;
+            const auto mp3 = Mp3Frames(ReadBytes(path));
+            ASSERT_GE(mp3.size(), 10u) << label;
+            const bool fits = channels == 1 ? row.fitsMono : row.fitsStereo;
+            EXPECT_EQ(mp3[0].infoTag, fits ? "Info" : "Xing") << label;
+            if (fits)
+                EXPECT_EQ(mp3[0].kbps, row.audioKbps) << label;
+            else
+                EXPECT_GT(mp3[0].kbps, row.audioKbps) << label;
+            for (size_t i = 1; i < mp3.size(); ++i) {
+                EXPECT_EQ(mp3[i].infoTag, "") << label << ", frame " << i;
+                EXPECT_EQ(mp3[i].kbps, row.audioKbps) << label << ", frame " << i;
+                EXPECT_EQ(mp3[i].rate, mp3[0].rate) << label << ", frame " << i;
+            }
+            // The frames reach the ID3v1 tag: nothing between them is lost or left over.
+            EXPECT_EQ(mp3.back().offset + mp3.back().length + Mp3Encoder::kTagSize, ReadBytes(path).size())
+                << label;
+            const FfmpegDecode decoded = DecodeWithFfmpeg(path);
+            EXPECT_EQ(decoded.rate, mp3[0].rate) << label;
+            EXPECT_EQ(decoded.channels, channels) << label;
+            // Exact where LAME codes at the source's rate; where it resamples, its resampler's
+            // rounding may give one sample more or less than the ratio of the rates.
+            const double expected = static_cast<double>(frames) * mp3[0].rate / inputRate;
+            const double tolerance = static_cast<uint32_t>(mp3[0].rate) == inputRate ? 0.0 : 1.0;
+            EXPECT_NEAR(static_cast<double>(decoded.Frames()), expected, tolerance) << label;
+        }
+    }
+    EXPECT_TRUE(messages->Entries().empty());
+}
+
 // A stopped job gets its information frame as well: the file decodes to exactly the samples the
 // encoder was given before the stop.
 TEST_F(Mp3Job, StoppedJobDecodesToTheSamplesEncoded)
@@ -606,6 +671,45 @@ TEST_F(Mp3Job, StoppedJobDecodesToTheSamplesEncoded)
         EXPECT_EQ(decoded.Frames(), values / channels);
         EXPECT_GT(decoded.Frames(), 44100u / 2);
     }
+}
+
+// A disk that fills up while the file is being finished (the last frames, the information
+// frame, the ID3v1 tag): the file is incomplete, so it is dropped, the file that had the name
+// keeps its contents, and the job fails with the reason.
+TEST(Mp3WriteFailure, FullDiskWhileFinishingKeepsTheOldFile)
+{
+    ScopedMessages messages {true};
+    TempDir dir;
+    const std::string out = dir.File("limited.mp3");
+    const auto encode = [&] {
+        ToneStream tone(44100, 1, 440.0, 3.0);
+        Mp3Encoder encoder;
+        encoder.SetSource(&tone);
+        encoder.SetOutputPath(out.c_str());
+        return encoder.Encode();
+    };
+    ASSERT_TRUE(encode());
+    const auto complete = std::filesystem::file_size(out);
+    const std::vector<uint8_t> old(1000, 0x55);
+    WriteBytes(out, old);
+    rlimit previous {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN); // a failed write instead of a signal
+    rlimit limited = previous;
+    limited.rlim_cur = complete - 1; // room for all but the last byte of the tag
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool result = encode();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(ReadBytes(out), old);
+    const auto texts = messages->Texts();
+    ASSERT_EQ(texts.size(), 2u); // the overwrite question, then the failure with its reason
+    EXPECT_NE(texts[1].find("writing the output file failed"), std::string::npos) << texts[1];
+    EXPECT_NE(texts[1].find("File too large"), std::string::npos) << texts[1];
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()),
+        1);
 }
 
 TEST(Mp3EncoderThreads, StopFromTheInterfaceThreadFinishesTheFile)

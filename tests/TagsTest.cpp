@@ -87,31 +87,64 @@ protected:
     }
 };
 
+// The value of `key` in ffprobe's JSON output (texts without quotes or backslashes only).
+std::string JsonValue(const std::string& json, const std::string& key)
+{
+    const std::string opening = "\"" + key + "\": \"";
+    const size_t start = json.find(opening);
+    if (start == std::string::npos)
+        return "(none)";
+    const size_t from = start + opening.size();
+    return json.substr(from, json.find('"', from) - from);
+}
+
+std::string Text(const std::vector<uint8_t>& bytes)
+{
+    return {bytes.begin(), bytes.end()};
+}
+
+// Every source type's tags reach both tags of the MP3. Frames of 128 bytes and more (a cover of
+// some KiB, a long comment, a long title in UTF-16) have their sizes as ID3v2.3 writes them,
+// plain 32-bit numbers rather than ID3v2.4's seven bits to a byte: ffprobe reads them back.
 TEST_F(TagsRun, SourceTagsReachBothId3TagsOfTheMp3)
 {
     const std::string cover = dir.File("cover.png");
     ASSERT_TRUE(Ffmpeg("-f lavfi -i color=c=red:s=16x16 -frames:v 1 '" + cover + "'"));
-    const std::string withCover = "-i '" + cover + "' -map 0:a -map 1 -c:v copy -disposition:v attached_pic ";
+    const std::string photo = dir.File("photo.jpg"); // a cover of real size
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc=s=320x320 -frames:v 1 -q:v 2 '" + photo + "'"));
+    ASSERT_GT(std::filesystem::file_size(photo), 8000u);
+    const auto withCover = [](const std::string& file) {
+        return "-i '" + file + "' -map 0:a -map 1 -c:v copy -disposition:v attached_pic ";
+    };
+    const std::string shortComment = "Said \xC3\x9F";
+    std::string longComment = "Said \xC3\x9F:";
+    while (longComment.size() < 260)
+        longComment += " caf\xC3\xA9 and \xE6\x97\xA5\xE6\x9C\xAC";
     const struct {
         const char* name;
         std::string options; // codec and container options for ffmpeg
         const char* genre;
         uint8_t genreByte; // what ID3v1 holds for it
-        bool cover;
+        std::string cover; // empty: none
+        std::string comment;
+        std::string commentLatin1; // what the ID3v1 comment field holds
     } rows[] = {
-        {"src.mp3", withCover + "-c:a libmp3lame -id3v2_version 4", "Jazz", 8, true},
-        {"src.wma", "-c:a wmav2", "Rock", 17, false},
-        {"src.flac", withCover + "-c:a flac", "Hip-Hop", 7, true},
-        {"src.ogg", "-c:a libvorbis", "Chiptune", Id3Tag::kUnlistedGenre, false},
-        {"src.wav", "-c:a pcm_s16le", "classical", 32, false},
+        {"src.mp3", withCover(cover) + "-c:a libmp3lame -id3v2_version 4", "Jazz", 8, cover, shortComment,
+            "Said \xDF"},
+        {"src.wma", "-c:a wmav2", "Rock", 17, "", shortComment, "Said \xDF"},
+        {"src.flac", withCover(cover) + "-c:a flac", "Hip-Hop", 7, cover, shortComment, "Said \xDF"},
+        {"src.ogg", "-c:a libvorbis", "Chiptune", Id3Tag::kUnlistedGenre, "", shortComment, "Said \xDF"},
+        {"src.wav", "-c:a pcm_s16le", "classical", 32, "", shortComment, "Said \xDF"},
+        {"large.flac", withCover(photo) + "-c:a flac", "Jazz", 8, photo, longComment,
+            "Said \xDF: caf\xE9 and ?? caf\xE9 and"},
     };
     for (const auto& row : rows) {
         const std::string source = dir.File(row.name);
         std::ostringstream make;
         make << "-f lavfi -i sine=f=440:d=1 " << row.options << " -metadata title='" << kTitle
              << "' -metadata artist='Art\xC3\xA9mis' -metadata album='Albumen' -metadata date=2019-05-01"
-             << " -metadata track=7/12 -metadata genre='" << row.genre
-             << "' -metadata comment='Said \xC3\x9F'"
+             << " -metadata track=7/12 -metadata genre='" << row.genre << "' -metadata comment='"
+             << row.comment << "'"
              << " '" << source << "'";
         ASSERT_TRUE(Ffmpeg(make.str())) << row.name;
         const std::string target = std::string(row.name) + ".mp3";
@@ -125,21 +158,42 @@ TEST_F(TagsRun, SourceTagsReachBothId3TagsOfTheMp3)
         EXPECT_EQ(read.year, "2019") << row.name;
         EXPECT_EQ(read.track, "7/12") << row.name;
         EXPECT_EQ(read.genre, row.genre) << row.name;
-        EXPECT_EQ(read.comment, "Said \xC3\x9F") << row.name;
-        if (row.cover) {
-            EXPECT_EQ(read.coverMime, "image/png") << row.name;
-            EXPECT_EQ(read.cover, ReadBytes(cover)) << row.name;
+        EXPECT_EQ(read.comment, row.comment) << row.name;
+        if (!row.cover.empty()) {
+            const bool png = row.cover.size() > 4 && row.cover.compare(row.cover.size() - 4, 4, ".png") == 0;
+            EXPECT_EQ(read.coverMime, png ? "image/png" : "image/jpeg") << row.name;
+            EXPECT_EQ(read.cover, ReadBytes(row.cover)) << row.name;
         } else {
             EXPECT_TRUE(read.cover.empty()) << row.name;
         }
         ExpectUtf16TextFrames(file, row.name);
+
+        // ffprobe, a reader of our own choosing: the texts, and the cover as an attached picture.
+        const std::string quoted = "'" + dir.File(target) + "'";
+        const std::string tags = Text(CommandOutput(
+            "ffprobe -v error -show_entries format_tags=title,artist,comment -of json " + quoted));
+        EXPECT_EQ(JsonValue(tags, "title"), kTitle) << row.name << tags;
+        EXPECT_EQ(JsonValue(tags, "artist"), "Art\xC3\xA9mis") << row.name << tags;
+        EXPECT_EQ(JsonValue(tags, "comment"), row.comment) << row.name << tags;
+        const std::string pictures = Text(CommandOutput("ffprobe -v error -select_streams v -show_entries "
+                                                        "stream_disposition=attached_pic -of csv=p=0 "
+            + quoted));
+        if (!row.cover.empty()) {
+            EXPECT_EQ(pictures, "1\n") << row.name;
+            EXPECT_EQ(
+                CommandOutput("ffmpeg -nostdin -v error -i " + quoted + " -map 0:v -c copy -f image2pipe -"),
+                ReadBytes(row.cover))
+                << row.name;
+        } else {
+            EXPECT_EQ(pictures, "") << row.name;
+        }
 
         EXPECT_EQ(Field(file, 0, 3), "TAG") << row.name;
         EXPECT_EQ(Field(file, 3, 30), kTitleLatin1) << row.name;
         EXPECT_EQ(Field(file, 33, 30), "Art\xE9mis") << row.name;
         EXPECT_EQ(Field(file, 63, 30), "Albumen") << row.name;
         EXPECT_EQ(Field(file, 93, 4), "2019") << row.name;
-        EXPECT_EQ(Field(file, 97, 28), "Said \xDF") << row.name;
+        EXPECT_EQ(Field(file, 97, 28), row.commentLatin1) << row.name;
         EXPECT_EQ(file[file.size() - 3], 0) << row.name;
         EXPECT_EQ(file[file.size() - 2], 7) << row.name;
         EXPECT_EQ(file[file.size() - 1], row.genreByte) << row.name;

@@ -48,6 +48,15 @@
 //                    the preset, or 5 without one
 // LAME never adds ID3 tags; the information frame is its only addition.
 //
+// The information frame of a constant-bitrate stream says "Info" and has the stream's bitrate,
+// as the audio frames do. Where a frame at that bitrate is too small to hold it (32 kbps at
+// 22050 Hz, say), LAME would leave it out; the stream is then coded as an average bitrate whose
+// lowest and highest are that bitrate: the audio frames keep it, and the information frame
+// ("Xing") gets a larger frame of its own.
+//
+// The test variant of the library (liblame_enc_test.so, built with LAME_ENC_TEST_CONTROLS and
+// installed nowhere) adds two test controls; the library that is shipped has none.
+//
 // beInitStream returns in *samples one MPEG frame of 16-bit values for all channels (the
 // frame length of the output's MPEG version times the input channels) and in *bufferSize
 // an output size that holds whatever one such chunk, or the final flush, can produce.
@@ -59,6 +68,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdarg>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -96,11 +106,20 @@ std::mutex tableLock;
 std::map<HBE_STREAM, std::shared_ptr<StreamState>> streams;
 HBE_STREAM lastHandle = 0;
 
-// Test controls (see LameEncTestHooks.h).
-std::atomic<long> chunksBeforeFailure {-1};
+#ifdef LAME_ENC_TEST_CONTROLS
+// Test controls, built into the test variant of the library only (liblame_enc_test.so; see
+// tests/support/LameEncTestHooks.h). The failure count starts from the environment, so that
+// programs the tests start can be given a failing encoder too.
+long InitialFailureCount()
+{
+    const char* text = std::getenv("LAME_ENC_TEST_FAIL_CHUNKS_AFTER");
+    return text == nullptr || *text == '\0' ? -1 : std::strtol(text, nullptr, 10);
+}
+std::atomic<long> chunksBeforeFailure {InitialFailureCount()};
 std::mutex logLock;
 std::vector<DWORD> chunkLog;
 constexpr size_t kChunkLogLimit = 1u << 16;
+#endif
 
 std::shared_ptr<StreamState> Find(HBE_STREAM handle)
 {
@@ -294,7 +313,37 @@ BE_ERR ConfigureLame(lame_global_flags* flags, const BE_CONFIG& config, int& cha
 void Quiet(const char*, va_list)
 { }
 
-BE_ERR OpenStream(const BE_CONFIG& config, std::unique_ptr<StreamState>& stream)
+// Whether LAME's information frame fits into a frame of a constant-bitrate stream. LAME leaves
+// the frame out, silently, when it does not: the frame at the stream's bitrate must hold the
+// header, the side information and the Xing/LAME data (156 bytes), and be no longer than
+// LAME's largest frame.
+bool InfoFrameFitsAtBitrate(lame_global_flags* flags)
+{
+    constexpr int kInfoBytes = 156;
+    constexpr int kLargestFrame = 2880;
+    const bool mpeg1 = lame_get_version(flags) == 1;
+    const bool mono = lame_get_mode(flags) == MONO;
+    const int sideInformation = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    const int needed = 4 + (lame_get_error_protection(flags) != 0 ? 2 : 0) + sideInformation + kInfoBytes;
+    const int64_t rate = lame_get_out_samplerate(flags);
+    if (rate <= 0)
+        return false;
+    const int64_t frame = (mpeg1 ? 144000 : 72000) * int64_t {lame_get_brate(flags)} / rate;
+    return frame >= needed && frame <= kLargestFrame;
+}
+
+// A constant-bitrate stream with the information frame where the frame does not fit (see
+// above): coded as an average bitrate whose lowest and highest are the stream's bitrate, so the
+// audio frames keep that bitrate and LAME gives the information frame a larger one of its own.
+bool NeedsLargerInfoFrame(lame_global_flags* flags)
+{
+    return lame_get_VBR(flags) == vbr_off && lame_get_bWriteVbrTag(flags) != 0
+        && !InfoFrameFitsAtBitrate(flags);
+}
+
+// A LAME stream set up from the record; with `averageKbps` not 0, at that average bitrate
+// with that lowest and highest bitrate instead of the record's bitrate settings.
+BE_ERR InitFlags(const BE_CONFIG& config, int averageKbps, std::unique_ptr<StreamState>& stream)
 {
     stream = std::make_unique<StreamState>();
     stream->flags = lame_init();
@@ -312,9 +361,26 @@ BE_ERR OpenStream(const BE_CONFIG& config, std::unique_ptr<StreamState>& stream)
         result = ConfigureLame(flags, config, stream->channels);
     if (result != BE_ERR_SUCCESSFUL)
         return result;
+    if (averageKbps != 0) {
+        lame_set_VBR(flags, vbr_abr);
+        lame_set_VBR_mean_bitrate_kbps(flags, averageKbps);
+        lame_set_VBR_min_bitrate_kbps(flags, averageKbps);
+        lame_set_VBR_max_bitrate_kbps(flags, averageKbps);
+    }
     lame_set_num_channels(flags, stream->channels);
     if (lame_init_params(flags) < 0)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    return BE_ERR_SUCCESSFUL;
+}
+
+BE_ERR OpenStream(const BE_CONFIG& config, std::unique_ptr<StreamState>& stream)
+{
+    BE_ERR result = InitFlags(config, 0, stream);
+    if (result == BE_ERR_SUCCESSFUL && NeedsLargerInfoFrame(stream->flags))
+        result = InitFlags(config, lame_get_brate(stream->flags), stream);
+    if (result != BE_ERR_SUCCESSFUL)
+        return result;
+    lame_global_flags* flags = stream->flags;
     const int frame = lame_get_framesize(flags);
     const int inRate = lame_get_in_samplerate(flags);
     const int outRate = lame_get_out_samplerate(flags);
@@ -347,13 +413,26 @@ bool NextHandle(HBE_STREAM& handle)
     return false;
 }
 
-// The test control's verdict for one more chunk: false when this chunk is to fail.
-bool ChunkAllowed()
+#ifdef LAME_ENC_TEST_CONTROLS
+// The test control's verdict for one more chunk: false when this chunk is to fail; a chunk
+// that goes through is logged.
+bool ChunkAllowed(DWORD samples)
 {
     long left = chunksBeforeFailure.load();
     while (left > 0 && !chunksBeforeFailure.compare_exchange_weak(left, left - 1)) { }
-    return left != 0;
+    if (left == 0)
+        return false;
+    std::lock_guard<std::mutex> hold(logLock);
+    if (chunkLog.size() < kChunkLogLimit)
+        chunkLog.push_back(samples);
+    return true;
 }
+#else
+bool ChunkAllowed(DWORD)
+{
+    return true;
+}
+#endif
 
 BE_ERR EncodeChunk(StreamState& stream, DWORD samples, const int16_t* pcm, BYTE* output, DWORD* outputBytes)
 {
@@ -363,13 +442,8 @@ BE_ERR EncodeChunk(StreamState& stream, DWORD samples, const int16_t* pcm, BYTE*
         return BE_ERR_BUFFER_TOO_SMALL;
     if (samples != 0 && (pcm == nullptr || output == nullptr))
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    if (!ChunkAllowed())
+    if (!ChunkAllowed(samples))
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    {
-        std::lock_guard<std::mutex> hold(logLock);
-        if (chunkLog.size() < kChunkLogLimit)
-            chunkLog.push_back(samples);
-    }
     const int frames = static_cast<int>(samples) / stream.channels;
     if (frames == 0)
         return BE_ERR_SUCCESSFUL;
@@ -487,7 +561,8 @@ __attribute__((visibility("default"))) BE_ERR beCloseStream(HBE_STREAM stream)
     return streams.erase(stream) == 1 ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_HANDLE;
 }
 
-// Test controls, outside the published interface.
+#ifdef LAME_ENC_TEST_CONTROLS
+// Test controls, outside the published interface: in the test variant only.
 
 // After `successes` more successful chunks every beEncodeChunk fails; -1 never fails.
 __attribute__((visibility("default"))) void lameEncTestFailChunksAfter(long successes)
@@ -506,5 +581,6 @@ __attribute__((visibility("default"))) DWORD lameEncTestTakeChunkLog(DWORD* coun
     chunkLog.clear();
     return total;
 }
+#endif
 
 } // extern "C"

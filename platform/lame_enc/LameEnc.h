@@ -8,7 +8,10 @@
 // placeholder of the same size, which the caller overwrites with the finished frame once the
 // stream is flushed. Decoders that read it trim the delay and padding, so the decoded audio has
 // exactly the length of the input. The MP3 form always has it; the LAME form when
-// bWriteVBRHeader is set.
+// bWriteVBRHeader is set. In a constant-bitrate stream it is an "Info" frame at the stream's
+// bitrate; where a frame at that bitrate cannot hold it, the stream is coded as an average
+// bitrate pinned to that bitrate, so that its audio frames keep it and the information frame
+// ("Xing") is larger.
 //
 // The library (liblame_enc.so, built from LameEnc.cpp in this folder) is loaded at run time
 // by name, so this header only declares what a caller needs to look its entry points up.

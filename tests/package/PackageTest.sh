@@ -2,8 +2,9 @@
 # Builds the Debian package from a build folder, unpacks it into a scratch folder (no root
 # needed) and checks it: the programs run from the unpacked tree and find their encoder library
 # in its private folder without LD_LIBRARY_PATH, a WAV converts to MP3 there, the file list has
-# the programs, the library, the manual page, the desktop entry and an icon, the manual page
-# documents every option --help prints, and Depends was computed from the shared libraries.
+# the programs, the library (with no test control in it), the manual page, the desktop entry and
+# an icon, the manual page documents every option --help prints, and Depends was computed from
+# the shared libraries.
 #
 # Usage: PackageTest.sh CPACK BUILD_DIR SCRATCH_DIR
 set -euo pipefail
@@ -48,11 +49,19 @@ done
 grep -qE '^\./usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/varkonel\.png$' <<<"$contents" \
   || fail "the package has no hicolor icon"
 if grep -qE '^\./usr/bin/.*\.so' <<<"$contents"; then fail "a library is installed in /usr/bin"; fi
+# Nothing of the test suite: no test variant of the encoder library, and no test control in the
+# library that is shipped (its exports are the published calls alone).
+if grep -q 'lame_enc_test' <<<"$contents"; then fail "the package has the test variant of the encoder library"; fi
 
 # Unpacked, the programs run from the scratch folder with nothing pointing at the build tree.
 dpkg-deb -x "$deb" "$scratch/root"
 root=$scratch/root
 unset LD_LIBRARY_PATH
+exports=$(nm -D --defined-only "$root/usr/lib/varkonel/liblame_enc.so" | awk '{print $NF}')
+if grep -qi 'test' <<<"$exports"; then fail "the encoder library exports test symbols: $(grep -i test <<<"$exports" | tr '\n' ' ')"; fi
+for call in beInitStream beEncodeChunk beDeinitStream beCloseStream beGetInfoFrame; do
+  grep -qxF "$call" <<<"$exports" || fail "the encoder library does not export $call"
+done
 help=$("$root/usr/bin/varkonel-convert" --help) || fail "varkonel-convert --help failed"
 grep -q '^Usage: varkonel-convert' <<<"$help" || fail "unexpected --help output"
 

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace testing_support {
@@ -122,6 +123,56 @@ inline size_t SoundingEnd(const std::vector<int16_t>& samples, int threshold)
             return i;
     }
     return 0;
+}
+
+// One MPEG layer III frame of an MP3 stream, as its header states it.
+struct Mp3Frame {
+    size_t offset = 0; // in the file
+    size_t length = 0; // in bytes, padding included
+    int kbps = 0;
+    int rate = 0;
+    bool mono = false;
+    std::string infoTag; // "Info" or "Xing" when the frame is LAME's information frame
+};
+
+// The frames that follow the ID3v2 tag, walked from header to header; the walk ends at the first
+// bytes that are not a layer III frame header (the ID3v1 tag, or a broken stream).
+inline std::vector<Mp3Frame> Mp3Frames(const std::vector<uint8_t>& file)
+{
+    static const int mpeg1Kbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static const int mpeg2Kbps[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    static const int mpeg1Rates[] = {44100, 48000, 32000};
+    std::vector<Mp3Frame> frames;
+    size_t at = Id3v2Size(file.data(), file.size());
+    while (at + 4 <= file.size()) {
+        const uint8_t* h = file.data() + at;
+        const int version = (h[1] >> 3) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+        const int layer = (h[1] >> 1) & 3; // 1: layer III
+        const int bitrateIndex = h[2] >> 4;
+        const int rateIndex = (h[2] >> 2) & 3;
+        if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || version == 1 || layer != 1 || bitrateIndex == 0
+            || bitrateIndex == 15 || rateIndex == 3)
+            break;
+        const bool mpeg1 = version == 3;
+        Mp3Frame frame;
+        frame.offset = at;
+        frame.kbps = mpeg1 ? mpeg1Kbps[bitrateIndex] : mpeg2Kbps[bitrateIndex];
+        frame.rate = mpeg1Rates[rateIndex] / (mpeg1 ? 1 : version == 2 ? 2 : 4);
+        frame.mono = (h[3] >> 6) == 3;
+        frame.length
+            = static_cast<size_t>((mpeg1 ? 144000 : 72000) * frame.kbps / frame.rate + ((h[2] >> 1) & 1));
+        const size_t sideInformation = mpeg1 ? (frame.mono ? 17 : 32) : (frame.mono ? 9 : 17);
+        const size_t tagAt = at + 4 + ((h[1] & 1) == 0 ? 2 : 0) + sideInformation;
+        if (tagAt + 4 <= file.size()) {
+            const std::string tag(
+                file.begin() + static_cast<long>(tagAt), file.begin() + static_cast<long>(tagAt + 4));
+            if (tag == "Info" || tag == "Xing")
+                frame.infoTag = tag;
+        }
+        frames.push_back(frame);
+        at += frame.length;
+    }
+    return frames;
 }
 
 } // namespace testing_support

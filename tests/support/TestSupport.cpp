@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -137,6 +138,22 @@ std::string WriteSparseWav(const std::filesystem::path& file, double seconds)
     WriteBytes(file, header);
     std::filesystem::resize_file(file, header.size() + dataBytes);
     return file.string();
+}
+
+std::vector<uint8_t> CommandOutput(const std::string& command)
+{
+    std::vector<uint8_t> bytes;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "cannot run " << command;
+        return bytes;
+    }
+    uint8_t block[65536];
+    size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof(block), pipe)) > 0)
+        bytes.insert(bytes.end(), block, block + got);
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return bytes;
 }
 
 } // namespace testing_support

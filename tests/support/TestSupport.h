@@ -84,4 +84,7 @@ std::string WriteSparseWav(const std::filesystem::path& file, double seconds);
 // Blocks of `count` bytes each, counting up from `first` so every byte's place can be checked.
 std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, uint8_t first = 0);
 
+// What a shell command writes to its standard output; a command that fails fails the test.
+std::vector<uint8_t> CommandOutput(const std::string& command);
+
 } // namespace testing_support

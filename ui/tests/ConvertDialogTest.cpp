@@ -4,6 +4,8 @@
 #include "ui/ConvertDialog.h"
 #include "UiTestSupport.h"
 #include "platform/Message.h"
+#include "platform/lame_enc/LameEnc.h"
+#include "platform/loader/DynamicLibrary.h"
 #include "ui/QtMessageBackend.h"
 #include "ui/Resources.h"
 
@@ -268,6 +270,42 @@ private slots:
         QCOMPARE(messages,
             QStringList {QStringLiteral("open out file failed,\nplease check directory exists!\n")
                 + dialog.outputDir + QStringLiteral("nodir.mp3: No such file or directory|running")});
+    }
+
+    // An encoder that stops working: the job ends as failed, the message says so, and the
+    // shorter file is kept, finished. The test variant of the encoder library fails after 20
+    // chunks, as its environment variable says when it is loaded.
+    void EncoderThatStopsWorkingSaysTheConversionFailed()
+    {
+        QVERIFY(uitest::WriteFile(folder.filePath(QStringLiteral("fail.wav")), uitest::ToneWav(30.0, 22050)));
+        qputenv("LAME_ENC_TEST_FAIL_CHUNKS_AFTER", "20");
+        RedirectLibrary(kLameEncLibraryName, "liblame_enc_test.so");
+        EncoderSet encoders;
+        ConvertDialog dialog(nullptr, 22050.0, encoders);
+        dialog.sourceName = folder.filePath(QStringLiteral("fail.wav"));
+        dialog.targetName = QStringLiteral("fail.mp3");
+        dialog.outputDir = folder.path() + QLatin1Char('/');
+        QStringList messages;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (widget == &dialog) {
+                dialog.StartButton()->click();
+            } else if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                messages << box->text();
+                uitest::Press(box, QMessageBox::Ok);
+            }
+        });
+        const int result = dialog.exec();
+        ClearLibraryRedirects();
+        qunsetenv("LAME_ENC_TEST_FAIL_CHUNKS_AFTER");
+        QCOMPARE(result, int(QDialog::Accepted));
+        QVERIFY(!dialog.job.EncodeSucceeded());
+        QCOMPARE(messages,
+            QStringList {
+                QStringLiteral("The conversion failed: the MP3 encoder stopped working.\nThe output file ")
+                + dialog.outputDir
+                + QStringLiteral("fail.mp3 was finished and holds the audio up to there.")});
+        const QByteArray mp3 = uitest::ReadFile(folder.filePath(QStringLiteral("fail.mp3")));
+        QCOMPARE(mp3.right(128).left(3), QByteArray("TAG"));
     }
 
     void SecondShowingReloadsTheSkinAndStartsEmpty()

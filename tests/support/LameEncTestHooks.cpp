@@ -1,4 +1,4 @@
-#include "platform/lame_enc/LameEncTestHooks.h"
+#include "support/LameEncTestHooks.h"
 
 #include "platform/lame_enc/LameEnc.h"
 #include "platform/loader/DynamicLibrary.h"
@@ -23,8 +23,11 @@ DynamicLibrary& Library()
 
 DynamicLibrary& Held()
 {
-    if (!Library())
-        Library() = DynamicLibrary::Load(kLameEncLibraryName);
+    if (!Library()) {
+        Library() = DynamicLibrary::Load(testing_support::kLameEncTestLibraryName);
+        if (Library())
+            RedirectLibrary(kLameEncLibraryName, testing_support::kLameEncTestLibraryName);
+    }
     return Library();
 }
 
@@ -84,4 +87,5 @@ void LameEncResetControls()
     if (auto take = Find<TakeLogCall>("lameEncTestTakeChunkLog"))
         take(nullptr, 0);
     Library().Release();
+    RedirectLibrary(kLameEncLibraryName, kLameEncLibraryName); // the name itself again
 }
