@@ -11,12 +11,14 @@
 // the fuzzer's time.
 #include "platform/Message.h"
 #include "platform/RecordingMessageBackend.h"
+#include "platform/media/MediaModule.h"
 #include "sources/WmaStream.h"
 
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -71,6 +73,17 @@ void Quiet()
     recorder->Clear();
 }
 
+// The media module holds every decoder; without it each input would fail at once and nothing
+// would be fuzzed, so a build that cannot load it stops here instead of passing.
+void RequireMediaModule()
+{
+    static const bool loaded = MediaModule::Process().Table() != nullptr;
+    if (!loaded) {
+        std::fprintf(stderr, "%s\n", MediaModule::Process().Problem().c_str());
+        std::abort();
+    }
+}
+
 void ReadSome(WmaStream& stream, int limit)
 {
     for (int i = 0; i < limit; ++i) {
@@ -84,6 +97,7 @@ void ReadSome(WmaStream& stream, int limit)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Quiet();
+    RequireMediaModule();
     const std::string name = InputFile(data, size);
     if (name.empty())
         return 0;

@@ -12,6 +12,7 @@
 #include "platform/RecordingMessageBackend.h"
 #include "platform/acm/Acm.h"
 #include "platform/acm/AcmFormat.h"
+#include "platform/media/MediaModule.h"
 #include "sources/ConversionStream.h"
 #include "sources/WaveStream.h"
 
@@ -100,6 +101,17 @@ const std::string& InputPath()
     return file.path;
 }
 
+// The media module holds every decoder; without it each input would fail at once and nothing
+// would be fuzzed, so a build that cannot load it stops here instead of passing.
+void RequireMediaModule()
+{
+    static const bool loaded = MediaModule::Process().Table() != nullptr;
+    if (!loaded) {
+        std::fprintf(stderr, "%s\n", MediaModule::Process().Problem().c_str());
+        std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -110,6 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return recorder;
     }();
     quiet->Clear(); // the messages of earlier inputs would pile up
+    RequireMediaModule();
     FILE* file = std::fopen(InputPath().c_str(), "wb");
     if (file == nullptr)
         return 0;
