@@ -38,8 +38,9 @@ one_ms=$(awk -v s="$(median $ours_times)" 'BEGIN { printf "%.1f", s * 1000 }')
 
 # ffmpeg_loads COMMAND...: how many of the media module's and FFmpeg's libraries the command loads.
 ffmpeg_loads() {
-  LD_DEBUG=files "$@" 2>&1 >/dev/null | grep -E 'file=[^ ]*(libvarkonel_media|libav[a-z]*|libswresample)\.so' \
-    | sed -E 's/.*file=([^ ]*).*/\1/' | sort -u | wc -l
+  LD_DEBUG=files "$@" 2>&1 >/dev/null \
+    | awk 'match($0, /file=[^ ]*(libvarkonel_media|libav[a-z]*|libswresample)\.so[^ ]*/) {
+        seen[substr($0, RSTART, RLENGTH)] = 1 } END { print length(seen) }'
 }
 help_loads=$(ffmpeg_loads "$bin/varkonel-convert" --help)
 wav_loads=$(ffmpeg_loads "$bin/varkonel-convert" -q -y -c mono -b 64KB -o "$scratch/ours" "$scratch/one.wav")
