@@ -9,16 +9,15 @@
 // repositioned (bit 1), and how (bit 2: back to the start, else one second in). Every pass reads a
 // bounded number of buffers, so that a small file that decodes to minutes of audio cannot take
 // the fuzzer's time.
+#include "fuzz/MediaModuleRequired.h"
 #include "platform/Message.h"
 #include "platform/RecordingMessageBackend.h"
-#include "platform/media/MediaModule.h"
 #include "sources/WmaStream.h"
 
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -71,17 +70,6 @@ void Quiet()
         return backend;
     }();
     recorder->Clear();
-}
-
-// The media module holds every decoder; without it each input would fail at once and nothing
-// would be fuzzed, so a build that cannot load it stops here instead of passing.
-void RequireMediaModule()
-{
-    static const bool loaded = MediaModule::Process().Table() != nullptr;
-    if (!loaded) {
-        std::fprintf(stderr, "%s\n", MediaModule::Process().Problem().c_str());
-        std::abort();
-    }
 }
 
 void ReadSome(WmaStream& stream, int limit)

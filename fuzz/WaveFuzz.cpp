@@ -8,11 +8,11 @@
 // Each input is kept cheap: the runner caps its size, and no pass pulls more than a bounded
 // amount of audio (a few seconds at the highest rates), so that a small file declaring a tiny
 // rate resampled to 22050 Hz cannot take the fuzzer's time.
+#include "fuzz/MediaModuleRequired.h"
 #include "platform/Message.h"
 #include "platform/RecordingMessageBackend.h"
 #include "platform/acm/Acm.h"
 #include "platform/acm/AcmFormat.h"
-#include "platform/media/MediaModule.h"
 #include "sources/ConversionStream.h"
 #include "sources/WaveStream.h"
 
@@ -99,17 +99,6 @@ const std::string& InputPath()
 {
     static const InputFile file;
     return file.path;
-}
-
-// The media module holds every decoder; without it each input would fail at once and nothing
-// would be fuzzed, so a build that cannot load it stops here instead of passing.
-void RequireMediaModule()
-{
-    static const bool loaded = MediaModule::Process().Table() != nullptr;
-    if (!loaded) {
-        std::fprintf(stderr, "%s\n", MediaModule::Process().Problem().c_str());
-        std::abort();
-    }
 }
 
 } // namespace
