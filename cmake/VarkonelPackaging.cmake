@@ -1,10 +1,11 @@
 # The Debian package (make package: cpack -G DEB in the build folder).
 #
-# Layout under /usr: the programs in bin, the encoder library in the private folder
-# lib/varkonel (the loader looks there, relative to the executable, when the library is not
+# Layout under /usr: the programs in bin, the encoder library and the media module in the private
+# folder lib/varkonel (the loader looks there, relative to the executable, when a library is not
 # beside it), the manual page of varkonel-convert compressed in share/man/man1, and the desktop
-# entry and icons (installed by ui/). Dependencies are computed from the shared libraries the
-# programs and the encoder library need (dpkg-shlibdeps), and the libraries loaded on first use.
+# entry and icons (installed by ui/). Dependencies are computed from the shared libraries that
+# the programs, the encoder library and the media module need (dpkg-shlibdeps reads every ELF
+# file of the package, so the module's FFmpeg libraries are among them).
 include(GNUInstallDirs)
 
 # The manual page, compressed the way Debian installs manual pages (gzip -9n: no name or time
@@ -36,13 +37,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Libraries the programs load only when they need them (FFmpeg, platform/ffmpeg) are not among
-# their shared libraries: their packages are added to what dpkg-shlibdeps finds.
-get_property(_loaded_later GLOBAL PROPERTY VARKONEL_LOADED_LATER_DEPENDS)
-if(_loaded_later)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${_loaded_later}")
-endif()
-# Only the programs, the library and their files: nothing of the test suite or benchmarks.
+# Only the programs, the two libraries and their files: nothing of the test suite or benchmarks.
 include(CPack)
 
 # The package test: builds the package from this build folder into a scratch folder, unpacks

@@ -9,6 +9,7 @@
 // repositioned (bit 1), and how (bit 2: back to the start, else one second in). Every pass reads a
 // bounded number of buffers, so that a small file that decodes to minutes of audio cannot take
 // the fuzzer's time.
+#include "fuzz/MediaModuleRequired.h"
 #include "platform/Message.h"
 #include "platform/RecordingMessageBackend.h"
 #include "sources/WmaStream.h"
@@ -84,6 +85,7 @@ void ReadSome(WmaStream& stream, int limit)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Quiet();
+    RequireMediaModule();
     const std::string name = InputFile(data, size);
     if (name.empty())
         return 0;

@@ -8,6 +8,7 @@
 // Each input is kept cheap: the runner caps its size, and no pass pulls more than a bounded
 // amount of audio (a few seconds at the highest rates), so that a small file declaring a tiny
 // rate resampled to 22050 Hz cannot take the fuzzer's time.
+#include "fuzz/MediaModuleRequired.h"
 #include "platform/Message.h"
 #include "platform/RecordingMessageBackend.h"
 #include "platform/acm/Acm.h"
@@ -110,6 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return recorder;
     }();
     quiet->Clear(); // the messages of earlier inputs would pile up
+    RequireMediaModule();
     FILE* file = std::fopen(InputPath().c_str(), "wb");
     if (file == nullptr)
         return 0;

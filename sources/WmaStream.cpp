@@ -6,6 +6,7 @@
 #include "platform/Message.h"
 #include "platform/RegularFile.h"
 #include "platform/acm/Acm.h"
+#include "platform/media/MediaModule.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -115,6 +116,8 @@ HRESULT WmaStream::Load(const char* name)
         if (FAILED(result) || !reader) {
             reader.Reset();
             result = FAILED(result) ? result : E_UNEXPECTED;
+            if (result == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
+                loadFailure = MediaModule::Process().Problem();
             Report("Could not create reader (hr=0x%08x).\n", Bits(result));
             return result;
         }

@@ -920,7 +920,7 @@ TEST_F(ConvertToolRun, SettingsOfTheWindowGiveTheDefaultsAndAreOnlyRead)
     // A copy of the program in a folder of its own, with the window's settings file beside it.
     const fs::path bin = dir.Path() / "bin";
     fs::create_directory(bin);
-    for (const char* file : {"varkonel-convert", "liblame_enc.so"}) {
+    for (const char* file : {"varkonel-convert", "liblame_enc.so", "libvarkonel_media.so"}) {
         std::error_code error;
         fs::create_hard_link(BinFolder() / file, bin / file, error);
         if (error)

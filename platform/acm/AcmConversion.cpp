@@ -1,5 +1,7 @@
 #include "platform/acm/AcmConversion.h"
 
+#include "platform/media/MediaModule.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -117,7 +119,9 @@ std::unique_ptr<AcmConversion> AcmConversion::Create(const WAVEFORMATEX& sourceR
     if (source->coding == AcmCoding::Codec) {
         conversion->decoder = AcmDecoder::Open(*source);
         if (!conversion->decoder) {
-            if (why != nullptr) {
+            if (why != nullptr && !MediaModule::Process().Problem().empty()) {
+                *why = MediaModule::Process().Problem();
+            } else if (why != nullptr) {
                 char text[96];
                 std::snprintf(text, sizeof text, "the decoder for format tag 0x%04X refused the format",
                     static_cast<unsigned>(source->tag));

@@ -1,11 +1,9 @@
-// Decodes a compressed WAV format with libavcodec into interleaved float frames of the format's
-// channel count. The codec is found from the format tag through libavformat's RIFF tag table and
-// set up with the record's rate, channels, block align, bits and extra bytes.
+// Decodes a compressed WAV format (ADPCM, A-law, mu-law, GSM 6.10, MPEG audio) into interleaved
+// float frames of the format's channel count, for a conversion stream of the codec service.
 //
-// Whole blocks go to the decoder one packet at a time (A-law and mu-law, whose blocks are single
-// frames, a few thousand bytes at a time); MPEG audio, whose frames do not follow the block
-// align, is split into frames by the library's parser. A packet the decoder rejects is skipped,
-// as a player would.
+// The decoders are FFmpeg's and live in the media module (FfmpegAcmDecoder, MediaModuleTable.h):
+// Open loads the module the first time a compressed format is opened, so conversions of linear
+// PCM and float never load FFmpeg. One decoder is used by one thread at a time.
 #pragma once
 
 #include "platform/acm/AcmFormat.h"
@@ -15,48 +13,23 @@
 #include <memory>
 #include <vector>
 
-struct AVCodecContext;
-struct AVCodecParserContext;
-struct AVFrame;
-struct AVPacket;
-
 class AcmDecoder {
 public:
-    // Null when no decoder serves the format.
+    // Null when no decoder serves the format, or when the media module cannot be loaded
+    // (MediaModule::Process().Problem() then says why). May throw std::bad_alloc.
     static std::unique_ptr<AcmDecoder> Open(const AcmFormat& format);
-    ~AcmDecoder();
-    AcmDecoder(const AcmDecoder&) = delete;
-    AcmDecoder& operator=(const AcmDecoder&) = delete;
+    virtual ~AcmDecoder() = default;
 
     // Decodes `size` bytes (whole blocks, or at the end of the input also a piece of one) and
-    // appends the frames to `out`.
-    void Decode(const uint8_t* data, size_t size, std::vector<float>& out);
+    // appends the frames to `out`. Throws std::bad_alloc when memory runs out.
+    virtual void Decode(const uint8_t* data, size_t size, std::vector<float>& out) = 0;
     // End of input: appends what the decoder still holds, then is ready for a fresh signal.
-    void Flush(std::vector<float>& out);
+    virtual void Flush(std::vector<float>& out) = 0;
     // Drops everything held: ready for a fresh signal.
-    void Reset();
+    virtual void Reset() = 0;
 
-private:
-    explicit AcmDecoder(const AcmFormat& format);
-    bool Setup();
-    void SendPacket(const uint8_t* data, size_t size, std::vector<float>& out);
-    void Receive(std::vector<float>& out);
-    void AppendFrame(std::vector<float>& out);
-    bool OpenParser();
-
-    struct Deleter {
-        void operator()(AVCodecContext* context) const;
-        void operator()(AVCodecParserContext* parser) const;
-        void operator()(AVFrame* frame) const;
-        void operator()(AVPacket* packet) const;
-    };
-
-    AcmFormat format;
-    std::unique_ptr<AVCodecContext, Deleter> context;
-    std::unique_ptr<AVCodecParserContext, Deleter> parser;
-    std::unique_ptr<AVFrame, Deleter> frame;
-    std::unique_ptr<AVPacket, Deleter> packet;
-    std::vector<float> scratch;
-    std::vector<uint8_t> padded;
-    bool useParser = false;
+protected:
+    AcmDecoder() = default;
+    AcmDecoder(const AcmDecoder&) = delete;
+    AcmDecoder& operator=(const AcmDecoder&) = delete;
 };

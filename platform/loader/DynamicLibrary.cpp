@@ -34,6 +34,23 @@ std::vector<std::string> Candidates(const std::string& file)
     return {folder + "/" + file, folder + "/../" + kPrivateLibraryFolder + "/" + file};
 }
 
+// The system's reason `file` did not load, naming the file: the reason names it already when the
+// file itself is at fault, but only the missing one when a library it needs is not there.
+std::string LoadProblem(const std::string& file)
+{
+    const char* error = dlerror();
+    const std::string reason = error != nullptr ? error : "it could not be loaded";
+    return reason.compare(0, file.size(), file) == 0 ? reason : file + ": " + reason;
+}
+
+// Where a library that was not found was looked for (one place, or the two Candidates gives).
+std::string NotFoundProblem(const std::vector<std::string>& candidates)
+{
+    if (candidates.size() == 1)
+        return candidates.front() + " does not exist";
+    return "neither " + candidates.front() + " nor " + candidates.back() + " exists";
+}
+
 } // namespace
 
 std::string ExecutableDirectory()
@@ -69,8 +86,10 @@ void ClearLibraryRedirects()
 DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
     : handle(std::exchange(other.handle, nullptr))
     , path(std::move(other.path))
+    , problem(std::move(other.problem))
 {
     other.path.clear();
+    other.problem.clear();
 }
 
 DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept
@@ -79,7 +98,9 @@ DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept
         Release();
         handle = std::exchange(other.handle, nullptr);
         path = std::move(other.path);
+        problem = std::move(other.problem);
         other.path.clear();
+        other.problem.clear();
     }
     return *this;
 }
@@ -89,23 +110,30 @@ DynamicLibrary::~DynamicLibrary()
     Release();
 }
 
-DynamicLibrary DynamicLibrary::Load(const std::string& name)
+DynamicLibrary DynamicLibrary::Load(const std::string& name, Lifetime lifetime)
 {
     DynamicLibrary library;
-    if (name.empty())
+    if (name.empty()) {
+        library.problem = "no library named";
         return library;
-    for (const std::string& file : Candidates(Redirected(name))) {
+    }
+    const std::vector<std::string> candidates = Candidates(Redirected(name));
+    for (const std::string& file : candidates) {
         // A place without the file is passed over; a file that is there but does not load
         // ends the search, so a broken copy beside the program is never silently replaced.
         if (access(file.c_str(), F_OK) != 0)
             continue;
         // Every symbol is resolved now, so a library with unresolved references fails here
         // rather than in the middle of a job.
-        library.handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        const int mode = RTLD_NOW | RTLD_LOCAL | (lifetime == Lifetime::UntilExit ? RTLD_NODELETE : 0);
+        library.handle = dlopen(file.c_str(), mode);
         if (library.handle != nullptr)
             library.path = file;
-        break;
+        else
+            library.problem = LoadProblem(file);
+        return library;
     }
+    library.problem = NotFoundProblem(candidates);
     return library;
 }
 
@@ -122,4 +150,5 @@ void DynamicLibrary::Release()
         dlclose(handle);
     handle = nullptr;
     path.clear();
+    problem.clear();
 }

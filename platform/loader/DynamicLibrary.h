@@ -3,8 +3,8 @@
 // Libraries are looked for in the folder of the running executable, then in the private
 // folder of an installed copy, ../lib/varkonel relative to that folder (both found through the
 // executable's own path, never through environment variables or the system search path), so
-// the program always gets the copy installed with it, wherever the package was unpacked. Tests can point a library name at
-// another file to exercise the paths where a library is missing or is not the one expected.
+// the program always gets the copy installed with it, wherever the package was unpacked. Tests can point a
+// library name at another file to exercise the paths where a library is missing or is not the one expected.
 #pragma once
 
 #include <string>
@@ -18,10 +18,15 @@ public:
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
     ~DynamicLibrary();
 
+    // How long a loaded library stays in memory: until its last handle is released, or until
+    // the process ends (for a library whose objects and functions the program keeps using after
+    // the handle is gone, as in destructors of static objects at exit).
+    enum class Lifetime { UntilReleased, UntilExit };
+
     // Loads `name` from the executable's folder, else from ../lib/varkonel beside it (or from
     // where a redirect points it). The result is not loaded when the file is missing from both
-    // or the first one found cannot be loaded.
-    static DynamicLibrary Load(const std::string& name);
+    // or the first one found cannot be loaded; Problem() then says why.
+    static DynamicLibrary Load(const std::string& name, Lifetime lifetime = Lifetime::UntilReleased);
 
     bool IsLoaded() const { return handle != nullptr; }
     explicit operator bool() const { return IsLoaded(); }
@@ -32,12 +37,18 @@ public:
     // The full path the library was loaded from; empty when not loaded.
     const std::string& Path() const { return path; }
 
+    // Why the last Load gave no library, in plain words naming the file: where it was looked
+    // for, or the system's reason it could not be loaded ("/usr/lib/varkonel/libx.so: invalid
+    // ELF header", "libavcodec.so.59: cannot open shared object file: ..."). Empty when loaded.
+    const std::string& Problem() const { return problem; }
+
     // Unloads the library (the system keeps it while other handles of it remain).
     void Release();
 
 private:
     void* handle = nullptr;
     std::string path;
+    std::string problem;
 };
 
 // The private library folder of an installed copy, relative to the installation prefix.

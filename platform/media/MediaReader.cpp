@@ -1,9 +1,8 @@
 #include "platform/media/MediaReader.h"
 
-#include "platform/media/FfmpegSyncReader.h"
+#include "platform/media/MediaModule.h"
 
 #include <mutex>
-#include <new>
 
 namespace {
 
@@ -32,11 +31,11 @@ HRESULT WMCreateSyncReader(IUnknown* certificate, DWORD, IWMSyncReader** reader)
     }
     if (factory)
         return factory(reader);
-    IWMSyncReader* made = new (std::nothrow) FfmpegSyncReader();
-    if (made == nullptr)
-        return E_OUTOFMEMORY;
-    *reader = made;
-    return S_OK;
+    // The real reader is the media module's, loaded now if this is the first one.
+    const MediaModuleTable* module = MediaModule::Process().Table();
+    if (module == nullptr)
+        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    return module->createSyncReader(reader);
 }
 
 SyncReaderFactory WMSetSyncReaderFactory(SyncReaderFactory factory)

@@ -50,6 +50,7 @@ constexpr HRESULT NS_E_INVALID_INPUT_FORMAT = MakeHresult(0xC00D0BB8);
 constexpr HRESULT NS_E_NO_MORE_SAMPLES = MakeHresult(0xC00D0BCF);
 
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 
 // A system error code folded into the failure range of HRESULTs; 0 stays success.
@@ -187,10 +188,13 @@ public:
 };
 
 // A new reader with no file open. `certificate` must be null; `rights` is ignored.
+// The reader lives in the media module (MediaModule.h), which the first call loads; when the
+// module cannot be loaded the result is HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), and
+// MediaModule::Process().Problem() says why.
 HRESULT WMCreateSyncReader(IUnknown* certificate, DWORD rights, IWMSyncReader** reader);
 
-// Tests can replace the reader that WMCreateSyncReader makes. A null factory restores the real
-// reader. Returns the factory it replaces.
+// Tests can replace the reader that WMCreateSyncReader makes; a replaced reader needs no media
+// module. A null factory restores the real reader. Returns the factory it replaces.
 using SyncReaderFactory = std::function<HRESULT(IWMSyncReader** reader)>;
 SyncReaderFactory WMSetSyncReaderFactory(SyncReaderFactory factory);
 

@@ -5,7 +5,9 @@
 //
 // ReadMediaTags opens the file a second time, on the calling thread, with the same limits as the
 // media reader (local files only, no files named inside the file); a file that cannot be read gives
-// empty tags, never a failure: a conversion goes on without them.
+// empty tags, never a failure: a conversion goes on without them. FFmpeg reads them in the media
+// module (MediaModule.h), loaded by the first call that reaches a regular file; when it cannot be
+// loaded the tags are empty and a message says why they were not carried over.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder, unpacks it into a scratch folder (no root
 # needed) and checks it: the programs run from the unpacked tree and find their encoder library
-# in its private folder without LD_LIBRARY_PATH, a WAV converts to MP3 there, the file list has
-# the programs, the library (with no test control in it), the manual page, the desktop entry and
-# an icon, the manual page documents every option --help prints, and Depends was computed from
-# the shared libraries.
+# and media module in the private folder without LD_LIBRARY_PATH, a WAV converts to MP3 and an
+# MP3 to WAV there, the file list has the programs, the two libraries (the encoder library with
+# no test control in it), the manual page, the desktop entry and an icon, the module exports its
+# entry point only, the manual page documents every option --help prints, and Depends was
+# computed from the shared libraries (FFmpeg's from the module's).
 #
 # Usage: PackageTest.sh CPACK BUILD_DIR SCRATCH_DIR
 set -euo pipefail
@@ -43,7 +44,7 @@ done
 # File list.
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for path in ./usr/bin/varkonel ./usr/bin/varkonel-convert ./usr/lib/varkonel/liblame_enc.so \
-            ./usr/share/man/man1/varkonel-convert.1.gz ./usr/share/applications/varkonel.desktop; do
+            ./usr/lib/varkonel/libvarkonel_media.so ./usr/share/man/man1/varkonel-convert.1.gz ./usr/share/applications/varkonel.desktop; do
   grep -qxF "$path" <<<"$contents" || fail "the package has no $path"
 done
 grep -qE '^\./usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/varkonel\.png$' <<<"$contents" \
@@ -65,6 +66,15 @@ done
 help=$("$root/usr/bin/varkonel-convert" --help) || fail "varkonel-convert --help failed"
 grep -q '^Usage: varkonel-convert' <<<"$help" || fail "unexpected --help output"
 
+# FFmpeg is the module's, not the programs': they load it only when a job needs it.
+for program in varkonel varkonel-convert; do
+  if readelf -d "$root/usr/bin/$program" | grep -q 'NEEDED.*libav'; then
+    fail "$program links FFmpeg itself"
+  fi
+done
+exports=$(nm -D --defined-only "$root/usr/lib/varkonel/libvarkonel_media.so" | awk '{print $NF}')
+[ "$exports" = VarkonelMediaModuleTable ] || fail "the media module exports more than its entry point: $exports"
+
 # Every option --help prints is in the manual page.
 # Only the item lines of the OPTIONS section count (an option in an example is not documented).
 zcat "$root/usr/share/man/man1/varkonel-convert.1.gz" | sed 's/\\-/-/g' >"$scratch/man.txt"
@@ -85,4 +95,11 @@ mp3=$scratch/work/mp3/tone.mp3
 [ -s "$mp3" ] || fail "no MP3 written"
 type=$(file -b "$mp3")
 grep -qE 'MPEG ADTS, layer III|Audio file with ID3' <<<"$type" || fail "the output is not an MP3: $type"
+
+# And back: the MP3 is read by the media module from usr/lib/varkonel.
+mkdir -p "$scratch/work/wav"
+"$root/usr/bin/varkonel-convert" -q -y -o "$scratch/work/wav" "$mp3" \
+  || fail "the unpacked varkonel-convert did not convert an MP3"
+wavType=$(file -b "$scratch/work/wav/tone.wav")
+grep -q 'WAVE audio' <<<"$wavType" || fail "the output is not a WAV: $wavType"
 echo "PASS: $deb ($type)"

@@ -1,0 +1,32 @@
+// The media module's one exported symbol (MediaModuleTable.h): the table through which the
+// program reaches the reader, tag reading and the codec service's decoders built on FFmpeg.
+#include "platform/acm/FfmpegAcmDecoder.h"
+#include "platform/media/ContainerTags.h"
+#include "platform/media/FfmpegSyncReader.h"
+#include "platform/media/MediaModuleTable.h"
+
+#include <new>
+
+namespace {
+
+HRESULT CreateSyncReader(IWMSyncReader** reader)
+{
+    if (reader == nullptr)
+        return E_POINTER;
+    *reader = new (std::nothrow) FfmpegSyncReader();
+    return *reader != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) const MediaModuleTable* VarkonelMediaModuleTable()
+{
+    static const MediaModuleTable table {
+        sizeof(MediaModuleTable),
+        kMediaModuleVersion,
+        CreateSyncReader,
+        ReadContainerTags,
+        FfmpegAcmDecoder::Open,
+    };
+    return &table;
+}
