@@ -1,5 +1,6 @@
 #include "platform/media/FfmpegSyncReader.h"
 
+#include "platform/RegularFile.h"
 #include "platform/media/FrameSample.h"
 #include "platform/media/LocalContainer.h"
 #include "platform/media/MediaHeaderInfo.h"
@@ -12,7 +13,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -82,12 +83,10 @@ HRESULT FfmpegSyncReader::Open(const char* name)
         return E_INVALIDARG;
     if (container != nullptr)
         return NS_E_INVALID_REQUEST;
-    struct stat status { };
-    if (::stat(name, &status) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? NS_E_FILE_NOT_FOUND : NS_E_FILE_OPEN_FAILED;
     // Only regular files: a directory cannot be read, and a pipe or device could block forever.
-    if (!S_ISREG(status.st_mode))
-        return NS_E_FILE_OPEN_FAILED;
+    if (!IsRegularFile(name))
+        return ::access(name, F_OK) != 0 && (errno == ENOENT || errno == ENOTDIR) ? NS_E_FILE_NOT_FOUND
+                                                                                  : NS_E_FILE_OPEN_FAILED;
     try {
         fileName = name;
         demuxer = nullptr;

@@ -3,7 +3,7 @@
 #include "platform/Message.h"
 #include "platform/media/MediaModule.h"
 
-#include <sys/stat.h>
+#include "platform/RegularFile.h"
 
 bool MediaTags::Empty() const
 {
@@ -25,9 +25,8 @@ uint32_t MediaTags::TrackNumber() const
 MediaTags ReadMediaTags(const char* fileName)
 {
     MediaTags tags;
-    struct stat status { };
     // Only regular files: a pipe or a device could keep the open waiting.
-    if (fileName == nullptr || ::stat(fileName, &status) != 0 || !S_ISREG(status.st_mode))
+    if (fileName == nullptr || !IsRegularFile(fileName))
         return tags;
     // FFmpeg reads them, in the media module; without it the conversion goes on without tags,
     // and the user is told why they are missing.
