@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <functional>
-#include <sys/resource.h>
 
 using namespace testing_support;
 
@@ -400,19 +398,16 @@ TEST(EncoderWriteFailure, FailedWriteKeepsTheOldFile)
     const std::string out = dir.File("limited.wav");
     const std::vector<uint8_t> old(1000, 0x55);
     WriteBytes(out, old);
-    rlimit previous {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN); // a failed write instead of a signal
-    rlimit limited = previous;
-    limited.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     ToneStream tone(44100, 2, 440.0, 10.0);
     WaveEncoder encoder;
     encoder.SetSource(&tone);
     encoder.SetOutputPath(out.c_str());
-    const bool result = encoder.Encode();
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+    bool result = true;
+    {
+        ScopedFileSizeLimit limit(64 * 1024);
+        ASSERT_TRUE(limit.Applied());
+        result = encoder.Encode();
+    }
     EXPECT_FALSE(result);
     EXPECT_EQ(ReadBytes(out), old);
     EXPECT_LT(tone.GetPosition(), 1.0);

@@ -11,13 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <numeric>
-#include <sys/resource.h>
 
 using namespace testing_support;
 
@@ -692,15 +690,12 @@ TEST(Mp3WriteFailure, FullDiskWhileFinishingKeepsTheOldFile)
     const auto complete = std::filesystem::file_size(out);
     const std::vector<uint8_t> old(1000, 0x55);
     WriteBytes(out, old);
-    rlimit previous {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN); // a failed write instead of a signal
-    rlimit limited = previous;
-    limited.rlim_cur = complete - 1; // room for all but the last byte of the tag
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool result = encode();
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+    bool result = true;
+    {
+        ScopedFileSizeLimit limit(complete - 1); // room for all but the last byte of the tag
+        ASSERT_TRUE(limit.Applied());
+        result = encode();
+    }
     EXPECT_FALSE(result);
     EXPECT_EQ(ReadBytes(out), old);
     const auto texts = messages->Texts();

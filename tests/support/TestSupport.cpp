@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <thread>
 
 namespace testing_support {
@@ -114,6 +116,27 @@ std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, u
         for (size_t i = 0; i < bytesEach; ++i)
             block.push_back(next++);
     return result;
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(uint64_t bytes)
+{
+    rlimit limit {};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0)
+        return;
+    previousSoftLimit = limit.rlim_cur;
+    previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = bytes;
+    applied = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit()
+{
+    rlimit limit {};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+        limit.rlim_cur = previousSoftLimit;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::signal(SIGXFSZ, previousHandler);
 }
 
 std::string WriteToneWav(

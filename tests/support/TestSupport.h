@@ -73,6 +73,22 @@ private:
 // `seconds`, and returns what Encode returned: a job stopped from another thread, as ABORT does.
 bool EncodeAndStopAfter(Encoder& encoder, AudioStream& source, double seconds);
 
+// Limits the size of the files this process writes while it lives, as a full disk would: a
+// write past `bytes` fails ("File too large") instead of raising SIGXFSZ.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(uint64_t bytes);
+    ~ScopedFileSizeLimit();
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+    bool Applied() const { return applied; }
+
+private:
+    uint64_t previousSoftLimit = 0;
+    void (*previousHandler)(int) = nullptr;
+    bool applied = false;
+};
+
 // Writes `seconds` of a tone as a 16-bit PCM WAV file and returns its path.
 std::string WriteToneWav(const std::filesystem::path& file, uint32_t rate, uint16_t channels, double seconds,
     double frequency = 440.0);
