@@ -16,6 +16,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+const char* const kReplacesSource = "the output would replace its source";
 const char* const kOverwriteQuestion = "the output file has existed, overwrite it?";
 
 double SecondsSince(Clock::time_point start)
@@ -133,7 +134,7 @@ std::vector<BatchConverter::Item> BatchConverter::Plan(const std::vector<std::st
         // A track reaches the engine, and names its output, under its two-digit label whatever
         // the spelling given ("track-2" converts to Track-02.mp3).
         item.jobSource = track.form == TrackForm::Track ? track.label : source;
-        item.targetName = ConversionJob::TargetNameFor(FileName(item.jobSource));
+        item.targetName = ConversionJob::TargetNameFor(FileName(item.jobSource), *options.format);
         if (track.form == TrackForm::Malformed)
             item.refusal = std::string(CommandLine::kTrackHint) + "; not converted";
         items.push_back(item);
@@ -153,7 +154,7 @@ bool BatchConverter::IsDiscSource(const std::string& source)
 
 // A disc image stands for all its audio tracks, converted as --cd-device IMAGE with Track-00
 // Track-01 ... would be: the same output names, and the same refusal of a name taken twice.
-void BatchConverter::PlanDisc(const std::string& disc, std::vector<Item>& items)
+void BatchConverter::PlanDisc(const std::string& disc, std::vector<Item>& items) const
 {
     std::string problem;
     const std::vector<ConversionJob::DiscTrack> tracks = ConversionJob::TracksOfDisc(disc, problem);
@@ -167,7 +168,7 @@ void BatchConverter::PlanDisc(const std::string& disc, std::vector<Item>& items)
         Item item;
         item.source = track.source;
         item.jobSource = track.source;
-        item.targetName = ConversionJob::TargetNameFor(track.label);
+        item.targetName = ConversionJob::TargetNameFor(track.label, *options.format);
         items.push_back(item);
     }
 }
@@ -180,8 +181,8 @@ void BatchConverter::ClaimOutput(Item& item, const std::map<std::string, std::st
         return;
     const std::string key = SamePathKey(item.outputPath);
     if (auto found = sourceKeys.find(key); found != sourceKeys.end()) {
-        item.refusal = "the output " + item.outputPath + " is the source " + found->second
-            + " of this run; not converted";
+        item.refusal = std::string(kReplacesSource) + ": " + item.outputPath + " is the source "
+            + found->second + " of this run; not converted";
     } else if (auto earlier = outputs.find(key); earlier != outputs.end()) {
         item.refusal = "the output " + item.outputPath + " is also the output of " + earlier->second
             + "; not converted";
@@ -246,6 +247,7 @@ void BatchConverter::StartNext(Item& item)
     InterruptWatch::Shield shield; // threads of the job leave the interrupt to the main loop
     slot->job = std::make_unique<ConversionJob>(options.outputRate, slot->encoders, options.channels);
     ConversionJob& job = *slot->job;
+    job.ChooseFormat(*options.format, options.quality);
     job.sourceName = item.jobSource;
     job.targetName = item.targetName;
     job.outputDir = options.outputDir;
@@ -323,6 +325,7 @@ void BatchConverter::DrawProgress()
     std::vector<std::string> lines;
     for (const auto& slot : running) {
         ConversionJob& job = *slot->job;
+        job.ChooseFormat(*options.format, options.quality);
         double position = 0.0;
         double length = 0.0;
         if (job.source != nullptr) {

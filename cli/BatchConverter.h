@@ -8,6 +8,7 @@
 
 #include "cli/Console.h"
 #include "cli/InterruptWatch.h"
+#include "engine/OutputFormat.h"
 
 #include <chrono>
 #include <cstdint>
@@ -24,6 +25,8 @@ struct BatchOptions {
     uint16_t channels = 2; // 1 (mono) or 2 (stereo)
     Overwrite overwrite = Overwrite::Ask;
     int jobs = 1;
+    const OutputFormat* format = &OutputFormat::Auto();
+    const OutputFormat::Quality* quality = nullptr; // null: the format's default
 };
 
 struct BatchSummary {
@@ -63,7 +66,7 @@ private:
 
     std::vector<Item> Plan(const std::vector<std::string>& sources);
     // One item per audio track of the disc, or one refused item when it cannot be read.
-    static void PlanDisc(const std::string& disc, std::vector<Item>& items);
+    void PlanDisc(const std::string& disc, std::vector<Item>& items) const;
     // Sets the item's output path and refuses it when the output is one of the run's sources
     // (`sourceKeys`) or already taken by an earlier item (`outputs`, to which it is added).
     void ClaimOutput(Item& item, const std::map<std::string, std::string>& sourceKeys,

@@ -25,6 +25,8 @@ constexpr OptionSpec kOptions[] = {
     {'o', "output-dir", Takes::Value},
     {'b', "bitrate", Takes::Value},
     {'c', "channels", Takes::Value},
+    {'f', "format", Takes::Value},
+    {0, "quality", Takes::Value},
     {'y', "overwrite", Takes::Nothing},
     {'n', "no-overwrite", Takes::Nothing},
     {'j', "jobs", Takes::Value},
@@ -113,6 +115,14 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& 
                 return false;
             }
             channels = value;
+        } else if (name == "format") {
+            format = OutputFormat::Find(value);
+            if (format == nullptr) {
+                error = "-f takes " + OutputFormat::KeyList() + ", not '" + value + "'";
+                return false;
+            }
+        } else if (name == "quality") {
+            quality = value;
         } else if (name == "overwrite") {
             overwrite = true;
         } else if (name == "no-overwrite") {
@@ -224,54 +234,125 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& 
     return true;
 }
 
-const char* CommandLine::HelpText()
+bool CommandLine::ChooseOutput(const std::string& settingsFormat, const std::string& settingsQuality,
+    OutputChoice& choice, std::string& error) const
 {
-    return "Usage: varkonel-convert [OPTIONS] SOURCE...\n"
-           "Converts WAV files to MP3, MP3 files to WAV, WMA files to MP3 and CD tracks to MP3,\n"
-           "with the engine and the settings of the Varkonel window.\n"
-           "\n"
-           "  -o, --output-dir DIR   output directory (a trailing separator is added when missing)\n"
-           "  -b, --bitrate TEXT     bitrate text of the settings (\"32KB\", \"48KB\", \"64KB\", \"80KB\", "
-           "\"96KB\",\n"
-           "                         \"112KB\", \"144KB\", \"160KB\", \"192KB\"; compared exactly; anything "
-           "else gives "
-           "22050 Hz)\n"
-           "  -c, --channels MODE    mono or stereo output (default: the window's setting, else stereo); "
-           "MP3\n"
-           "                         files are joint stereo at the chosen bitrate\n"
-           "  -y, --overwrite        overwrite existing outputs without asking\n"
-           "  -n, --no-overwrite     never overwrite: such a source is skipped and its existing file left "
-           "untouched\n"
-           "  -j, --jobs N           convert up to N sources at once (default 1)\n"
-           "      --cd-device PATH   CD drive, or a disc image (.cue, .toc, .nrg), to read tracks from\n"
-           "      --list-tracks      print the disc's audio tracks: label, start frame, length in frames, "
-           "seconds\n"
-           "      --probe            print one row per source as the window lists it: name, time "
-           "\"%02d:%02d\",\n"
-           "                         size \"%d KB\", full path, the title an MP3 output would carry\n"
-           "                         (\"-\" for a WAV output); convert nothing\n"
-           "  -q, --quiet            no progress display\n"
-           "  -v, --verbose          also print the media layer's diagnostics (result codes such as\n"
-           "                         \"(hr=0xc00d0bb8)\") beside the messages\n"
-           "      --help, --version\n"
-           "\n"
-           "SOURCE is a .wav, .mp3 or .wma file; a .flac, .ogg, .oga, .opus, .m4a, .aac, .aif, .aiff,\n"
-           ".aifc, .au, .ape, .wv or .mka file (any letter case), converted to MP3; a CD track\n"
-           "Track-NN: NN is one or two digits counted from 00 in the disc's list of audio tracks, and\n"
-           "\"Track\" may be in any letter case (track-2 is Track-02); or a disc image (.cue, .toc),\n"
-           "whose audio tracks are all converted, as Track-00 Track-01 ... with --cd-device IMAGE\n"
-           "would. Any other source starting with \"track\" that is not a file of one of these types\n"
-           "is a usage error. Outputs are named after their source: name.wav -> name.mp3,\n"
-           "name.mp3 -> name.wav, name.wma -> name.mp3, name.flac (and the other types) -> name.mp3,\n"
-           "Track-NN -> Track-NN.mp3.\n"
-           "The output directory, bitrate and channels default to the window's settings, only read:\n"
-           "a varkonel.ini beside this program when it exists and its folder can be written (a\n"
-           "portable copy), else $XDG_CONFIG_HOME/varkonel/varkonel.ini (~/.config/varkonel/ when\n"
-           "XDG_CONFIG_HOME is not set) or, until that exists, a varkonel.ini beside this program.\n"
-           "Without settings: the temporary folder, \"32KB\" and stereo.\n"
-           "\n"
-           "The first Ctrl-C stops every running conversion, leaving complete shorter files, and\n"
-           "starts no more; a second one exits at once.\n"
-           "Exit status: 0 all converted (or skipped by choice), 1 a source failed, was skipped for\n"
-           "an error or was stopped, 2 usage error.\n";
+    const OutputFormat* fromSettings = OutputFormat::Find(settingsFormat);
+    choice.format = format != nullptr ? format
+        : fromSettings != nullptr     ? fromSettings
+                                      : &OutputFormat::Auto();
+    if (choice.format->IsAuto()) {
+        choice.quality = nullptr;
+        if (quality) {
+            error = "--quality does not apply to the auto format, whose bitrate text (-b) governs";
+            return false;
+        }
+        return true;
+    }
+    if (quality) {
+        choice.quality = choice.format->FindQuality(*quality);
+        if (choice.quality == nullptr) {
+            error = "--quality of " + choice.format->key + " is one of " + choice.format->QualityList()
+                + ", not '" + *quality + "'";
+            return false;
+        }
+        return true;
+    }
+    // The settings' quality counts only with the settings' format.
+    const OutputFormat::Quality* saved
+        = choice.format == fromSettings ? choice.format->FindQuality(settingsQuality) : nullptr;
+    choice.quality = saved != nullptr ? saved : choice.format->DefaultQuality();
+    return true;
+}
+
+namespace {
+
+// The lines of --help that list the formats and their qualities, from the format table.
+std::string FormatHelp()
+{
+    std::string text;
+    for (const OutputFormat& format : OutputFormat::All()) {
+        if (format.IsAuto())
+            continue;
+        const std::string indent(27, ' ');
+        std::string line = indent + format.key + ":";
+        for (size_t i = 0; i < format.qualities.size(); ++i) {
+            const OutputFormat::Quality& quality = format.qualities[i];
+            const std::string entry = " " + quality.key + " (" + quality.text + ")"
+                + (i + 1 < format.qualities.size() ? "," : "");
+            if (line.size() + entry.size() > 94) {
+                text += line + "\n";
+                line = indent + "  ";
+            }
+            line += entry;
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
+} // namespace
+
+std::string CommandLine::HelpText()
+{
+    return std::string()
+        + "Usage: varkonel-convert [OPTIONS] SOURCE...\n"
+          "Converts WAV files to MP3, MP3 files to WAV, WMA files to MP3 and CD tracks to MP3,\n"
+          "with the engine and the settings of the Varkonel window.\n"
+          "\n"
+          "  -o, --output-dir DIR   output directory (a trailing separator is added when missing)\n"
+          "  -b, --bitrate TEXT     bitrate text of the settings (\"32KB\", \"48KB\", \"64KB\", \"80KB\", "
+          "\"96KB\",\n"
+          "                         \"112KB\", \"144KB\", \"160KB\", \"192KB\"; compared exactly; anything "
+          "else gives "
+          "22050 Hz)\n"
+          "  -c, --channels MODE    mono or stereo output (default: the window's setting, else stereo); "
+          "MP3\n"
+          "                         files are joint stereo at the chosen bitrate\n"
+          "  -f, --format FORMAT    output format: "
+        + OutputFormat::KeyList()
+        + " (default: the window's\n"
+          "                         setting, else auto). auto: WAV, WMA, other types and CD tracks to\n"
+          "                         MP3, MP3 to WAV, at the rate and bitrate of -b\n"
+          "      --quality Q        quality of the chosen format, the first listed is the default:\n"
+        + FormatHelp()
+        + "  -y, --overwrite        overwrite existing outputs without asking\n"
+          "  -n, --no-overwrite     never overwrite: such a source is skipped and its existing file left "
+          "untouched\n"
+          "  -j, --jobs N           convert up to N sources at once (default 1)\n"
+          "      --cd-device PATH   CD drive, or a disc image (.cue, .toc, .nrg), to read tracks from\n"
+          "      --list-tracks      print the disc's audio tracks: label, start frame, length in frames, "
+          "seconds\n"
+          "      --probe            print one row per source as the window lists it: name, time "
+          "\"%02d:%02d\",\n"
+          "                         size \"%d KB\", full path, the title an MP3 output would carry\n"
+          "                         (\"-\" for a WAV output); with a chosen format (-f, not auto) a\n"
+          "                         sixth column: the output's file name; convert nothing\n"
+          "  -q, --quiet            no progress display\n"
+          "  -v, --verbose          also print the media layer's diagnostics (result codes such as\n"
+          "                         \"(hr=0xc00d0bb8)\") beside the messages\n"
+          "      --help, --version\n"
+          "\n"
+          "SOURCE is a .wav, .mp3 or .wma file; a .flac, .ogg, .oga, .opus, .m4a, .aac, .aif, .aiff,\n"
+          ".aifc, .au, .ape, .wv or .mka file (any letter case), converted to MP3; a CD track\n"
+          "Track-NN: NN is one or two digits counted from 00 in the disc's list of audio tracks, and\n"
+          "\"Track\" may be in any letter case (track-2 is Track-02); or a disc image (.cue, .toc),\n"
+          "whose audio tracks are all converted, as Track-00 Track-01 ... with --cd-device IMAGE\n"
+          "would. Any other source starting with \"track\" that is not a file of one of these types\n"
+          "is a usage error. Outputs are named after their source: name.wav -> name.mp3,\n"
+          "name.mp3 -> name.wav, name.wma -> name.mp3, name.flac (and the other types) -> name.mp3,\n"
+          "Track-NN -> Track-NN.mp3 (auto); with a chosen format the extension is the format's\n"
+          "(-f wav: name.mp3 -> name.wav, Track-NN -> Track-NN.wav). An output that would replace\n"
+          "a source of the run is refused.\n"
+          "The output directory, bitrate, channels, format and quality default to the window's settings, "
+          "only read:\n"
+          "a varkonel.ini beside this program when it exists and its folder can be written (a\n"
+          "portable copy), else $XDG_CONFIG_HOME/varkonel/varkonel.ini (~/.config/varkonel/ when\n"
+          "XDG_CONFIG_HOME is not set) or, until that exists, a varkonel.ini beside this program.\n"
+          "Without settings: the temporary folder, \"32KB\" and stereo.\n"
+          "\n"
+          "The first Ctrl-C stops every running conversion, leaving complete shorter files, and\n"
+          "starts no more; a second one exits at once.\n"
+          "Exit status: 0 all converted (or skipped by choice), 1 a source failed, was skipped for\n"
+          "an error or was stopped, 2 usage error.\n";
 }

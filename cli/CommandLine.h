@@ -2,6 +2,8 @@
 // usage error comes back as a message for the caller to show.
 #pragma once
 
+#include "engine/OutputFormat.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +14,8 @@ struct CommandLine {
     std::optional<std::string> outputDir; // with a trailing separator
     std::optional<std::string> bitrate;
     std::optional<std::string> channels; // "mono" or "stereo", in any letter case
+    const OutputFormat* format = nullptr; // -f: a row of the format table; null when not given
+    std::optional<std::string> quality; // --quality, as given; checked by ChooseOutput
     bool overwrite = false; // -y
     bool noOverwrite = false; // -n
     int jobs = 1;
@@ -42,5 +46,15 @@ struct CommandLine {
     // among them) returns false and sets `error` to a one-line explanation.
     bool Parse(const std::vector<std::string>& arguments, std::string& error);
 
-    static const char* HelpText();
+    // The output format and quality of the run: -f and --quality where given, else the settings'
+    // (texts read from the settings file; unknown ones give the defaults), else Auto. False,
+    // with `error` set, for a quality that the format does not have, or one given for Auto.
+    struct OutputChoice {
+        const OutputFormat* format = nullptr;
+        const OutputFormat::Quality* quality = nullptr; // null for Auto
+    };
+    bool ChooseOutput(const std::string& settingsFormat, const std::string& settingsQuality,
+        OutputChoice& choice, std::string& error) const;
+
+    static std::string HelpText();
 };

@@ -65,7 +65,7 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
         return kUsageError;
     }
     if (options.help) {
-        std::fputs(CommandLine::HelpText(), out);
+        std::fputs(CommandLine::HelpText().c_str(), out);
         return 0;
     }
     if (options.version) {
@@ -73,14 +73,20 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
         return 0;
     }
 
-    Console console(errors, !options.quiet && isatty(fileno(errors)), isatty(STDIN_FILENO));
-    MessagesTo messages(console);
-    const DiagnosticsShown diagnostics(options.verbose);
-
     // The window's settings give the defaults; this tool never writes them.
     ConversionSettings settings;
     SettingsFile::OfProgramBeside("varkonel").Read(settings);
     settings.ApplyDefaults();
+    CommandLine::OutputChoice output;
+    if (!options.ChooseOutput(settings.format, settings.quality, output, usageError)) {
+        std::fprintf(errors, "%s: %s\nTry '%s --help'.\n", kProgram, usageError.c_str(), kProgram);
+        return kUsageError;
+    }
+
+    Console console(errors, !options.quiet && isatty(fileno(errors)), isatty(STDIN_FILENO));
+    MessagesTo messages(console);
+    const DiagnosticsShown diagnostics(options.verbose);
+
     const std::string outputDir = WithTrailingSeparator(options.outputDir.value_or(settings.outputDirectory));
     const std::string bitrate = options.bitrate.value_or(settings.bitrate);
 
@@ -99,7 +105,9 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
         if (options.listTracks)
             listed = Listing::Tracks(out, console) && listed;
         if (options.probe)
-            listed = Listing::Probe(options.sources, options.cdDevice.value_or(""), out, console) && listed;
+            listed
+                = Listing::Probe(options.sources, options.cdDevice.value_or(""), *output.format, out, console)
+                && listed;
         return listed ? 0 : 1;
     }
 
@@ -117,6 +125,8 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
         : options.noOverwrite           ? BatchOptions::Overwrite::Never
                                         : BatchOptions::Overwrite::Ask;
     batch.jobs = options.jobs;
+    batch.format = output.format;
+    batch.quality = output.quality;
 
     InterruptWatch interrupts;
     BatchSummary summary;

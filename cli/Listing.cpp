@@ -18,10 +18,13 @@ namespace {
 
 // The title an MP3 output of `stream` would carry, on one line; "-" when the output is a WAV
 // file, which carries no tags.
-std::string TitleText(AudioStream& stream, const std::string& source)
+std::string TitleText(AudioStream& stream, const std::string& source, const OutputFormat& format)
 {
-    const std::string target = ConversionJob::TargetNameFor(source);
-    if (ConversionJob::ChooseEncoderKind(target) != ConversionJob::kMp3Encoder)
+    const std::string target = ConversionJob::TargetNameFor(source, format);
+    const bool tagged = format.IsAuto()
+        ? ConversionJob::ChooseEncoderKind(target) == ConversionJob::kMp3Encoder
+        : format.carriesTags;
+    if (!tagged)
         return "-";
     std::string title = Id3Tag::TitleFor(stream.GetTags(), target);
     // The columns are separated by tabs and the rows by line ends.
@@ -37,41 +40,52 @@ struct FileFacts {
     std::string title = "-";
 };
 
-FileFacts ReadFacts(AudioStream& stream, bool loaded, const std::string& path)
+FileFacts ReadFacts(AudioStream& stream, bool loaded, const std::string& path, const OutputFormat& format)
 {
     FileFacts facts;
     if (!loaded)
         return facts;
-    facts.title = TitleText(stream, path);
+    facts.title = TitleText(stream, path, format);
     const double length = stream.GetLength();
     if (length >= 0.0 && std::isfinite(length) && length <= 1e12)
         facts.seconds = static_cast<int64_t>(length);
     return facts;
 }
 
-FileFacts FileFactsOf(const std::string& path, ConversionJob::SourceKind kind)
+FileFacts FileFactsOf(const std::string& path, ConversionJob::SourceKind kind, const OutputFormat& format)
 {
     if (kind == ConversionJob::SourceKind::Wave) {
         WaveStream stream;
         const bool loaded = stream.LoadWave(path.c_str());
-        return ReadFacts(stream, loaded, path);
+        return ReadFacts(stream, loaded, path, format);
     }
     WmaStream stream;
     const bool loaded = stream.Load(path.c_str()) >= 0;
-    return ReadFacts(stream, loaded, path);
+    return ReadFacts(stream, loaded, path, format);
 }
 
-void PrintRow(std::FILE* out, const std::string& name, const std::string& time, const std::string& size,
-    const std::string& path, const std::string& title)
+struct Row {
+    std::string name;
+    std::string time;
+    std::string size;
+    std::string path;
+    std::string title;
+};
+
+// One row; for a chosen format the output's file name follows as a sixth column.
+void PrintRow(std::FILE* out, const Row& row, const std::string& source, const OutputFormat& format)
 {
-    std::fprintf(
-        out, "%s\t%s\t%s\t%s\t%s\n", name.c_str(), time.c_str(), size.c_str(), path.c_str(), title.c_str());
+    std::fprintf(out, "%s\t%s\t%s\t%s\t%s", row.name.c_str(), row.time.c_str(), row.size.c_str(),
+        row.path.c_str(), row.title.c_str());
+    if (!format.IsAuto())
+        std::fprintf(out, "\t%s", ConversionJob::TargetNameFor(source, format).c_str());
+    std::fputc('\n', out);
 }
 
 // A CD track source, listed under its label Track-NN. It is read from the first drive
 // registered (--cd-device), or from `disc` when one is given (a track of a disc-image source).
 bool ProbeTrack(const std::string& source, const CommandLine::TrackSource& track, const std::string& device,
-    std::FILE* out, Console& console, const std::string& disc = std::string())
+    const OutputFormat& format, std::FILE* out, Console& console, const std::string& disc = std::string())
 {
     if (track.form != CommandLine::TrackSource::Form::Track) {
         console.Error(CliMessageBackend::Line(source, CommandLine::kTrackHint));
@@ -84,15 +98,17 @@ bool ProbeTrack(const std::string& source, const CommandLine::TrackSource& track
         return false;
     }
     const uint32_t frames = stream.currentTrack.load()->length.load();
-    PrintRow(out, track.label, Listing::TimeText(frames / CdTrackStream::kFramesPerSecond),
-        Listing::SizeText(uint64_t {frames} * CD_FRAME_BYTES), device.empty() ? "-" : device,
-        TitleText(stream, track.label));
+    PrintRow(out,
+        {track.label, Listing::TimeText(frames / CdTrackStream::kFramesPerSecond),
+            Listing::SizeText(uint64_t {frames} * CD_FRAME_BYTES), device.empty() ? "-" : device,
+            TitleText(stream, track.label, format)},
+        track.label, format);
     return true;
 }
 
 // A disc-image source: one row per audio track, as --cd-device IMAGE with Track-00 Track-01 ...
 // lists them.
-bool ProbeDisc(const std::string& disc, std::FILE* out, Console& console)
+bool ProbeDisc(const std::string& disc, const OutputFormat& format, std::FILE* out, Console& console)
 {
     std::string problem;
     const std::vector<ConversionJob::DiscTrack> tracks = ConversionJob::TracksOfDisc(disc, problem);
@@ -103,7 +119,7 @@ bool ProbeDisc(const std::string& disc, std::FILE* out, Console& console)
     bool allListed = true;
     for (const ConversionJob::DiscTrack& track : tracks) {
         const CommandLine::TrackSource label = CommandLine::ReadTrackSource(track.label);
-        allListed = ProbeTrack(track.source, label, disc, out, console, disc) && allListed;
+        allListed = ProbeTrack(track.source, label, disc, format, out, console, disc) && allListed;
     }
     return allListed;
 }
@@ -123,19 +139,19 @@ std::string Listing::SizeText(uint64_t bytes)
     return std::to_string(bytes / 1024) + " KB";
 }
 
-bool Listing::Probe(
-    const std::vector<std::string>& sources, const std::string& device, std::FILE* out, Console& console)
+bool Listing::Probe(const std::vector<std::string>& sources, const std::string& device,
+    const OutputFormat& format, std::FILE* out, Console& console)
 {
     bool allListed = true;
     for (const std::string& source : sources) {
         CliMessageBackend::NameThisThread(source);
         const CommandLine::TrackSource track = CommandLine::ReadTrackSource(source);
         if (track.form != CommandLine::TrackSource::Form::NotATrack) {
-            allListed = ProbeTrack(source, track, device, out, console) && allListed;
+            allListed = ProbeTrack(source, track, device, format, out, console) && allListed;
             continue;
         }
         if (BatchConverter::IsDiscSource(source)) {
-            allListed = ProbeDisc(source, out, console) && allListed;
+            allListed = ProbeDisc(source, format, out, console) && allListed;
             continue;
         }
         // The file is read as a conversion would read it.
@@ -153,17 +169,17 @@ bool Listing::Probe(
             allListed = false;
             continue;
         }
-        const FileFacts facts = FileFactsOf(source, kind);
+        const FileFacts facts = FileFactsOf(source, kind, format);
         const std::string path = std::filesystem::absolute(source, error).lexically_normal().string();
         const std::string name = std::filesystem::path(source).filename().string();
         if (facts.seconds < 0) {
             // Listed all the same, as the window lists it, but without a made-up time.
             console.Error(CliMessageBackend::Line(source, "the length of its audio cannot be read"));
             allListed = false;
-            PrintRow(out, name, "--:--", SizeText(size), path, facts.title);
+            PrintRow(out, {name, "--:--", SizeText(size), path, facts.title}, name, format);
             continue;
         }
-        PrintRow(out, name, TimeText(facts.seconds), SizeText(size), path, facts.title);
+        PrintRow(out, {name, TimeText(facts.seconds), SizeText(size), path, facts.title}, name, format);
     }
     CliMessageBackend::NameThisThread("");
     std::fflush(out);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cli/Console.h"
+#include "engine/OutputFormat.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -14,9 +15,11 @@ class Listing {
 public:
     // name, time "%02d:%02d", size "%d KB", full path. A CD track label gives its play time,
     // the size of its audio and the disc's device in place of a path; a disc image gives one
-    // such row per audio track, with the image in place of a path.
-    static bool Probe(
-        const std::vector<std::string>& sources, const std::string& device, std::FILE* out, Console& console);
+    // such row per audio track, with the image in place of a path. The last column is the title
+    // the output would carry ("-" for one without tags); for a chosen format (not Auto) a sixth
+    // column follows: the output's file name.
+    static bool Probe(const std::vector<std::string>& sources, const std::string& device,
+        const OutputFormat& format, std::FILE* out, Console& console);
     // Track-NN label (as a source names it), start frame, length in frames, whole seconds.
     static bool Tracks(std::FILE* out, Console& console);
 

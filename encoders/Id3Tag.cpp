@@ -142,9 +142,21 @@ std::vector<uint8_t> Id3Tag::Version2(const MediaTags& tags, const std::string& 
 }
 
 std::array<uint8_t, Id3Tag::kVersion1Size> Id3Tag::Version1(
-    const MediaTags& tags, const std::string& outputPath)
+    const MediaTags& tags, const std::string& outputPath, bool plain)
 {
     std::array<uint8_t, kVersion1Size> tag {};
+    if (plain) {
+        std::memcpy(tag.data(), "TAG", 3);
+        PutField(tag, 3, Latin1(TitleFor(tags, outputPath), 30));
+        PutField(tag, 33, Latin1(tags.artist, 30));
+        PutField(tag, 63, Latin1(tags.album, 30));
+        PutField(tag, 93, Latin1(tags.year, 4));
+        PutField(tag, 97, Latin1(tags.comment, 28));
+        const uint32_t track = tags.TrackNumber();
+        tag[126] = track <= 255 ? static_cast<uint8_t>(track) : 0;
+        tag[127] = tags.genre.empty() ? kUnlistedGenre : GenreNumber(tags.genre);
+        return tag;
+    }
     std::memcpy(tag.data(), "TAG", 3);
     // Without a title of its own: the start of the output path, cut where a character ends.
     PutField(tag, 3,

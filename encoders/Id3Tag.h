@@ -7,7 +7,8 @@
 // Fields the source does not state: the ID3v2 tag leaves them out, but for the title, which is
 // the output file's name without its extension; the ID3v1 tag keeps the fixed values it always
 // had: the start of the output path as title, "Unknown artist", "Unknown album", "2003", track 1,
-// genre 1.
+// genre 1. With `plain` the ID3v1 tag makes nothing up: fields the source does not state stay
+// empty (track 0, genre 255) and the title is the one of the ID3v2 tag, the output's file name.
 #pragma once
 
 #include "platform/media/MediaTags.h"
@@ -27,7 +28,8 @@ public:
     static std::string TitleFor(const MediaTags& tags, const std::string& outputPath);
     // The whole ID3v2.3 tag, header included.
     static std::vector<uint8_t> Version2(const MediaTags& tags, const std::string& outputPath);
-    static std::array<uint8_t, kVersion1Size> Version1(const MediaTags& tags, const std::string& outputPath);
+    static std::array<uint8_t, kVersion1Size> Version1(
+        const MediaTags& tags, const std::string& outputPath, bool plain = false);
 
     // `text` (UTF-8) in Latin-1, at most `limit` bytes; characters outside Latin-1, and bytes that
     // are not UTF-8, become "?".

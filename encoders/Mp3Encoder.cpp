@@ -136,6 +136,10 @@ bool Mp3Encoder::LoadEntryPoints()
 // library gives it a larger frame of its own (see LameEnc.h).
 void Mp3Encoder::FillConfig()
 {
+    if (rateControl != RateControl::Ladder) {
+        FillChosenConfig();
+        return;
+    }
     const uint32_t kbps = NearestBitrate(chosenBitrate != 0
             ? chosenBitrate
             : uint32_t {format.wBitsPerSample} * format.nSamplesPerSec * format.nChannels / 11025);
@@ -164,6 +168,34 @@ void Mp3Encoder::FillConfig()
     lhv.nVBRQuality = 2;
     lhv.bNoRes = 1;
     lhv.nQuality = 0;
+}
+
+// lame's own defaults for its command-line VBR and CBR modes: quality 3, the bit reservoir on,
+// the output at the input's rate (the job has brought it to an MPEG rate).
+void Mp3Encoder::FillChosenConfig()
+{
+    constexpr WORD kLameDefaultQuality = 3 | (static_cast<WORD>(~3 & 0xFF) << 8);
+    std::memset(&config, 0, sizeof(config));
+    auto& lhv = config.format.LHV1;
+    config.dwConfig = BE_CONFIG_LAME;
+    lhv.dwStructVersion = CURRENT_STRUCT_VERSION;
+    lhv.dwStructSize = CURRENT_STRUCT_SIZE;
+    lhv.dwSampleRate = format.nSamplesPerSec;
+    lhv.dwReSampleRate = IsMpegRate(format.nSamplesPerSec) ? format.nSamplesPerSec : 0;
+    lhv.nMode = format.nChannels == 1 ? BE_MP3_MODE_MONO : BE_MP3_MODE_JSTEREO;
+    lhv.nPreset = LQP_NOPRESET;
+    lhv.dwMpegVersion = format.nSamplesPerSec >= 32000 ? MPEG1 : MPEG2;
+    lhv.bOriginal = 1;
+    lhv.bWriteVBRHeader = 1;
+    lhv.nQuality = kLameDefaultQuality;
+    if (rateControl == RateControl::Variable) {
+        lhv.bEnableVBR = 1;
+        lhv.nVbrMethod = VBR_METHOD_MTRH;
+        lhv.nVBRQuality = static_cast<int32_t>(rateValue);
+    } else {
+        lhv.dwBitrate = rateValue;
+        lhv.dwMaxBitrate = rateValue;
+    }
 }
 
 bool Mp3Encoder::EncodeChunk(const char* samples, uint32_t count)
@@ -294,6 +326,6 @@ void Mp3Encoder::WriteId3v1Tag()
 {
     if (!file)
         return;
-    const auto tag = Id3Tag::Version1(tags, outputPath);
+    const auto tag = Id3Tag::Version1(tags, outputPath, plainTags);
     WriteToFile(tag.data(), tag.size());
 }

@@ -13,6 +13,11 @@
 // to the nearest entry of `bitrateList`; without one it is derived from the format: bits x
 // rate x channels / 11025, which for mono gives back the kbps the output rate was chosen for.
 // Two channels are encoded as joint stereo.
+//
+// SetRateControl chooses instead LAME's variable bitrate at a quality (VBR V2 = lame -V2) or a
+// constant bitrate of the caller's (any MPEG bitrate, 320 included), at the source's own MPEG
+// rate; the information frame is then "Xing" (VBR) or "Info" (CBR). SetPlainTags(true) makes the
+// ID3v1 tag hold only what the source states (see Id3Tag::Version1).
 #pragma once
 
 #include "encoders/Encoder.h"
@@ -44,6 +49,16 @@ public:
     static uint32_t NearestBitrate(uint32_t target);
     // The bitrate (kbps) of the next jobs; 0 derives it from the format.
     void SetBitrate(uint32_t kbps) { chosenBitrate = kbps; }
+    // How the next jobs choose their bitrate: the bitrate ladder above (SetBitrate), LAME's
+    // VBR at quality `value` (0 best .. 9), or CBR at `value` kbps.
+    enum class RateControl { Ladder, Variable, Constant };
+    void SetRateControl(RateControl control, uint32_t value)
+    {
+        rateControl = control;
+        rateValue = value;
+    }
+    // Whether the next jobs' ID3v1 tag leaves out what the source does not state.
+    void SetPlainTags(bool plain) { plainTags = plain; }
     // The source's tags, for the next jobs' ID3 tags.
     void SetTags(MediaTags sourceTags) { tags = std::move(sourceTags); }
     // Writes the ID3v2.3 tag at the start of the file. False, with the library released, when
@@ -73,6 +88,8 @@ protected:
 private:
     bool LoadEntryPoints();
     void FillConfig();
+    // The LAME form for a chosen VBR quality or CBR bitrate (SetRateControl).
+    void FillChosenConfig();
     // Ends the library's part of a job: closes an open stream and unloads the library.
     void ReleaseLibrary();
     bool EncodeChunk(const char* samples, uint32_t count);
@@ -84,6 +101,9 @@ private:
     BEGETINFOFRAME beGetInfoFrame = nullptr;
     bool streamOpen = false;
     uint32_t chosenBitrate = 0;
+    RateControl rateControl = RateControl::Ladder;
+    uint32_t rateValue = 0;
+    bool plainTags = false;
     MediaTags tags;
     int64_t audioStart = 0; // where the audio starts: the size of the ID3v2 tag
     // Compressed bytes of chunks encoded in a call that then failed: they belong before the

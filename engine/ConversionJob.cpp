@@ -131,9 +131,23 @@ EncoderSet& ProcessEncoders()
 ConversionJob::ConversionJob(double outputRate, EncoderSet& encoders, uint16_t channels)
     : encoders(encoders)
 {
+    ruleRate = outputRate;
     mixer.outputRate = outputRate;
     mixer.outputChannels = channels == 2 ? 2 : 1;
     mixer.calcoutputformat();
+}
+
+void ConversionJob::ChooseFormat(const OutputFormat& chosen, const OutputFormat::Quality* chosenQuality)
+{
+    format = &chosen;
+    quality = chosenQuality != nullptr ? chosenQuality : chosen.DefaultQuality();
+    if (chosen.IsAuto()) {
+        mixer.rateForSource = nullptr;
+        mixer.outputRate = ruleRate;
+        mixer.calcoutputformat();
+    } else {
+        mixer.rateForSource = [row = format](uint32_t sourceRate) { return row->RateFor(sourceRate); };
+    }
 }
 
 uint32_t ConversionJob::BitrateFor(double outputRate)
@@ -220,6 +234,18 @@ std::string ConversionJob::TargetNameFor(const std::string& sourceName)
     return stem + "mp3";
 }
 
+std::string ConversionJob::TargetNameFor(const std::string& sourceName, const OutputFormat& format)
+{
+    if (format.IsAuto())
+        return TargetNameFor(sourceName);
+    if (ChooseSource(sourceName).kind == SourceKind::Track)
+        return sourceName + "." + format.extension;
+    const size_t slash = sourceName.find_last_of('/');
+    const size_t dot = sourceName.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (hasExtension ? sourceName.substr(0, dot) : sourceName) + "." + format.extension;
+}
+
 ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOver, bool idlePriority)
 {
     // A completion callback still runs on the worker's thread, which cannot be joined from
@@ -255,7 +281,7 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
                                        : std::string(kSourceNotOpened) + "\n" + sourceName + ": " + reason);
             return StartResult::SourceNotOpened;
         }
-        const int32_t kind = ChooseEncoderKind(targetName);
+        const int32_t kind = ConfigureEncoders();
         if (kind == 0) {
             ShowMessage(kFormatNotSupported);
             return StartResult::FormatNotSupported;
@@ -263,10 +289,6 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
         Encoder& encoder = kind == kMp3Encoder ? static_cast<Encoder&>(encoders.mp3) : encoders.wave;
         encoder.SetSource(&mixer);
         encoder.SetOutputPath(OutputPath().c_str());
-        // The chosen bitrate is the whole stream's, in stereo as in mono.
-        encoders.mp3.SetBitrate(BitrateFor(mixer.outputRate));
-        // WAV files are written without tags: only an MP3 needs the source's.
-        encoders.mp3.SetTags(kind == kMp3Encoder ? source->GetTags() : MediaTags {});
         encoders.encoderKind = kind;
         encoders.lastJob = this;
 
@@ -290,6 +312,35 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
         ShowMessage("Exception in ConversionJob::Start!");
         return StartResult::WorkerNotStarted;
     }
+}
+
+int32_t ConversionJob::ConfigureEncoders()
+{
+    if (format->IsAuto()) {
+        const int32_t kind = ChooseEncoderKind(targetName);
+        // The chosen bitrate is the whole stream's, in stereo as in mono.
+        encoders.mp3.SetRateControl(Mp3Encoder::RateControl::Ladder, 0);
+        encoders.mp3.SetBitrate(BitrateFor(mixer.outputRate));
+        encoders.mp3.SetPlainTags(false);
+        // WAV files are written without tags: only an MP3 needs the source's.
+        encoders.mp3.SetTags(kind == kMp3Encoder ? source->GetTags() : MediaTags {});
+        return kind;
+    }
+    switch (format->encoding) {
+    case OutputFormat::Encoding::Mp3:
+        encoders.mp3.SetRateControl(
+            quality->variable ? Mp3Encoder::RateControl::Variable : Mp3Encoder::RateControl::Constant,
+            quality->value);
+        encoders.mp3.SetPlainTags(true);
+        encoders.mp3.SetTags(format->carriesTags ? source->GetTags() : MediaTags {});
+        return kMp3Encoder;
+    case OutputFormat::Encoding::Wave:
+        encoders.mp3.SetTags(MediaTags {});
+        return kWaveEncoder;
+    case OutputFormat::Encoding::ByRules:
+        break;
+    }
+    return 0;
 }
 
 void ConversionJob::RunWorker(Encoder* encoder, bool idlePriority, const std::function<void()>& onEncodeOver)

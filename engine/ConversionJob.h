@@ -15,6 +15,7 @@
 #include "encoders/Mp3Encoder.h"
 #include "encoders/WaveEncoder.h"
 #include "engine/Mixer.h"
+#include "engine/OutputFormat.h"
 
 #include <atomic>
 #include <cstdint>
@@ -89,6 +90,13 @@ public:
     ConversionJob(const ConversionJob&) = delete;
     ConversionJob& operator=(const ConversionJob&) = delete;
 
+    // The output format and quality of the next STARTs; a null quality is the format's default.
+    // Auto, the default, follows the original rules (the rate the constructor was given, the
+    // encoder by the target's extension); a chosen format takes the source's rate where its
+    // codec takes it, the nearest rate it takes otherwise, and its encoder from the table.
+    void ChooseFormat(const OutputFormat& chosen, const OutputFormat::Quality* chosenQuality = nullptr);
+    const OutputFormat& Format() const { return *format; }
+
     // START: load the source, choose the encoder, start the worker. onEncodeOver is called on
     // the worker thread once Encode has returned, whatever it returned. With idlePriority the
     // worker runs at the platform's idle priority (the window's jobs); otherwise at normal.
@@ -141,13 +149,23 @@ public:
     // the other media types) -> name.mp3 (the extension replaced), anything else -> name.mp3 (the
     // last three characters replaced); a CD track label gets ".mp3" appended.
     static std::string TargetNameFor(const std::string& sourceName);
+    // The output name of a source for an output format: Auto as above; a chosen format replaces
+    // the text after the last dot of a file's name with its extension (or appends it when the name
+    // has none) and appends it to a CD track label.
+    static std::string TargetNameFor(const std::string& sourceName, const OutputFormat& format);
 
 private:
     Encoder* ChosenEncoder();
     bool OnWorkerThread() const;
     void RunWorker(Encoder* encoder, bool idlePriority, const std::function<void()>& onEncodeOver);
 
+    // Sets up the chosen encoder for the format of this job; returns its kind (0: none).
+    int32_t ConfigureEncoders();
+
     EncoderSet& encoders;
+    const OutputFormat* format = &OutputFormat::Auto();
+    const OutputFormat::Quality* quality = nullptr;
+    double ruleRate = 0.0; // the rate of the bitrate setting, for Auto
     std::thread worker;
     std::atomic<std::thread::id> workerId {}; // the running or last worker's thread
     std::atomic<bool> running {false};

@@ -1,5 +1,6 @@
-// The three settings texts of a conversion: the output folder, the MP3 bitrate text and the
-// channel text, with their defaults and the output sample rate the bitrate text selects.
+// The settings texts of a conversion: the output folder, the MP3 bitrate text and the channel
+// text, with their defaults and the output sample rate the bitrate text selects; then the output
+// format's key and its quality's key (see OutputFormat), empty for Auto and for the default.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,8 @@ struct ConversionSettings {
     std::string outputDirectory; // always ends with a separator once defaults are applied
     std::string bitrate;
     std::string channelMode;
+    std::string format {}; // "mp3", "wav"; empty: Auto
+    std::string quality {}; // a key of the format's qualities; empty: its default
 
     // The default output folder: the system's temporary folder with a trailing "/".
     static std::string DefaultOutputDirectory();

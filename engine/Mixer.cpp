@@ -214,6 +214,11 @@ bool Mixer::AddStreamLocked(MixerEntry& entry)
     });
     RunStep("Exception requesting a stream buffer in Mixer::AddStream!",
         [&] { entry.primed = entry.last->GetBuffer(); });
+    if (rateForSource) {
+        const WAVEFORMATEX* sourceFormat = entry.source->GetFormat();
+        if (sourceFormat != nullptr)
+            outputRate = rateForSource(sourceFormat->nSamplesPerSec);
+    }
     calcoutputformat();
     if (!ConversionOpen(entry))
         return false; // the source's rate cannot be brought to the output rate

@@ -12,6 +12,7 @@
 #include "audio/AudioStream.h"
 #include "sources/ConversionStream.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,6 +39,10 @@ public:
     std::mutex lock;
     double outputRate = 0.0;
     uint16_t outputChannels = 1; // 1 or 2
+    // When set, a source that is added sets outputRate: this gives the output rate for the
+    // source's rate (a chosen output format keeps the source's rate where its codec takes it).
+    // Unset, outputRate stays as the caller set it.
+    std::function<uint32_t(uint32_t sourceRate)> rateForSource;
 
     Mixer();
     ~Mixer() override;

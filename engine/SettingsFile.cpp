@@ -1,5 +1,7 @@
 #include "engine/SettingsFile.h"
 
+#include "engine/OutputFormat.h"
+
 #include "platform/Environment.h"
 #include "platform/Executable.h"
 #include "platform/OutputFile.h"
@@ -228,16 +230,31 @@ bool SettingsFile::Read(ConversionSettings& settings) const
     while (bytes.size() < kLargestFile && (got = std::fread(block, 1, sizeof block, file.get())) > 0)
         bytes.insert(bytes.end(), block, block + got);
     const std::vector<std::string> texts = Decode(bytes.data(), bytes.size());
-    std::string* fields[] = {&settings.outputDirectory, &settings.bitrate, &settings.channelMode};
+    std::string* fields[] = {&settings.outputDirectory, &settings.bitrate, &settings.channelMode,
+        &settings.format, &settings.quality};
     for (size_t i = 0; i < texts.size() && i < std::size(fields); ++i)
         *fields[i] = texts[i];
+    KeepKnownFormat(settings);
     return true;
+}
+
+void SettingsFile::KeepKnownFormat(ConversionSettings& settings)
+{
+    const OutputFormat* format = OutputFormat::Find(settings.format);
+    if (format == nullptr || format->IsAuto()) {
+        settings.format.clear();
+        settings.quality.clear();
+        return;
+    }
+    settings.format = format->key;
+    const OutputFormat::Quality* quality = format->FindQuality(settings.quality);
+    settings.quality = quality != nullptr ? quality->key : std::string();
 }
 
 bool SettingsFile::Write(const ConversionSettings& settings, std::string& reason) const
 {
-    const std::vector<uint8_t> bytes
-        = Encode({settings.outputDirectory, settings.bitrate, settings.channelMode, "", ""});
+    const std::vector<uint8_t> bytes = Encode({settings.outputDirectory, settings.bitrate,
+        settings.channelMode, settings.format, settings.quality});
     // The new file replaces the old one only once it is complete, and a FIFO or device in the
     // file's place is never waited on.
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();

@@ -1,7 +1,10 @@
 // The settings file: a serialised array of counted texts, kept beside the executable when that
 // copy exists and can be written, else in the user's configuration folder (see Choose). Element 0
-// is the output folder, 1 the bitrate text, 2 the channel text; 3 and 4 are written empty and
-// ignored. Numbers are little-endian.
+// is the output folder, 1 the bitrate text, 2 the channel text, 3 the output format's key and 4
+// its quality's key. A file whose elements 3 and 4 are empty (or missing) reads as Auto; an
+// unknown format reads as Auto and an unknown quality as the format's default, so a program
+// that knows only the first three elements and this one read each other's files. Numbers are
+// little-endian.
 //
 // Array:  count as u16, or 0xFFFF then the count as u32.
 // Text:   length < 255: one byte; up to 0xFFFD: 0xFF then u16; otherwise 0xFF, 0xFFFF, u32;
@@ -62,11 +65,11 @@ public:
     const std::string& Path() const { return path; }
     const std::string& StartingPath() const { return startingPath; }
 
-    // Assigns the elements read in full to the three texts and leaves the others as they were.
+    // Assigns the elements read in full to the texts and leaves the others as they were.
     // False when the file cannot be opened (nothing changes).
     bool Read(ConversionSettings& settings) const;
-    // Creates the file anew with the count 5 and the five elements, and its folder when that is
-    // missing. False with `reason` set to the system's text when it cannot be written completely.
+    // Creates the file anew with the count 5 and the five elements (Auto: 3 and 4 empty), and its folder when
+    // that is missing. False with `reason` set to the system's text when it cannot be written completely.
     bool Write(const ConversionSettings& settings, std::string& reason) const;
     bool Write(const ConversionSettings& settings) const
     {
@@ -79,6 +82,10 @@ public:
     static std::vector<std::string> Decode(const uint8_t* data, size_t size, size_t limit = kElementCount);
     // The array of the given texts, in the form the program writes.
     static std::vector<uint8_t> Encode(const std::vector<std::string>& texts);
+
+    // The format and quality texts as a known format's and quality's keys; an unknown format
+    // becomes Auto (both empty) and an unknown quality the default (empty).
+    static void KeepKnownFormat(ConversionSettings& settings);
 
 private:
     std::string path;

@@ -1157,3 +1157,228 @@ TEST_F(ConvertToolRun, TwoRunsOnOneOutputNeverSpliceTheirFiles)
 }
 
 } // namespace
+
+// The format table as the command line and the settings read it: formats by key or name, the
+// qualities of each, the settings' choice under the options', and the usage errors.
+TEST(OutputFormats, FormatAndQualityChoices)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        const char* settingsFormat;
+        const char* settingsQuality;
+        const char* format; // the key chosen; null: a usage error
+        const char* quality; // the quality's key; "" for Auto
+    } rows[] = {
+        {{}, "", "", "auto", ""},
+        {{"-f", "mp3"}, "", "", "mp3", "V2"},
+        {{"--format=MP3", "--quality", "320"}, "", "", "mp3", "320"},
+        {{"-fmp3", "--quality=v0"}, "", "", "mp3", "V0"},
+        {{"-f", "WAV"}, "", "", "wav", "16"},
+        {{"-f", "auto"}, "mp3", "320", "auto", ""},
+        {{}, "mp3", "128", "mp3", "128"},
+        {{}, "mp3", "V7", "mp3", "V2"}, // an unknown saved quality: the default
+        {{}, "flac", "8", "auto", ""}, // an unknown saved format: Auto
+        {{"--quality", "V4"}, "mp3", "128", "mp3", "V4"},
+        {{"-f", "wav"}, "mp3", "320", "wav", "16"}, // the saved quality is the saved format's
+        {{"-f", "flac"}, "", "", nullptr, nullptr},
+        {{"-f", ""}, "", "", nullptr, nullptr},
+        {{"-f", "mp3", "--quality", "V9"}, "", "", nullptr, nullptr},
+        {{"-f", "wav", "--quality", "24"}, "", "", nullptr, nullptr},
+        {{"-f", "auto", "--quality", "V2"}, "", "", nullptr, nullptr},
+        {{"--quality", "V2"}, "", "", nullptr, nullptr}, // Auto from the (absent) settings
+        {{"--quality", "16"}, "mp3", "", nullptr, nullptr},
+    };
+    for (const auto& row : rows) {
+        std::string shown;
+        for (const std::string& argument : row.arguments)
+            shown += argument + " ";
+        SCOPED_TRACE(shown + "| settings " + row.settingsFormat + " " + row.settingsQuality);
+        std::vector<std::string> arguments = row.arguments;
+        arguments.push_back("song.wav");
+        CommandLine options;
+        std::string error;
+        CommandLine::OutputChoice choice;
+        const bool chosen = options.Parse(arguments, error)
+            && options.ChooseOutput(row.settingsFormat, row.settingsQuality, choice, error);
+        if (row.format == nullptr) {
+            EXPECT_FALSE(chosen);
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        ASSERT_TRUE(chosen) << error;
+        EXPECT_EQ(choice.format->key, row.format);
+        EXPECT_EQ(choice.quality == nullptr ? "" : choice.quality->key, row.quality);
+    }
+    // --help lists every format and every quality the table has.
+    const std::string help = CommandLine::HelpText();
+    for (const OutputFormat& format : OutputFormat::All()) {
+        EXPECT_TRUE(Contains(help, format.key)) << format.key;
+        for (const OutputFormat::Quality& quality : format.qualities)
+            EXPECT_TRUE(Contains(help, " " + quality.key + " (" + quality.text + ")")) << quality.key;
+    }
+}
+
+// Output rates and names of a chosen format.
+TEST(OutputFormats, RatesAndOutputNames)
+{
+    const OutputFormat& mp3 = *OutputFormat::Find("mp3");
+    const OutputFormat& wav = *OutputFormat::Find("wav");
+    const struct {
+        const OutputFormat& format;
+        uint32_t source;
+        uint32_t output;
+    } rates[] = {{mp3, 44100, 44100}, {mp3, 48000, 48000}, {mp3, 22050, 22050}, {mp3, 8000, 8000},
+        {mp3, 96000, 48000}, {mp3, 88200, 48000}, {mp3, 37800, 32000}, {mp3, 46000, 44100}, {mp3, 5000, 8000},
+        {wav, 96000, 96000}, {wav, 11111, 11111}};
+    for (const auto& row : rates)
+        EXPECT_EQ(row.format.RateFor(row.source), row.output) << row.format.key << " " << row.source;
+
+    const struct {
+        const char* source;
+        const OutputFormat& format;
+        const char* target;
+    } names[] = {{"song.wav", mp3, "song.mp3"}, {"song.mp3", mp3, "song.mp3"}, {"song.wav", wav, "song.wav"},
+        {"tune.Opus", wav, "tune.wav"}, {"my.song.flac", mp3, "my.song.mp3"}, {"noext", wav, "noext.wav"},
+        {"Track-03", mp3, "Track-03.mp3"}, {"Track-03", wav, "Track-03.wav"},
+        {"song.mp3", OutputFormat::Auto(), "song.wav"}, {"Track-03", OutputFormat::Auto(), "Track-03.mp3"}};
+    for (const auto& row : names)
+        EXPECT_EQ(ConversionJob::TargetNameFor(row.source, row.format), row.target) << row.source;
+}
+
+namespace {
+
+// What ffprobe says of a file's first audio stream and its tags, as "key=value" lines.
+std::string Probe(const TempDir& dir, const fs::path& file, const std::string& entries)
+{
+    const std::string ffprobe = FindProgram("ffprobe");
+    EXPECT_FALSE(ffprobe.empty()) << "ffprobe is not installed (scripts/deps/media.txt)";
+    ToolRun run(dir,
+        {"-v", "error", "-select_streams", "a:0", "-show_entries", entries, "-of", "flat=s=_", file.string()},
+        ffprobe);
+    EXPECT_EQ(run.Finish(), 0) << run.Err();
+    return run.Out();
+}
+
+// The frames ffmpeg decodes from a file (its own gapless handling included).
+uint64_t FfmpegFrames(const TempDir& dir, const fs::path& file, uint16_t channels)
+{
+    const fs::path pcm = dir.Path() / (file.filename().string() + ".decoded");
+    ToolRun run(
+        dir, {"-v", "error", "-y", "-i", file.string(), "-f", "s16le", pcm.string()}, FindProgram("ffmpeg"));
+    EXPECT_EQ(run.Finish(), 0) << run.Err();
+    return fs::file_size(pcm) / (2u * channels);
+}
+
+} // namespace
+
+// Every source type to every chosen format: codec and rate as ffprobe reads them, exactly the
+// source's samples as ffmpeg decodes both, the MP3 rate control asked for, and tags that hold
+// only what the source states.
+TEST_F(ConvertToolRun, ChosenFormatsFromEverySource)
+{
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 44100, 2, 2.5);
+    const std::string sweep = Fixture("stereo-44100-vbr-id3.mp3", "sweep.mp3");
+    CdTestDisc disc(dir.Path(), {{false, 150}});
+    const struct {
+        std::string source;
+        std::string stem; // of the output's name
+        std::string title; // "" for a WAV output
+        std::string artist; // "" when the source states none
+    } sources[] = {
+        {song, "song", "song", ""},
+        {sweep, "sweep", "Sweep", "Varkonel tests"},
+        {disc.cuePath + "/Track-00", "Track-00", "Track-00", ""},
+    };
+    const struct {
+        const char* format;
+        const char* quality;
+        const char* codec;
+        const char* extension;
+    } outputs[]
+        = {{"mp3", "V2", "mp3", ".mp3"}, {"mp3", "320", "mp3", ".mp3"}, {"wav", "16", "pcm_s16le", ".wav"}};
+    for (const auto& output : outputs) {
+        for (const auto& source : sources) {
+            SCOPED_TRACE(source.source + " -f " + output.format + " --quality " + output.quality);
+            const fs::path folder = dir.Path() / (std::string(output.format) + output.quality);
+            fs::create_directories(folder);
+            ToolRun run(dir,
+                {"-f", output.format, "--quality", output.quality, "-o", folder.string(), source.source});
+            ASSERT_EQ(run.Finish(), 0) << run.Err();
+            const fs::path file = folder / (source.stem + output.extension);
+            ASSERT_TRUE(fs::exists(file)) << run.Err();
+
+            const std::string stream = Probe(dir, file, "stream=codec_name,sample_rate,channels");
+            EXPECT_TRUE(Contains(stream, std::string("codec_name=\"") + output.codec + "\"")) << stream;
+            EXPECT_TRUE(Contains(stream, "sample_rate=\"44100\"")) << stream;
+            EXPECT_TRUE(Contains(stream, "channels=2")) << stream;
+            const uint64_t expected
+                = source.stem == "Track-00" ? 150u * 588u : FfmpegFrames(dir, source.source, 2);
+            EXPECT_EQ(FfmpegFrames(dir, file, 2), expected);
+
+            if (std::string(output.format) != "mp3")
+                continue;
+            const std::vector<uint8_t> bytes = ReadBytes(file);
+            const std::string text(bytes.begin(), bytes.end());
+            if (std::string(output.quality) == "V2") {
+                EXPECT_TRUE(Contains(text, "Xing")) << "no VBR information frame";
+            } else {
+                EXPECT_TRUE(Contains(text, "Info")) << "no CBR information frame";
+                const std::string packets = Probe(dir, file, "packet=size");
+                std::istringstream lines(packets);
+                std::string line;
+                size_t counted = 0;
+                while (std::getline(lines, line)) {
+                    // A 320 kbit/s frame at 44100 Hz: 1044 or, padded, 1045 bytes.
+                    const std::string size = line.substr(line.find('=') + 1);
+                    EXPECT_TRUE(size == "\"1044\"" || size == "\"1045\"") << line;
+                    ++counted;
+                }
+                EXPECT_GT(counted, 10u);
+            }
+            const std::string tags = Probe(dir, file, "format_tags");
+            EXPECT_TRUE(Contains(tags, "format_tags_title=\"" + source.title + "\"")) << tags;
+            EXPECT_EQ(Contains(tags, "artist"), !source.artist.empty()) << tags;
+            if (!source.artist.empty()) {
+                EXPECT_TRUE(Contains(tags, "format_tags_artist=\"" + source.artist + "\"")) << tags;
+            }
+            // The ID3v1 tag: nothing made up, no folder in the title.
+            ASSERT_TRUE(EndsWithTag(bytes));
+            const auto field = [&](size_t offset, size_t size) {
+                const std::string raw(bytes.end() - 128 + offset, bytes.end() - 128 + offset + size);
+                return raw.substr(0, raw.find('\0'));
+            };
+            EXPECT_EQ(field(3, 30), source.title);
+            EXPECT_EQ(field(33, 30), source.artist);
+            EXPECT_EQ(field(63, 30), "");
+            EXPECT_EQ(field(93, 4), "");
+            EXPECT_EQ(bytes.back(), 255) << "genre";
+        }
+    }
+}
+
+// With a chosen format an output can have its source's name: it is refused before anything is
+// written, also when the output folder reaches the source through a link, and the source is
+// left as it was.
+TEST_F(ConvertToolRun, AnOutputThatWouldReplaceItsSourceIsRefused)
+{
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 44100, 2, 1.0);
+    const std::string tune = Fixture("mono-22050-cbr.mp3", "tune.mp3");
+    const auto songBytes = ReadBytes(song);
+    const auto tuneBytes = ReadBytes(tune);
+    const fs::path link = dir.Path() / "link";
+    fs::create_directory_symlink(dir.Path(), link);
+    const struct {
+        std::vector<std::string> arguments;
+    } rows[] = {
+        {{"-f", "wav", "-o", dir.Path().string(), song}}, {{"-f", "mp3", "-y", "-o", link.string(), tune}},
+        {{"-f", "wav", "-y", "-o", link.string(), song, tune}}, // tune.wav is made; song.wav refused
+    };
+    for (const auto& row : rows) {
+        ToolRun run(dir, row.arguments);
+        EXPECT_EQ(run.Finish(), 1);
+        EXPECT_TRUE(Contains(run.Err(), "the output would replace its source")) << run.Err();
+        EXPECT_EQ(ReadBytes(song), songBytes);
+        EXPECT_EQ(ReadBytes(tune), tuneBytes);
+    }
+    EXPECT_TRUE(fs::exists(dir.Path() / "tune.wav"));
+}

@@ -1,0 +1,119 @@
+#include "engine/OutputFormat.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+namespace {
+
+bool SameText(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+OutputFormat::Quality Vbr(uint32_t level)
+{
+    const std::string key = "V" + std::to_string(level);
+    return {key, "VBR " + key, true, level};
+}
+
+OutputFormat::Quality Cbr(uint32_t kbps)
+{
+    const std::string key = std::to_string(kbps);
+    return {key, "CBR " + key + " kbit/s", false, kbps};
+}
+
+std::vector<OutputFormat> MakeTable()
+{
+    OutputFormat automatic;
+    automatic.name = "Auto";
+    automatic.key = "auto";
+
+    OutputFormat mp3;
+    mp3.name = "MP3";
+    mp3.key = "mp3";
+    mp3.extension = "mp3";
+    mp3.encoding = OutputFormat::Encoding::Mp3;
+    mp3.qualities = {Vbr(2), Vbr(0), Vbr(4), Cbr(128), Cbr(192), Cbr(256), Cbr(320)};
+    // The MPEG-1, MPEG-2 and MPEG-2.5 rates.
+    mp3.rates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    mp3.highestRate = 48000;
+    mp3.carriesTags = true;
+
+    OutputFormat wave;
+    wave.name = "WAV";
+    wave.key = "wav";
+    wave.extension = "wav";
+    wave.encoding = OutputFormat::Encoding::Wave;
+    wave.qualities = {{"16", "16-bit", false, 16}};
+    return {automatic, mp3, wave};
+}
+
+} // namespace
+
+const std::vector<OutputFormat>& OutputFormat::All()
+{
+    static const std::vector<OutputFormat> table = MakeTable();
+    return table;
+}
+
+const OutputFormat& OutputFormat::Auto()
+{
+    return All().front();
+}
+
+const OutputFormat* OutputFormat::Find(std::string_view keyOrName)
+{
+    for (const OutputFormat& format : All()) {
+        if (SameText(keyOrName, format.key) || SameText(keyOrName, format.name))
+            return &format;
+    }
+    return nullptr;
+}
+
+std::string OutputFormat::KeyList()
+{
+    std::string list;
+    for (const OutputFormat& format : All())
+        list += (list.empty() ? "" : "|") + format.key;
+    return list;
+}
+
+const OutputFormat::Quality* OutputFormat::FindQuality(std::string_view qualityKey) const
+{
+    for (const Quality& quality : qualities) {
+        if (SameText(qualityKey, quality.key))
+            return &quality;
+    }
+    return nullptr;
+}
+
+const OutputFormat::Quality* OutputFormat::DefaultQuality() const
+{
+    return qualities.empty() ? nullptr : &qualities.front();
+}
+
+std::string OutputFormat::QualityList() const
+{
+    std::string list;
+    for (const Quality& quality : qualities)
+        list += (list.empty() ? "" : ", ") + quality.key;
+    return list;
+}
+
+uint32_t OutputFormat::RateFor(uint32_t sourceRate) const
+{
+    uint32_t rate = sourceRate;
+    if (!rates.empty()) {
+        rate = rates.front();
+        for (uint32_t taken : rates) {
+            const int64_t distance = std::llabs(int64_t {taken} - sourceRate);
+            const int64_t best = std::llabs(int64_t {rate} - sourceRate);
+            if (distance < best || (distance == best && taken > rate))
+                rate = taken;
+        }
+    }
+    return highestRate != 0 ? std::min(rate, highestRate) : rate;
+}

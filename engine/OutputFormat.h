@@ -1,0 +1,57 @@
+// The output formats a conversion can write, one row each: the name shown to the user, the key
+// of the command line and the settings file, the file extension, the encoder, the quality
+// choices (the first is the default), the sample rates its codec takes and whether it carries
+// tags. The job, the command-line tool (options, --help) and the settings read this table; no
+// other code decides by a format's name.
+//
+// "Auto" is the row of the original rules: a WAV, WMA, other compressed file or CD track becomes
+// an MP3 and an MP3 becomes a WAV, the bitrate text giving the rate and the MP3 bitrate. It has
+// no qualities and no rates of its own.
+//
+// The table is constant and built before first use; every call may come from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class OutputFormat {
+public:
+    enum class Encoding { ByRules, Mp3, Wave };
+
+    struct Quality {
+        std::string key; // as the command line and the settings file give it: "V2", "320", "16"
+        std::string text; // as shown: "VBR V2", "CBR 320 kbit/s", "16-bit"
+        bool variable = false; // MP3: VBR at quality `value`; else CBR at `value` kbit/s
+        uint32_t value = 0; // MP3: the VBR quality or the kbit/s; WAV: the bits per sample
+    };
+
+    std::string name; // "Auto", "MP3", "WAV"
+    std::string key; // "auto", "mp3", "wav"
+    std::string extension; // without the dot; empty for Auto
+    Encoding encoding = Encoding::ByRules;
+    std::vector<Quality> qualities; // the first is the default; empty for Auto
+    std::vector<uint32_t> rates; // the rates the codec takes; empty: any rate
+    uint32_t highestRate = 0; // 0: no limit beyond `rates`
+    bool carriesTags = false;
+
+    // Every row, Auto first.
+    static const std::vector<OutputFormat>& All();
+    static const OutputFormat& Auto();
+    // The row of a key or a name, in any letter case; null when there is none.
+    static const OutputFormat* Find(std::string_view keyOrName);
+    // "auto|mp3|wav", for messages and --help.
+    static std::string KeyList();
+
+    bool IsAuto() const { return encoding == Encoding::ByRules; }
+    // The quality of a key, in any letter case; null when the format has none of that key.
+    const Quality* FindQuality(std::string_view qualityKey) const;
+    // The default quality; null for Auto.
+    const Quality* DefaultQuality() const;
+    // "V2, V0, V4, 128, 192, 256, 320", for messages and --help.
+    std::string QualityList() const;
+    // The output rate for a source's rate: the source's own where the codec takes it, else the
+    // nearest one it takes (the higher of two as near), never above highestRate.
+    uint32_t RateFor(uint32_t sourceRate) const;
+};
