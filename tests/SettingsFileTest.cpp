@@ -43,6 +43,48 @@ TEST(SettingsFile, DefaultSettingsWriteTheKnownTwentyFiveBytes)
     EXPECT_EQ(back.channelMode, "stereo");
 }
 
+// Elements 3 and 4 keep the output format and quality: what is written reads back, an older
+// file (three elements, or 3 and 4 empty) reads as Auto, unknown texts read as the defaults,
+// and the first three elements stay as a program that knows only them writes and reads them.
+TEST(SettingsFile, FormatAndQualityRoundTripAndOlderFilesReadAsAuto)
+{
+    TempDir dir;
+    const struct {
+        std::vector<std::string> elements; // as stored
+        const char* format; // as read
+        const char* quality;
+    } rows[] = {
+        {{"/out/", "64KB", "mono"}, "", ""},
+        {{"/out/", "64KB", "mono", "", ""}, "", ""},
+        {{"/out/", "64KB", "mono", "mp3", "320"}, "mp3", "320"},
+        {{"/out/", "64KB", "mono", "MP3", "v0"}, "mp3", "V0"},
+        {{"/out/", "64KB", "mono", "wav", ""}, "wav", ""},
+        {{"/out/", "64KB", "mono", "mp3"}, "mp3", ""},
+        {{"/out/", "64KB", "mono", "mp3", "24"}, "mp3", ""},
+        {{"/out/", "64KB", "mono", "opus", "128"}, "", ""},
+        {{"/out/", "64KB", "mono", "auto", "V2"}, "", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.elements.size() > 3 ? row.elements[3] : "three elements");
+        SettingsFile file(dir.File("formats.ini"));
+        WriteBytes(file.Path(), SettingsFile::Encode(row.elements));
+        ConversionSettings read;
+        ASSERT_TRUE(file.Read(read));
+        EXPECT_EQ(read.outputDirectory, "/out/");
+        EXPECT_EQ(read.format, row.format);
+        EXPECT_EQ(read.quality, row.quality);
+        // Written again, it reads the same and keeps the first three texts where they were.
+        ASSERT_TRUE(file.Write(read));
+        const std::vector<uint8_t> bytes = ReadBytes(file.Path());
+        EXPECT_EQ(SettingsFile::Decode(bytes.data(), bytes.size()),
+            (std::vector<std::string> {"/out/", "64KB", "mono", row.format, row.quality}));
+        ConversionSettings again;
+        ASSERT_TRUE(file.Read(again));
+        EXPECT_EQ(again.format, row.format);
+        EXPECT_EQ(again.quality, row.quality);
+    }
+}
+
 TEST(SettingsFile, EveryLengthFormRoundTrips)
 {
     // One byte below 255; 0xFF + u16 from 255 to 0xFFFD; 0xFF 0xFFFF + u32 from 0xFFFE on.
