@@ -1296,6 +1296,14 @@ TEST_F(ConvertToolRun, ChosenFormatsFromEverySource)
         const char* extension;
     } outputs[]
         = {{"mp3", "V2", "mp3", ".mp3"}, {"mp3", "320", "mp3", ".mp3"}, {"wav", "16", "pcm_s16le", ".wav"}};
+    // --probe shows each output's name in a sixth column, and nothing more under Auto.
+    ToolRun probe(dir, {"--probe", "-f", "wav", sweep, song});
+    ASSERT_EQ(probe.Finish(), 0) << probe.Err();
+    EXPECT_TRUE(Contains(probe.Out(), "\tsweep.wav\n")) << probe.Out();
+    EXPECT_TRUE(Contains(probe.Out(), "\t-\tsong.wav\n")) << probe.Out();
+    ToolRun probeAuto(dir, {"--probe", sweep});
+    ASSERT_EQ(probeAuto.Finish(), 0) << probeAuto.Err();
+    EXPECT_TRUE(probeAuto.Out().ends_with("\tSweep\n")) << probeAuto.Out();
     for (const auto& output : outputs) {
         for (const auto& source : sources) {
             SCOPED_TRACE(source.source + " -f " + output.format + " --quality " + output.quality);
