@@ -4,6 +4,7 @@
 #include "ui/MainDialog.h"
 #include "UiTestSupport.h"
 #include "engine/ConversionJob.h"
+#include "engine/SettingsFile.h"
 #include "platform/Message.h"
 #include "platform/cdrom/CdRom.h"
 #include "platform/media/MediaFile.h"
@@ -812,6 +813,25 @@ private slots:
         QCOMPARE(QString::fromStdString(next.settings.outputDirectory), music + QLatin1Char('/'));
         QCOMPARE(next.settings.channelMode, std::string("mono"));
         QCOMPARE(next.outputRate, 44100.0);
+    }
+
+    // The output format and quality (elements 3 and 4) are not the window's to change yet: it
+    // writes them back as it read them when it closes.
+    void ClosingKeepsTheChosenOutputFormat()
+    {
+        const std::string path = SettingsPath(QStringLiteral("format.ini"));
+        const std::vector<uint8_t> saved = SettingsFile::Encode({"/data/", "48KB", "mono", "mp3", "320"});
+        QVERIFY(uitest::WriteFile(QString::fromStdString(path),
+            QByteArray(reinterpret_cast<const char*>(saved.data()), static_cast<qsizetype>(saved.size()))));
+        {
+            MainDialog window(path);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(window.close());
+        }
+        const QByteArray written = uitest::ReadFile(QString::fromStdString(path));
+        QCOMPARE(written,
+            QByteArray(reinterpret_cast<const char*>(saved.data()), static_cast<qsizetype>(saved.size())));
     }
 
     void DamagedSettingsFilesStillOpenTheWindow()
