@@ -1390,3 +1390,44 @@ TEST_F(ConvertToolRun, AnOutputThatWouldReplaceItsSourceIsRefused)
     }
     EXPECT_TRUE(fs::exists(dir.Path() / "tune.wav"));
 }
+
+// The format and quality saved in the settings are the run's defaults; the options win over
+// them, and a saved format the program does not know is Auto.
+TEST_F(ConvertToolRun, TheSavedFormatIsTheDefault)
+{
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 44100, 2, 1.0);
+    // A copy of the program in a folder of its own, with the window's settings file beside it.
+    const fs::path bin = dir.Path() / "bin";
+    fs::create_directory(bin);
+    for (const char* file : {"varkonel-convert", "liblame_enc.so", "libvarkonel_media.so"}) {
+        std::error_code error;
+        fs::create_hard_link(BinFolder() / file, bin / file, error);
+        if (error)
+            fs::copy_file(BinFolder() / file, bin / file);
+    }
+    const struct {
+        const char* savedFormat;
+        const char* savedQuality;
+        std::vector<std::string> options;
+        const char* rate; // of song.mp3
+        const char* frame; // the information frame's tag
+    } rows[] = {
+        {"mp3", "V0", {}, "44100", "Xing"},
+        {"mp3", "V0", {"--quality", "320"}, "44100", "Info"},
+        {"mp3", "320", {"-f", "auto"}, "22050", "Xing"}, // 32 kbit/s: the frame is larger
+        {"flac", "8", {}, "22050", "Xing"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.savedFormat) + " " + row.savedQuality);
+        ASSERT_TRUE(SettingsFile((bin / "varkonel.ini").string())
+                        .Write({out().string(), "32KB", "stereo", row.savedFormat, row.savedQuality}));
+        std::vector<std::string> arguments = row.options;
+        arguments.insert(arguments.end(), {"-y", song});
+        ToolRun run(dir, arguments, bin / "varkonel-convert");
+        ASSERT_EQ(run.Finish(), 0) << run.Err();
+        const std::string stream = Probe(dir, out() / "song.mp3", "stream=sample_rate");
+        EXPECT_TRUE(Contains(stream, std::string("sample_rate=\"") + row.rate + "\"")) << stream;
+        const std::vector<uint8_t> bytes = ReadBytes(out() / "song.mp3");
+        EXPECT_TRUE(Contains(std::string(bytes.begin(), bytes.end()), row.frame));
+    }
+}
