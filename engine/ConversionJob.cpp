@@ -137,8 +137,11 @@ ConversionJob::ConversionJob(double outputRate, EncoderSet& encoders, uint16_t c
     mixer.calcoutputformat();
 }
 
-void ConversionJob::ChooseFormat(const OutputFormat& chosen, const OutputFormat::Quality* chosenQuality)
+bool ConversionJob::ChooseFormat(const OutputFormat& chosen, const OutputFormat::Quality* chosenQuality)
 {
+    // The worker reads the Mixer: its output rate must not change under it.
+    if (running.load())
+        return false;
     format = &chosen;
     quality = chosenQuality != nullptr ? chosenQuality : chosen.DefaultQuality();
     if (chosen.IsAuto()) {
@@ -148,6 +151,7 @@ void ConversionJob::ChooseFormat(const OutputFormat& chosen, const OutputFormat:
     } else {
         mixer.rateForSource = [row = format](uint32_t sourceRate) { return row->RateFor(sourceRate); };
     }
+    return true;
 }
 
 uint32_t ConversionJob::BitrateFor(double outputRate)

@@ -1,7 +1,7 @@
 // One conversion job: one source item into one output file. It loads the source into its own
-// Mixer, picks an encoder by the target's extension, runs the encoder's encode loop on a worker
-// thread and reports its end through a completion callback. The Convert dialog and the
-// command-line tool both drive jobs through this class; neither the job nor the engine touches
+// Mixer, picks an encoder from the output format (Auto: by the target's extension), runs the
+// encoder's encode loop on a worker thread and reports its end through a completion callback. The Convert
+// dialog and the command-line tool both drive jobs through this class; neither the job nor the engine touches
 // a window.
 //
 // Threads: every operation but the worker's own runs on the caller's (interface) thread.
@@ -94,7 +94,8 @@ public:
     // Auto, the default, follows the original rules (the rate the constructor was given, the
     // encoder by the target's extension); a chosen format takes the source's rate where its
     // codec takes it, the nearest rate it takes otherwise, and its encoder from the table.
-    void ChooseFormat(const OutputFormat& chosen, const OutputFormat::Quality* chosenQuality = nullptr);
+    // False, with nothing changed, while a worker of this job runs.
+    bool ChooseFormat(const OutputFormat& chosen, const OutputFormat::Quality* chosenQuality = nullptr);
     const OutputFormat& Format() const { return *format; }
 
     // START: load the source, choose the encoder, start the worker. onEncodeOver is called on
