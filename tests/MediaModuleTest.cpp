@@ -7,6 +7,7 @@
 #include "engine/ConversionJob.h"
 #include "platform/acm/Acm.h"
 #include "platform/loader/DynamicLibrary.h"
+#include "platform/media/AudioEncoderSession.h"
 #include "platform/media/MediaFile.h"
 #include "platform/media/MediaTags.h"
 #include "support/TestSupport.h"
@@ -187,6 +188,11 @@ TEST(MediaModule, OneThatCannotBeLoadedFailsTheJobWithOneMessageSayingWhy)
             const std::vector<std::string> texts = messages->Texts();
             if (texts.size() != 1 || !Contains(texts[0], "tags of") || !Contains(texts[0], c.reason))
                 return "reading tags did not say once why they are missing";
+            // An encoder needs the module too: no session, and the reason, for the caller to show.
+            std::string reason;
+            if (AudioEncoderSession::Create(AudioEncoderSettings {}, reason) != nullptr
+                || !Contains(reason, "media module could not be loaded") || !Contains(reason, c.reason))
+                return "an encoder session without the module did not say why: " + reason;
             // A PCM WAV job needs no module and still converts.
             messages->Clear();
             const JobOutcome wav = RunJob(WavFixture("pcm-s16-stereo-44100.wav"), "pcm.mp3", dir);

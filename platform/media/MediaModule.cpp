@@ -27,7 +27,8 @@ MediaModule& MediaModule::Process()
 
 void MediaModule::Load()
 {
-    const std::string lead = "the media module could not be loaded, so compressed audio cannot be read (";
+    const std::string lead
+        = "the media module could not be loaded, so compressed audio cannot be read or written (";
     library = DynamicLibrary::Load(name, DynamicLibrary::Lifetime::UntilExit);
     if (!library) {
         problem = lead + library.Problem() + ")";

@@ -1,7 +1,9 @@
 // The media module's one exported symbol (MediaModuleTable.h): the table through which the
-// program reaches the reader, tag reading and the codec service's decoders built on FFmpeg.
+// program reaches the reader, tag reading, the codec service's decoders and the audio encoders
+// built on FFmpeg.
 #include "platform/acm/FfmpegAcmDecoder.h"
 #include "platform/media/ContainerTags.h"
+#include "platform/media/FfmpegAudioEncoder.h"
 #include "platform/media/FfmpegSyncReader.h"
 #include "platform/media/MediaModuleTable.h"
 
@@ -27,6 +29,7 @@ extern "C" __attribute__((visibility("default"))) const MediaModuleTable* Varkon
         CreateSyncReader,
         ReadContainerTags,
         FfmpegAcmDecoder::Open,
+        FfmpegAudioEncoder::Create,
     };
     return &table;
 }

@@ -2,22 +2,26 @@
 //
 // The media module (libvarkonel_media.so, built from the FFmpeg-using sources of this folder and
 // of platform/acm) holds every piece of code that calls FFmpeg: the synchronous reader, tag
-// reading, and the decoders of the codec service's compressed WAV formats. It is linked to
-// FFmpeg and exports one symbol, kMediaModuleEntry, a function that returns the table below;
-// everything else passes through the table's functions and the objects they make, which the
-// program uses through their virtual methods only. MediaModule.h loads it.
+// reading, the decoders of the codec service's compressed WAV formats, and the encoders of FLAC,
+// Opus, Ogg Vorbis and AAC (AudioEncoderSession.h). It is linked to FFmpeg and exports one
+// symbol, kMediaModuleEntry, a function that returns the table below; everything else passes
+// through the table's functions and the objects they make, which the program uses through their
+// virtual methods only. MediaModule.h loads it.
 //
 // Module and program are built together from one source tree and share the C++ types named here
-// (the reader's interfaces, MediaTags, AcmFormat, AcmDecoder) and the C++ runtime. A change to
-// the table or to any of those types raises kMediaModuleVersion, so that a module of another
-// build is refused instead of being called with records it does not know.
+// (the reader's interfaces, MediaTags, AcmFormat, AcmDecoder, AudioEncoderSession and its
+// settings) and the C++ runtime. A change to the table or to any of those types raises
+// kMediaModuleVersion, so that a module of another build is refused instead of being called with
+// records it does not know.
 #pragma once
 
+#include "platform/media/AudioEncoderSession.h"
 #include "platform/media/MediaReader.h"
 #include "platform/media/MediaTags.h"
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class AcmDecoder;
 class AcmFormat;
@@ -26,7 +30,7 @@ class AcmFormat;
 inline constexpr const char* kMediaModuleName = "libvarkonel_media.so";
 // The name of the function the module exports: const MediaModuleTable* (void).
 inline constexpr const char* kMediaModuleEntry = "VarkonelMediaModuleTable";
-inline constexpr uint32_t kMediaModuleVersion = 1;
+inline constexpr uint32_t kMediaModuleVersion = 2;
 
 struct MediaModuleTable {
     uint32_t size; // sizeof(MediaModuleTable) as the module was built
@@ -38,6 +42,10 @@ struct MediaModuleTable {
     MediaTags (*readTags)(const char* fileName);
     // A decoder of a compressed WAV format; null when none serves it. May throw std::bad_alloc.
     std::unique_ptr<AcmDecoder> (*openAcmDecoder)(const AcmFormat& format);
+    // A new encoding session (AudioEncoderSession::Create); null with `reason` set when it cannot
+    // be made. Never throws.
+    std::unique_ptr<AudioEncoderSession> (*createAudioEncoder)(
+        const AudioEncoderSettings& settings, std::string& reason);
 };
 
 using MediaModuleEntryPoint = const MediaModuleTable* (*)();
