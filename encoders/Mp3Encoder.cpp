@@ -152,13 +152,7 @@ void Mp3Encoder::FillConfig()
         mp3.wBitrate = static_cast<WORD>(kbps);
         return;
     }
-    auto& lhv = config.format.LHV1;
-    config.dwConfig = BE_CONFIG_LAME;
-    lhv.dwStructVersion = CURRENT_STRUCT_VERSION;
-    lhv.dwStructSize = CURRENT_STRUCT_SIZE;
-    lhv.dwSampleRate = format.nSamplesPerSec;
-    lhv.dwReSampleRate = IsMpegRate(format.nSamplesPerSec) ? format.nSamplesPerSec : 0;
-    lhv.nMode = format.nChannels == 1 ? BE_MP3_MODE_MONO : BE_MP3_MODE_JSTEREO;
+    auto& lhv = StartLameConfig();
     lhv.dwBitrate = kbps;
     lhv.dwMaxBitrate = kbps;
     lhv.nPreset = LQP_VERYHIGH_QUALITY;
@@ -170,12 +164,10 @@ void Mp3Encoder::FillConfig()
     lhv.nQuality = 0;
 }
 
-// lame's own defaults for its command-line VBR and CBR modes: quality 3, the bit reservoir on,
-// the output at the input's rate (the job has brought it to an MPEG rate).
-void Mp3Encoder::FillChosenConfig()
+// The LAME form of the record with what every job states: the record's version and size, the
+// input rate (resampled only when it is not an MPEG rate) and the channel mode.
+decltype(BE_CONFIG::format.LHV1)& Mp3Encoder::StartLameConfig()
 {
-    constexpr WORD kLameDefaultQuality = 3 | (static_cast<WORD>(~3 & 0xFF) << 8);
-    std::memset(&config, 0, sizeof(config));
     auto& lhv = config.format.LHV1;
     config.dwConfig = BE_CONFIG_LAME;
     lhv.dwStructVersion = CURRENT_STRUCT_VERSION;
@@ -183,6 +175,16 @@ void Mp3Encoder::FillChosenConfig()
     lhv.dwSampleRate = format.nSamplesPerSec;
     lhv.dwReSampleRate = IsMpegRate(format.nSamplesPerSec) ? format.nSamplesPerSec : 0;
     lhv.nMode = format.nChannels == 1 ? BE_MP3_MODE_MONO : BE_MP3_MODE_JSTEREO;
+    return lhv;
+}
+
+// lame's own defaults for its command-line VBR and CBR modes: quality 3, the bit reservoir on,
+// the output at the input's rate (the job has brought it to an MPEG rate).
+void Mp3Encoder::FillChosenConfig()
+{
+    constexpr WORD kLameDefaultQuality = 3 | (static_cast<WORD>(~3 & 0xFF) << 8);
+    std::memset(&config, 0, sizeof(config));
+    auto& lhv = StartLameConfig();
     lhv.nPreset = LQP_NOPRESET;
     lhv.dwMpegVersion = format.nSamplesPerSec >= 32000 ? MPEG1 : MPEG2;
     lhv.bOriginal = 1;

@@ -90,6 +90,8 @@ private:
     void FillConfig();
     // The LAME form for a chosen VBR quality or CBR bitrate (SetRateControl).
     void FillChosenConfig();
+    // The record's LAME form, with what every job states in it filled in.
+    decltype(BE_CONFIG::format.LHV1)& StartLameConfig();
     // Ends the library's part of a job: closes an open stream and unloads the library.
     void ReleaseLibrary();
     bool EncodeChunk(const char* samples, uint32_t count);
