@@ -149,7 +149,8 @@ bool ConversionJob::ChooseFormat(const OutputFormat& chosen, const OutputFormat:
         mixer.outputRate = ruleRate;
         mixer.calcoutputformat();
     } else {
-        mixer.rateForSource = [row = format](uint32_t sourceRate) { return row->RateFor(sourceRate); };
+        mixer.rateForSource = [row = format, chosen = quality](
+                                  uint32_t sourceRate) { return row->RateFor(sourceRate, chosen); };
     }
     return true;
 }

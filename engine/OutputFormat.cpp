@@ -22,7 +22,8 @@ OutputFormat::Quality Vbr(uint32_t level)
 OutputFormat::Quality Cbr(uint32_t kbps)
 {
     const std::string key = std::to_string(kbps);
-    return {key, "CBR " + key + " kbit/s", false, kbps};
+    const uint32_t lowestRate = kbps > 160 ? 32000 : kbps > 64 ? 16000 : 0;
+    return {key, "CBR " + key + " kbit/s", false, kbps, lowestRate};
 }
 
 std::vector<OutputFormat> MakeTable()
@@ -103,15 +104,18 @@ std::string OutputFormat::QualityList() const
     return list;
 }
 
-uint32_t OutputFormat::RateFor(uint32_t sourceRate) const
+uint32_t OutputFormat::RateFor(uint32_t sourceRate, const Quality* quality) const
 {
-    uint32_t rate = sourceRate;
+    const uint32_t lowest = quality != nullptr ? quality->lowestRate : 0;
+    uint32_t rate = std::max(sourceRate, lowest);
     if (!rates.empty()) {
-        rate = rates.front();
+        rate = 0;
         for (uint32_t taken : rates) {
+            if (taken < lowest)
+                continue;
             const int64_t distance = std::llabs(int64_t {taken} - sourceRate);
             const int64_t best = std::llabs(int64_t {rate} - sourceRate);
-            if (distance < best || (distance == best && taken > rate))
+            if (rate == 0 || distance < best || (distance == best && taken > rate))
                 rate = taken;
         }
     }

@@ -25,6 +25,10 @@ public:
         std::string text; // as shown: "VBR V2", "CBR 320 kbit/s", "16-bit"
         bool variable = false; // MP3: VBR at quality `value`; else CBR at `value` kbit/s
         uint32_t value = 0; // MP3: the VBR quality or the kbit/s; WAV: the bits per sample
+        // The lowest output rate at which the encoder gives this quality; 0: any of the rates.
+        // MP3 frames of 128 kbit/s exist from 16000 Hz, of 192 kbit/s and more from 32000 Hz
+        // (MPEG-1); below that LAME would quietly lower the bitrate instead.
+        uint32_t lowestRate = 0;
     };
 
     std::string name; // "Auto", "MP3", "WAV"
@@ -52,6 +56,7 @@ public:
     // "V2, V0, V4, 128, 192, 256, 320", for messages and --help.
     std::string QualityList() const;
     // The output rate for a source's rate: the source's own where the codec takes it, else the
-    // nearest one it takes (the higher of two as near), never above highestRate.
-    uint32_t RateFor(uint32_t sourceRate) const;
+    // nearest one it takes (the higher of two as near), never above highestRate, and never below
+    // the lowest rate at which the chosen quality exists.
+    uint32_t RateFor(uint32_t sourceRate, const Quality* quality = nullptr) const;
 };

@@ -1232,6 +1232,17 @@ TEST(OutputFormats, RatesAndOutputNames)
         {wav, 96000, 96000}, {wav, 11111, 11111}};
     for (const auto& row : rates)
         EXPECT_EQ(row.format.RateFor(row.source), row.output) << row.format.key << " " << row.source;
+    // A CBR bitrate that the source's rate has no frames for raises the rate to the lowest that
+    // has them; VBR keeps the source's rate.
+    const struct {
+        const char* quality;
+        uint32_t source;
+        uint32_t output;
+    } bitrates[] = {{"320", 8000, 32000}, {"192", 22050, 32000}, {"256", 44100, 44100}, {"128", 8000, 16000},
+        {"128", 12000, 16000}, {"128", 22050, 22050}, {"V2", 8000, 8000}, {"V0", 96000, 48000}};
+    for (const auto& row : bitrates)
+        EXPECT_EQ(mp3.RateFor(row.source, mp3.FindQuality(row.quality)), row.output)
+            << row.quality << " " << row.source;
 
     const struct {
         const char* source;
@@ -1274,6 +1285,30 @@ uint64_t FfmpegFrames(const TempDir& dir, const fs::path& file, uint16_t channel
 // Every source type to every chosen format: codec and rate as ffprobe reads them, exactly the
 // source's samples as ffmpeg decodes both, the MP3 rate control asked for, and tags that hold
 // only what the source states.
+// A CBR bitrate that an 8000 Hz source has no MP3 frames for is kept by raising the output rate,
+// never by a quietly lower bitrate.
+TEST_F(ConvertToolRun, ACbrBitrateRaisesALowRateRatherThanBeingLowered)
+{
+    const std::string low = WriteToneWav(dir.Path() / "low.wav", 8000, 1, 2.0);
+    const struct {
+        const char* quality;
+        const char* rate;
+        const char* bitrate;
+        uint64_t frames;
+    } rows[] = {{"320", "32000", "320000", 64000}, {"128", "16000", "128000", 32000}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.quality);
+        const fs::path folder = dir.Path() / row.quality;
+        fs::create_directories(folder);
+        ToolRun run(dir, {"-f", "mp3", "--quality", row.quality, "-c", "mono", "-o", folder.string(), low});
+        ASSERT_EQ(run.Finish(), 0) << run.Err();
+        const std::string stream = Probe(dir, folder / "low.mp3", "stream=sample_rate,bit_rate");
+        EXPECT_TRUE(Contains(stream, std::string("sample_rate=\"") + row.rate + "\"")) << stream;
+        EXPECT_TRUE(Contains(stream, std::string("bit_rate=\"") + row.bitrate + "\"")) << stream;
+        EXPECT_NEAR(static_cast<double>(FfmpegFrames(dir, folder / "low.mp3", 1)), row.frames, 1.0);
+    }
+}
+
 TEST_F(ConvertToolRun, ChosenFormatsFromEverySource)
 {
     const std::string song = WriteToneWav(dir.Path() / "song.wav", 44100, 2, 2.5);
