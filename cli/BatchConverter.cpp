@@ -325,7 +325,6 @@ void BatchConverter::DrawProgress()
     std::vector<std::string> lines;
     for (const auto& slot : running) {
         ConversionJob& job = *slot->job;
-        job.ChooseFormat(*options.format, options.quality);
         double position = 0.0;
         double length = 0.0;
         if (job.source != nullptr) {

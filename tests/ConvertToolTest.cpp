@@ -915,9 +915,9 @@ TEST_F(ConvertToolRun, MediaLayerDiagnosticsOnlyWithVerbose)
     }
 }
 
-TEST_F(ConvertToolRun, SettingsOfTheWindowGiveTheDefaultsAndAreOnlyRead)
+// A copy of varkonel-convert and the libraries it loads in DIR/bin, a folder of its own.
+fs::path ProgramCopy(const TempDir& dir)
 {
-    // A copy of the program in a folder of its own, with the window's settings file beside it.
     const fs::path bin = dir.Path() / "bin";
     fs::create_directory(bin);
     for (const char* file : {"varkonel-convert", "liblame_enc.so", "libvarkonel_media.so"}) {
@@ -926,6 +926,13 @@ TEST_F(ConvertToolRun, SettingsOfTheWindowGiveTheDefaultsAndAreOnlyRead)
         if (error)
             fs::copy_file(BinFolder() / file, bin / file);
     }
+    return bin;
+}
+
+TEST_F(ConvertToolRun, SettingsOfTheWindowGiveTheDefaultsAndAreOnlyRead)
+{
+    // A copy of the program in a folder of its own, with the window's settings file beside it.
+    const fs::path bin = ProgramCopy(dir);
     const std::string tune = Fixture("mono-22050-cbr.mp3", "tune.mp3");
     ASSERT_TRUE(SettingsFile((bin / "varkonel.ini").string()).Write({out().string(), "48KB", "mono"}));
     const auto settingsBytes = ReadBytes(bin / "varkonel.ini");
@@ -1432,14 +1439,7 @@ TEST_F(ConvertToolRun, TheSavedFormatIsTheDefault)
 {
     const std::string song = WriteToneWav(dir.Path() / "song.wav", 44100, 2, 1.0);
     // A copy of the program in a folder of its own, with the window's settings file beside it.
-    const fs::path bin = dir.Path() / "bin";
-    fs::create_directory(bin);
-    for (const char* file : {"varkonel-convert", "liblame_enc.so", "libvarkonel_media.so"}) {
-        std::error_code error;
-        fs::create_hard_link(BinFolder() / file, bin / file, error);
-        if (error)
-            fs::copy_file(BinFolder() / file, bin / file);
-    }
+    const fs::path bin = ProgramCopy(dir);
     const struct {
         const char* savedFormat;
         const char* savedQuality;
