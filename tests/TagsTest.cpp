@@ -12,7 +12,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 using namespace testing_support;
@@ -225,16 +224,8 @@ TEST_F(TagsRun, CdTracksAreTitledByLabelOrCueSheet)
     CdListSystemDrives(false);
     CdForgetRegisteredDrives();
     CdTestDisc disc(dir.Path(), {{false, 75}, {false, 75}});
-    std::ifstream in(disc.cuePath);
-    std::ostringstream cue;
-    cue << "PERFORMER \"Disc Band\"\nTITLE \"Disc Album\"\n";
-    for (std::string line; std::getline(in, line);) {
-        cue << line << "\n";
-        if (line.find("TRACK 02") != std::string::npos)
-            cue << "    TITLE \"Second \xC3\xA9\"\n    PERFORMER \"Guest\"\n";
-    }
-    in.close();
-    std::ofstream(disc.cuePath, std::ios::trunc) << cue.str();
+    disc.WriteSheet("PERFORMER \"Disc Band\"\nTITLE \"Disc Album\"\n",
+        {"", "    TITLE \"Second \xC3\xA9\"\n    PERFORMER \"Guest\"\n"});
     ASSERT_TRUE(CdRegisterDrive(disc.cuePath));
 
     const struct {

@@ -37,13 +37,25 @@ public:
             bin.write(
                 reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         }
-        std::ofstream cue(cuePath, std::ios::trunc);
-        cue << "FILE \"" << name << ".bin\" BINARY\n";
-        for (size_t k = 0; k < this->layout.size(); ++k) {
+        binName = name + ".bin";
+        WriteSheet();
+    }
+
+    // Writes the CUE sheet again with texts: `discLines` before its first line (the disc's TITLE,
+    // PERFORMER) and trackLines[k] after the TRACK line of the disc's track k (from 0, data tracks
+    // included; the track's TITLE, PERFORMER). Each line ends with "\n".
+    void WriteSheet(
+        const std::string& discLines = std::string(), const std::vector<std::string>& trackLines = {}) const
+    {
+        std::ofstream cue(cuePath, std::ios::binary | std::ios::trunc);
+        cue << discLines << "FILE \"" << binName << "\" BINARY\n";
+        for (size_t k = 0; k < layout.size(); ++k) {
             char line[64];
-            std::snprintf(line, sizeof line, "  TRACK %02zu %s\n", k + 1,
-                this->layout[k].data ? "MODE1/2352" : "AUDIO");
+            std::snprintf(
+                line, sizeof line, "  TRACK %02zu %s\n", k + 1, layout[k].data ? "MODE1/2352" : "AUDIO");
             cue << line;
+            if (k < trackLines.size())
+                cue << trackLines[k];
             const uint32_t at = Start(k);
             std::snprintf(
                 line, sizeof line, "    INDEX 01 %02u:%02u:%02u\n", at / 75 / 60, at / 75 % 60, at % 75);
@@ -95,6 +107,7 @@ public:
 
 private:
     std::vector<CdTestTrack> layout;
+    std::string binName;
 };
 
 } // namespace testing_support
