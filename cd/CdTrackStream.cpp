@@ -344,14 +344,22 @@ BYTE CdTrackStream::TocNumber(const CdTrack& track) const
 
 MediaTags CdTrackStream::GetTags()
 {
-    MediaTags tags;
     const CdTrack* track = currentTrack.load();
     if (track == nullptr)
-        return tags;
-    char label[24];
-    std::snprintf(label, sizeof label, "Track-%02d", track->number - 1);
-    tags.title = label;
-    const BYTE number = TocNumber(*track);
+        return MediaTags {};
+    MediaTags tags = StatedTags(*track);
+    if (tags.title.empty()) {
+        char label[24];
+        std::snprintf(label, sizeof label, "Track-%02d", track->number - 1);
+        tags.title = label;
+    }
+    return tags;
+}
+
+MediaTags CdTrackStream::StatedTags(const CdTrack& track)
+{
+    MediaTags tags;
+    const BYTE number = TocNumber(track);
     if (number == 0)
         return tags;
     tags.track = std::to_string(number);
@@ -359,8 +367,7 @@ MediaTags CdTrackStream::GetTags()
     // The handle the reads use, opened now when it is not yet.
     if (ReadCDText(ReadHandle(), number, &text) != 1)
         return tags;
-    if (!text.title.empty())
-        tags.title = text.title;
+    tags.title = text.title;
     tags.artist = text.performer.empty() ? text.discPerformer : text.performer;
     tags.album = text.discTitle;
     return tags;

@@ -68,6 +68,11 @@ public:
     // (or an image's CUE sheet) gives the title; the performer and the disc's title come from there
     // too. Empty tags before a track is open.
     MediaTags GetTags() override;
+    // What the disc states for `track`, one of `tracks`: its number in the table of contents,
+    // and the title, performer and disc title of its CD-Text (or the image's CUE sheet); a text
+    // the disc does not state is empty, the title included. Empty when the track is not found
+    // in the table of contents.
+    MediaTags StatedTags(const CdTrack& track);
 
     struct TrackBufferDeleter {
         void operator()(CDTRACKBUFFER* buffer) const { FreeTrackBuf(buffer); }

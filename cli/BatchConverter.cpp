@@ -134,7 +134,7 @@ std::vector<BatchConverter::Item> BatchConverter::Plan(const std::vector<std::st
         // A track reaches the engine, and names its output, under its two-digit label whatever
         // the spelling given ("track-2" converts to Track-02.mp3).
         item.jobSource = track.form == TrackForm::Track ? track.label : source;
-        item.targetName = ConversionJob::TargetNameFor(FileName(item.jobSource), *options.format);
+        item.targetName = ConversionJob::OutputNameOf(item.jobSource, *options.format);
         if (track.form == TrackForm::Malformed)
             item.refusal = std::string(CommandLine::kTrackHint) + "; not converted";
         items.push_back(item);
@@ -153,7 +153,8 @@ bool BatchConverter::IsDiscSource(const std::string& source)
 }
 
 // A disc image stands for all its audio tracks, converted as --cd-device IMAGE with Track-00
-// Track-01 ... would be: the same output names, and the same refusal of a name taken twice.
+// Track-01 ... would be: the same output names (a chosen format names a titled track after its
+// title), and the same refusal of a name taken twice, within a disc or across discs.
 void BatchConverter::PlanDisc(const std::string& disc, std::vector<Item>& items) const
 {
     std::string problem;
@@ -168,7 +169,7 @@ void BatchConverter::PlanDisc(const std::string& disc, std::vector<Item>& items)
         Item item;
         item.source = track.source;
         item.jobSource = track.source;
-        item.targetName = ConversionJob::TargetNameFor(track.label, *options.format);
+        item.targetName = ConversionJob::TargetNameFor(track, *options.format);
         items.push_back(item);
     }
 }

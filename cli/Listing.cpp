@@ -72,13 +72,14 @@ struct Row {
     std::string title;
 };
 
-// One row; for a chosen format the output's file name follows as a sixth column.
+// One row; for a chosen format the output's file name follows as a sixth column. `source` is
+// the source as a conversion reads it (a file's name, "Track-NN" or "DISC/Track-NN").
 void PrintRow(std::FILE* out, const Row& row, const std::string& source, const OutputFormat& format)
 {
     std::fprintf(out, "%s\t%s\t%s\t%s\t%s", row.name.c_str(), row.time.c_str(), row.size.c_str(),
         row.path.c_str(), row.title.c_str());
     if (!format.IsAuto())
-        std::fprintf(out, "\t%s", ConversionJob::TargetNameFor(source, format).c_str());
+        std::fprintf(out, "\t%s", ConversionJob::OutputNameOf(source, format).c_str());
     std::fputc('\n', out);
 }
 
@@ -102,7 +103,7 @@ bool ProbeTrack(const std::string& source, const CommandLine::TrackSource& track
         {track.label, Listing::TimeText(frames / CdTrackStream::kFramesPerSecond),
             Listing::SizeText(uint64_t {frames} * CD_FRAME_BYTES), device.empty() ? "-" : device,
             TitleText(stream, track.label, format)},
-        track.label, format);
+        disc.empty() ? track.label : disc + "/" + track.label, format);
     return true;
 }
 

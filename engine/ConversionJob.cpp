@@ -1,6 +1,7 @@
 #include "engine/ConversionJob.h"
 
 #include "cd/CdTrackStream.h"
+#include "engine/TrackFileName.h"
 #include "engine/TrackLabel.h"
 #include "platform/Message.h"
 #include "platform/RegularFile.h"
@@ -62,6 +63,30 @@ bool ConversionJob::NamesDisc(const std::string& path)
     return IsDeviceNode(path.c_str());
 }
 
+namespace {
+
+// The audio track k of the disc `reader` has loaded, as read from disc `disc` (empty: the first
+// drive, which a bare label reads).
+ConversionJob::DiscTrack DescribeTrack(CdTrackStream& reader, size_t k, const std::string& disc)
+{
+    ConversionJob::DiscTrack track;
+    track.label = TrackLabel::Format(static_cast<int64_t>(k));
+    track.source = disc.empty() ? track.label : disc + "/" + track.label;
+    track.frames = reader.tracks[k].length.load();
+    const MediaTags stated = reader.StatedTags(reader.tracks[k]);
+    track.number = static_cast<int32_t>(stated.TrackNumber());
+    track.title = stated.title;
+    return track;
+}
+
+std::string FileName(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
 std::vector<ConversionJob::DiscTrack> ConversionJob::TracksOfDisc(
     const std::string& disc, std::string& problem)
 {
@@ -75,14 +100,27 @@ std::vector<ConversionJob::DiscTrack> ConversionJob::TracksOfDisc(
         return {};
     }
     std::vector<DiscTrack> tracks;
-    for (size_t k = 0; k < reader.tracks.size(); ++k) {
-        DiscTrack track;
-        track.label = TrackLabel::Format(static_cast<int64_t>(k));
-        track.source = disc + "/" + track.label;
-        track.frames = reader.tracks[k].length.load();
-        tracks.push_back(track);
-    }
+    for (size_t k = 0; k < reader.tracks.size(); ++k)
+        tracks.push_back(DescribeTrack(reader, k, disc));
     return tracks;
+}
+
+ConversionJob::DiscTrack ConversionJob::TrackOf(const std::string& sourceName)
+{
+    DiscTrack track;
+    track.label = FileName(sourceName);
+    track.source = sourceName;
+    const SourceChoice choice = ChooseSource(sourceName);
+    if (choice.kind != SourceKind::Track)
+        return track;
+    track.label = TrackLabel::Format(choice.track);
+    CdTrackStream reader;
+    if ((!choice.disc.empty() && !reader.UseDisc(choice.disc)) || !reader.LoadDisc()
+        || static_cast<size_t>(choice.track) >= reader.tracks.size())
+        return track;
+    track = DescribeTrack(reader, static_cast<size_t>(choice.track), choice.disc);
+    track.source = sourceName;
+    return track;
 }
 
 namespace {
@@ -225,7 +263,7 @@ std::string ConversionJob::TargetNameFor(const std::string& sourceName)
 {
     // A CD track has no extension to replace: "Track-07" becomes "Track-07.mp3".
     if (ChooseSource(sourceName).kind == SourceKind::Track)
-        return sourceName + ".mp3";
+        return TrackFileName::For(sourceName, 0, std::string(), OutputFormat::Auto());
     const std::string extension = LastThreeLower(sourceName);
     const std::string stem
         = sourceName.size() < 3 ? std::string() : sourceName.substr(0, sourceName.size() - 3);
@@ -244,11 +282,26 @@ std::string ConversionJob::TargetNameFor(const std::string& sourceName, const Ou
     if (format.IsAuto())
         return TargetNameFor(sourceName);
     if (ChooseSource(sourceName).kind == SourceKind::Track)
-        return sourceName + "." + format.extension;
+        return TrackFileName::For(sourceName, 0, std::string(), format);
     const size_t slash = sourceName.find_last_of('/');
     const size_t dot = sourceName.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
     return (hasExtension ? sourceName.substr(0, dot) : sourceName) + "." + format.extension;
+}
+
+std::string ConversionJob::TargetNameFor(const DiscTrack& track, const OutputFormat& format)
+{
+    return TrackFileName::For(track.label, track.number, track.title, format);
+}
+
+std::string ConversionJob::OutputNameOf(const std::string& sourceName, const OutputFormat& format)
+{
+    const std::string name = FileName(sourceName);
+    // Auto names a track by its label alone: the disc is not read for it.
+    if (format.IsAuto() || ChooseSource(sourceName).kind != SourceKind::Track)
+        return TargetNameFor(name, format);
+    const DiscTrack track = TrackOf(sourceName);
+    return TrackFileName::For(name, track.number, track.title, format);
 }
 
 ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOver, bool idlePriority)

@@ -139,11 +139,17 @@ public:
         std::string label; // "Track-NN", NN counted from 00 among the audio tracks
         std::string source; // "DISC/Track-NN": the source name that reads this track
         uint32_t frames = 0; // length in CD frames (75 a second, 2352 bytes each)
+        int32_t number = 0; // the track's number in the disc's table of contents; 0: not known
+        std::string title; // what the disc's CD-Text or the image's CUE sheet calls it; may be empty
     };
     // The audio tracks of a disc image or CD drive, in disc order (data tracks are left out).
     // Empty, with `problem` set to why in plain words, when the disc cannot be read or holds no
     // audio track.
     static std::vector<DiscTrack> TracksOfDisc(const std::string& disc, std::string& problem);
+    // The track a CD track source names ("Track-NN" of the first drive, "DISC/Track-NN"), read
+    // from its disc. When it cannot be read (or the name is no track), only `label` and `source`
+    // are set.
+    static DiscTrack TrackOf(const std::string& sourceName);
     // The MP3 bitrate (kbps) a bitrate setting's output rate stands for: rate = kbps x 689.0625.
     static uint32_t BitrateFor(double outputRate);
     // The output name of a source: name.wav -> name.mp3, name.mp3 -> name.wav, name.flac (and
@@ -154,6 +160,13 @@ public:
     // the text after the last dot of a file's name with its extension (or appends it when the name
     // has none) and appends it to a CD track label.
     static std::string TargetNameFor(const std::string& sourceName, const OutputFormat& format);
+    // The output name of a disc's track for an output format (see TrackFileName): Auto as above;
+    // a chosen format names a track the disc titles "NN - Title.ext", NN its number on the disc.
+    static std::string TargetNameFor(const DiscTrack& track, const OutputFormat& format);
+    // The output file name a conversion of `sourceName` (a path, or a CD track source) writes:
+    // TargetNameFor the text after its last "/", except that a CD track converted to a chosen
+    // format is named by the title its disc gives it, which this reads from the disc.
+    static std::string OutputNameOf(const std::string& sourceName, const OutputFormat& format);
 
 private:
     Encoder* ChosenEncoder();

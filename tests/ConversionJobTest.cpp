@@ -2,9 +2,11 @@
 
 #include "audio/ToneStream.h"
 #include "cd/CdTrackStream.h"
+#include "engine/TrackFileName.h"
 #include "engine/TrackLabel.h"
 #include "platform/Heap.h"
 #include "platform/Thread.h"
+#include "platform/Utf8.h"
 #include "platform/media/MediaFile.h"
 #include "support/CdTestDisc.h"
 #include "support/TestSupport.h"
@@ -154,6 +156,106 @@ TEST(ConversionJob, TargetNamesChooseTheEncoderAndFollowTheSource)
     };
     for (const auto& [source, target] : targets)
         EXPECT_EQ(ConversionJob::TargetNameFor(source), target) << source;
+}
+
+// A CD track in a chosen format is named after the title its disc gives it, made fit to be one
+// name in a folder; without a usable title, and always under Auto, after its label.
+TEST(ConversionJob, TrackFileNamesFromDiscTitles)
+{
+    const OutputFormat& wav = *OutputFormat::Find("wav");
+    const OutputFormat& mp3 = *OutputFormat::Find("mp3");
+    const std::string eAcute = "\xC3\xA9"; // two bytes of UTF-8
+    std::string long300;
+    for (int i = 0; i < 150; ++i)
+        long300 += eAcute;
+    // The name a 300-byte title leaves: the longest run of whole characters that fits.
+    const size_t longRoom = TrackFileName::kLongestName - std::string("03 - .wav").size();
+    const std::string longCut = long300.substr(0, longRoom / 2 * 2);
+    const struct {
+        std::string label;
+        int32_t number; // on the disc
+        std::string title;
+        const OutputFormat* format;
+        std::string name;
+    } rows[] = {
+        {"Track-00", 1, "Intro", &wav, "01 - Intro.wav"}, {"Track-00", 1, "Intro", &mp3, "01 - Intro.mp3"},
+        {"Track-00", 1, "Intro", &OutputFormat::Auto(), "Track-00.mp3"}, // Auto as always
+        // The disc's number, not the label's: a data track came first.
+        {"Track-00", 2, "Intro", &wav, "02 - Intro.wav"},
+        {"Track-09", 12, "Caf" + eAcute + " \xE2\x80\x94 Live", &wav,
+            "12 - Caf\xC3\xA9 \xE2\x80\x94 Live.wav"},
+        {"Track-00", 1, "AC/DC/..", &wav, "01 - AC_DC_.wav"},
+        {"Track-00", 1, "../../etc/passwd", &wav, "01 - .._.._etc_passwd.wav"},
+        {"Track-00", 1, std::string("A\0B", 3), &wav, "01 - A_B.wav"},
+        {"Track-00", 1,
+            "Tab\there\r\nbell\x07"
+            "del\x7F",
+            &wav, "01 - Tab_here__bell_del_.wav"},
+        {"Track-00", 1, "C1\xC2\x85\xC2\x9Bx", &wav, "01 - C1__x.wav"}, // NEL, CSI
+        {"Track-00", 1, "Latin-1 caf\xE9", &wav, "01 - Latin-1 caf_.wav"}, // not UTF-8
+        {"Track-00", 1, ".hidden", &wav, "01 - .hidden.wav"},
+        {"Track-00", 1, "  Spaced out . . ", &wav, "01 - Spaced out.wav"},
+        {"Track-00", 1, "Trailing...", &wav, "01 - Trailing.wav"},
+        {"Track-03", 3, long300, &wav, "03 - " + longCut + ".wav"}, {"Track-04", 5, "", &wav, "Track-04.wav"},
+        {"Track-04", 5, ".", &wav, "Track-04.wav"}, {"Track-04", 5, "..", &wav, "Track-04.wav"},
+        {"Track-04", 5, " . . ", &wav, "Track-04.wav"},
+        {"Track-04", 0, "Intro", &wav, "Track-04.wav"}, // no number on the disc
+    };
+    for (const auto& row : rows) {
+        const std::string name = TrackFileName::For(row.label, row.number, row.title, *row.format);
+        EXPECT_EQ(name, row.name) << row.title;
+        // Whatever the title: one name in a folder, whole UTF-8, within the length that leaves
+        // room for the hidden name the output is first written under.
+        EXPECT_EQ(name.find('/'), std::string::npos) << row.title;
+        EXPECT_TRUE(std::none_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        })) << row.title;
+        EXPECT_TRUE(Utf8::IsValid(name)) << row.title;
+        EXPECT_LE(name.size(), TrackFileName::kLongestName) << row.title;
+        EXPECT_LE(name.size() + std::string("..xxxxxxxx.part").size(), 255u) << row.title;
+        EXPECT_NE(name.front(), '.') << row.title;
+    }
+    // The job's own names follow the same rule for a label without a title.
+    EXPECT_EQ(ConversionJob::TargetNameFor("Track-04", wav), "Track-04.wav");
+    EXPECT_EQ(ConversionJob::TargetNameFor("Track-04"), "Track-04.mp3");
+}
+
+// What a disc says of its tracks reaches the names: the number in its table of contents and the
+// title of its CUE sheet, for a whole disc as for one track named DISC/Track-NN or Track-NN.
+TEST(ConversionJob, DiscTracksCarryTheirNumberAndTitle)
+{
+    CdListSystemDrives(false);
+    CdForgetRegisteredDrives();
+    TempDir dir;
+    CdTestDisc disc(dir.Path(), {{true, 30}, {false, 30}, {false, 45}, {false, 60}}, "titled");
+    disc.WriteSheet("TITLE \"The Album\"\n", {"", "    TITLE \"Side/A\"\n", "", "    TITLE \"Coda\"\n"});
+    const struct {
+        int32_t number;
+        const char* title;
+        const char* name; // as WAV
+    } expected[] = {{2, "Side/A", "02 - Side_A.wav"}, {3, "", "Track-01.wav"}, {4, "Coda", "04 - Coda.wav"}};
+    std::string problem;
+    const std::vector<ConversionJob::DiscTrack> tracks = ConversionJob::TracksOfDisc(disc.cuePath, problem);
+    ASSERT_EQ(tracks.size(), std::size(expected)) << problem;
+    const OutputFormat& wav = *OutputFormat::Find("wav");
+    for (size_t k = 0; k < tracks.size(); ++k) {
+        EXPECT_EQ(tracks[k].number, expected[k].number) << k;
+        EXPECT_EQ(tracks[k].title, expected[k].title) << k;
+        EXPECT_EQ(ConversionJob::TargetNameFor(tracks[k], wav), expected[k].name) << k;
+        EXPECT_EQ(ConversionJob::TargetNameFor(tracks[k], OutputFormat::Auto()), tracks[k].label + ".mp3");
+        EXPECT_EQ(ConversionJob::OutputNameOf(tracks[k].source, wav), expected[k].name) << k;
+        EXPECT_EQ(
+            ConversionJob::OutputNameOf(tracks[k].source, OutputFormat::Auto()), tracks[k].label + ".mp3");
+    }
+    // A bare label reads the first drive.
+    ASSERT_TRUE(CdRegisterDrive(disc.cuePath));
+    EXPECT_EQ(ConversionJob::OutputNameOf("Track-02", wav), "04 - Coda.wav");
+    // A disc or track that cannot be read leaves the label's name; files keep their own rule.
+    EXPECT_EQ(ConversionJob::OutputNameOf("Track-07", wav), "Track-07.wav");
+    EXPECT_EQ(ConversionJob::OutputNameOf(dir.File("gone.cue") + "/Track-00", wav), "Track-00.wav");
+    EXPECT_EQ(ConversionJob::OutputNameOf("/music/Song.flac", wav), "Song.wav");
+    EXPECT_EQ(ConversionJob::OutputNameOf("/music/Song.flac", OutputFormat::Auto()), "Song.mp3");
+    CdForgetRegisteredDrives();
 }
 
 TEST(ConversionJob, ProgressFigures)

@@ -24,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
@@ -891,6 +892,138 @@ TEST_F(ConvertToolRun, ADiscImageAsASourceConvertsEveryAudioTrackAsTheDeviceForm
     for (const std::string& name : names)
         EXPECT_EQ(ReadBytes(asSource / name), ReadBytes(out() / name)) << name;
     EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 3);
+}
+
+// The files in a folder, by name, with the seconds of audio each holds.
+std::map<std::string, double> OutputSeconds(const fs::path& folder)
+{
+    std::map<std::string, double> outputs;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        outputs[entry.path().filename().string()] = Seconds(Decode(entry.path()));
+    return outputs;
+}
+
+// The last column of each row of a listing.
+std::vector<std::string> LastColumns(const std::string& rows)
+{
+    std::vector<std::string> columns;
+    std::istringstream lines(rows);
+    for (std::string line; std::getline(lines, line);)
+        columns.push_back(line.substr(line.find_last_of('\t') + 1));
+    return columns;
+}
+
+void ExpectSameOutputs(
+    const std::map<std::string, double>& got, const std::map<std::string, double>& expected)
+{
+    ASSERT_EQ(got.size(), expected.size());
+    for (auto [at, want] = std::pair {got.begin(), expected.begin()}; at != got.end(); ++at, ++want) {
+        EXPECT_EQ(at->first, want->first);
+        EXPECT_NEAR(at->second, want->second, 0.1) << at->first;
+    }
+}
+
+// Two disc images in one run. In a chosen format a track that the CUE sheet titles is named
+// "NN - Title", NN its number on the disc (data tracks count there, not in the labels); the
+// others keep their label. Auto keeps the labels, so the second disc's tracks are refused as the
+// first disc's outputs, as ever.
+TEST_F(ConvertToolRun, TracksOfTwoDiscsAreNamedByTheirTitlesInAChosenFormat)
+{
+    // First: "Intro" (1 s), a data track, an untitled track (2 s). Second: a data track, then
+    // "Side/B" (1 s) and "Coda" (3 s).
+    CdTestDisc first(dir.Path(), {{false, 75}, {true, 75}, {false, 150}}, "first");
+    first.WriteSheet("", {"    TITLE \"Intro\"\n"});
+    CdTestDisc second(dir.Path(), {{true, 75}, {false, 75}, {false, 225}}, "second");
+    second.WriteSheet("TITLE \"Second Album\"\n", {"", "    TITLE \"Side/B\"\n", "    TITLE \"Coda\"\n"});
+    const struct {
+        const char* format;
+        std::map<std::string, double> outputs; // name -> seconds
+        std::vector<std::string> refused; // the labels of the second disc's refused tracks
+        std::vector<std::string> probed; // the last column of --probe, in disc order
+    } rows[] = {
+        {"wav", {{"01 - Intro.wav", 1}, {"Track-01.wav", 2}, {"02 - Side_B.wav", 1}, {"03 - Coda.wav", 3}},
+            {}, {"01 - Intro.wav", "Track-01.wav", "02 - Side_B.wav", "03 - Coda.wav"}},
+        {"mp3", {{"01 - Intro.mp3", 1}, {"Track-01.mp3", 2}, {"02 - Side_B.mp3", 1}, {"03 - Coda.mp3", 3}},
+            {}, {"01 - Intro.mp3", "Track-01.mp3", "02 - Side_B.mp3", "03 - Coda.mp3"}},
+        // Under Auto --probe adds no column: the title column ends the row.
+        {"auto", {{"Track-00.mp3", 1}, {"Track-01.mp3", 2}}, {"Track-00", "Track-01"},
+            {"Intro", "Track-01", "Side/B", "Coda"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.format);
+        const fs::path folder = dir.Path() / row.format;
+        fs::create_directories(folder);
+        ToolRun run(dir, {"-f", row.format, "-o", folder.string(), first.cuePath, second.cuePath});
+        EXPECT_EQ(run.Finish(), row.refused.empty() ? 0 : 1) << run.Err();
+        ExpectSameOutputs(OutputSeconds(folder), row.outputs);
+        for (const std::string& label : row.refused) {
+            EXPECT_TRUE(Contains(run.Err(),
+                second.cuePath + "/" + label + ": the output " + (folder / (label + ".mp3")).string()
+                    + " is also the output of " + first.cuePath + "/" + label + "; not converted"))
+                << run.Err();
+        }
+        ToolRun probe(dir, {"--probe", "-f", row.format, first.cuePath, second.cuePath});
+        ASSERT_EQ(probe.Finish(), 0) << probe.Err();
+        EXPECT_EQ(LastColumns(probe.Out()), row.probed) << probe.Out();
+    }
+    // One track named on its own, as DISC/Track-NN or as Track-NN of --cd-device, is named alike.
+    ToolRun single(dir, {"-f", "wav", "-o", out().string(), second.cuePath + "/Track-01"});
+    ASSERT_EQ(single.Finish(), 0) << single.Err();
+    ExpectSameOutputs(OutputSeconds(out()), {{"03 - Coda.wav", 3}});
+    ToolRun probe(dir, {"--probe", "-f", "wav", "--cd-device", second.cuePath, "track-0", "Track-01"});
+    ASSERT_EQ(probe.Finish(), 0) << probe.Err();
+    EXPECT_EQ(LastColumns(probe.Out()), (std::vector<std::string> {"02 - Side_B.wav", "03 - Coda.wav"}));
+}
+
+// Two discs whose first tracks have one title write one name: the second is refused, as every
+// output that two sources of a run would write is (a file source too), and the first disc's file
+// is the one written, with or without -y.
+TEST_F(ConvertToolRun, TwoDiscsWithATrackOfTheSameTitleDoNotOverwriteEachOther)
+{
+    CdTestDisc one(dir.Path(), {{false, 75}}, "one");
+    one.WriteSheet("", {"    TITLE \"Intro\"\n"});
+    CdTestDisc two(dir.Path(), {{false, 150}, {false, 225}}, "two");
+    two.WriteSheet("", {"    TITLE \"Intro\"\n", "    TITLE \"Outro\"\n"});
+    const std::string file = WriteToneWav(dir.Path() / "01 - Intro.wav", 44100, 2, 0.5);
+    const std::string intro = (out() / "01 - Intro.mp3").string();
+    for (const char* overwrite : {"-n", "-y"}) {
+        SCOPED_TRACE(overwrite);
+        ToolRun run(
+            dir, {"-f", "mp3", overwrite, "-j", "2", "-o", out().string(), one.cuePath, two.cuePath, file});
+        EXPECT_EQ(run.Finish(), 1);
+        const std::string errors = run.Err();
+        EXPECT_TRUE(Contains(errors,
+            two.cuePath + "/Track-00: the output " + intro + " is also the output of " + one.cuePath
+                + "/Track-00; not converted"))
+            << errors;
+        EXPECT_TRUE(Contains(errors,
+            file + ": the output " + intro + " is also the output of " + one.cuePath
+                + "/Track-00; not converted"))
+            << errors;
+        ExpectSameOutputs(OutputSeconds(out()), {{"01 - Intro.mp3", 1}, {"02 - Outro.mp3", 3}});
+    }
+}
+
+// A title longer than a file name may be is cut, on a character's boundary, so that the output
+// and the hidden name it is written under while an older output is replaced both fit.
+TEST_F(ConvertToolRun, ALongTitleGivesANameThatCanBeWrittenAndReplaced)
+{
+    std::string title;
+    for (int i = 0; i < 150; ++i)
+        title += "\xC3\xA9"; // 300 bytes
+    CdTestDisc disc(dir.Path(), {{false, 75}}, "long");
+    disc.WriteSheet("", {"    TITLE \"" + title + "\"\n"});
+    for (const char* overwrite : {"-n", "-y"}) {
+        ToolRun run(dir, {"-f", "wav", overwrite, "-o", out().string(), disc.cuePath});
+        ASSERT_EQ(run.Finish(), 0) << overwrite << ": " << run.Err();
+    }
+    const std::map<std::string, double> outputs = OutputSeconds(out());
+    ASSERT_EQ(outputs.size(), 1u);
+    const std::string name = outputs.begin()->first;
+    EXPECT_TRUE(name.starts_with("01 - \xC3\xA9")) << name;
+    EXPECT_TRUE(name.ends_with("\xC3\xA9.wav")) << name;
+    EXPECT_LE(name.size(), 255u);
+    EXPECT_NEAR(outputs.begin()->second, 1.0, 0.1);
 }
 
 // The media layer's result codes are for whoever investigates: only -v shows them, beside the

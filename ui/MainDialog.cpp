@@ -320,10 +320,10 @@ void MainDialog::ConvertSelected()
     // One dialog serves every row of this command.
     ConvertDialog dialog(this, outputRate, ProcessEncoders(), settings.Channels());
     for (const QString& path : paths) {
-        const QString name = listtexts::FileName(path);
         dialog.sourceName = path;
-        dialog.targetName
-            = QString::fromLocal8Bit(ConversionJob::TargetNameFor(name.toLocal8Bit().toStdString()));
+        // Named as the job will write it: a CD track row in a chosen format by its disc's title.
+        dialog.targetName = QString::fromLocal8Bit(
+            ConversionJob::OutputNameOf(Local(path).toStdString(), dialog.job.Format()));
         dialog.outputDir = QString::fromLocal8Bit(settings.outputDirectory);
         dialog.percentText.clear();
         dialog.exec();
