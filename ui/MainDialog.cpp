@@ -71,6 +71,9 @@ const char* const kFileFamilies[] = {
 };
 const char* const kDiscImages = "CD Images (*.cue *.toc)";
 
+// As wide as the "Source File" column: the output's name is the source's with a new extension.
+constexpr int kOutputFileWidth = 150;
+
 // The patterns between the parentheses of a filter, e.g. "*.ogg *.oga *.opus".
 QString PatternsOf(const char* filter)
 {
@@ -173,6 +176,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     LoadSettings();
     settings.ApplyDefaults();
     outputRate = settings.OutputRate();
+    ShowTargetNames();
 }
 
 QPushButton* MainDialog::Button(int id) const
@@ -297,8 +301,35 @@ bool MainDialog::AddListRow(const QString& name, int64_t seconds, int64_t bytes,
     item->setText(kTime, listtexts::PlayTime(seconds));
     item->setText(kSize, listtexts::SizeText(bytes));
     item->setText(kTargetFiles, path);
+    if (list->columnCount() > kOutputFile)
+        item->setText(kOutputFile, TargetNameOf(path));
     list->addTopLevelItem(item);
     return true;
+}
+
+QString MainDialog::TargetNameOf(const QString& path) const
+{
+    const QString name = listtexts::FileName(path);
+    return QString::fromLocal8Bit(
+        ConversionJob::TargetNameFor(name.toLocal8Bit().toStdString(), settings.ChosenFormat()));
+}
+
+void MainDialog::ShowTargetNames()
+{
+    if (settings.ChosenFormat().IsAuto()) {
+        list->setColumnCount(kOutputFile);
+        return;
+    }
+    list->setColumnCount(kOutputFile + 1);
+    // Shown before the long source paths, so that it is in view without scrolling.
+    list->header()->moveSection(list->header()->visualIndex(kOutputFile), kTargetFiles);
+    list->headerItem()->setText(kOutputFile, QStringLiteral("Output File"));
+    list->headerItem()->setTextAlignment(kOutputFile, Qt::AlignLeft | Qt::AlignVCenter);
+    list->setColumnWidth(kOutputFile, kOutputFileWidth);
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = list->topLevelItem(row);
+        item->setText(kOutputFile, TargetNameOf(item->text(kTargetFiles)));
+    }
 }
 
 void MainDialog::ClearList()
@@ -319,11 +350,10 @@ void MainDialog::ConvertSelected()
     }
     // One dialog serves every row of this command.
     ConvertDialog dialog(this, outputRate, ProcessEncoders(), settings.Channels());
+    dialog.job.ChooseFormat(settings.ChosenFormat(), settings.ChosenQuality());
     for (const QString& path : paths) {
-        const QString name = listtexts::FileName(path);
         dialog.sourceName = path;
-        dialog.targetName
-            = QString::fromLocal8Bit(ConversionJob::TargetNameFor(name.toLocal8Bit().toStdString()));
+        dialog.targetName = TargetNameOf(path);
         dialog.outputDir = QString::fromLocal8Bit(settings.outputDirectory);
         dialog.percentText.clear();
         dialog.exec();
@@ -342,14 +372,19 @@ void MainDialog::OpenSettings()
     dialog.outputDirectory = QString::fromLocal8Bit(settings.outputDirectory);
     dialog.bitrate = QString::fromLocal8Bit(settings.bitrate);
     dialog.channelMode = QString::fromLocal8Bit(settings.channelMode);
+    dialog.format = QString::fromStdString(settings.format);
+    dialog.quality = QString::fromStdString(settings.quality);
     if (dialog.exec() != Accepted)
         return;
     settings.outputDirectory = dialog.outputDirectory.toLocal8Bit().toStdString();
     settings.bitrate = dialog.bitrate.toLocal8Bit().toStdString();
     settings.channelMode = dialog.channelMode.toLocal8Bit().toStdString();
+    settings.format = dialog.format.toStdString();
+    settings.quality = dialog.quality.toStdString();
     outputRate = settings.OutputRate();
     // The output folder as the settings dialog leaves it: an emptied text becomes "/".
     settings.outputDirectory = WithTrailingSeparator(settings.outputDirectory);
+    ShowTargetNames();
 }
 
 void MainDialog::LoadSettings()
