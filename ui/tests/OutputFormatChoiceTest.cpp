@@ -72,13 +72,13 @@ QString ContainerOf(const QString& file)
             file});
 }
 
-double SecondsOf(const QString& file)
+// One entry of ffprobe's report on a file: "format=duration", "stream=sample_rate".
+QString Probed(const QString& file, const QString& entry)
 {
     return Run(QStringLiteral("ffprobe"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-            QStringLiteral("format=duration"), QStringLiteral("-of"), QStringLiteral("default=nw=1:nk=1"),
-            file})
-        .toDouble();
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+            QStringLiteral("a:0"), QStringLiteral("-show_entries"), entry, QStringLiteral("-of"),
+            QStringLiteral("default=nw=1:nk=1"), file});
 }
 
 // The container that files of an extension are: what ffprobe says of a short file that ffmpeg
@@ -279,11 +279,10 @@ private:
         const QString path = folder.filePath(key + QStringLiteral(".ini"));
         const QString out = folder.filePath(key + QStringLiteral("-out"));
         QVERIFY(QDir().mkpath(out));
-        // The run before: Auto, then "Auto" chosen (Auto) or another format chosen.
-        const std::string bitrate = "64KB";
+        // The first run: Auto, the default bitrate text "32KB" (22050 Hz), then the row chosen.
+        const std::string bitrate = "32KB";
         {
             MainDialog window(QFile::encodeName(path).toStdString());
-            window.settings.bitrate = bitrate;
             AddSource(window);
             QCOMPARE(window.list->columnCount(), 5);
             Choose(window, row, quality, out);
@@ -334,7 +333,11 @@ private:
         QVERIFY2(QFile::exists(written), qPrintable(written));
         QCOMPARE(
             ContainerOf(written), ContainerOfExtension(QFileInfo(written).suffix(), QDir(folder.path())));
-        QVERIFY2(qAbs(SecondsOf(written) - 1.0) < 0.1, qPrintable(QString::number(SecondsOf(written))));
+        const double seconds = Probed(written, QStringLiteral("format=duration")).toDouble();
+        QVERIFY2(qAbs(seconds - 1.0) < 0.1, qPrintable(QString::number(seconds)));
+        // Auto's rate is the bitrate text's; a chosen format's follows the source's 44100 Hz.
+        const uint32_t rate = row.IsAuto() ? 22050 : row.RateFor(44100, quality);
+        QCOMPARE(Probed(written, QStringLiteral("stream=sample_rate")), QString::number(rate));
         if (!row.IsAuto())
             QCOMPARE(QFileInfo(written).suffix(), QString::fromStdString(row.extension));
         else
