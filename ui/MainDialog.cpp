@@ -71,6 +71,17 @@ const char* const kFileFamilies[] = {
 };
 const char* const kDiscImages = "CD Images (*.cue *.toc)";
 
+// A format that keeps the source's extension (WAV to WAV, MP3 to MP3) into the source's own
+// folder names the source as its output: converting it would write over the file being read.
+const char* const kReplacesSource = "the output would replace its source";
+
+// Whether two paths name one existing file, also through links.
+bool IsSameFile(const QString& a, const QString& b)
+{
+    const QString first = QFileInfo(a).canonicalFilePath();
+    return !first.isEmpty() && first == QFileInfo(b).canonicalFilePath();
+}
+
 // As wide as the "Source File" column: the output's name is the source's with a new extension.
 constexpr int kOutputFileWidth = 150;
 
@@ -356,6 +367,11 @@ void MainDialog::ConvertSelected()
         dialog.targetName = TargetNameOf(path);
         dialog.outputDir = QString::fromLocal8Bit(settings.outputDirectory);
         dialog.percentText.clear();
+        const QString output = dialog.outputDir + dialog.targetName;
+        if (IsSameFile(path, output)) {
+            ShowMessage(std::string(kReplacesSource) + "\n" + Local(output).toStdString());
+            continue;
+        }
         dialog.exec();
     }
 }

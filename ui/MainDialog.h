@@ -47,6 +47,9 @@ public:
     // Appends a row unless one with the same path and name (ignoring case) is listed already.
     bool AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path);
     void ClearList();
+    // One Convert dialog after the other for the selected rows. A row whose output would be its
+    // own source (a chosen format that keeps the extension, into the source's folder; or a link
+    // there to the source) is refused with a message and not converted; the next row follows.
     void ConvertSelected();
     void ShowAbout();
     void OpenSettings();

@@ -177,6 +177,53 @@ private slots:
         }
     }
 
+    // A format that keeps the extension, into the source's folder or a folder holding a link to
+    // the source under the output's name: that row is refused with a message and its source left
+    // as it was; the next selected row is converted.
+    void AnOutputThatIsItsSourceIsRefused()
+    {
+        const QDir base(folder.filePath(QStringLiteral("own")));
+        QVERIFY(base.mkpath(QStringLiteral("links")) && base.mkpath(QStringLiteral("elsewhere")));
+        const QString song = base.filePath(QStringLiteral("song.wav"));
+        const QString other = base.filePath(QStringLiteral("elsewhere/other.wav"));
+        const QByteArray original = uitest::ToneWav(0.5, 22050, 1);
+        QVERIFY(uitest::WriteFile(song, original));
+        QVERIFY(uitest::WriteFile(other, uitest::ToneWav(0.5, 44100, 2)));
+        QVERIFY(QFile::link(song, base.filePath(QStringLiteral("links/song.wav"))));
+        for (const OutputFormat& row : OutputFormat::All()) {
+            if (row.extension != "wav")
+                continue;
+            for (const QString& out : {base.path(), base.filePath(QStringLiteral("links"))}) {
+                MainDialog window(
+                    QFile::encodeName(folder.filePath(QStringLiteral("own.ini"))).toStdString());
+                window.chooseFiles = [&](QWidget*) { return QStringList {song, other}; };
+                window.Button(1001)->click();
+                Choose(window, row, row.DefaultQuality(), out);
+                window.list->selectAll();
+                QStringList messages;
+                QStringList targets;
+                uitest::DialogWatcher watcher([&](QWidget* widget) {
+                    if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                        messages << box->text();
+                        uitest::Press(
+                            box, box->button(QMessageBox::No) != nullptr ? QMessageBox::No : QMessageBox::Ok);
+                    } else if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                        targets << dialog->targetName;
+                        dialog->StartButton()->click();
+                    }
+                });
+                window.Button(1003)->click();
+                QCOMPARE(messages,
+                    QStringList {QStringLiteral("the output would replace its source\n") + out
+                        + QStringLiteral("/song.wav")});
+                QCOMPARE(targets, QStringList {QStringLiteral("other.wav")});
+                QCOMPARE(uitest::ReadFile(song), original);
+                QVERIFY(QFile::exists(out + QStringLiteral("/other.wav")));
+                QVERIFY(QFile::remove(out + QStringLiteral("/other.wav")));
+            }
+        }
+    }
+
 private:
     // The Setting dialog as it opens: "format|quality|on" (Quality "-" when it lists nothing,
     // "off" when it is disabled); then another format is chosen and the dialog cancelled.
