@@ -50,3 +50,16 @@ uint16_t ConversionSettings::ChannelsFor(const std::string& channelMode)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return lower == "mono" ? 1 : 2;
 }
+
+const OutputFormat& ConversionSettings::ChosenFormat() const
+{
+    const OutputFormat* row = OutputFormat::Find(format);
+    return row != nullptr ? *row : OutputFormat::Auto();
+}
+
+const OutputFormat::Quality* ConversionSettings::ChosenQuality() const
+{
+    const OutputFormat& row = ChosenFormat();
+    const OutputFormat::Quality* found = row.FindQuality(quality);
+    return found != nullptr ? found : row.DefaultQuality();
+}

@@ -3,6 +3,8 @@
 // format's key and its quality's key (see OutputFormat), empty for Auto and for the default.
 #pragma once
 
+#include "engine/OutputFormat.h"
+
 #include <cstdint>
 #include <string>
 
@@ -31,4 +33,9 @@ struct ConversionSettings {
     // "stereo" and for every other text, since stereo is the default.
     static uint16_t ChannelsFor(const std::string& channelMode);
     uint16_t Channels() const { return ChannelsFor(channelMode); }
+
+    // The table's row of `format`; Auto when the text names none.
+    const OutputFormat& ChosenFormat() const;
+    // The quality of `quality` in the chosen format, else that format's default; null for Auto.
+    const OutputFormat::Quality* ChosenQuality() const;
 };

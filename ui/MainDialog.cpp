@@ -71,6 +71,20 @@ const char* const kFileFamilies[] = {
 };
 const char* const kDiscImages = "CD Images (*.cue *.toc)";
 
+// A format that keeps the source's extension (WAV to WAV, MP3 to MP3) into the source's own
+// folder names the source as its output: converting it would write over the file being read.
+const char* const kReplacesSource = "the output would replace its source";
+
+// Whether two paths name one existing file, also through links.
+bool IsSameFile(const QString& a, const QString& b)
+{
+    const QString first = QFileInfo(a).canonicalFilePath();
+    return !first.isEmpty() && first == QFileInfo(b).canonicalFilePath();
+}
+
+// As wide as the "Source File" column: the output's name is the source's with a new extension.
+constexpr int kOutputFileWidth = 150;
+
 // The patterns between the parentheses of a filter, e.g. "*.ogg *.oga *.opus".
 QString PatternsOf(const char* filter)
 {
@@ -173,6 +187,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     LoadSettings();
     settings.ApplyDefaults();
     outputRate = settings.OutputRate();
+    ShowTargetNames();
 }
 
 QPushButton* MainDialog::Button(int id) const
@@ -297,8 +312,35 @@ bool MainDialog::AddListRow(const QString& name, int64_t seconds, int64_t bytes,
     item->setText(kTime, listtexts::PlayTime(seconds));
     item->setText(kSize, listtexts::SizeText(bytes));
     item->setText(kTargetFiles, path);
+    if (list->columnCount() > kOutputFile)
+        item->setText(kOutputFile, TargetNameOf(path));
     list->addTopLevelItem(item);
     return true;
+}
+
+QString MainDialog::TargetNameOf(const QString& path) const
+{
+    // Named as the job will write it: a CD track row in a chosen format by its disc's title.
+    return QString::fromLocal8Bit(
+        ConversionJob::OutputNameOf(Local(path).toStdString(), settings.ChosenFormat()));
+}
+
+void MainDialog::ShowTargetNames()
+{
+    if (settings.ChosenFormat().IsAuto()) {
+        list->setColumnCount(kOutputFile);
+        return;
+    }
+    list->setColumnCount(kOutputFile + 1);
+    // Shown before the long source paths, so that it is in view without scrolling.
+    list->header()->moveSection(list->header()->visualIndex(kOutputFile), kTargetFiles);
+    list->headerItem()->setText(kOutputFile, QStringLiteral("Output File"));
+    list->headerItem()->setTextAlignment(kOutputFile, Qt::AlignLeft | Qt::AlignVCenter);
+    list->setColumnWidth(kOutputFile, kOutputFileWidth);
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = list->topLevelItem(row);
+        item->setText(kOutputFile, TargetNameOf(item->text(kTargetFiles)));
+    }
 }
 
 void MainDialog::ClearList()
@@ -319,13 +361,17 @@ void MainDialog::ConvertSelected()
     }
     // One dialog serves every row of this command.
     ConvertDialog dialog(this, outputRate, ProcessEncoders(), settings.Channels());
+    dialog.job.ChooseFormat(settings.ChosenFormat(), settings.ChosenQuality());
     for (const QString& path : paths) {
         dialog.sourceName = path;
-        // Named as the job will write it: a CD track row in a chosen format by its disc's title.
-        dialog.targetName = QString::fromLocal8Bit(
-            ConversionJob::OutputNameOf(Local(path).toStdString(), dialog.job.Format()));
+        dialog.targetName = TargetNameOf(path);
         dialog.outputDir = QString::fromLocal8Bit(settings.outputDirectory);
         dialog.percentText.clear();
+        const QString output = dialog.outputDir + dialog.targetName;
+        if (IsSameFile(path, output)) {
+            ShowMessage(std::string(kReplacesSource) + "\n" + Local(output).toStdString());
+            continue;
+        }
         dialog.exec();
     }
 }
@@ -342,14 +388,19 @@ void MainDialog::OpenSettings()
     dialog.outputDirectory = QString::fromLocal8Bit(settings.outputDirectory);
     dialog.bitrate = QString::fromLocal8Bit(settings.bitrate);
     dialog.channelMode = QString::fromLocal8Bit(settings.channelMode);
+    dialog.format = QString::fromStdString(settings.format);
+    dialog.quality = QString::fromStdString(settings.quality);
     if (dialog.exec() != Accepted)
         return;
     settings.outputDirectory = dialog.outputDirectory.toLocal8Bit().toStdString();
     settings.bitrate = dialog.bitrate.toLocal8Bit().toStdString();
     settings.channelMode = dialog.channelMode.toLocal8Bit().toStdString();
+    settings.format = dialog.format.toStdString();
+    settings.quality = dialog.quality.toStdString();
     outputRate = settings.OutputRate();
     // The output folder as the settings dialog leaves it: an emptied text becomes "/".
     settings.outputDirectory = WithTrailingSeparator(settings.outputDirectory);
+    ShowTargetNames();
 }
 
 void MainDialog::LoadSettings()

@@ -20,7 +20,10 @@ class QTreeWidget;
 class MainDialog : public SkinnedDialog {
     Q_OBJECT
 public:
-    enum Column { kSpacer = 0, kSourceFile = 1, kTime = 2, kSize = 3, kTargetFiles = 4 };
+    // "Target Files" holds each row's source path, which Convert reads. With a chosen output
+    // format (not Auto) a sixth column, "Output File", shows the name each row converts to; it
+    // stands before "Target Files" on the screen.
+    enum Column { kSpacer = 0, kSourceFile = 1, kTime = 2, kSize = 3, kTargetFiles = 4, kOutputFile = 5 };
 
     // settingsPath: the settings file read now and written when the window closes.
     explicit MainDialog(const std::string& settingsPath, QWidget* parent = nullptr);
@@ -44,6 +47,9 @@ public:
     // Appends a row unless one with the same path and name (ignoring case) is listed already.
     bool AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path);
     void ClearList();
+    // One Convert dialog after the other for the selected rows. A row whose output would be its
+    // own source (a chosen format that keeps the extension, into the source's folder; or a link
+    // there to the source) is refused with a message and not converted; the next row follows.
     void ConvertSelected();
     void ShowAbout();
     void OpenSettings();
@@ -51,6 +57,12 @@ public:
     void SaveSettings();
 
     QPushButton* Button(int id) const;
+
+    // The output file name of a row's source path for the chosen format, as Convert names it.
+    QString TargetNameOf(const QString& path) const;
+    // The "Output File" column after a change of the output format: shown, with every row's
+    // name, for a chosen format; gone for Auto.
+    void ShowTargetNames();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

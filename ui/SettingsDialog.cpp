@@ -1,5 +1,6 @@
 #include "ui/SettingsDialog.h"
 
+#include "engine/OutputFormat.h"
 #include "platform/Message.h"
 #include "ui/FlatButton.h"
 
@@ -9,6 +10,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalBlocker>
+
+#include <algorithm>
 
 namespace {
 
@@ -19,6 +23,21 @@ QComboBox* MakeDropDown(QWidget* parent)
     box->setInsertPolicy(QComboBox::NoInsert);
     box->setDuplicatesEnabled(true);
     return box;
+}
+
+// A drop-down list without an edit field: only its entries can be chosen.
+QComboBox* MakeChoiceList(QWidget* parent)
+{
+    auto* box = new QComboBox(parent);
+    box->setEditable(false);
+    return box;
+}
+
+// The row of the output-format table an entry of the Format box stands for.
+const OutputFormat& FormatOfEntry(const QComboBox* box, int entry)
+{
+    const OutputFormat* row = OutputFormat::Find(box->itemData(entry).toString().toStdString());
+    return row != nullptr ? *row : OutputFormat::Auto();
 }
 
 QLabel* MakeStatic(const QString& text, QWidget* parent)
@@ -92,6 +111,21 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     channelBox = MakeDropDown(this);
     units.Place(channelBox, 1027, 68, 104, 80, 14);
 
+    // The output format beside the conversion quality, its rows level with Bitrate and Channel.
+    auto* output = new QGroupBox(QStringLiteral("Output Format"), this);
+    units.Place(output, 0, 176, 59, 141, 70);
+    output->setAutoFillBackground(true);
+
+    units.Place(MakeStatic(QStringLiteral("Format"), this), 0, 186, 77, 32, 13);
+    formatBox = MakeChoiceList(this);
+    units.Place(formatBox, 1028, 229, 78, 80, 14);
+    for (const OutputFormat& row : OutputFormat::All())
+        formatBox->addItem(QString::fromStdString(row.name), QString::fromStdString(row.key));
+
+    units.Place(MakeStatic(QStringLiteral("Quality"), this), 0, 186, 101, 32, 16);
+    qualityBox = MakeChoiceList(this);
+    units.Place(qualityBox, 1029, 229, 104, 80, 14);
+
     okButton = new FlatButton(QStringLiteral("OK"), this);
     units.Place(okButton, 1, 211, 145, 39, 19);
     okButton->setAutoDefault(false);
@@ -103,7 +137,9 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     setTabOrder(browseButton, directoryEdit);
     setTabOrder(directoryEdit, bitrateBox);
     setTabOrder(bitrateBox, channelBox);
-    setTabOrder(channelBox, okButton);
+    setTabOrder(channelBox, formatBox);
+    setTabOrder(formatBox, qualityBox);
+    setTabOrder(qualityBox, okButton);
     setTabOrder(okButton, cancelButton);
 
     chooseFolder = [](QWidget* owner) {
@@ -112,6 +148,7 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     };
 
     connect(browseButton, &QPushButton::clicked, this, &SettingsDialog::BrowseOutputDirectory);
+    connect(formatBox, &QComboBox::currentIndexChanged, this, &SettingsDialog::ShowQualitiesOfChosenFormat);
     connect(okButton, &QPushButton::clicked, this, &SettingsDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &SettingsDialog::reject);
 }
@@ -133,7 +170,32 @@ void SettingsDialog::showEvent(QShowEvent* event)
     FillAndSelect(bitrateBox, BitrateEntries(), bitrate);
     FillAndSelect(channelBox, ChannelEntries(), channelMode);
     BindToControls();
+    BindFormatToControls();
     SkinnedDialog::showEvent(event);
+}
+
+void SettingsDialog::BindFormatToControls()
+{
+    const OutputFormat* stored = OutputFormat::Find(format.toStdString());
+    const int entry = formatBox->findData(
+        QString::fromStdString((stored != nullptr ? *stored : OutputFormat::Auto()).key));
+    const QSignalBlocker quiet(formatBox);
+    formatBox->setCurrentIndex(std::max(entry, 0));
+    ShowQualitiesOfChosenFormat();
+}
+
+void SettingsDialog::ShowQualitiesOfChosenFormat()
+{
+    const OutputFormat& chosen = FormatOfEntry(formatBox, formatBox->currentIndex());
+    qualityBox->clear();
+    for (const OutputFormat::Quality& each : chosen.qualities)
+        qualityBox->addItem(QString::fromStdString(each.text), QString::fromStdString(each.key));
+    // A quality key names a quality only within its own format ("128" is an MP3 and an Opus rate).
+    const bool storedFormat = OutputFormat::Find(format.toStdString()) == &chosen;
+    const OutputFormat::Quality* kept = storedFormat ? chosen.FindQuality(quality.toStdString()) : nullptr;
+    const int entry = kept != nullptr ? qualityBox->findData(QString::fromStdString(kept->key)) : 0;
+    qualityBox->setCurrentIndex(chosen.qualities.empty() ? -1 : entry);
+    qualityBox->setEnabled(!chosen.IsAuto());
 }
 
 void SettingsDialog::BindToControls()
@@ -148,6 +210,9 @@ void SettingsDialog::BindFromControls()
     outputDirectory = directoryEdit->text();
     channelMode = channelBox->currentText();
     bitrate = bitrateBox->currentText();
+    const OutputFormat& chosen = FormatOfEntry(formatBox, formatBox->currentIndex());
+    format = chosen.IsAuto() ? QString() : QString::fromStdString(chosen.key);
+    quality = chosen.IsAuto() ? QString() : qualityBox->currentData().toString();
 }
 
 void SettingsDialog::BrowseOutputDirectory()

@@ -1,5 +1,10 @@
-// The "SETTING" dialog: the output folder, the MP3 bitrate and the channel text. It edits its
-// own copies of the three texts; the main window takes them over when it ends with OK.
+// The "SETTING" dialog: the output folder, the MP3 bitrate and the channel text, then the output
+// format and its quality. It edits its own copies of the texts; the main window takes them over
+// when it ends with OK.
+//
+// The Format and Quality drop-downs list the rows of the output-format table and the chosen row's
+// qualities, so a new row appears here without a change to this dialog. Quality is disabled for
+// Auto, whose rate and MP3 bitrate come from the Bitrate box.
 #pragma once
 
 #include "ui/SkinnedDialog.h"
@@ -26,6 +31,10 @@ public:
     QString outputDirectory;
     QString channelMode;
     QString bitrate;
+    QComboBox* formatBox = nullptr;
+    QComboBox* qualityBox = nullptr;
+    QString format; // a format's key; empty (or unknown): Auto
+    QString quality; // a key of that format's qualities; empty (or unknown): its default
 
     // The folder browser; an empty result means cancelled. Tests replace it.
     std::function<QString(QWidget* owner)> chooseFolder;
@@ -34,8 +43,12 @@ public:
     // Texts into the controls: the edit box takes its text; a drop-down selects the first entry
     // that begins with its text (ignoring case) or, when none does, shows the text as typed.
     void BindToControls();
-    // The controls' texts, typed or selected, back into the texts, unchecked.
+    // The controls' texts, typed or selected, back into the texts, unchecked; the format and
+    // quality as the keys of the chosen entries (both empty for Auto).
     void BindFromControls();
+    // The stored format and quality into their drop-downs. Browsing for a folder does not call
+    // this: a format chosen before browsing stays chosen.
+    void BindFormatToControls();
 
     QLineEdit* DirectoryEdit() const { return directoryEdit; }
     QPushButton* OkButton() const { return okButton; }
@@ -47,6 +60,9 @@ protected:
 
 private:
     static void FillAndSelect(QComboBox* box, const QStringList& entries, const QString& text);
+    // The qualities of the format chosen in the Format box: the stored quality when the stored
+    // format is chosen and has it, else the format's default.
+    void ShowQualitiesOfChosenFormat();
 
     QPushButton* browseButton = nullptr;
     QLineEdit* directoryEdit = nullptr;

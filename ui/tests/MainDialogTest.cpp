@@ -815,8 +815,8 @@ private slots:
         QCOMPARE(next.outputRate, 44100.0);
     }
 
-    // The output format and quality (elements 3 and 4) are not the window's to change yet: it
-    // writes them back as it read them when it closes.
+    // The output format and quality (elements 3 and 4) are written back as they were read when
+    // the window closes without a visit to the Setting dialog.
     void ClosingKeepsTheChosenOutputFormat()
     {
         const std::string path = SettingsPath(QStringLiteral("format.ini"));
