@@ -184,11 +184,20 @@ bool ConversionJob::ChooseFormat(const OutputFormat& chosen, const OutputFormat:
     quality = chosenQuality != nullptr ? chosenQuality : chosen.DefaultQuality();
     if (chosen.IsAuto()) {
         mixer.rateForSource = nullptr;
+        mixer.bitsForSource = nullptr;
         mixer.outputRate = ruleRate;
+        mixer.outputBits = 16;
         mixer.calcoutputformat();
     } else {
         mixer.rateForSource = [row = format, chosen = quality](
                                   uint32_t sourceRate) { return row->RateFor(sourceRate, chosen); };
+        // Rows of 16 bits only read every source at 16 bits, as Auto does.
+        mixer.bitsForSource = nullptr;
+        mixer.outputBits = 16;
+        if (chosen.depth != OutputFormat::Depth::Sixteen)
+            mixer.bitsForSource = [row = format, chosen = quality](const WAVEFORMATEX& sourceFormat) {
+                return row->BitsFor(sourceFormat, chosen);
+            };
     }
     return true;
 }

@@ -91,9 +91,10 @@ public:
     ConversionJob& operator=(const ConversionJob&) = delete;
 
     // The output format and quality of the next STARTs; a null quality is the format's default.
-    // Auto, the default, follows the original rules (the rate the constructor was given, the
-    // encoder by the target's extension); a chosen format takes the source's rate where its
-    // codec takes it, the nearest rate it takes otherwise, and its encoder from the table.
+    // Auto, the default, follows the original rules (the rate the constructor was given, 16 bits,
+    // the encoder by the target's extension); a chosen format takes the source's rate where its
+    // codec takes it, the nearest rate it takes otherwise, the bits per sample its row gives for
+    // the source (OutputFormat::BitsFor), and its encoder from the table.
     // False, with nothing changed, while a worker of this job runs.
     bool ChooseFormat(const OutputFormat& chosen, const OutputFormat::Quality* chosenQuality = nullptr);
     const OutputFormat& Format() const { return *format; }

@@ -1,5 +1,6 @@
 #include "engine/Mixer.h"
 
+#include "audio/Pcm16Format.h"
 #include "cd/CdTrackStream.h"
 #include "platform/Message.h"
 #include "sources/WaveStream.h"
@@ -132,6 +133,7 @@ WmaStream* Mixer::LoadWMA(const char* path)
         return nullptr;
     try {
         auto stream = std::make_unique<WmaStream>();
+        stream->SetDeepOutput(static_cast<bool>(bitsForSource));
         if (stream->Load(path) < 0) {
             loadFailure = stream->LoadFailure();
             return nullptr;
@@ -214,10 +216,11 @@ bool Mixer::AddStreamLocked(MixerEntry& entry)
     });
     RunStep("Exception requesting a stream buffer in Mixer::AddStream!",
         [&] { entry.primed = entry.last->GetBuffer(); });
-    if (rateForSource) {
-        const WAVEFORMATEX* sourceFormat = entry.source->GetFormat();
-        if (sourceFormat != nullptr)
+    if (const WAVEFORMATEX* sourceFormat = entry.source->GetFormat(); sourceFormat != nullptr) {
+        if (rateForSource)
             outputRate = rateForSource(sourceFormat->nSamplesPerSec);
+        if (bitsForSource)
+            outputBits = bitsForSource(*sourceFormat);
     }
     calcoutputformat();
     if (!ConversionOpen(entry))
@@ -244,16 +247,11 @@ void Mixer::calcoutputformat()
 {
     try {
         const WORD channels = outputChannels == 2 ? 2 : 1;
+        const WORD bits = outputBits == 24 ? 24 : 16;
         double rate = std::trunc(outputRate);
-        if (!(rate >= 0.0 && rate * 2 * channels <= kHighestByteRate))
+        if (!(rate >= 0.0 && rate * (bits / 8) * channels <= kHighestByteRate))
             rate = 0.0;
-        outputFormat.wFormatTag = WAVE_FORMAT_PCM;
-        outputFormat.nChannels = channels;
-        outputFormat.nSamplesPerSec = static_cast<DWORD>(rate);
-        outputFormat.wBitsPerSample = 16;
-        outputFormat.nBlockAlign = static_cast<WORD>(2 * channels);
-        outputFormat.nAvgBytesPerSec = outputFormat.nBlockAlign * outputFormat.nSamplesPerSec;
-        outputFormat.cbSize = 0;
+        SetPcmFormat(&outputFormat, channels, static_cast<DWORD>(rate), bits);
         bufferSize
             = outputFormat.nBlockAlign * (outputFormat.nAvgBytesPerSec / 10 / outputFormat.nBlockAlign);
         for (MixerEntry& entry : entries)

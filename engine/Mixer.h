@@ -1,8 +1,8 @@
 // The stream the encoders read from. It loads a source by kind (WAV file, compressed file, CD
 // track), places a ConversionStream and a SpectrumAnalyzer behind it, and delivers every source
-// in one output format: 16-bit PCM at outputRate, with outputChannels channels (one unless a
-// caller asks for two). It keeps a list of entries but
-// does not mix: GetBuffer delivers the converted audio of the first entry only.
+// in one output format: PCM of outputBits (16 unless a caller asks for packed 24-bit) at
+// outputRate, with outputChannels channels (one unless a caller asks for two). It keeps a list
+// of entries but does not mix: GetBuffer delivers the converted audio of the first entry only.
 //
 // Threads: loading, RemoveAll and calcoutputformat run before a job's worker starts; GetBuffer
 // runs on the worker; GetPosition/GetLength may be asked from a progress display meanwhile.
@@ -43,6 +43,11 @@ public:
     // source's rate (a chosen output format keeps the source's rate where its codec takes it).
     // Unset, outputRate stays as the caller set it.
     std::function<uint32_t(uint32_t sourceRate)> rateForSource;
+    uint16_t outputBits = 16; // 16 or 24
+    // When set, a source that is added sets outputBits: this gives the bits per sample (16 or
+    // 24) for the source's format. Compressed files are then read at the depth their decoder
+    // gives (24-bit FLAC as 24 bits) instead of 16 bits. Unset, outputBits stays as it is.
+    std::function<uint16_t(const WAVEFORMATEX& sourceFormat)> bitsForSource;
 
     Mixer();
     ~Mixer() override;

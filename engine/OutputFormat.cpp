@@ -48,7 +48,8 @@ std::vector<OutputFormat> MakeTable()
     wave.key = "wav";
     wave.extension = "wav";
     wave.encoding = OutputFormat::Encoding::Wave;
-    wave.qualities = {{"16", "16-bit", false, 16}};
+    wave.qualities = {{"16", "16-bit", false, 16}, {"24", "24-bit", false, 24}};
+    wave.depth = OutputFormat::Depth::ByQuality;
     return {automatic, mp3, wave};
 }
 
@@ -102,6 +103,30 @@ std::string OutputFormat::QualityList() const
     for (const Quality& quality : qualities)
         list += (list.empty() ? "" : ", ") + quality.key;
     return list;
+}
+
+uint16_t OutputFormat::SourceDepth(const WAVEFORMATEX& sourceFormat)
+{
+    // Float is deeper than 16 bits whatever its container; an extensible record states its
+    // container size in wBitsPerSample, which is more than 16 for both 24-bit PCM and float.
+    if (sourceFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
+        return 24;
+    const bool linear
+        = sourceFormat.wFormatTag == WAVE_FORMAT_PCM || sourceFormat.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
+    return linear && sourceFormat.wBitsPerSample > 16 ? 24 : 16;
+}
+
+uint16_t OutputFormat::BitsFor(const WAVEFORMATEX& sourceFormat, const Quality* quality) const
+{
+    switch (depth) {
+    case Depth::Sixteen:
+        break;
+    case Depth::ByQuality:
+        return quality != nullptr && quality->value == 24 ? 24 : 16;
+    case Depth::OfSource:
+        return SourceDepth(sourceFormat);
+    }
+    return 16;
 }
 
 uint32_t OutputFormat::RateFor(uint32_t sourceRate, const Quality* quality) const

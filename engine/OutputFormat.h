@@ -1,8 +1,8 @@
 // The output formats a conversion can write, one row each: the name shown to the user, the key
 // of the command line and the settings file, the file extension, the encoder, the quality
-// choices (the first is the default), the sample rates its codec takes and whether it carries
-// tags. The job, the command-line tool (options, --help) and the settings read this table; no
-// other code decides by a format's name.
+// choices (the first is the default), the sample rates its codec takes, the bits per sample it is
+// given and whether it carries tags. The job, the command-line tool (options, --help) and the
+// settings read this table; no other code decides by a format's name.
 //
 // "Auto" is the row of the original rules: a WAV, WMA, other compressed file or CD track becomes
 // an MP3 and an MP3 becomes a WAV, the bitrate text giving the rate and the MP3 bitrate. It has
@@ -10,6 +10,8 @@
 //
 // The table is constant and built before first use; every call may come from any thread.
 #pragma once
+
+#include "platform/MmSystem.h"
 
 #include <cstdint>
 #include <string>
@@ -19,6 +21,12 @@
 class OutputFormat {
 public:
     enum class Encoding { ByRules, Mp3, Wave };
+    // The bits per sample of the PCM the encoder is given.
+    enum class Depth {
+        Sixteen, // always 16 (lossy codecs, Auto)
+        ByQuality, // the quality's value: 16 or 24 (WAV)
+        OfSource, // the source's: 16 for sources of 16 bits or less, 24 for deeper and float ones
+    };
 
     struct Quality {
         std::string key; // as the command line and the settings file give it: "V2", "320", "16"
@@ -38,6 +46,7 @@ public:
     std::vector<Quality> qualities; // the first is the default; empty for Auto
     std::vector<uint32_t> rates; // the rates the codec takes; empty: any rate
     uint32_t highestRate = 0; // 0: no limit beyond `rates`
+    Depth depth = Depth::Sixteen;
     bool carriesTags = false;
 
     // Every row, Auto first.
@@ -59,4 +68,9 @@ public:
     // nearest one it takes (the higher of two as near), never above highestRate, and never below
     // the lowest rate at which the chosen quality exists.
     uint32_t RateFor(uint32_t sourceRate, const Quality* quality = nullptr) const;
+    // The bits per sample of the output (16 or 24) for a source's format and a quality.
+    uint16_t BitsFor(const WAVEFORMATEX& sourceFormat, const Quality* quality = nullptr) const;
+    // What a source's format holds, as an output depth: 24 for integer samples of more than 16
+    // bits and for float samples (extensible records by their sub-format), else 16.
+    static uint16_t SourceDepth(const WAVEFORMATEX& sourceFormat);
 };

@@ -1,6 +1,6 @@
 // A filter that returns its source's audio converted into another sample format through the
 // codec service: on attachment 16-bit PCM at the source's rate and channel count, and whatever
-// 16-bit PCM format SetOutputFormat asks for afterwards.
+// 16-bit or packed 24-bit PCM format SetOutputFormat asks for afterwards.
 //
 // The conversion keeps its state from one buffer to the next (resampler history, codec state,
 // and the bytes of a source block cut by a buffer boundary, which are put in front of the next

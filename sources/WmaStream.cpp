@@ -123,6 +123,8 @@ HRESULT WmaStream::Load(const char* name)
         }
         // The name goes to the reader as it is: the system's code page is UTF-8 and paths have no
         // length limit, so there is nothing to convert.
+        if (deepOutput)
+            reader->SetDeepIntegerOutput(1); // a reader without it stays at 16 bits
         result = reader->Open(name);
         if (FAILED(result)) {
             loadFailure = RegularFileProblem(name);

@@ -1,8 +1,9 @@
 // The source for compressed files that the engine does not decode itself (WMA, MP3): the media
 // reader opens the file, the header states its length, and each GetBuffer hands on one decoded
 // sample of the file's audio output in the format the reader offers for it (32-bit float from
-// floating-point decoders, else 16-bit PCM); the conversion stage behind the stream turns it
-// into 16-bit PCM, rounding once.
+// floating-point decoders, else 16-bit PCM, or 32-bit PCM from decoders of more than 16 bits
+// when deep output is asked for); the conversion stage behind the stream turns it into the
+// Mixer's PCM format, rounding once.
 //
 // Load reports failures with the reader's result codes (negative = failure) and writes its
 // diagnostics to standard output. GetPosition and GetLength may be called from another thread
@@ -43,6 +44,10 @@ public:
     // Why the last Load failed, in plain words for a user; empty after a successful one.
     const std::string& LoadFailure() const { return loadFailure; }
 
+    // Asked before Load: decoders of more than 16 bits (24-bit FLAC) give 32-bit PCM, the
+    // samples unchanged in the high bits, instead of 16-bit PCM. Off by default.
+    void SetDeepOutput(bool deep) { deepOutput = deep; }
+
     // The capacity of the format record in bytes.
     uint32_t FormatCapacity() const { return formatCapacity; }
 
@@ -70,4 +75,5 @@ private:
     std::string failure; // why reading ended in the middle; empty when it did not
     uint32_t formatCapacity = 0;
     int comInitialisations = 0; // successful CoInitialize calls still to balance
+    bool deepOutput = false;
 };

@@ -170,9 +170,9 @@ TEST(AcmService, PairsItCannotConvertAreRefused)
     for (const auto& source : sources)
         EXPECT_EQ(TryOpen(source, good), ACMERR_NOTPOSSIBLE)
             << source.wFormatTag << " " << source.nChannels << " " << source.nSamplesPerSec;
-    const WAVEFORMATEX targets[]
-        = {PcmFormat(2, 44100, 8), PcmFormat(2, 44100, 24), FloatFormat(2, 44100, 32),
-            with([](auto& f) { f.nBlockAlign = 2; }), PcmFormat(2, 0, 16), PcmFormat(0, 44100, 16)};
+    const WAVEFORMATEX targets[] = {PcmFormat(2, 44100, 8), PcmFormat(2, 44100, 32),
+        FloatFormat(2, 44100, 32), with([](auto& f) { f.wBitsPerSample = 24; }), // 24 bits in 16-bit blocks
+        with([](auto& f) { f.nBlockAlign = 2; }), PcmFormat(2, 0, 16), PcmFormat(0, 44100, 16)};
     for (const auto& target : targets)
         EXPECT_EQ(TryOpen(good, target), ACMERR_NOTPOSSIBLE);
     FormatRecord badGuid(PcmFormat(2, 48000, 24), ExtensibleExtra(24, 3, WAVE_FORMAT_PCM));

@@ -1323,7 +1323,8 @@ TEST(OutputFormats, FormatAndQualityChoices)
         {{"-f", "flac"}, "", "", nullptr, nullptr},
         {{"-f", ""}, "", "", nullptr, nullptr},
         {{"-f", "mp3", "--quality", "V9"}, "", "", nullptr, nullptr},
-        {{"-f", "wav", "--quality", "24"}, "", "", nullptr, nullptr},
+        {{"-f", "wav", "--quality", "24"}, "", "", "wav", "24"},
+        {{"-f", "wav", "--quality", "32"}, "", "", nullptr, nullptr},
         {{"-f", "auto", "--quality", "V2"}, "", "", nullptr, nullptr},
         {{"--quality", "V2"}, "", "", nullptr, nullptr}, // Auto from the (absent) settings
         {{"--quality", "16"}, "mp3", "", nullptr, nullptr},
@@ -1469,8 +1470,8 @@ TEST_F(ConvertToolRun, ChosenFormatsFromEverySource)
         const char* quality;
         const char* codec;
         const char* extension;
-    } outputs[]
-        = {{"mp3", "V2", "mp3", ".mp3"}, {"mp3", "320", "mp3", ".mp3"}, {"wav", "16", "pcm_s16le", ".wav"}};
+    } outputs[] = {{"mp3", "V2", "mp3", ".mp3"}, {"mp3", "320", "mp3", ".mp3"},
+        {"wav", "16", "pcm_s16le", ".wav"}, {"wav", "24", "pcm_s24le", ".wav"}};
     // --probe shows each output's name in a sixth column, and nothing more under Auto.
     ToolRun probe(dir, {"--probe", "-f", "wav", sweep, song});
     ASSERT_EQ(probe.Finish(), 0) << probe.Err();

@@ -3,7 +3,9 @@
 //
 // A conversion stream turns any format the service knows (PCM of 8 to 32 bits, IEEE float,
 // extensible PCM and float, IMA and Microsoft ADPCM, A-law, mu-law, GSM 6.10 and MPEG audio in
-// WAV) into 16-bit PCM at any rate and channel count. Output samples are rounded and clipped.
+// WAV) into 16-bit or packed 24-bit PCM at any rate and channel count. Output samples are
+// rounded half up and clipped, without dither. Linear PCM of 24 bits or less reaches 24-bit
+// output exactly when neither the rate nor the channels change.
 // Channels are mixed as follows:
 //   - to one channel: the average of all source channels;
 //   - from one channel: the same samples on every output channel;
@@ -92,7 +94,7 @@ constexpr DWORD ACMSTREAMHEADER_STATUSF_INQUEUE = 0x00100000;
 // format record of any format the service converts, written to *output as a DWORD.
 MMRESULT acmMetrics(HACMOBJ object, UINT metric, void* output);
 
-// Opens a conversion from `source` to `destination` (16-bit PCM). No driver, no filter, no
+// Opens a conversion from `source` to `destination` (16-bit or packed 24-bit PCM). No driver, no filter, no
 // callback. ACMERR_NOTPOSSIBLE when the pair cannot be converted, including format records with
 // zero or absurd rates, channel counts or block sizes. With ACM_STREAMOPENF_QUERY only the
 // answer is given and no stream is opened.

@@ -43,7 +43,7 @@ using Floats = float __attribute__((vector_size(16)));
 using Ints = int32_t __attribute__((vector_size(16)));
 using Shorts = int16_t __attribute__((vector_size(8)));
 
-void ToPcm16(const float* in, int16_t* out, size_t count)
+void ToPcm16(const float* in, uint8_t* out, size_t count)
 {
     size_t i = 0;
     for (; i + 4 <= count; i += 4) {
@@ -56,10 +56,57 @@ void ToPcm16(const float* in, int16_t* out, size_t count)
         Ints truncated = __builtin_convertvector(scaled, Ints);
         truncated += __builtin_convertvector(truncated, Floats) > scaled; // -1: a negative fraction
         const Shorts result = __builtin_convertvector(truncated & number, Shorts);
-        std::memcpy(out + i, &result, sizeof result);
+        std::memcpy(out + 2 * i, &result, sizeof result);
     }
-    for (; i < count; ++i)
-        out[i] = ToPcm16(in[i]);
+    for (; i < count; ++i) {
+        const int16_t sample = ToPcm16(in[i]);
+        std::memcpy(out + 2 * i, &sample, sizeof sample);
+    }
+}
+
+void Put24(uint8_t* at, int32_t sample)
+{
+    at[0] = static_cast<uint8_t>(sample);
+    at[1] = static_cast<uint8_t>(sample >> 8);
+    at[2] = static_cast<uint8_t>(sample >> 16);
+}
+
+// Rounds half up to 24 bits and clips, as ToPcm16 does to 16; NaN gives 0. In double: a float
+// holds every 24-bit step exactly, but adding the half in float could round a sample just below
+// a half up to it.
+int32_t ToPcm24(float value)
+{
+    const double scaled = std::floor(static_cast<double>(value) * 8388608.0 + 0.5);
+    if (!(scaled > -8388608.0))
+        return scaled == scaled ? -8388608 : 0;
+    return scaled >= 8388607.0 ? 8388607 : static_cast<int32_t>(scaled);
+}
+
+void ToPcm24(const float* in, uint8_t* out, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        Put24(out + 3 * i, ToPcm24(in[i]));
+}
+
+// One linear PCM sample of `bytes` bytes as 24 bits, without going through float: 8-, 16- and
+// 24-bit samples exactly, 32-bit ones rounded half up (a float of 24 significant bits would
+// round them once more before that) and clipped.
+int32_t IntegerTo24(const uint8_t* at, uint32_t bytes)
+{
+    switch (bytes) {
+    case 1:
+        return (int32_t {at[0]} - 128) * 65536;
+    case 2:
+        return static_cast<int16_t>(at[0] | at[1] << 8) * 256;
+    case 3:
+        return static_cast<int32_t>(uint32_t {at[0]} << 8 | uint32_t {at[1]} << 16 | uint32_t {at[2]} << 24)
+            >> 8;
+    default: {
+        const int64_t sample = static_cast<int32_t>(
+            uint32_t {at[0]} | uint32_t {at[1]} << 8 | uint32_t {at[2]} << 16 | uint32_t {at[3]} << 24);
+        return static_cast<int32_t>(std::min<int64_t>((sample + 128) >> 8, 8388607));
+    }
+    }
 }
 
 // Packed 32-bit float samples: copied as they are, and only when some are out of range or not
@@ -132,8 +179,8 @@ std::unique_ptr<AcmConversion> AcmConversion::Create(const WAVEFORMATEX& sourceR
     }
     if (in != out) {
         const uint32_t channels = std::min(source->channels, destination->channels);
-        conversion->resampler = std::make_unique<AcmResampler>(
-            source->rate, destination->rate, conversion->mixBeforeRate ? destination->channels : channels);
+        conversion->resampler = std::make_unique<AcmResampler>(source->rate, destination->rate,
+            conversion->mixBeforeRate ? destination->channels : channels, destination->bitsPerSample);
     }
     return conversion;
 }
@@ -145,7 +192,7 @@ uint64_t AcmConversion::OutputBound(uint64_t sourceBytes) const
         frames = frames * destination.rate / source.rate + 1;
         frames += static_cast<uint64_t>(std::ceil(resampler->Delay())) + 16;
     }
-    const uint64_t waiting = (pending.size() - pendingStart) / destination.channels;
+    const uint64_t waiting = (pending.size() - pendingStart) / destination.blockAlign;
     return (frames + waiting) * destination.blockAlign;
 }
 
@@ -181,6 +228,11 @@ AcmConversion::Result AcmConversion::Convert(
     result.sourceUsed = end ? length : length - length % source.blockAlign;
     decoded.clear();
     const size_t frames = result.sourceUsed / source.blockAlign;
+    if (IntegerPassesThrough()) {
+        PackIntegers(data, frames);
+        result.destinationUsed = Deliver(out, outLength);
+        return result;
+    }
     const float* samples = decoder ? nullptr : DirectFloats(data, frames);
     size_t count = frames * source.channels;
     if (samples == nullptr) {
@@ -296,28 +348,54 @@ void AcmConversion::Process(const float* samples, size_t count, bool end)
     Quantize(samples, count);
 }
 
-void AcmConversion::Quantize(const float* samples, size_t count)
+bool AcmConversion::IntegerPassesThrough() const
+{
+    return destination.sampleBytes == 3 && source.coding == AcmCoding::Integer && !resampler
+        && mixer.IsIdentity();
+}
+
+void AcmConversion::PackIntegers(const uint8_t* data, size_t frames)
+{
+    uint8_t* to = MakeRoom(frames * source.channels);
+    const uint32_t bytes = source.sampleBytes;
+    for (size_t f = 0; f < frames; ++f) {
+        const uint8_t* block = data + f * source.blockAlign;
+        for (uint32_t c = 0; c < source.channels; ++c, to += 3)
+            Put24(to, IntegerTo24(block + size_t {c} * bytes, bytes));
+    }
+}
+
+uint8_t* AcmConversion::MakeRoom(size_t samples)
 {
     if (pendingStart == pending.size()) {
         pending.clear();
         pendingStart = 0;
     }
     const size_t start = pending.size();
-    pending.resize(start + count);
-    ToPcm16(samples, pending.data() + start, count);
+    pending.resize(start + samples * destination.sampleBytes);
+    return pending.data() + start;
+}
+
+void AcmConversion::Quantize(const float* samples, size_t count)
+{
+    uint8_t* to = MakeRoom(count);
+    if (destination.sampleBytes == 3)
+        ToPcm24(samples, to, count);
+    else
+        ToPcm16(samples, to, count);
 }
 
 uint32_t AcmConversion::Deliver(uint8_t* out, uint32_t length)
 {
-    const size_t waitingFrames = (pending.size() - pendingStart) / destination.channels;
-    const size_t frames = std::min<size_t>(waitingFrames, length / destination.blockAlign);
-    const size_t samples = frames * destination.channels;
-    if (samples != 0)
-        std::memcpy(out, pending.data() + pendingStart, samples * sizeof(int16_t));
-    pendingStart += samples;
+    const size_t waitingFrames = (pending.size() - pendingStart) / destination.blockAlign;
+    const size_t bytes
+        = std::min<size_t>(waitingFrames, length / destination.blockAlign) * destination.blockAlign;
+    if (bytes != 0)
+        std::memcpy(out, pending.data() + pendingStart, bytes);
+    pendingStart += bytes;
     if (pendingStart == pending.size()) {
         pending.clear();
         pendingStart = 0;
     }
-    return static_cast<uint32_t>(samples * sizeof(int16_t));
+    return static_cast<uint32_t>(bytes);
 }

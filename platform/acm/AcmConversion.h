@@ -1,6 +1,6 @@
 // One open conversion stream: decoding (own code for PCM and float, a codec library for the
-// rest), channel mixing, rate change and rounding to 16-bit PCM, with the state that carries
-// from one conversion call to the next. Behind every HACMSTREAM handle.
+// rest), channel mixing, rate change and rounding to 16-bit or packed 24-bit PCM, with the state
+// that carries from one conversion call to the next. Behind every HACMSTREAM handle.
 #pragma once
 
 #include "platform/acm/AcmChannelMixer.h"
@@ -49,6 +49,12 @@ private:
     // Mixes, resamples and rounds `count` interleaved source samples into `pending`.
     void Process(const float* samples, size_t count, bool end);
     void Quantize(const float* samples, size_t count);
+    // Linear integer samples to 24 bits need no float stage when no channel is mixed and no
+    // rate changed: they are repacked, exactly (rounded only from 32 bits).
+    bool IntegerPassesThrough() const;
+    void PackIntegers(const uint8_t* data, size_t frames);
+    // Room for `samples` more output samples at the end of `pending`.
+    uint8_t* MakeRoom(size_t samples);
     uint32_t Deliver(uint8_t* destination, uint32_t length);
 
     AcmFormat source;
@@ -59,6 +65,6 @@ private:
     bool mixBeforeRate; // mix first when it lowers the channel count: less to resample
 
     std::vector<float> decoded, mixed, resampled, remixed; // work space, reused
-    std::vector<int16_t> pending; // converted output not delivered yet
-    size_t pendingStart = 0;
+    std::vector<uint8_t> pending; // converted output not delivered yet, in the destination format
+    size_t pendingStart = 0; // in bytes
 };

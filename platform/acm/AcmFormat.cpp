@@ -125,17 +125,19 @@ std::optional<AcmFormat> AcmFormat::Source(const WAVEFORMATEX& format, uint32_t 
 
 std::optional<AcmFormat> AcmFormat::Destination(const WAVEFORMATEX& format, std::string* why)
 {
-    if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 || format.nChannels == 0
-        || format.nChannels > kMaxChannels || format.nBlockAlign != 2u * format.nChannels)
-        return Refuse(why, "output format not supported: only 16-bit PCM is written");
+    const uint32_t bytes = format.wBitsPerSample / 8u;
+    if (format.wFormatTag != WAVE_FORMAT_PCM || (format.wBitsPerSample != 16 && format.wBitsPerSample != 24)
+        || format.nChannels == 0 || format.nChannels > kMaxChannels
+        || format.nBlockAlign != bytes * format.nChannels)
+        return Refuse(why, "output format not supported: only 16- and 24-bit PCM are written");
     if (format.nSamplesPerSec == 0 || format.nSamplesPerSec > kMaxRate)
         return Refuse(why, "output format not supported: a sample rate of %lu Hz", format.nSamplesPerSec);
     AcmFormat out;
     out.channels = format.nChannels;
     out.rate = format.nSamplesPerSec;
     out.blockAlign = format.nBlockAlign;
-    out.sampleBytes = 2;
-    out.bitsPerSample = 16;
+    out.sampleBytes = bytes;
+    out.bitsPerSample = format.wBitsPerSample;
     return out;
 }
 

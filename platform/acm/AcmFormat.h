@@ -25,7 +25,7 @@ public:
     // in plain words ("format not supported: 0 channels", "no decoder for format tag 0x7777").
     static std::optional<AcmFormat> Source(
         const WAVEFORMATEX& format, uint32_t capacity, std::string* why = nullptr);
-    // A destination format: only consistent 16-bit PCM is produced.
+    // A destination format: only consistent 16-bit or packed 24-bit PCM is produced.
     static std::optional<AcmFormat> Destination(const WAVEFORMATEX& format, std::string* why = nullptr);
 
     // An upper bound of the sample frames that `bytes` source bytes decode to (a trailing piece

@@ -59,8 +59,8 @@ void AcmResampler::Deleter::operator()(soxr* resampler) const
     soxr_delete(resampler);
 }
 
-AcmResampler::AcmResampler(uint32_t inRate, uint32_t outRate, uint32_t channels)
-    : shape {inRate, outRate, channels}
+AcmResampler::AcmResampler(uint32_t inRate, uint32_t outRate, uint32_t channels, uint32_t outputBits)
+    : shape {inRate, outRate, channels, outputBits}
     , channels(channels)
     , ratio(static_cast<double>(outRate) / inRate)
 {
@@ -68,7 +68,7 @@ AcmResampler::AcmResampler(uint32_t inRate, uint32_t outRate, uint32_t channels)
     if (resampler)
         return;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    const soxr_quality_spec_t quality = soxr_quality_spec(outputBits > 16 ? SOXR_24_BITQ : SOXR_HQ, 0);
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(1); // no threads of its own
     soxr_error_t error = nullptr;
     resampler.reset(soxr_create(inRate, outRate, channels, &error, &io, &quality, &runtime));

@@ -1,5 +1,7 @@
-// Changes the rate of interleaved float frames with libsoxr's high-quality recipe, keeping the
-// filter history from one call to the next.
+// Changes the rate of interleaved float frames with libsoxr, keeping the filter history from one
+// call to the next. The filter is made for the precision of the output: libsoxr's high-quality
+// recipe (20 bits) for 16-bit output, its 24-bit recipe (computed in double precision) for
+// 24-bit output.
 //
 // Designing the filter is most of the cost of a short conversion, and libsoxr designs it anew
 // each time it is cleared: so a resampler is cleared only when it holds something, and one that
@@ -21,19 +23,22 @@ public:
     struct Deleter {
         void operator()(soxr* resampler) const;
     };
-    // What a filter is made for: it serves another resampler with the same three.
+    // What a filter is made for: it serves another resampler with the same four.
     struct Shape {
         uint32_t inRate;
         uint32_t outRate;
         uint32_t channels;
+        uint32_t outputBits;
         bool operator==(const Shape& other) const
         {
-            return inRate == other.inRate && outRate == other.outRate && channels == other.channels;
+            return inRate == other.inRate && outRate == other.outRate && channels == other.channels
+                && outputBits == other.outputBits;
         }
     };
 
-    // Throws std::bad_alloc when the library cannot set up the filter.
-    AcmResampler(uint32_t inRate, uint32_t outRate, uint32_t channels);
+    // `outputBits`: the bits per sample the output is rounded to afterwards (16 or 24). Throws
+    // std::bad_alloc when the library cannot set up the filter.
+    AcmResampler(uint32_t inRate, uint32_t outRate, uint32_t channels, uint32_t outputBits = 16);
     ~AcmResampler();
     AcmResampler(const AcmResampler&) = delete;
     AcmResampler& operator=(const AcmResampler&) = delete;

@@ -23,7 +23,7 @@ constexpr int kMaxFrameSamples = 1 << 20;
 
 } // namespace
 
-std::unique_ptr<AudioDecoder> AudioDecoder::Open(AVStream* stream)
+std::unique_ptr<AudioDecoder> AudioDecoder::Open(AVStream* stream, bool deepIntegers)
 {
     if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
         return nullptr;
@@ -47,8 +47,13 @@ std::unique_ptr<AudioDecoder> AudioDecoder::Open(AVStream* stream)
     // The decoder's own sample format, known once it is open, decides the output's.
     const AVSampleFormat decoded = av_get_packed_sample_fmt(opened->codec->sample_fmt);
     const bool floating = decoded == AV_SAMPLE_FMT_FLT || decoded == AV_SAMPLE_FMT_DBL;
-    opened->outputSampleFormat = floating ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
-    const int sampleBytes = floating ? 4 : 2;
+    // 24-bit FLAC and the like decode to 32-bit samples (bits_per_raw_sample says how many count;
+    // 0 when the decoder does not say).
+    const int rawBits = opened->codec->bits_per_raw_sample;
+    const bool deep = deepIntegers && !floating
+        && (decoded == AV_SAMPLE_FMT_S32 || decoded == AV_SAMPLE_FMT_S64) && (rawBits == 0 || rawBits > 16);
+    opened->outputSampleFormat = floating ? AV_SAMPLE_FMT_FLT : deep ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+    const int sampleBytes = floating || deep ? 4 : 2;
 
     WAVEFORMATEX& format = opened->format;
     format.wFormatTag = floating ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;

@@ -1,7 +1,8 @@
 // Decodes one audio stream of an open file into interleaved PCM at the stream's own rate and
 // channel count. A decoder that works in floating point (MP3, AAC, Vorbis, WMA) gives 32-bit IEEE
 // float, unscaled and unclipped, so that whoever converts it further rounds only once; any other
-// gives 16-bit PCM, rounded and clipped.
+// gives 16-bit PCM, or, when deep integers are asked for and the decoder gives more than 16 bits,
+// 32-bit PCM with the decoder's samples unchanged in the high bits.
 //
 // Positions are counted in sample frames from the first frame the stream decodes to (its
 // origin). After a reposition the decoder drops what lies before the target frame, so reading
@@ -26,7 +27,7 @@ struct SwrContext;
 class AudioDecoder {
 public:
     // A decoder for `stream`, or null when no decoder reads it or its format is unusable.
-    static std::unique_ptr<AudioDecoder> Open(AVStream* stream);
+    static std::unique_ptr<AudioDecoder> Open(AVStream* stream, bool deepIntegers = false);
     ~AudioDecoder();
     AudioDecoder(const AudioDecoder&) = delete;
     AudioDecoder& operator=(const AudioDecoder&) = delete;
@@ -90,7 +91,7 @@ private:
     int resamplerLayoutOrder = -1;
     uint64_t resamplerLayoutMask = 0;
     int resamplerChannels = 0;
-    int outputSampleFormat = -1; // what the resampler delivers: float or 16-bit, fixed at opening
+    int outputSampleFormat = -1; // what the resampler delivers: float, 16- or 32-bit, fixed at opening
 
     std::optional<int64_t> origin;
     int64_t target = 0; // first frame to deliver after a restart

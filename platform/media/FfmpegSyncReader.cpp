@@ -77,6 +77,14 @@ HRESULT FfmpegSyncReader::QueryInterface(const GUID& iid, void** object)
     return MediaObject<IWMSyncReader>::QueryInterface(iid, object);
 }
 
+HRESULT FfmpegSyncReader::SetDeepIntegerOutput(BOOL deep)
+{
+    if (container != nullptr)
+        return NS_E_INVALID_REQUEST; // the outputs' formats are fixed once the file is open
+    deepIntegers = deep != 0;
+    return S_OK;
+}
+
 HRESULT FfmpegSyncReader::Open(const char* name)
 {
     if (name == nullptr || *name == '\0')
@@ -195,7 +203,7 @@ void FfmpegSyncReader::BuildOutputs()
         Output output;
         output.streamIndex = static_cast<int>(i);
         if (type == AVMEDIA_TYPE_AUDIO) {
-            output.decoder = AudioDecoder::Open(stream);
+            output.decoder = AudioDecoder::Open(stream, deepIntegers);
             if (!output.decoder)
                 continue; // no decoder for it: not offered
         } else if (type != AVMEDIA_TYPE_VIDEO) {

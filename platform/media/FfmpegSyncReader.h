@@ -32,6 +32,7 @@ public:
         DWORD* flags, DWORD* outputNumber, WORD* streamNumberOut) override;
     HRESULT GetOutputCount(DWORD* count) override;
     HRESULT GetOutputProps(DWORD outputNumber, IWMOutputMediaProps** props) override;
+    HRESULT SetDeepIntegerOutput(BOOL deep) override;
 
 protected:
     ~FfmpegSyncReader() override;
@@ -72,6 +73,7 @@ private:
         DWORD* flags, DWORD* outputNumber);
 
     std::string fileName;
+    bool deepIntegers = false; // integer decoders of more than 16 bits give 32-bit PCM
     AVIOContext* input = nullptr;
     AVFormatContext* container = nullptr;
     // The demuxer the first open of the file chose; opening the file again (to go back to its

@@ -5,7 +5,8 @@
 // at the stream's own rate and channel count, video as the stream's packets unchanged. Audio
 // comes as 32-bit IEEE float (WAVE_FORMAT_IEEE_FLOAT, unclipped) where the stream's decoder
 // works in floating point, as MP3, AAC, Vorbis, Opus and WMA decoders do, and as 16-bit PCM
-// otherwise; the output's media type says which.
+// otherwise (32-bit PCM for integer decoders of more than 16 bits, when asked for before Open);
+// the output's media type says which.
 // An audio stream that no decoder reads, or that decodes to nothing, is not offered. MP3 files
 // that state their encoder delay and padding (LAME/Xing headers) decode to their exact length.
 //
@@ -36,6 +37,7 @@ constexpr HRESULT MakeHresult(uint32_t bits)
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_NOTIMPL = MakeHresult(0x80004001);
 constexpr HRESULT E_NOINTERFACE = MakeHresult(0x80004002);
 constexpr HRESULT E_POINTER = MakeHresult(0x80004003);
 constexpr HRESULT E_FAIL = MakeHresult(0x80004005);
@@ -185,6 +187,15 @@ public:
         = 0;
     virtual HRESULT GetOutputCount(DWORD* outputs) = 0;
     virtual HRESULT GetOutputProps(DWORD outputNumber, IWMOutputMediaProps** props) = 0;
+    // Asked before Open: with `deep` true, a stream whose decoder gives integer samples of more
+    // than 16 bits (24-bit FLAC, WavPack, ALAC, 24- and 32-bit PCM in AIFF or Matroska) comes as
+    // 32-bit PCM, the samples in the high bits, instead of being cut to 16 bits. Off by default;
+    // a reader that cannot offer it answers E_NOTIMPL and stays at 16 bits.
+    virtual HRESULT SetDeepIntegerOutput(BOOL deep)
+    {
+        (void)deep;
+        return E_NOTIMPL;
+    }
 };
 
 // A new reader with no file open. `certificate` must be null; `rights` is ignored.
