@@ -117,16 +117,20 @@ bool Saved(bool saved, const DescriptorTagStream& stream, const char* container,
     return saved && stream.Failure().empty();
 }
 
-std::string Unreadable(const char* container)
+// A file TagLib cannot take as one of its container: a system failure (a descriptor open only
+// for writing) says more than TagLib's verdict.
+std::string Unreadable(const char* container, const DescriptorTagStream& stream)
 {
-    return std::string("the new ") + container + " file could not be read to write its tags";
+    const std::string reason
+        = std::string("the new ") + container + " file could not be read to write its tags";
+    return stream.Failure().empty() ? reason : reason + ": " + stream.Failure();
 }
 
 bool WriteFlac(DescriptorTagStream& stream, const MediaTags& tags, std::string& reason)
 {
     TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid()) {
-        reason = Unreadable("FLAC");
+        reason = Unreadable("FLAC", stream);
         return false;
     }
     TagLib::Ogg::XiphComment& comment = *file.xiphComment(true);
@@ -158,7 +162,7 @@ bool WriteOgg(DescriptorTagStream& stream, const MediaTags& tags, const char* co
 {
     OggFile file(&stream, false);
     if (!file.isValid()) {
-        reason = Unreadable(container);
+        reason = Unreadable(container, stream);
         return false;
     }
     TagLib::Ogg::XiphComment& comment = *file.tag();
@@ -222,7 +226,7 @@ bool WriteMp4(DescriptorTagStream& stream, const MediaTags& tags, const std::opt
 {
     TagLib::MP4::File file(&stream, false);
     if (!file.isValid() || file.tag() == nullptr) {
-        reason = Unreadable("MP4");
+        reason = Unreadable("MP4", stream);
         return false;
     }
     TagLib::MP4::Tag& tag = *file.tag();

@@ -505,21 +505,27 @@ TEST_F(TagWriterTest, AnM4aFileStatesItsGaplessLengthsInITunSMPB)
 
 TEST_F(TagWriterTest, AFileItCannotWriteFailsWithTheReason)
 {
+    // The unnamed file, or a named copy open for one way only.
+    enum class Access { Unnamed, ReadOnly, WriteOnly };
     const std::vector<uint8_t> vorbis = Encoded(kContainers[1]);
     const std::vector<uint8_t> m4a = Encoded(kContainers[3]);
-    const std::string readOnly = Named("read-only", kContainers[1], vorbis);
+    const std::string copy = Named("copy", kContainers[1], vorbis);
     struct Row {
         const char* label;
         const std::vector<uint8_t>* bytes;
         TagContainer container;
-        bool writable;
+        Access access;
         const char* reason;
     } rows[] = {
-        {"an Ogg Vorbis file as Opus", &vorbis, TagContainer::OggOpus, true,
+        {"an Ogg Vorbis file as Opus", &vorbis, TagContainer::OggOpus, Access::Unnamed,
             "the new Opus file could not be read to write its tags"},
-        {"an M4A file as FLAC", &m4a, TagContainer::Flac, true,
+        {"an M4A file as FLAC", &m4a, TagContainer::Flac, Access::Unnamed,
             "the new FLAC file could not be read to write its tags"},
-        {"a file open only for reading", &vorbis, TagContainer::OggVorbis, false,
+        {"a file open only for writing", &vorbis, TagContainer::OggVorbis, Access::WriteOnly,
+            "the new Ogg Vorbis file could not be read to write its tags: the file could not be read (Bad "
+            "file "
+            "descriptor)"},
+        {"a file open only for reading", &vorbis, TagContainer::OggVorbis, Access::ReadOnly,
             "the tags could not be written into the Ogg Vorbis file: the file could not be written (Bad file "
             "descriptor)"},
     };
@@ -528,16 +534,17 @@ TEST_F(TagWriterTest, AFileItCannotWriteFailsWithTheReason)
         SCOPED_TRACE(row.label);
         UnnamedFile file(dir.Path());
         file.SetBytes(*row.bytes);
-        const int descriptor
-            = row.writable ? file.Descriptor() : open(readOnly.c_str(), O_RDONLY | O_CLOEXEC);
+        const int descriptor = row.access == Access::Unnamed
+            ? file.Descriptor()
+            : open(copy.c_str(), (row.access == Access::ReadOnly ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
         std::string reason;
         EXPECT_FALSE(TagWriter::Write(descriptor, row.container, tags, {}, reason));
         EXPECT_EQ(reason, row.reason);
         EXPECT_TRUE(file.Bytes() == *row.bytes);
-        if (!row.writable)
+        if (row.access != Access::Unnamed)
             close(descriptor);
     }
-    EXPECT_TRUE(ReadBytes(readOnly) == vorbis);
+    EXPECT_TRUE(ReadBytes(copy) == vorbis);
 }
 
 // A cover larger than a FLAC metadata block can hold (its length has 24 bits) is left out, with
