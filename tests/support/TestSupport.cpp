@@ -8,14 +8,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 namespace testing_support {
 
@@ -177,6 +180,64 @@ std::vector<uint8_t> CommandOutput(const std::string& command)
         bytes.insert(bytes.end(), block, block + got);
     EXPECT_EQ(pclose(pipe), 0) << command;
     return bytes;
+}
+
+UnnamedFile::UnnamedFile(const std::filesystem::path& folder)
+{
+    descriptor = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (descriptor >= 0)
+        return;
+    const std::string named = (folder / "unnamed-file.part").string();
+    descriptor = open(named.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (descriptor < 0)
+        throw std::runtime_error("cannot make a file in " + folder.string());
+    unlink(named.c_str());
+}
+
+UnnamedFile::~UnnamedFile()
+{
+    close(descriptor);
+}
+
+std::vector<uint8_t> UnnamedFile::Bytes() const
+{
+    std::vector<uint8_t> bytes;
+    uint8_t block[65536];
+    ssize_t got = 0;
+    while ((got = pread(descriptor, block, sizeof block, static_cast<off_t>(bytes.size()))) > 0)
+        bytes.insert(bytes.end(), block, block + got);
+    return bytes;
+}
+
+void UnnamedFile::SetBytes(const std::vector<uint8_t>& bytes)
+{
+    if (ftruncate(descriptor, 0) != 0
+        || pwrite(descriptor, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("cannot write an unnamed file");
+}
+
+std::string EncodeTone(int descriptor, AudioCodec codec, uint32_t rate, int quality, int64_t frames)
+{
+    AudioEncoderSettings settings;
+    settings.codec = codec;
+    settings.rate = rate;
+    settings.channels = 2;
+    settings.quality = quality;
+    settings.descriptor = descriptor;
+    std::string reason;
+    auto session = AudioEncoderSession::Create(settings, reason);
+    if (session == nullptr)
+        return reason.empty() ? "no session and no reason" : reason;
+    std::vector<int16_t> samples(static_cast<size_t>(frames) * 2);
+    for (size_t frame = 0; frame < static_cast<size_t>(frames); ++frame) {
+        samples[frame * 2]
+            = static_cast<int16_t>(std::lround(16000 * std::sin(2 * M_PI * 440.0 * double(frame) / rate)));
+        samples[frame * 2 + 1]
+            = static_cast<int16_t>(std::lround(16000 * std::sin(2 * M_PI * 660.0 * double(frame) / rate)));
+    }
+    if (!session->Write(samples.data(), static_cast<size_t>(frames)) || !session->Finish())
+        return session->Failure();
+    return "";
 }
 
 } // namespace testing_support

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "audio/AudioStream.h"
+#include "platform/media/AudioEncoderSession.h"
 
 class Encoder;
 #include "platform/RecordingMessageBackend.h"
@@ -102,5 +103,29 @@ std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, u
 
 // What a shell command writes to its standard output; a command that fails fails the test.
 std::vector<uint8_t> CommandOutput(const std::string& command);
+
+// A new file without a name, open for reading and writing, as the output files that encoders
+// fill before they take their names: made with O_TMPFILE in `folder`, or, where the file system
+// has no unnamed files, made and unlinked at once. Closed with the object.
+class UnnamedFile {
+public:
+    explicit UnnamedFile(const std::filesystem::path& folder);
+    ~UnnamedFile();
+    UnnamedFile(const UnnamedFile&) = delete;
+    UnnamedFile& operator=(const UnnamedFile&) = delete;
+
+    int Descriptor() const { return descriptor; }
+    // The file's whole content, and the content replaced by `bytes`.
+    std::vector<uint8_t> Bytes() const;
+    void SetBytes(const std::vector<uint8_t>& bytes);
+
+private:
+    int descriptor = -1;
+};
+
+// Encodes `frames` frames of a 16-bit stereo tone (440 Hz left, 660 Hz right) at `rate` with
+// `codec` at `quality` into `descriptor`, through the media module's encoder session. Empty
+// when it worked, else why not.
+std::string EncodeTone(int descriptor, AudioCodec codec, uint32_t rate, int quality, int64_t frames);
 
 } // namespace testing_support

@@ -1,0 +1,50 @@
+// Writes the tags, the front cover and (MP4) the gapless information into a FLAC, Ogg Vorbis,
+// Ogg Opus or MP4 (M4A) file that an encoder has just completed, through TagLib.
+//
+// The file: `descriptor` holds the whole file from its first byte, open for reading and writing
+// and able to seek (the hidden new output file, which has no name yet). Write rewrites it in
+// place: the tags' blocks, pages or atoms are replaced and, where they grow past the room the
+// muxer left, the audio after them moves. The descriptor's position is not moved and the
+// descriptor is not closed.
+//
+// What goes in: every non-empty field of `tags` (texts are UTF-8; bytes that are not are written
+// as U+FFFD), and nothing the tags do not state: an empty field is left out, and one the file
+// already had under that name is removed. FLAC, Ogg and Opus get Vorbis comments (TITLE, ARTIST,
+// ALBUM, DATE, TRACKNUMBER and TRACKTOTAL, GENRE, COMMENT; the encoder's vendor text stays) and
+// the cover as a front-cover picture (FLAC's PICTURE block, METADATA_BLOCK_PICTURE in Ogg); MP4
+// gets iTunes atoms (©nam, ©ART, ©alb, ©day, trkn, ©gen, ©cmt, covr) and, when `gapless` is
+// given, the iTunSMPB text that states the encoder delay, the padding and the exact length.
+//
+// Result: true when the file is complete with its tags. `reason` is then empty, or says what a
+// container could not hold and was left out (a cover too large for a FLAC block). False, with
+// `reason` saying why in plain words, when the file is not one of its container that TagLib can
+// read, the tags cannot be stored in it, or reading or writing failed; the file may then be
+// half rewritten and must be discarded. Never throws.
+//
+// Threads: any; calls on different files are independent.
+#pragma once
+
+#include "platform/media/MediaTags.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+enum class TagContainer { Flac, OggVorbis, OggOpus, Mp4 };
+
+// What an MP4 file's iTunSMPB text states: the encoder's delay and the padding after the last
+// frame, in frames, and the frames of the audio itself.
+struct GaplessInfo {
+    uint32_t delay = 0;
+    uint32_t padding = 0;
+    uint64_t frames = 0;
+};
+
+class TagWriter {
+public:
+    static bool Write(int descriptor, TagContainer container, const MediaTags& tags,
+        const std::optional<GaplessInfo>& gapless, std::string& reason);
+
+    // The iTunSMPB text of `gapless`, as iTunes writes it.
+    static std::string GaplessText(const GaplessInfo& gapless);
+};
