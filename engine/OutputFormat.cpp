@@ -72,7 +72,8 @@ std::vector<OutputFormat> CodecFormats()
     flac.highestRate = 655350; // STREAMINFO's limit for a rate that frames can state
     OutputFormat opus = CodecFormat("Opus", "opus", "opus", &Make<OpusEncoder>);
     // For two channels; one gets half.
-    opus.qualities = {Kbps(128, "VBR"), Kbps(96, "VBR"), Kbps(160, "VBR"), Kbps(192, "VBR"), Kbps(64, "VBR")};
+    for (uint32_t kbps : {128u, 96u, 160u, 192u, 64u})
+        opus.qualities.push_back(Kbps(kbps, "VBR, mono " + std::to_string(kbps / 2)));
     opus.rates = {48000};
     OutputFormat vorbis = CodecFormat("Ogg Vorbis", "ogg", "ogg", &Make<VorbisEncoder>);
     for (uint32_t level : {5u, 3u, 6u, 8u})

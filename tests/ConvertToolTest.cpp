@@ -1175,6 +1175,7 @@ TEST(OutputFormats, FormatAndQualityChoices)
         const char* settingsQuality;
         const char* format; // the key chosen; null: a usage error
         const char* quality; // the quality's key; "" for Auto
+        const char* named = ""; // what a usage error names
     } rows[] = {
         {{}, "", "", "auto", ""},
         {{"-f", "mp3"}, "", "", "mp3", "V2"},
@@ -1191,9 +1192,11 @@ TEST(OutputFormats, FormatAndQualityChoices)
         {{"-f", "m4a", "--quality", "256"}, "", "", "m4a", "256"},
         {{"--quality", "V4"}, "mp3", "128", "mp3", "V4"},
         {{"-f", "wav"}, "mp3", "320", "wav", "16"}, // the saved quality is the saved format's
-        {{"-f", "ape"}, "", "", nullptr, nullptr},
-        {{"-f", "flac", "--quality", "9"}, "", "", nullptr, nullptr},
-        {{"-f", "opus", "--quality", "V2"}, "", "", nullptr, nullptr},
+        {{"-f", "ape"}, "", "", nullptr, nullptr, "auto|mp3|wav|flac|opus|ogg|m4a"},
+        {{"-f", "flac", "--quality", "9"}, "", "", nullptr, nullptr, "5, 8, 0"},
+        {{"-f", "opus", "--quality", "V2"}, "", "", nullptr, nullptr, "128, 96, 160, 192, 64"},
+        {{"-f", "ogg", "--quality", "10"}, "", "", nullptr, nullptr, "5, 3, 6, 8"},
+        {{"-f", "m4a", "--quality", "320"}, "", "", nullptr, nullptr, "192, 128, 256"},
         {{"-f", ""}, "", "", nullptr, nullptr},
         {{"-f", "mp3", "--quality", "V9"}, "", "", nullptr, nullptr},
         {{"-f", "wav", "--quality", "24"}, "", "", nullptr, nullptr},
@@ -1216,6 +1219,7 @@ TEST(OutputFormats, FormatAndQualityChoices)
         if (row.format == nullptr) {
             EXPECT_FALSE(chosen);
             EXPECT_FALSE(error.empty());
+            EXPECT_TRUE(Contains(error, row.named)) << error;
             continue;
         }
         ASSERT_TRUE(chosen) << error;
@@ -1531,8 +1535,10 @@ TEST_F(ConvertToolRun, EveryFormatFromEverySource)
             const std::string decoded = "-i '" + file.string() + "'";
             if (output.lossless) {
                 const std::vector<int16_t> got = FfmpegPcm(decoded, rate, false, false);
-                ASSERT_EQ(got.size(), source16.size());
-                EXPECT_LE(MaxDifference(got.data(), source16.data(), got.size()), source.roundings);
+                EXPECT_EQ(got.size(), source16.size());
+                if (got.size() == source16.size()) {
+                    EXPECT_LE(MaxDifference(got.data(), source16.data(), got.size()), source.roundings);
+                }
             } else {
                 EXPECT_GE(Correlation(FfmpegPcm(decoded, rate, false, true),
                               FfmpegPcm(source.reference, rate, source.mono, true)),
@@ -1591,7 +1597,8 @@ TEST_F(ConvertToolRun, AnOutputThatWouldReplaceItsSourceIsRefused)
     const std::string song = WriteToneWav(dir.Path() / "song.wav", 44100, 2, 1.0);
     const std::string tune = Fixture("mono-22050-cbr.mp3", "tune.mp3");
     const std::string album = (dir.Path() / "album.flac").string();
-    CommandOutput("ffmpeg -nostdin -v error -i '" + song + "' '" + album + "'");
+    CommandOutput("ffmpeg -nostdin -v error -i '" + song + "' -compression_level 0 -metadata title=Album '"
+        + album + "'");
     const auto songBytes = ReadBytes(song);
     const auto tuneBytes = ReadBytes(tune);
     const auto albumBytes = ReadBytes(album);
