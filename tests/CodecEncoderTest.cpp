@@ -145,6 +145,34 @@ TEST(CodecEncoder, TwentyFourBitInputIsEncodedWithItsLengthAndContent)
     }
 }
 
+// The Opus bitrates are for two channels: one channel gets half, the same quality for half the
+// data. Noise keeps the encoder at its target, so the files' sizes show the bitrates.
+TEST(CodecEncoder, MonoOpusGetsHalfTheBitrate)
+{
+    TempDir dir;
+    ScopedMessages messages;
+    uintmax_t sizes[2] = {};
+    for (const uint16_t channels : {uint16_t {1}, uint16_t {2}}) {
+        std::vector<uint8_t> bytes(size_t {kRate} * 3 * channels * 2);
+        uint32_t noise = 12345;
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            noise = noise * 1664525u + 1013904223u;
+            const auto sample = static_cast<int16_t>(static_cast<int32_t>(noise >> 16) / 4);
+            std::memcpy(&bytes[i], &sample, 2);
+        }
+        ScriptedStream source(PcmFormat(channels, kRate, 16), OddBlocks(bytes));
+        OpusEncoder encoder(128);
+        const std::string file = dir.File("noise" + std::to_string(channels) + ".opus");
+        encoder.SetSource(&source);
+        encoder.SetOutputPath(file.c_str());
+        ASSERT_TRUE(encoder.Encode()) << LastMessage(*messages);
+        sizes[channels - 1] = fs::file_size(file);
+    }
+    // 128 kbit/s for three seconds is 48000 bytes.
+    EXPECT_NEAR(double(sizes[1]), 48000.0, 48000.0 * 0.15);
+    EXPECT_NEAR(double(sizes[0]), 24000.0, 24000.0 * 0.15);
+}
+
 // A job that has no audio to encode (stopped before its first sample, or a source that gives
 // none) would leave a file without audio, which not every player takes (an M4A without frames):
 // no file is written, an existing one is kept, and the message says why.
