@@ -15,9 +15,10 @@
 //     error): the file cannot be completed, so it is removed, and the message says why;
 //   - a source that fails in the middle, or ABORT: the session completes a shorter file, which
 //     takes the output's name (as the other writers do).
-// A job stopped before its first sample would leave a file with no audio, which some players
-// refuse (an M4A without a single frame has no usable index): such a job writes no file at all
-// and says so; an existing file of that name is kept.
+// A job stopped before its first sample would leave a file with no audio, which players refuse
+// (ffmpeg finds no audio track in an M4A without a frame, and cannot open an Opus file without an
+// audio page): such a job, and one whose source gives no audio, writes no file at all and says
+// so; an existing file of that name is kept.
 //
 // After the session's Finish and before the file takes its name, WriteTags is the one step where
 // the container's tags go into the file, given the source's tags (SetTags) with the chosen
