@@ -85,11 +85,24 @@ bool Encoder::WriteToFile(const void* data, size_t length)
     return false;
 }
 
+void Encoder::FailOutput(const std::string& reason)
+{
+    writeFailed = true;
+    if (outputFailure.empty())
+        outputFailure = reason;
+    running.store(false);
+}
+
 // The file could not be written in full (a full or vanished disk): it is dropped rather than
 // left looking like a finished conversion, and a file that had the name keeps its contents.
 bool Encoder::DiscardFailedOutput()
 {
     output.Discard();
+    if (!outputFailure.empty()) {
+        ShowMessage("The conversion failed: " + outputFailure + ".\nThe incomplete file " + outputPath
+            + " was removed.");
+        return false;
+    }
     std::string text = "writing the output file failed,\nplease check there is space on the disk!\n"
                        "The incomplete file was removed.";
     if (writeError != 0)
@@ -154,6 +167,7 @@ bool Encoder::OpenOutput(bool noPrompt)
         std::setvbuf(file.get(), fileBuffer.get(), _IOFBF, kFileBufferSize);
     writeFailed = false;
     writeError = 0;
+    outputFailure.clear();
     encoderFailure.clear();
     lastEncodeFailed = false;
     pending.Clear();

@@ -64,6 +64,16 @@ protected:
     // Writes to the output file. A short write marks the output as failed: the job ends and
     // the incomplete file is not kept.
     bool WriteToFile(const void* data, size_t length);
+    // Ends the job as failed with a file that cannot be completed (an encoder that writes the
+    // file itself and failed in the middle): the loop stops, the file is not kept, and the
+    // message names `reason` (worker thread only).
+    void FailOutput(const std::string& reason);
+    // The new file's descriptor, open for reading and writing, for writers that write the file
+    // themselves and go back in it; -1 while no output is open. A device or FIFO output is open
+    // for writing only and may not seek.
+    int OutputDescriptor() const { return output.Descriptor(); }
+    // Whether a Stop came for this job.
+    bool StopRequested() const { return stopRequested.load(); }
 
     // The output stream's buffer: large, so that a long file is written in few system calls.
     // Declared before `file`, so that it outlives the stream.
@@ -87,6 +97,8 @@ private:
     // A write to the output failed in this job: the loop ends and the file is not kept.
     bool writeFailed = false;
     int writeError = 0; // the system's error number of the failed write, when known
+    // Why the file could not be completed, when the writer said so (FailOutput).
+    std::string outputFailure;
     // The encoder gave up on this job (FailEarly), and why.
     std::string encoderFailure;
     // The last EncodeBuffer of this job failed: the audio it held never reached the file.

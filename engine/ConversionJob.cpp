@@ -215,6 +215,8 @@ ConversionJob::~ConversionJob()
     if (encoders.lastJob == this && !encoders.busy.load()) {
         encoders.mp3.SetSource(nullptr);
         encoders.wave.SetSource(nullptr);
+        if (encoders.codec)
+            encoders.codec->SetSource(nullptr);
         encoders.lastJob = nullptr;
     }
 }
@@ -353,10 +355,10 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
             ShowMessage(kFormatNotSupported);
             return StartResult::FormatNotSupported;
         }
-        Encoder& encoder = kind == kMp3Encoder ? static_cast<Encoder&>(encoders.mp3) : encoders.wave;
+        encoders.encoderKind = kind;
+        Encoder& encoder = *ChosenEncoder();
         encoder.SetSource(&mixer);
         encoder.SetOutputPath(OutputPath().c_str());
-        encoders.encoderKind = kind;
         encoders.lastJob = this;
 
         running.store(true);
@@ -404,6 +406,11 @@ int32_t ConversionJob::ConfigureEncoders()
     case OutputFormat::Encoding::Wave:
         encoders.mp3.SetTags(MediaTags {});
         return kWaveEncoder;
+    case OutputFormat::Encoding::Codec:
+        encoders.mp3.SetTags(MediaTags {});
+        encoders.codec = format->makeEncoder(quality->value);
+        encoders.codec->SetTags(format->carriesTags ? source->GetTags() : MediaTags {});
+        return kCodecEncoder;
     case OutputFormat::Encoding::ByRules:
         break;
     }
@@ -441,6 +448,8 @@ Encoder* ConversionJob::ChosenEncoder()
         return &encoders.mp3;
     case kWaveEncoder:
         return &encoders.wave;
+    case kCodecEncoder:
+        return encoders.codec.get();
     default:
         return nullptr;
     }

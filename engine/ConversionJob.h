@@ -20,16 +20,20 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-// A pair of encoders and the record of which one the last START chose. The window uses the one
-// process-wide pair; a caller that runs several jobs at once gives each job a pair of its own.
+// The encoders of a job and the record of which one the last START chose: the MP3 and WAV
+// writers, kept from job to job, and the writer of a codec format (FLAC, Opus, ...), made by the
+// format's row at each START that chooses one. The window uses the one process-wide set; a caller
+// that runs several jobs at once gives each job a set of its own.
 struct EncoderSet {
     Mp3Encoder mp3;
     WaveEncoder wave;
-    int32_t encoderKind = 0; // 0 before the first START, then 1 (MP3) or 2 (WAV)
+    std::unique_ptr<CodecEncoder> codec; // null until a START chooses a codec format
+    int32_t encoderKind = 0; // 0 before the first START, then 1 (MP3), 2 (WAV) or 3 (codec)
 
     // Set while a job's worker encodes with this pair: a second job must not reconfigure an
     // encoder that a worker is using.
@@ -73,6 +77,7 @@ public:
 
     static constexpr int32_t kMp3Encoder = 1;
     static constexpr int32_t kWaveEncoder = 2;
+    static constexpr int32_t kCodecEncoder = 3;
 
     std::string targetName; // output file name with extension, e.g. song.mp3
     std::string sourceName; // full path of the source, or a CD track "Track-NN" or "DISC/Track-NN"

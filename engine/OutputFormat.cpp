@@ -1,8 +1,14 @@
 #include "engine/OutputFormat.h"
 
+#include "encoders/AacEncoder.h"
+#include "encoders/FlacEncoder.h"
+#include "encoders/OpusEncoder.h"
+#include "encoders/VorbisEncoder.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -24,6 +30,61 @@ OutputFormat::Quality Cbr(uint32_t kbps)
     const std::string key = std::to_string(kbps);
     const uint32_t lowestRate = kbps > 160 ? 32000 : kbps > 64 ? 16000 : 0;
     return {key, "CBR " + key + " kbit/s", false, kbps, lowestRate};
+}
+
+template <class Writer> std::unique_ptr<CodecEncoder> Make(uint32_t value)
+{
+    return std::make_unique<Writer>(value);
+}
+
+OutputFormat::Quality Setting(uint32_t value, const std::string& text)
+{
+    return {std::to_string(value), text, false, value};
+}
+
+OutputFormat::Quality Level(uint32_t level)
+{
+    return Setting(level, "level " + std::to_string(level));
+}
+
+OutputFormat::Quality Kbps(uint32_t kbps, const std::string& mode)
+{
+    return Setting(kbps, std::to_string(kbps) + " kbit/s " + mode);
+}
+
+OutputFormat CodecFormat(const std::string& name, const std::string& key, const std::string& extension,
+    std::unique_ptr<CodecEncoder> (*makeEncoder)(uint32_t))
+{
+    OutputFormat format;
+    format.name = name;
+    format.key = key;
+    format.extension = extension;
+    format.encoding = OutputFormat::Encoding::Codec;
+    format.makeEncoder = makeEncoder;
+    format.carriesTags = true;
+    return format;
+}
+
+std::vector<OutputFormat> CodecFormats()
+{
+    OutputFormat flac = CodecFormat("FLAC", "flac", "flac", &Make<FlacEncoder>);
+    flac.qualities = {Level(5), Level(8), Level(0)};
+    flac.highestRate = 655350; // STREAMINFO's limit for a rate that frames can state
+    flac.depth = OutputFormat::Depth::OfSource; // lossless: 24-bit and float sources keep 24 bits
+    OutputFormat opus = CodecFormat("Opus", "opus", "opus", &Make<OpusEncoder>);
+    // For two channels; one gets half.
+    for (uint32_t kbps : {128u, 96u, 160u, 192u, 64u})
+        opus.qualities.push_back(Kbps(kbps, "VBR, mono " + std::to_string(kbps / 2)));
+    opus.rates = {48000};
+    OutputFormat vorbis = CodecFormat("Ogg Vorbis", "ogg", "ogg", &Make<VorbisEncoder>);
+    for (uint32_t level : {5u, 3u, 6u, 8u})
+        vorbis.qualities.push_back(Setting(level, "quality " + std::to_string(level)));
+    vorbis.highestRate = 192000; // libvorbis has settings up to there
+    OutputFormat aac = CodecFormat("AAC", "m4a", "m4a", &Make<AacEncoder>);
+    aac.qualities = {Kbps(192, "AAC-LC"), Kbps(128, "AAC-LC"), Kbps(256, "AAC-LC")};
+    // The rates of MPEG-4's sampling-frequency table that the encoder takes.
+    aac.rates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
+    return {flac, opus, vorbis, aac};
 }
 
 std::vector<OutputFormat> MakeTable()
@@ -50,7 +111,10 @@ std::vector<OutputFormat> MakeTable()
     wave.encoding = OutputFormat::Encoding::Wave;
     wave.qualities = {{"16", "16-bit", false, 16}, {"24", "24-bit", false, 24}};
     wave.depth = OutputFormat::Depth::ByQuality;
-    return {automatic, mp3, wave};
+    std::vector<OutputFormat> table {automatic, mp3, wave};
+    for (OutputFormat& format : CodecFormats())
+        table.push_back(std::move(format));
+    return table;
 }
 
 } // namespace

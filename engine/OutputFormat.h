@@ -8,19 +8,25 @@
 // an MP3 and an MP3 becomes a WAV, the bitrate text giving the rate and the MP3 bitrate. It has
 // no qualities and no rates of its own.
 //
+// A format written by a codec of the media module (FLAC, Opus, Ogg Vorbis, AAC) names its writer
+// in its row: `makeEncoder` makes one for a job from the chosen quality's value. MP3 and WAV keep
+// the writers of the job's EncoderSet, which the window and the tests reach by name.
+//
 // The table is constant and built before first use; every call may come from any thread.
 #pragma once
 
+#include "encoders/CodecEncoder.h"
 #include "platform/MmSystem.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class OutputFormat {
 public:
-    enum class Encoding { ByRules, Mp3, Wave };
+    enum class Encoding { ByRules, Mp3, Wave, Codec };
     // The bits per sample of the PCM the encoder is given.
     enum class Depth {
         Sixteen, // always 16 (lossy codecs, Auto)
@@ -32,15 +38,17 @@ public:
         std::string key; // as the command line and the settings file give it: "V2", "320", "16"
         std::string text; // as shown: "VBR V2", "CBR 320 kbit/s", "16-bit"
         bool variable = false; // MP3: VBR at quality `value`; else CBR at `value` kbit/s
-        uint32_t value = 0; // MP3: the VBR quality or the kbit/s; WAV: the bits per sample
+        // MP3: the VBR quality or the kbit/s; WAV: the bits per sample; the others: what their
+        // writer takes (FLAC: the level, Opus and AAC: kbit/s, Vorbis: the quality).
+        uint32_t value = 0;
         // The lowest output rate at which the encoder gives this quality; 0: any of the rates.
         // MP3 frames of 128 kbit/s exist from 16000 Hz, of 192 kbit/s and more from 32000 Hz
         // (MPEG-1); below that LAME would quietly lower the bitrate instead.
         uint32_t lowestRate = 0;
     };
 
-    std::string name; // "Auto", "MP3", "WAV"
-    std::string key; // "auto", "mp3", "wav"
+    std::string name; // "Auto", "MP3", "WAV", "FLAC", ...
+    std::string key; // "auto", "mp3", "wav", "flac", ...
     std::string extension; // without the dot; empty for Auto
     Encoding encoding = Encoding::ByRules;
     std::vector<Quality> qualities; // the first is the default; empty for Auto
@@ -48,13 +56,15 @@ public:
     uint32_t highestRate = 0; // 0: no limit beyond `rates`
     Depth depth = Depth::Sixteen;
     bool carriesTags = false;
+    // The writer of a codec format, for the quality value given; null for Auto, MP3 and WAV.
+    std::unique_ptr<CodecEncoder> (*makeEncoder)(uint32_t value) = nullptr;
 
     // Every row, Auto first.
     static const std::vector<OutputFormat>& All();
     static const OutputFormat& Auto();
     // The row of a key or a name, in any letter case; null when there is none.
     static const OutputFormat* Find(std::string_view keyOrName);
-    // "auto|mp3|wav", for messages and --help.
+    // "auto|mp3|wav|flac|...", for messages and --help.
     static std::string KeyList();
 
     bool IsAuto() const { return encoding == Encoding::ByRules; }

@@ -199,7 +199,7 @@ bool OutputFile::OpenStream(std::string& reason)
 // An unnamed file (O_TMPFILE): nothing is left behind if the program dies before Commit.
 bool OutputFile::CreateUnnamed(const std::string& folder)
 {
-    descriptor = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    descriptor = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     return descriptor >= 0;
 }
 
@@ -207,7 +207,7 @@ bool OutputFile::CreateNamed(const std::string& folder, const std::string& name,
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         partPath = PartName(folder, name);
-        descriptor = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        descriptor = ::open(partPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (descriptor >= 0)
             return true;
         if (errno != EEXIST)

@@ -17,6 +17,10 @@
 // A target that is a device or a FIFO (/dev/null, say) is written to directly; it has nothing
 // to replace.
 //
+// Writers that must go back in their file (to complete a header, or read back what they wrote)
+// use Descriptor() instead of the stream: the new file open for reading and writing, positioned
+// at its start. A device or FIFO target is open for writing only, and a FIFO cannot seek.
+//
 // Threads: one object is used by one thread at a time. The destructor discards an uncommitted
 // file.
 #pragma once
@@ -41,6 +45,10 @@ public:
     // The stream to write to, handed to the caller, who closes it (and checks that its writes
     // and its close succeeded) before Commit. Null when none was created or it was taken.
     std::FILE* TakeStream();
+    // The new file's own descriptor, open for reading and writing (a device or FIFO target: for
+    // writing only), kept by this object until Commit or Discard; -1 when none was created. Its
+    // position is shared with the stream's.
+    int Descriptor() const { return descriptor; }
     // Gives the closed file the target's name. False with `reason` when it cannot; the new file
     // is then discarded.
     bool Commit(std::string& reason);

@@ -253,6 +253,51 @@ TEST(AudioEncoderSession, EachCodecWritesItsContainerWithTheExactLengthAndConten
     }
 }
 
+// What a gapless player needs (iTunSMPB for AAC): the encoder's delay, the frames written and the
+// padding add up to the codec frames in the file, as many as ffprobe counts packets; FLAC and
+// Vorbis end exactly.
+TEST(AudioEncoderSession, PaddingStatesTheDelayTheFramesAndThePadding)
+{
+    TempDir dir;
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.label);
+        const int64_t frames = int64_t(row.rate) / 2 + 77;
+        const std::vector<uint8_t> bytes = AsBytes(row, Tone(row, frames));
+        const std::string file = dir.File(std::string("padded.") + row.extension);
+        const int descriptor = open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(descriptor, 0);
+        std::string reason;
+        auto session = AudioEncoderSession::Create(SettingsOf(row, descriptor), reason);
+        ASSERT_TRUE(session) << reason;
+        ASSERT_TRUE(session->Write(bytes.data(), size_t(frames))) << session->Failure();
+        ASSERT_TRUE(session->Finish()) << session->Failure();
+        close(descriptor);
+        const AudioEncoderSession::Gapless gapless = session->Padding();
+        EXPECT_EQ(gapless.frames, uint64_t(frames));
+        const struct {
+            AudioCodec codec;
+            uint32_t delay;
+            uint32_t frameSize; // 0: the codec ends exactly
+        } expected[] = {{AudioCodec::Flac, 0, 0}, {AudioCodec::Vorbis, 0, 0}, {AudioCodec::Aac, 1024, 1024},
+            {AudioCodec::Opus, 312, 960}};
+        for (const auto& codec : expected) {
+            if (codec.codec != row.codec)
+                continue;
+            EXPECT_EQ(gapless.delay, codec.delay);
+            if (codec.frameSize == 0) {
+                EXPECT_EQ(gapless.padding, 0u);
+                continue;
+            }
+            EXPECT_LT(gapless.padding, codec.frameSize);
+            const std::string packets = Text(
+                CommandOutput("ffprobe -v error -select_streams a:0 -show_entries packet=pts -of csv=p=0 '"
+                    + file + "' | grep -c '[0-9]'"));
+            EXPECT_EQ(
+                gapless.delay + gapless.frames + gapless.padding, std::stoull(packets) * codec.frameSize);
+        }
+    }
+}
+
 TEST(AudioEncoderSession, ALongFlacFileHasASeekPointEveryTenSeconds)
 {
     TempDir dir;
@@ -290,7 +335,7 @@ TEST(AudioEncoderSession, SettingsTheCodecCannotTakeAreRefusedWithTheReason)
         {SettingsOf(kRows[0], pipeEnds[1]),
             "a FLAC file must be written to a file that can seek, not to a pipe"},
         {SettingsOf(kRows[5], pipeEnds[1]),
-            "a AAC file must be written to a file that can seek, not to a pipe"},
+            "an AAC file must be written to a file that can seek, not to a pipe"},
         {SettingsOf(kRows[4], -1), "there is no output file to write to"},
     };
     refused[0].settings.rate = 44100;

@@ -1308,6 +1308,7 @@ TEST(OutputFormats, FormatAndQualityChoices)
         const char* settingsQuality;
         const char* format; // the key chosen; null: a usage error
         const char* quality; // the quality's key; "" for Auto
+        const char* named = ""; // what a usage error names
     } rows[] = {
         {{}, "", "", "auto", ""},
         {{"-f", "mp3"}, "", "", "mp3", "V2"},
@@ -1317,10 +1318,18 @@ TEST(OutputFormats, FormatAndQualityChoices)
         {{"-f", "auto"}, "mp3", "320", "auto", ""},
         {{}, "mp3", "128", "mp3", "128"},
         {{}, "mp3", "V7", "mp3", "V2"}, // an unknown saved quality: the default
-        {{}, "flac", "8", "auto", ""}, // an unknown saved format: Auto
+        {{}, "ape", "8", "auto", ""}, // an unknown saved format: Auto
+        {{}, "flac", "9", "flac", "5"},
+        {{"-f", "opus", "--quality", "64"}, "", "", "opus", "64"},
+        {{"-f", "Ogg Vorbis"}, "", "", "ogg", "5"},
+        {{"-f", "m4a", "--quality", "256"}, "", "", "m4a", "256"},
         {{"--quality", "V4"}, "mp3", "128", "mp3", "V4"},
         {{"-f", "wav"}, "mp3", "320", "wav", "16"}, // the saved quality is the saved format's
-        {{"-f", "flac"}, "", "", nullptr, nullptr},
+        {{"-f", "ape"}, "", "", nullptr, nullptr, "auto|mp3|wav|flac|opus|ogg|m4a"},
+        {{"-f", "flac", "--quality", "9"}, "", "", nullptr, nullptr, "5, 8, 0"},
+        {{"-f", "opus", "--quality", "V2"}, "", "", nullptr, nullptr, "128, 96, 160, 192, 64"},
+        {{"-f", "ogg", "--quality", "10"}, "", "", nullptr, nullptr, "5, 3, 6, 8"},
+        {{"-f", "m4a", "--quality", "320"}, "", "", nullptr, nullptr, "192, 128, 256"},
         {{"-f", ""}, "", "", nullptr, nullptr},
         {{"-f", "mp3", "--quality", "V9"}, "", "", nullptr, nullptr},
         {{"-f", "wav", "--quality", "24"}, "", "", "wav", "24"},
@@ -1344,6 +1353,7 @@ TEST(OutputFormats, FormatAndQualityChoices)
         if (row.format == nullptr) {
             EXPECT_FALSE(chosen);
             EXPECT_FALSE(error.empty());
+            EXPECT_TRUE(Contains(error, row.named)) << error;
             continue;
         }
         ASSERT_TRUE(chosen) << error;
@@ -1540,6 +1550,179 @@ TEST_F(ConvertToolRun, ChosenFormatsFromEverySource)
     }
 }
 
+namespace {
+
+// A source of the format table below: its file (or CD track), the output's stem, and how ffmpeg
+// reads what it holds, for the reference.
+struct TableSource {
+    std::string source; // as given to the tool
+    std::string stem; // of the output's name
+    uint32_t rate = 0; // of the audio the source gives (ffmpeg decodes Opus at 48000 Hz)
+    std::string reference; // ffmpeg's input options for the source's audio
+    bool mono = false;
+    // How far a lossless output may be from ffmpeg's decode of the source: 0 for PCM; 1 for a
+    // source decoded to floats, which the engine and ffmpeg round to 16 bits each their own way.
+    int roundings = 0;
+};
+
+// An output format of the table and what ffprobe and ffmpeg make of it.
+struct TableOutput {
+    const char* format; // -f, at its default quality
+    const char* extension;
+    const char* container; // ffprobe's format_name
+    const char* codec; // ffprobe's codec_name
+    bool lossless;
+    uint32_t rate; // the only rate it is written at; 0: the source's
+    bool paddedLength; // ffmpeg decodes up to the last codec frame's end (AAC)
+};
+
+// Audio as ffmpeg decodes it, at `rate` with two channels (a mono source's one channel on both, as
+// the engine makes it); for a comparison with a lossy output, only what lies between 50 Hz and
+// 4 kHz (Opus drops a constant offset, and above that the codecs may leave out what they like).
+std::vector<int16_t> FfmpegPcm(const std::string& input, uint32_t rate, bool mono, bool band)
+{
+    std::string filters = mono ? "pan=stereo|c0=c0|c1=c0" : "anull";
+    if (band)
+        filters += ",highpass=f=50,lowpass=f=4000,lowpass=f=4000";
+    return AsSamples(CommandOutput("ffmpeg -nostdin -v error " + input + " -af '" + filters + "' -ac 2 -ar "
+        + std::to_string(rate) + " -f s16le -"));
+}
+
+// The frames a source gives at `rate`: its own count, or after a rate change round(n x new / old).
+double FramesAt(uint64_t frames, uint32_t from, uint32_t rate)
+{
+    return std::round(static_cast<double>(frames) * rate / from);
+}
+
+} // namespace
+
+// Every source type to every format at its default quality: container and codec as ffprobe
+// reads them, the exact length ffmpeg decodes (after a rate change, round(n x new / old) +-1; AAC
+// up to its last frame's padding), and the content against ffmpeg's decode of the source (lossless:
+// the same samples; lossy: correlated below 4 kHz); FLAC files pass `flac -t` and have a seek
+// table. Each row is one source, each column one output format.
+TEST_F(ConvertToolRun, EveryFormatFromEverySource)
+{
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 44100, 2, 1.5);
+    const std::string tagged = (dir.Path() / "tagged.mp3").string();
+    const std::string cover = (dir.Path() / "cover.png").string();
+    CommandOutput("ffmpeg -nostdin -v error -f lavfi -i color=c=red:s=16x16 -frames:v 1 '" + cover + "'");
+    CommandOutput("ffmpeg -nostdin -v error -f lavfi -i sine=frequency=330:sample_rate=44100:duration=1.5"
+                  " -i '"
+        + cover
+        + "' -map 0:a -map 1:v -ac 2 -c:a libmp3lame"
+          " -q:a 2 -c:v png -id3v2_version 3 -metadata title=Tagged -metadata artist=Varkonel"
+          " -metadata:s:v comment='Cover (front)' '"
+        + tagged + "'");
+    const std::string talk = (dir.Path() / "talk.opus").string();
+    CommandOutput("ffmpeg -nostdin -v error -f lavfi -i sine=frequency=250:sample_rate=22050:duration=1.2"
+                  " -ac 1 -c:a libopus -b:a 48k '"
+        + talk + "'");
+    CdTestDisc disc(dir.Path(), {{false, 100}});
+    const fs::path track = dir.Path() / "track.raw";
+    WriteBytes(track, disc.TrackBytes(0));
+    const TableSource sources[] = {
+        {song, "song", 44100, "-i '" + song + "'", false, 0},
+        {tagged, "tagged", 44100, "-i '" + tagged + "'", false, 1},
+        {talk, "talk", 48000, "-i '" + talk + "'", true, 1},
+        {disc.cuePath + "/Track-00", "Track-00", 44100,
+            "-f s16le -ar 44100 -ac 2 -i '" + track.string() + "'", false, 0},
+    };
+    const TableOutput outputs[] = {
+        {"flac", ".flac", "flac", "flac", true, 0, false},
+        {"opus", ".opus", "ogg", "opus", false, 48000, false},
+        {"ogg", ".ogg", "ogg", "vorbis", false, 0, false},
+        {"m4a", ".m4a", "mov,mp4,m4a,3gp,3g2,mj2", "aac", false, 0, true},
+        {"mp3", ".mp3", "mp3", "mp3", false, 0, false},
+        {"wav", ".wav", "wav", "pcm_s16le", true, 0, false},
+    };
+    for (const TableOutput& output : outputs) {
+        const fs::path folder = dir.Path() / output.format;
+        fs::create_directories(folder);
+        std::vector<std::string> arguments {"-f", output.format, "-o", folder.string(), "-j", "2"};
+        for (const TableSource& source : sources)
+            arguments.push_back(source.source);
+        ToolRun run(dir, arguments);
+        ASSERT_EQ(run.Finish(), 0) << run.Err();
+        for (const TableSource& source : sources) {
+            SCOPED_TRACE(source.stem + " -f " + output.format);
+            const fs::path file = folder / (source.stem + output.extension);
+            ASSERT_TRUE(fs::exists(file)) << run.Err();
+            const std::string probed
+                = Probe(dir, file, "format=format_name:stream=codec_name,sample_rate,channels");
+            EXPECT_TRUE(Contains(probed, std::string("format_name=\"") + output.container + "\"")) << probed;
+            EXPECT_TRUE(Contains(probed, std::string("codec_name=\"") + output.codec + "\"")) << probed;
+            const uint32_t rate = output.rate != 0 ? output.rate : source.rate;
+            EXPECT_TRUE(Contains(probed, "sample_rate=\"" + std::to_string(rate) + "\"")) << probed;
+            EXPECT_TRUE(Contains(probed, "channels=2")) << probed;
+
+            const std::vector<int16_t> source16
+                = FfmpegPcm(source.reference, source.rate, source.mono, false);
+            const double expected = FramesAt(source16.size() / 2, source.rate, rate);
+            const auto frames = static_cast<double>(FfmpegFrames(dir, file, 2));
+            if (output.paddedLength) {
+                EXPECT_GE(frames, expected - 1);
+                EXPECT_LT(frames, expected + 1024);
+            } else {
+                EXPECT_NEAR(frames, expected, rate == source.rate ? 0.0 : 1.0);
+            }
+            const std::string decoded = "-i '" + file.string() + "'";
+            if (output.lossless) {
+                const std::vector<int16_t> got = FfmpegPcm(decoded, rate, false, false);
+                EXPECT_EQ(got.size(), source16.size());
+                if (got.size() == source16.size()) {
+                    EXPECT_LE(MaxDifference(got.data(), source16.data(), got.size()), source.roundings);
+                }
+            } else {
+                EXPECT_GE(Correlation(FfmpegPcm(decoded, rate, false, true),
+                              FfmpegPcm(source.reference, rate, source.mono, true)),
+                    0.99);
+            }
+            if (std::string(output.format) == "flac") {
+                CommandOutput("flac -t -s '" + file.string() + "'");
+                const std::vector<uint8_t> listed = CommandOutput("metaflac --list '" + file.string() + "'");
+                EXPECT_TRUE(Contains(std::string(listed.begin(), listed.end()), "type: 3 (SEEKTABLE)"));
+            }
+        }
+    }
+}
+
+// ABORT in the middle of a file (an interrupt of the tool) leaves a complete, shorter file in every
+// codec format: ffmpeg decodes it without a complaint, and it holds some but not all of the audio.
+TEST_F(ConvertToolRun, AnInterruptedFileIsCompleteInEveryFormat)
+{
+    const double length = 3 * 3600.0;
+    const std::string source = WriteSparseWav(dir.Path() / "long.wav", length);
+    const struct {
+        const char* format;
+        const char* extension;
+    } rows[] = {{"flac", ".flac"}, {"opus", ".opus"}, {"ogg", ".ogg"}, {"m4a", ".m4a"}};
+    std::vector<std::unique_ptr<ToolRun>> runs;
+    for (const auto& row : rows) {
+        fs::create_directories(out() / row.format);
+        runs.push_back(std::make_unique<ToolRun>(
+            dir, std::vector<std::string> {"-f", row.format, "-o", (out() / row.format).string(), source}));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    for (auto& run : runs)
+        run->Signal(SIGINT);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(rows[i].format);
+        EXPECT_EQ(runs[i]->Finish(), 1);
+        EXPECT_TRUE(Contains(runs[i]->Err(), "long.wav: stopped")) << runs[i]->Err();
+        const fs::path file = out() / rows[i].format / (std::string("long") + rows[i].extension);
+        ASSERT_TRUE(fs::exists(file)) << runs[i]->Err();
+        ToolRun decode(
+            dir, {"-nostdin", "-v", "error", "-i", file.string(), "-f", "null", "-"}, FindProgram("ffmpeg"));
+        EXPECT_EQ(decode.Finish(), 0);
+        EXPECT_EQ(decode.Err(), "");
+        const std::string probed = Probe(dir, file, "format=duration");
+        const double seconds = std::atof(probed.substr(probed.find('"') + 1).c_str());
+        EXPECT_GT(seconds, 0.0) << probed;
+        EXPECT_LT(seconds, length) << probed;
+    }
+}
+
 // With a chosen format an output can have its source's name: it is refused before anything is
 // written, also when the output folder reaches the source through a link, and the source is
 // left as it was.
@@ -1547,15 +1730,21 @@ TEST_F(ConvertToolRun, AnOutputThatWouldReplaceItsSourceIsRefused)
 {
     const std::string song = WriteToneWav(dir.Path() / "song.wav", 44100, 2, 1.0);
     const std::string tune = Fixture("mono-22050-cbr.mp3", "tune.mp3");
+    const std::string album = (dir.Path() / "album.flac").string();
+    CommandOutput("ffmpeg -nostdin -v error -i '" + song + "' -compression_level 0 -metadata title=Album '"
+        + album + "'");
     const auto songBytes = ReadBytes(song);
     const auto tuneBytes = ReadBytes(tune);
+    const auto albumBytes = ReadBytes(album);
     const fs::path link = dir.Path() / "link";
     fs::create_directory_symlink(dir.Path(), link);
     const struct {
         std::vector<std::string> arguments;
     } rows[] = {
-        {{"-f", "wav", "-o", dir.Path().string(), song}}, {{"-f", "mp3", "-y", "-o", link.string(), tune}},
+        {{"-f", "wav", "-o", dir.Path().string(), song}},
+        {{"-f", "mp3", "-y", "-o", link.string(), tune}},
         {{"-f", "wav", "-y", "-o", link.string(), song, tune}}, // tune.wav is made; song.wav refused
+        {{"-f", "flac", "-y", "-o", dir.Path().string(), album}},
     };
     for (const auto& row : rows) {
         ToolRun run(dir, row.arguments);
@@ -1563,6 +1752,7 @@ TEST_F(ConvertToolRun, AnOutputThatWouldReplaceItsSourceIsRefused)
         EXPECT_TRUE(Contains(run.Err(), "the output would replace its source")) << run.Err();
         EXPECT_EQ(ReadBytes(song), songBytes);
         EXPECT_EQ(ReadBytes(tune), tuneBytes);
+        EXPECT_EQ(ReadBytes(album), albumBytes);
     }
     EXPECT_TRUE(fs::exists(dir.Path() / "tune.wav"));
 }
@@ -1584,7 +1774,7 @@ TEST_F(ConvertToolRun, TheSavedFormatIsTheDefault)
         {"mp3", "V0", {}, "44100", "Xing"},
         {"mp3", "V0", {"--quality", "320"}, "44100", "Info"},
         {"mp3", "320", {"-f", "auto"}, "22050", "Xing"}, // 32 kbit/s: the frame is larger
-        {"flac", "8", {}, "22050", "Xing"},
+        {"ape", "8", {}, "22050", "Xing"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.savedFormat) + " " + row.savedQuality);

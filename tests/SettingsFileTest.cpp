@@ -61,7 +61,9 @@ TEST(SettingsFile, FormatAndQualityRoundTripAndOlderFilesReadAsAuto)
         {{"/out/", "64KB", "mono", "wav", ""}, "wav", ""},
         {{"/out/", "64KB", "mono", "mp3"}, "mp3", ""},
         {{"/out/", "64KB", "mono", "mp3", "24"}, "mp3", ""},
-        {{"/out/", "64KB", "mono", "opus", "128"}, "", ""},
+        {{"/out/", "64KB", "mono", "opus", "128"}, "opus", "128"},
+        {{"/out/", "64KB", "mono", "FLAC", "9"}, "flac", ""},
+        {{"/out/", "64KB", "mono", "ape", "5"}, "", ""}, // a format the program does not know
         {{"/out/", "64KB", "mono", "auto", "V2"}, "", ""},
     };
     for (const auto& row : rows) {

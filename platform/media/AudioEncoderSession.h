@@ -13,8 +13,8 @@
 // Lengths: the file decodes to exactly the frames written, for FLAC, Opus (its pre-skip and
 // end granule) and Vorbis (its end granule). M4A states the encoder delay in its edit list, so
 // decoders that honour it (ffmpeg) give the frames written up to the last AAC frame's padding
-// (fewer than 1024 frames more); the exact count for other players (iTunSMPB) is not written.
-// Tags are not written either.
+// (fewer than 1024 frames more); the exact count for other players (iTunSMPB) is not written
+// here, but Padding() gives what it states. Tags are not written either.
 //
 // Failures: Create returns null and Write and Finish return false with Failure() saying why in
 // plain words (the step and the library's or the system's reason). After a failure the session
@@ -63,6 +63,17 @@ public:
     virtual bool Finish() = 0;
     // Why the last call failed; empty when none did.
     virtual const std::string& Failure() const = 0;
+
+    // The frames a gapless player must drop to give back exactly the frames written: the encoder's
+    // delay before the first of them, the padding after the last, and the count written. Complete
+    // after Finish. AAC and Opus code frames of one size, so the delay, the frames and the padding
+    // add up to a whole number of codec frames; FLAC and Vorbis end exactly (padding 0).
+    struct Gapless {
+        uint32_t delay = 0;
+        uint32_t padding = 0;
+        uint64_t frames = 0;
+    };
+    virtual Gapless Padding() const = 0;
 
 protected:
     AudioEncoderSession() = default;

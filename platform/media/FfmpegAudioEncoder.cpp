@@ -97,7 +97,8 @@ std::string Refusal(const AudioEncoderSettings& settings, bool seekable)
     if (settings.descriptor < 0)
         return "there is no output file to write to";
     if (row.seeks && !seekable)
-        return std::string("a ") + row.name + " file must be written to a file that can seek, not to a pipe";
+        return std::string(row.name[0] == 'A' ? "an " : "a ") + row.name
+            + " file must be written to a file that can seek, not to a pipe";
     return {};
 }
 
@@ -342,6 +343,7 @@ bool FfmpegAudioEncoder::WritePackets()
             return true;
         if (error < 0)
             return Fail(std::string("the ") + RowOf(settings.codec).name + " encoder failed", error);
+        ++packets;
         if (settings.codec == AudioCodec::Flac)
             seekTable.NoteFrame(
                 packet->pts, static_cast<uint32_t>(packet->duration), static_cast<uint32_t>(packet->size));
@@ -360,6 +362,18 @@ bool FfmpegAudioEncoder::WritePackets()
         if (error < 0 || !io.SystemFailure().empty())
             return Fail("the file could not be written", error);
     }
+}
+
+AudioEncoderSession::Gapless FfmpegAudioEncoder::Padding() const
+{
+    Gapless gapless;
+    gapless.frames = static_cast<uint64_t>(nextPts);
+    if (codec == nullptr || (settings.codec != AudioCodec::Aac && settings.codec != AudioCodec::Opus))
+        return gapless;
+    gapless.delay = static_cast<uint32_t>(std::max(codec->initial_padding, 0));
+    const int64_t coded = packets * codec->frame_size;
+    gapless.padding = static_cast<uint32_t>(std::max<int64_t>(coded - gapless.delay - nextPts, 0));
+    return gapless;
 }
 
 bool FfmpegAudioEncoder::Write(const void* samples, size_t frames)

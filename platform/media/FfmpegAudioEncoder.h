@@ -35,6 +35,7 @@ public:
     bool Write(const void* samples, size_t frames) override;
     bool Finish() override;
     const std::string& Failure() const override { return failure; }
+    Gapless Padding() const override;
 
 private:
     explicit FfmpegAudioEncoder(const AudioEncoderSettings& settings);
@@ -71,6 +72,7 @@ private:
     AVStream* stream = nullptr;
     FlacSeekTable seekTable;
     int64_t nextPts = 0;
+    int64_t packets = 0; // the packets the encoder gave, each one codec frame
     int frameSize = 0;
     std::string failure;
     bool firstPageEnded = false; // Ogg Vorbis, see WritePackets

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -97,6 +98,20 @@ inline int MaxDifference(const int16_t* a, const int16_t* b, size_t count)
     for (size_t i = 0; i < count; ++i)
         worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
     return worst;
+}
+
+// The correlation of two runs of samples over their common length: 1 for the same signal, near 0
+// for unrelated ones.
+inline double Correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b)
+{
+    const size_t count = std::min(a.size(), b.size());
+    double ab = 0, aa = 0, bb = 0;
+    for (size_t i = 0; i < count; ++i) {
+        ab += double(a[i]) * b[i];
+        aa += double(a[i]) * a[i];
+        bb += double(b[i]) * b[i];
+    }
+    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
 }
 
 // Where `piece` (interleaved, `channels` wide) fits best in `whole`, searched frame by frame

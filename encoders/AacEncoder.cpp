@@ -1,0 +1,5 @@
+#include "encoders/AacEncoder.h"
+
+AacEncoder::AacEncoder(uint32_t kbps)
+    : CodecEncoder(AudioCodec::Aac, kbps)
+{ }

@@ -1,0 +1,5 @@
+#include "encoders/FlacEncoder.h"
+
+FlacEncoder::FlacEncoder(uint32_t level)
+    : CodecEncoder(AudioCodec::Flac, level)
+{ }
