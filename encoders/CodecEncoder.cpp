@@ -1,7 +1,9 @@
 #include "encoders/CodecEncoder.h"
 
 #include "encoders/Id3Tag.h"
+#include "encoders/TagWriter.h"
 
+#include "platform/Diagnostics.h"
 #include "platform/Message.h"
 
 #include <cstring>
@@ -21,6 +23,22 @@ const char* CodecName(AudioCodec codec)
         return "AAC";
     }
     return "audio";
+}
+
+// The container each codec's session writes, as the tag writer names it.
+TagContainer ContainerOf(AudioCodec codec)
+{
+    switch (codec) {
+    case AudioCodec::Flac:
+        return TagContainer::Flac;
+    case AudioCodec::Opus:
+        return TagContainer::OggOpus;
+    case AudioCodec::Vorbis:
+        return TagContainer::OggVorbis;
+    case AudioCodec::Aac:
+        break;
+    }
+    return TagContainer::Mp4;
 }
 
 // A sample of packed 24-bit PCM (three bytes, little-endian) in the upper bytes of a 32-bit word.
@@ -147,8 +165,18 @@ bool CodecEncoder::Finish()
 
 // The file is complete and still has no name. The container's tags (Vorbis comments, MP4 atoms
 // and, for AAC, iTunSMPB from gapless) are written into it here, from TagsToWrite(), through
-// OutputDescriptor(); none are written yet.
-bool CodecEncoder::WriteTags(std::string&)
+// OutputDescriptor(). A device or FIFO output has gone by and cannot be given tags afterwards.
+bool CodecEncoder::WriteTags(std::string& reason)
 {
+    if (OutputIsDirect())
+        return true;
+    const std::optional<GaplessInfo> mp4Gapless = codec == AudioCodec::Aac ? gapless : std::nullopt;
+    if (!TagWriter::Write(OutputDescriptor(), ContainerOf(codec), tagsToWrite, mp4Gapless, reason))
+        return false;
+    // What the container could not hold (a cover too large for it) was left out; the file is
+    // complete without it.
+    if (!reason.empty())
+        Diagnostics::Write((outputPath + ": " + reason + "\n").c_str());
+    reason.clear();
     return true;
 }

@@ -72,6 +72,8 @@ protected:
     // themselves and go back in it; -1 while no output is open. A device or FIFO output is open
     // for writing only and may not seek.
     int OutputDescriptor() const { return output.Descriptor(); }
+    // Whether the output is a device or FIFO written in place, which cannot be gone back in.
+    bool OutputIsDirect() const { return output.IsDirect(); }
     // Whether a Stop came for this job.
     bool StopRequested() const { return stopRequested.load(); }
 

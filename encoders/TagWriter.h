@@ -24,6 +24,7 @@
 // Threads: any; calls on different files are independent.
 #pragma once
 
+#include "platform/media/AudioEncoderSession.h"
 #include "platform/media/MediaTags.h"
 
 #include <cstdint>
@@ -33,12 +34,8 @@
 enum class TagContainer { Flac, OggVorbis, OggOpus, Mp4 };
 
 // What an MP4 file's iTunSMPB text states: the encoder's delay and the padding after the last
-// frame, in frames, and the frames of the audio itself.
-struct GaplessInfo {
-    uint32_t delay = 0;
-    uint32_t padding = 0;
-    uint64_t frames = 0;
-};
+// frame, in frames, and the frames of the audio itself, as the encoding session counted them.
+using GaplessInfo = AudioEncoderSession::Gapless;
 
 class TagWriter {
 public:

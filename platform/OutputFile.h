@@ -49,6 +49,8 @@ public:
     // writing only), kept by this object until Commit or Discard; -1 when none was created. Its
     // position is shared with the stream's.
     int Descriptor() const { return descriptor; }
+    // A device or FIFO target, written in place: it cannot be gone back in.
+    bool IsDirect() const { return direct; }
     // Gives the closed file the target's name. False with `reason` when it cannot; the new file
     // is then discarded.
     bool Commit(std::string& reason);
