@@ -1407,6 +1407,44 @@ TEST(OutputFormats, RatesAndOutputNames)
         EXPECT_EQ(ConversionJob::TargetNameFor(row.source, row.format), row.target) << row.source;
 }
 
+// The README's table of output formats is this table: one line per row, in its order, with the
+// row's name and key, its extension and every quality key in order, the default first.
+TEST(OutputFormats, TheReadmeTableIsTheTable)
+{
+    std::ifstream readme(std::string(VARKONEL_TEST_DATA_DIR) + "/../../README.md");
+    ASSERT_TRUE(readme);
+    std::vector<std::string> rows;
+    bool inTable = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.starts_with("| format (`-f`) |"))
+            inTable = true;
+        else if (inTable && !line.starts_with("|"))
+            break;
+        else if (inTable && !line.starts_with("|---"))
+            rows.push_back(line);
+    }
+    const std::vector<OutputFormat>& table = OutputFormat::All();
+    ASSERT_EQ(rows.size(), table.size());
+    for (size_t i = 0; i < table.size(); ++i) {
+        const OutputFormat& format = table[i];
+        const std::string& row = rows[i];
+        SCOPED_TRACE(row);
+        EXPECT_TRUE(row.starts_with("| " + format.name + " (`" + format.key + "`) |"));
+        if (!format.IsAuto()) {
+            EXPECT_TRUE(Contains(row, "| `." + format.extension + "`"));
+        }
+        // The qualities' cell: each key in backquotes, in the table's order.
+        const size_t cellStart = row.find('|', row.find('|', 1) + 1) + 1;
+        const std::string cell = row.substr(cellStart, row.find('|', cellStart + 1) - cellStart);
+        size_t from = 0;
+        for (const OutputFormat::Quality& quality : format.qualities) {
+            const size_t at = cell.find("`" + quality.key + "`", from);
+            EXPECT_NE(at, std::string::npos) << quality.key;
+            from = at == std::string::npos ? from : at + 1;
+        }
+    }
+}
+
 namespace {
 
 // What ffprobe says of a file's first audio stream and its tags, as "key=value" lines.
@@ -1563,7 +1601,15 @@ struct TableSource {
     // How far a lossless output may be from ffmpeg's decode of the source: 0 for PCM; 1 for a
     // source decoded to floats, which the engine and ffmpeg round to 16 bits each their own way.
     int roundings = 0;
+    bool deep = false; // 24-bit: a lossless output that keeps its depth has every bit of it
+    bool tagged = false; // states every field and a front cover (see kTaggedFields)
 };
+
+// The fields of the tagged source, as ffprobe prints them (any letter case, format or stream
+// tags) from every container; the track is "3/12" in MP3 and MP4, two fields in Vorbis comments
+// (TRACKNUMBER, which ffprobe prints as "track", and TRACKTOTAL).
+const char* const kTaggedFields[] = {"title=\"Tagged\"", "artist=\"Varkonel\"", "album=\"Tests\"",
+    "date=\"2019\"", "genre=\"Rock\"", "comment=\"A note\""};
 
 // An output format of the table and what ffprobe and ffmpeg make of it.
 struct TableOutput {
@@ -1574,7 +1620,45 @@ struct TableOutput {
     bool lossless;
     uint32_t rate; // the only rate it is written at; 0: the source's
     bool paddedLength; // ffmpeg decodes up to the last codec frame's end (AAC)
+    uint32_t highestRate; // a source above it is written at it (MP3: 48000)
+    bool keepsDepth; // a 24-bit source gives a 24-bit file
+    bool tags; // carries the source's tags and cover
 };
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// The texts ffprobe prints of a file's tags (format and first audio stream, where Ogg keeps
+// them), in lower case.
+std::string ProbedTags(const TempDir& dir, const fs::path& file)
+{
+    return Lower(Probe(dir, file, "format_tags:stream_tags"));
+}
+
+// Whether a file holds a picture stream marked as its attached cover.
+bool HasAttachedCover(const fs::path& file)
+{
+    const std::vector<uint8_t> out = CommandOutput("ffprobe -v error -show_entries stream=codec_type"
+                                                   ":stream_disposition=attached_pic -of flat '"
+        + file.string() + "'");
+    return Contains(std::string(out.begin(), out.end()), "disposition.attached_pic=1");
+}
+
+// The frames an MP4 file's iTunSMPB text states (its fourth field, in hex); 0 when it has none.
+uint64_t SmpbFrames(const TempDir& dir, const fs::path& file)
+{
+    const std::string tags = Probe(dir, file, "format_tags=iTunSMPB");
+    const size_t quote = tags.find('"');
+    if (quote == std::string::npos)
+        return 0;
+    std::istringstream fields(tags.substr(quote + 1));
+    std::string field;
+    for (int i = 0; i < 4 && fields >> field; ++i) { }
+    return std::strtoull(field.c_str(), nullptr, 16);
+}
 
 // Audio as ffmpeg decodes it, at `rate` with two channels (a mono source's one channel on both, as
 // the engine makes it); for a comparison with a lossy output, only what lies between 50 Hz and
@@ -1612,29 +1696,36 @@ TEST_F(ConvertToolRun, EveryFormatFromEverySource)
         + cover
         + "' -map 0:a -map 1:v -ac 2 -c:a libmp3lame"
           " -q:a 2 -c:v png -id3v2_version 3 -metadata title=Tagged -metadata artist=Varkonel"
+          " -metadata album=Tests -metadata date=2019 -metadata track=3/12 -metadata genre=Rock"
+          " -metadata comment='A note'"
           " -metadata:s:v comment='Cover (front)' '"
         + tagged + "'");
     const std::string talk = (dir.Path() / "talk.opus").string();
     CommandOutput("ffmpeg -nostdin -v error -f lavfi -i sine=frequency=250:sample_rate=22050:duration=1.2"
                   " -ac 1 -c:a libopus -b:a 48k '"
         + talk + "'");
+    const std::string deep = (dir.Path() / "deep.flac").string();
+    CommandOutput("ffmpeg -nostdin -v error -f lavfi -i sine=frequency=1000:sample_rate=96000:duration=1"
+                  " -af volume=0.7 -ac 2 -sample_fmt s32 -c:a flac '"
+        + deep + "'");
     CdTestDisc disc(dir.Path(), {{false, 100}});
     const fs::path track = dir.Path() / "track.raw";
     WriteBytes(track, disc.TrackBytes(0));
     const TableSource sources[] = {
         {song, "song", 44100, "-i '" + song + "'", false, 0},
-        {tagged, "tagged", 44100, "-i '" + tagged + "'", false, 1},
+        {tagged, "tagged", 44100, "-i '" + tagged + "'", false, 1, false, true},
+        {deep, "deep", 96000, "-i '" + deep + "'", false, 1, true},
         {talk, "talk", 48000, "-i '" + talk + "'", true, 1},
         {disc.cuePath + "/Track-00", "Track-00", 44100,
             "-f s16le -ar 44100 -ac 2 -i '" + track.string() + "'", false, 0},
     };
     const TableOutput outputs[] = {
-        {"flac", ".flac", "flac", "flac", true, 0, false},
-        {"opus", ".opus", "ogg", "opus", false, 48000, false},
-        {"ogg", ".ogg", "ogg", "vorbis", false, 0, false},
-        {"m4a", ".m4a", "mov,mp4,m4a,3gp,3g2,mj2", "aac", false, 0, true},
-        {"mp3", ".mp3", "mp3", "mp3", false, 0, false},
-        {"wav", ".wav", "wav", "pcm_s16le", true, 0, false},
+        {"flac", ".flac", "flac", "flac", true, 0, false, 0, true, true},
+        {"opus", ".opus", "ogg", "opus", false, 48000, false, 0, false, true},
+        {"ogg", ".ogg", "ogg", "vorbis", false, 0, false, 0, false, true},
+        {"m4a", ".m4a", "mov,mp4,m4a,3gp,3g2,mj2", "aac", false, 0, true, 0, false, true},
+        {"mp3", ".mp3", "mp3", "mp3", false, 0, false, 48000, false, true},
+        {"wav", ".wav", "wav", "pcm_s16le", true, 0, false, 0, false, false},
     };
     for (const TableOutput& output : outputs) {
         const fs::path folder = dir.Path() / output.format;
@@ -1652,7 +1743,9 @@ TEST_F(ConvertToolRun, EveryFormatFromEverySource)
                 = Probe(dir, file, "format=format_name:stream=codec_name,sample_rate,channels");
             EXPECT_TRUE(Contains(probed, std::string("format_name=\"") + output.container + "\"")) << probed;
             EXPECT_TRUE(Contains(probed, std::string("codec_name=\"") + output.codec + "\"")) << probed;
-            const uint32_t rate = output.rate != 0 ? output.rate : source.rate;
+            uint32_t rate = output.rate != 0 ? output.rate : source.rate;
+            if (output.highestRate != 0)
+                rate = std::min(rate, output.highestRate);
             EXPECT_TRUE(Contains(probed, "sample_rate=\"" + std::to_string(rate) + "\"")) << probed;
             EXPECT_TRUE(Contains(probed, "channels=2")) << probed;
 
@@ -1667,7 +1760,12 @@ TEST_F(ConvertToolRun, EveryFormatFromEverySource)
                 EXPECT_NEAR(frames, expected, rate == source.rate ? 0.0 : 1.0);
             }
             const std::string decoded = "-i '" + file.string() + "'";
-            if (output.lossless) {
+            if (output.lossless && source.deep && output.keepsDepth) {
+                EXPECT_TRUE(Contains(Probe(dir, file, "stream=bits_per_raw_sample"), "=\"24\"")) << file;
+                EXPECT_EQ(CommandOutput("ffmpeg -nostdin -v error " + decoded + " -f s32le -"),
+                    CommandOutput("ffmpeg -nostdin -v error " + source.reference + " -f s32le -"))
+                    << "the 24-bit samples differ";
+            } else if (output.lossless) {
                 const std::vector<int16_t> got = FfmpegPcm(decoded, rate, false, false);
                 EXPECT_EQ(got.size(), source16.size());
                 if (got.size() == source16.size()) {
@@ -1677,6 +1775,25 @@ TEST_F(ConvertToolRun, EveryFormatFromEverySource)
                 EXPECT_GE(Correlation(FfmpegPcm(decoded, rate, false, true),
                               FfmpegPcm(source.reference, rate, source.mono, true)),
                     0.99);
+            }
+            if (output.tags) {
+                const std::string tags = ProbedTags(dir, file);
+                // Nothing made up: an untagged source's title is the output's file name.
+                EXPECT_TRUE(
+                    Contains(tags, Lower("title=\"" + (source.tagged ? "Tagged" : source.stem) + "\"")))
+                    << tags;
+                for (const char* field : kTaggedFields)
+                    EXPECT_EQ(Contains(tags, Lower(field)), source.tagged) << field << "\n" << tags;
+                if (source.tagged) {
+                    EXPECT_TRUE(Contains(tags, "track=\"3/12\"")
+                        || ((Contains(tags, "track=\"3\"") || Contains(tags, "tracknumber=\"3\""))
+                            && Contains(tags, "tracktotal=\"12\"")))
+                        << tags;
+                }
+                EXPECT_EQ(HasAttachedCover(file), source.tagged);
+            }
+            if (output.paddedLength) {
+                EXPECT_EQ(SmpbFrames(dir, file), static_cast<uint64_t>(expected)) << "iTunSMPB";
             }
             if (std::string(output.format) == "flac") {
                 CommandOutput("flac -t -s '" + file.string() + "'");
