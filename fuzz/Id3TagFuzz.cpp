@@ -4,6 +4,7 @@
 // byte-order mark that decodes back to the text when the text is UTF-8, and the ID3v1 tag must be
 // 128 bytes whose text fields are the Latin-1 forms of the texts.
 #include "encoders/Id3Tag.h"
+#include "fuzz/FuzzedTags.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -130,24 +131,7 @@ void CheckVersion1(const MediaTags& tags)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::vector<std::string> fields(9);
-    size_t field = 0;
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] == 0 && field + 1 < fields.size())
-            ++field;
-        else
-            fields[field].push_back(static_cast<char>(data[i]));
-    }
-    MediaTags tags;
-    tags.title = fields[0];
-    tags.artist = fields[1];
-    tags.album = fields[2];
-    tags.year = fields[3];
-    tags.track = fields[4];
-    tags.genre = fields[5];
-    tags.comment = fields[6];
-    tags.coverMime = fields[7];
-    tags.cover.assign(fields[8].begin(), fields[8].end());
+    const MediaTags tags = FuzzedTags(data, size);
     CheckVersion2(Id3Tag::Version2(tags, "/out/name.mp3"), tags);
     CheckVersion1(tags);
     Id3Tag::GenreNumber(tags.genre);

@@ -5,6 +5,7 @@
 // file back with the title (when the title is UTF-8) and the cover, and a FLAC file's audio frames
 // must be the very bytes the encoder wrote.
 #include "encoders/TagWriter.h"
+#include "fuzz/FuzzedTags.h"
 #include "fuzz/MediaModuleRequired.h"
 #include "platform/Utf8.h"
 #include "platform/media/AudioEncoderSession.h"
@@ -174,29 +175,6 @@ ReadBack Read(TagContainer container, const std::vector<uint8_t>& bytes)
     return back;
 }
 
-MediaTags TagsOf(const uint8_t* data, size_t size)
-{
-    std::vector<std::string> fields(9);
-    size_t field = 0;
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] == 0 && field + 1 < fields.size())
-            ++field;
-        else
-            fields[field].push_back(static_cast<char>(data[i]));
-    }
-    MediaTags tags;
-    tags.title = fields[0];
-    tags.artist = fields[1];
-    tags.album = fields[2];
-    tags.year = fields[3];
-    tags.track = fields[4];
-    tags.genre = fields[5];
-    tags.comment = fields[6];
-    tags.coverMime = fields[7];
-    tags.cover.assign(fields[8].begin(), fields[8].end());
-    return tags;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -206,7 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const size_t which = data[0] & 3;
     const TagContainer container = kBases[which].container;
-    const MediaTags tags = TagsOf(data + 1, size - 1);
+    const MediaTags tags = FuzzedTags(data + 1, size - 1);
     const std::vector<uint8_t>& base = BaseFile(which);
 
     MemoryFile file;

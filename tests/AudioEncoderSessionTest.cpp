@@ -4,6 +4,7 @@
 // it decodes to, and the content (lossless: the very samples; lossy: the tones written);
 // FLAC files also with the reference tools (`flac -t`, `metaflac`).
 #include "platform/media/AudioEncoderSession.h"
+#include "support/MediaFixtures.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -153,18 +154,6 @@ std::vector<int32_t> Decoded(const Row& row, const std::string& file)
         }
     }
     return samples;
-}
-
-double Correlation(const std::vector<int32_t>& a, const std::vector<int32_t>& b)
-{
-    const size_t count = std::min(a.size(), b.size());
-    double ab = 0, aa = 0, bb = 0;
-    for (size_t i = 0; i < count; ++i) {
-        ab += double(a[i]) * b[i];
-        aa += double(a[i]) * a[i];
-        bb += double(b[i]) * b[i];
-    }
-    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
 }
 
 std::string Text(const std::vector<uint8_t>& bytes)

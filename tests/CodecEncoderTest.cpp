@@ -83,18 +83,6 @@ std::vector<int32_t> Decoded32(const std::string& file)
     return samples;
 }
 
-double Correlation32(const std::vector<int32_t>& a, const std::vector<int32_t>& b)
-{
-    const size_t count = std::min(a.size(), b.size());
-    double ab = 0, aa = 0, bb = 0;
-    for (size_t i = 0; i < count; ++i) {
-        ab += double(a[i]) * b[i];
-        aa += double(a[i]) * a[i];
-        bb += double(b[i]) * b[i];
-    }
-    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
-}
-
 bool AnyMessageHas(RecordingMessageBackend& messages, const std::string& piece)
 {
     for (const std::string& text : messages.Texts())
@@ -140,7 +128,7 @@ TEST(CodecEncoder, TwentyFourBitInputIsEncodedWithItsLengthAndContent)
                 "ffprobe -v error -show_entries stream=bits_per_raw_sample -of csv=p=0 '" + file + "'");
             EXPECT_EQ(std::string(probed.begin(), probed.end()), "24\n");
         } else {
-            EXPECT_GE(Correlation32(decoded, tone.samples), 0.99);
+            EXPECT_GE(Correlation(decoded, tone.samples), 0.99);
         }
     }
 }

@@ -102,7 +102,7 @@ inline int MaxDifference(const int16_t* a, const int16_t* b, size_t count)
 
 // The correlation of two runs of samples over their common length: 1 for the same signal, near 0
 // for unrelated ones.
-inline double Correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b)
+template <typename Sample> double Correlation(const std::vector<Sample>& a, const std::vector<Sample>& b)
 {
     const size_t count = std::min(a.size(), b.size());
     double ab = 0, aa = 0, bb = 0;
