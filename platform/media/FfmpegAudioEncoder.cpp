@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/buffer.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
 #include <libswresample/swresample.h>
@@ -107,6 +108,12 @@ std::string Refusal(const AudioEncoderSettings& settings, bool seekable)
 void FfmpegAudioEncoder::Deleter::operator()(AVAudioFifo* fifo) const
 {
     av_audio_fifo_free(fifo);
+}
+
+void FfmpegAudioEncoder::Deleter::operator()(AVBufferPool* pool) const
+{
+    // Buffers still held by the encoder return to nothing: the pool goes with the last of them.
+    av_buffer_pool_uninit(&pool);
 }
 
 void FfmpegAudioEncoder::Deleter::operator()(AVCodecContext* context) const
@@ -256,7 +263,11 @@ bool FfmpegAudioEncoder::OpenConverter()
     queue.reset(av_audio_fifo_alloc(codec->sample_fmt, settings.channels, frameSize));
     frame.reset(av_frame_alloc());
     packet.reset(av_packet_alloc());
-    if (queue == nullptr || frame == nullptr || packet == nullptr)
+    const int frameBytes
+        = av_samples_get_buffer_size(&planeBytes, settings.channels, frameSize, codec->sample_fmt, 0);
+    if (frameBytes > 0)
+        pool.reset(av_buffer_pool_init(static_cast<size_t>(planeBytes), nullptr));
+    if (queue == nullptr || frame == nullptr || packet == nullptr || pool == nullptr)
         return Fail("there is not enough memory to start the encoder");
     const AVSampleFormat input = InputFormat(settings.layout);
     if (codec->sample_fmt == input)
@@ -313,17 +324,34 @@ bool FfmpegAudioEncoder::EncodeQueued(bool all)
         frame->nb_samples = std::min(queued, frameSize);
         frame->format = codec->sample_fmt;
         frame->sample_rate = codec->sample_rate;
-        int error = av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout);
-        if (error >= 0)
-            error = av_frame_get_buffer(frame.get(), 0);
+        const int error = av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout);
         if (error < 0)
             return Fail("there is not enough memory to encode", error);
+        if (!TakeBuffers(*frame))
+            return Fail("there is not enough memory to encode");
         av_audio_fifo_read(queue.get(), reinterpret_cast<void**>(frame->extended_data), frame->nb_samples);
         frame->pts = nextPts;
         nextPts += frame->nb_samples;
         if (!Send(frame.get()))
             return false;
     }
+}
+
+// Gives `target` a buffer a plane from the pool rather than new memory: some encoders take frames
+// of 64 samples (libvorbis), so that a long file would otherwise allocate and free hundreds of
+// thousands of them.
+bool FfmpegAudioEncoder::TakeBuffers(AVFrame& target)
+{
+    const int planes = av_sample_fmt_is_planar(codec->sample_fmt) ? settings.channels : 1;
+    for (int plane = 0; plane < planes; ++plane) {
+        target.buf[plane] = av_buffer_pool_get(pool.get());
+        if (target.buf[plane] == nullptr)
+            return false;
+        target.data[plane] = target.buf[plane]->data;
+    }
+    target.extended_data = target.data;
+    target.linesize[0] = planeBytes;
+    return true;
 }
 
 // A frame to the encoder (null: the end of the input) and the packets it has ready to the file.

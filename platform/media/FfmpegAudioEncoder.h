@@ -18,6 +18,7 @@
 #include <string>
 
 struct AVAudioFifo;
+struct AVBufferPool;
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
@@ -48,12 +49,14 @@ private:
     bool EncodeQueued(bool all);
     bool Send(const AVFrame* frame);
     bool WritePackets();
+    bool TakeBuffers(AVFrame& target);
     bool Complete();
     bool Fail(const std::string& what, int error);
     bool Fail(const std::string& what);
 
     struct Deleter {
         void operator()(AVAudioFifo* fifo) const;
+        void operator()(AVBufferPool* pool) const;
         void operator()(AVCodecContext* context) const;
         void operator()(AVFormatContext* context) const;
         void operator()(AVFrame* frame) const;
@@ -67,6 +70,9 @@ private:
     std::unique_ptr<AVCodecContext, Deleter> codec;
     std::unique_ptr<SwrContext, Deleter> converter; // null when the encoder takes the input as it is
     std::unique_ptr<AVAudioFifo, Deleter> queue;
+    // The frames' sample buffers, one a plane, used again once the encoder lets them go.
+    std::unique_ptr<AVBufferPool, Deleter> pool;
+    int planeBytes = 0; // the size of one plane of a whole frame
     std::unique_ptr<AVFrame, Deleter> frame;
     std::unique_ptr<AVPacket, Deleter> packet;
     AVStream* stream = nullptr;
