@@ -11,10 +11,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -114,13 +117,10 @@ std::vector<uint8_t> AsBytes(const Row& row, const std::vector<int32_t>& samples
     return bytes;
 }
 
-// Encodes the first `frames` frames of `bytes` into `file`, in pieces of odd sizes as a decoder
-// hands them out; empty when it worked, else why not.
-std::string Encode(const Row& row, const std::vector<uint8_t>& bytes, int64_t frames, const std::string& file)
+// Encodes the first `frames` frames of `bytes` into `descriptor`, in pieces of odd sizes as a
+// decoder hands them out; empty when it worked, else why not.
+std::string EncodeTo(const Row& row, const std::vector<uint8_t>& bytes, int64_t frames, int descriptor)
 {
-    const int descriptor = open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (descriptor < 0)
-        return "cannot create " + file;
     std::string reason;
     auto session = AudioEncoderSession::Create(SettingsOf(row, descriptor), reason);
     const size_t frameBytes = size_t(BytesPerSample(row)) * row.channels;
@@ -131,8 +131,17 @@ std::string Encode(const Row& row, const std::vector<uint8_t>& bytes, int64_t fr
     }
     if (session && reason.empty() && !session->Finish())
         reason = session->Failure();
-    close(descriptor);
     return session || !reason.empty() ? reason : "no session and no reason";
+}
+
+std::string Encode(const Row& row, const std::vector<uint8_t>& bytes, int64_t frames, const std::string& file)
+{
+    const int descriptor = open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0)
+        return "cannot create " + file;
+    const std::string reason = EncodeTo(row, bytes, frames, descriptor);
+    close(descriptor);
+    return reason;
 }
 
 // The file as ffmpeg decodes it, in the input's sample width.
@@ -311,6 +320,50 @@ TEST(AudioEncoderSession, AFailedWriteFailsTheSessionWithTheSystemsReason)
     }
 }
 
+// Ogg files need no seeking, so Opus and Vorbis stream through a pipe. A small pipe and a signal
+// for the writing thread before every read cut the writes short or interrupt them before any
+// byte went (no SA_RESTART); the file that comes out is still whole.
+TEST(AudioEncoderSession, OggFilesStreamThroughAPipeWhoseWritesAreCutShort)
+{
+    TempDir dir;
+    struct sigaction interrupt { };
+    interrupt.sa_handler = [](int) {};
+    struct sigaction previous { };
+    ASSERT_EQ(sigaction(SIGUSR1, &interrupt, &previous), 0);
+    for (const Row& row : kRows) {
+        if (row.codec != AudioCodec::Opus && row.codec != AudioCodec::Vorbis)
+            continue;
+        SCOPED_TRACE(row.label);
+        const int64_t frames = int64_t(row.rate) * 3 + 5;
+        const std::vector<int32_t> samples = Tone(row, frames);
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        ASSERT_GT(fcntl(ends[1], F_SETPIPE_SZ, 4096), 0);
+        const pthread_t writer = pthread_self();
+        std::vector<uint8_t> received;
+        std::thread reader([&] {
+            uint8_t block[1500];
+            for (;;) {
+                pthread_kill(writer, SIGUSR1);
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+                const ssize_t got = read(ends[0], block, sizeof block);
+                if (got <= 0)
+                    break;
+                received.insert(received.end(), block, block + got);
+            }
+        });
+        const std::string reason = EncodeTo(row, AsBytes(row, samples), frames, ends[1]);
+        close(ends[1]);
+        reader.join();
+        close(ends[0]);
+        ASSERT_EQ(reason, "");
+        const std::string file = dir.File(std::string("piped.") + row.extension);
+        WriteBytes(file, received);
+        ExpectDecodesTo(row, file, samples);
+    }
+    sigaction(SIGUSR1, &previous, nullptr);
+}
+
 TEST(AudioEncoderSession, SettingsTheCodecCannotTakeAreRefusedWithTheReason)
 {
     TempDir dir;
@@ -326,11 +379,13 @@ TEST(AudioEncoderSession, SettingsTheCodecCannotTakeAreRefusedWithTheReason)
         {SettingsOf(kRows[5], pipeEnds[1]),
             "an AAC file must be written to a file that can seek, not to a pipe"},
         {SettingsOf(kRows[4], -1), "there is no output file to write to"},
+        {SettingsOf(kRows[4], pipeEnds[1]), "11 is not a quality of the Vorbis encoder"},
     };
     refused[0].settings.rate = 44100;
     refused[0].settings.descriptor = pipeEnds[1];
     refused[3].settings.channels = 6;
     refused[3].reason = "6 channels cannot be encoded: one or two can";
+    refused[4].settings.quality = 11;
     for (const Refused& row : refused) {
         std::string reason;
         EXPECT_EQ(AudioEncoderSession::Create(row.settings, reason), nullptr);

@@ -1,8 +1,8 @@
 // Encodes interleaved PCM into a FLAC, Opus, Ogg Vorbis or AAC (M4A) file, written to a file
 // descriptor the caller owns. The codecs and containers are FFmpeg's (libavcodec's `flac`,
-// `libopus`, `libvorbis` and native `aac`; libavformat's `flac`, `opus`, `ogg` and `ipod`
-// muxers), so the sessions are made in the media module (MediaModule.h), which Create loads on
-// its first call.
+// `libopus` and native `aac`; libavformat's `flac`, `opus` and `ipod` muxers), and for Ogg
+// Vorbis libvorbis and libogg themselves, so the sessions are made in the media module
+// (MediaModule.h), which Create loads on its first call.
 //
 // The output: the descriptor must be open for reading and writing and positioned where the file
 // starts (the caller's hidden new file, OutputFile.h); the session writes from there on, seeks
@@ -40,7 +40,7 @@ struct AudioEncoderSettings {
     uint32_t rate = 44100; // Opus takes 48000 only: the caller resamples
     uint16_t channels = 2; // 1 or 2
     // FLAC: the compression level (0 to 8); Opus and AAC: the bitrate in kbit/s (Opus VBR);
-    // Vorbis: the quality (0 to 10).
+    // Vorbis: the quality (0 to 10, libvorbis's 0.0 to 1.0).
     int quality = 5;
     int descriptor = -1; // the output, see above
 };

@@ -1,5 +1,6 @@
 #include "platform/media/FfmpegAudioEncoder.h"
 
+#include "platform/media/EncoderSettingsCheck.h"
 #include "platform/media/LocalContainer.h"
 
 extern "C" {
@@ -28,7 +29,6 @@ struct CodecRow {
 constexpr CodecRow kCodecs[] = {
     {AudioCodec::Flac, "FLAC", "flac", "flac", true},
     {AudioCodec::Opus, "Opus", "libopus", "opus", false},
-    {AudioCodec::Vorbis, "Vorbis", "libvorbis", "ogg", false},
     {AudioCodec::Aac, "AAC", "aac", "ipod", true},
 };
 
@@ -37,12 +37,19 @@ constexpr int kFlacPadding = 8192;
 // Frames converted at a time, and queued per encoder frame when the encoder takes any size.
 constexpr int kChunkFrames = 4096;
 
-const CodecRow& RowOf(AudioCodec codec)
+// Vorbis has a session of its own (VorbisSession.h).
+const CodecRow* FindRow(AudioCodec codec)
 {
     for (const CodecRow& row : kCodecs)
         if (row.codec == codec)
-            return row;
-    return kCodecs[0];
+            return &row;
+    return nullptr;
+}
+
+// Only for a session that was opened, whose codec has a row.
+const CodecRow& RowOf(AudioCodec codec)
+{
+    return *FindRow(codec);
 }
 
 AVSampleFormat InputFormat(PcmLayout layout)
@@ -79,28 +86,6 @@ std::string LibraryError(int error)
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(error, text, sizeof text);
     return text;
-}
-
-// Why the settings cannot be encoded; empty when they can.
-std::string Refusal(const AudioEncoderSettings& settings, bool seekable)
-{
-    const CodecRow& row = RowOf(settings.codec);
-    if (settings.channels < 1 || settings.channels > 2)
-        return std::to_string(settings.channels) + " channels cannot be encoded: one or two can";
-    if (settings.rate == 0 || settings.rate > 655350)
-        return std::to_string(settings.rate) + " Hz is not a sample rate that can be encoded";
-    if (settings.codec == AudioCodec::Opus && settings.rate != 48000)
-        return "Opus is encoded at 48000 Hz only, and the audio is at " + std::to_string(settings.rate)
-            + " Hz";
-    if (settings.codec == AudioCodec::Flac ? settings.quality < 0 || settings.quality > 12
-                                           : settings.quality <= 0)
-        return std::to_string(settings.quality) + " is not a quality of the " + row.name + " encoder";
-    if (settings.descriptor < 0)
-        return "there is no output file to write to";
-    if (row.seeks && !seekable)
-        return std::string(row.name[0] == 'A' ? "an " : "a ") + row.name
-            + " file must be written to a file that can seek, not to a pipe";
-    return {};
 }
 
 } // namespace
@@ -180,7 +165,10 @@ bool FfmpegAudioEncoder::Open()
 {
     if (!io.Open(settings.descriptor))
         return Fail("there is not enough memory to start the encoder");
-    const std::string refusal = Refusal(settings, io.Seekable());
+    const CodecRow* row = FindRow(settings.codec);
+    if (row == nullptr)
+        return Fail("this encoder does not write the chosen codec");
+    const std::string refusal = EncoderSettingsRefusal(settings, row->name, row->seeks, io.Seekable());
     if (!refusal.empty())
         return Fail(refusal);
     return OpenContainer() && OpenCodec() && OpenStream() && OpenConverter();
@@ -221,9 +209,6 @@ bool FfmpegAudioEncoder::OpenCodec()
             codec->bits_per_raw_sample = 24;
         break;
     case AudioCodec::Vorbis:
-        // libvorbis takes its quality this way only; a bitrate or nothing gives quality 3.
-        codec->flags |= AV_CODEC_FLAG_QSCALE;
-        codec->global_quality = settings.quality * FF_QP2LAMBDA;
         break;
     case AudioCodec::Aac:
         codec->profile = FF_PROFILE_AAC_LOW;
@@ -337,9 +322,8 @@ bool FfmpegAudioEncoder::EncodeQueued(bool all)
     }
 }
 
-// Gives `target` a buffer a plane from the pool rather than new memory: some encoders take frames
-// of 64 samples (libvorbis), so that a long file would otherwise allocate and free hundreds of
-// thousands of them.
+// Gives `target` a buffer a plane from the pool rather than new memory: a long file has hundreds
+// of thousands of frames, each of which would otherwise allocate and free its own.
 bool FfmpegAudioEncoder::TakeBuffers(AVFrame& target)
 {
     const int planes = av_sample_fmt_is_planar(codec->sample_fmt) ? settings.channels : 1;
@@ -379,14 +363,6 @@ bool FfmpegAudioEncoder::WritePackets()
         packet->stream_index = stream->index;
         error = av_write_frame(container.get(), packet.get());
         av_packet_unref(packet.get());
-        if (error >= 0 && settings.codec == AudioCodec::Vorbis && !firstPageEnded) {
-            // FFmpeg's Ogg reader (5.1) counts back from the first audio page's granule to
-            // find where a Vorbis stream starts, and when that page is also the last one it
-            // drops 128 frames at the end. Ending the first page after the first packet keeps
-            // short files exact for it; libvorbisfile reads either way.
-            error = av_write_frame(container.get(), nullptr);
-            firstPageEnded = true;
-        }
         if (error < 0 || !io.SystemFailure().empty())
             return Fail("the file could not be written", error);
     }

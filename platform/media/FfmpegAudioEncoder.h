@@ -1,5 +1,5 @@
 // The encoding session of the media module (AudioEncoderSession.h) on libavcodec's encoders and
-// libavformat's muxers.
+// libavformat's muxers, for FLAC, Opus and AAC (Vorbis: VorbisSession.h).
 //
 // Input frames are converted to the sample format the encoder takes (libswresample, at the same
 // rate, so no frame is held back) and queued in an AVAudioFifo, from which the encoder gets
@@ -81,7 +81,6 @@ private:
     int64_t packets = 0; // the packets the encoder gave, each one codec frame
     int frameSize = 0;
     std::string failure;
-    bool firstPageEnded = false; // Ogg Vorbis, see WritePackets
     bool failed = false;
     bool finished = false;
 };

@@ -1,11 +1,12 @@
 // The media module's one exported symbol (MediaModuleTable.h): the table through which the
 // program reaches the reader, tag reading, the codec service's decoders and the audio encoders
-// built on FFmpeg.
+// built on FFmpeg and, for Vorbis, on libvorbis.
 #include "platform/acm/FfmpegAcmDecoder.h"
 #include "platform/media/ContainerTags.h"
 #include "platform/media/FfmpegAudioEncoder.h"
 #include "platform/media/FfmpegSyncReader.h"
 #include "platform/media/MediaModuleTable.h"
+#include "platform/media/VorbisSession.h"
 
 #include <new>
 
@@ -19,6 +20,14 @@ HRESULT CreateSyncReader(IWMSyncReader** reader)
     return *reader != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
+std::unique_ptr<AudioEncoderSession> CreateAudioEncoder(
+    const AudioEncoderSettings& settings, std::string& reason)
+{
+    if (settings.codec == AudioCodec::Vorbis)
+        return VorbisSession::Create(settings, reason);
+    return FfmpegAudioEncoder::Create(settings, reason);
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) const MediaModuleTable* VarkonelMediaModuleTable()
@@ -29,7 +38,7 @@ extern "C" __attribute__((visibility("default"))) const MediaModuleTable* Varkon
         CreateSyncReader,
         ReadContainerTags,
         FfmpegAcmDecoder::Open,
-        FfmpegAudioEncoder::Create,
+        CreateAudioEncoder,
     };
     return &table;
 }

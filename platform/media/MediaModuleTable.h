@@ -3,10 +3,11 @@
 // The media module (libvarkonel_media.so, built from the FFmpeg-using sources of this folder and
 // of platform/acm) holds every piece of code that calls FFmpeg: the synchronous reader, tag
 // reading, the decoders of the codec service's compressed WAV formats, and the encoders of FLAC,
-// Opus, Ogg Vorbis and AAC (AudioEncoderSession.h). It is linked to FFmpeg and exports one
-// symbol, kMediaModuleEntry, a function that returns the table below; everything else passes
-// through the table's functions and the objects they make, which the program uses through their
-// virtual methods only. MediaModule.h loads it.
+// Opus, Ogg Vorbis and AAC (AudioEncoderSession.h). It is linked to FFmpeg (and to libvorbis and
+// libogg, which the Ogg Vorbis encoder calls itself) and exports one symbol, kMediaModuleEntry, a
+// function that returns the table below; everything else passes through the table's functions
+// and the objects they make, which the program uses through their virtual methods only.
+// MediaModule.h loads it.
 //
 // Module and program are built together from one source tree and share the C++ types named here
 // (the reader's interfaces, MediaTags, AcmFormat, AcmDecoder, AudioEncoderSession and its

@@ -37,7 +37,7 @@ deb=${debs[0]}
 [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "no Description"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for library in libc6 libavcodec libmp3lame libqt6widgets; do
+for library in libc6 libavcodec libvorbisenc libmp3lame libqt6widgets; do
   grep -q "\b$library" <<<"$depends" || fail "Depends does not name $library: $depends"
 done
 
@@ -66,10 +66,10 @@ done
 help=$("$root/usr/bin/varkonel-convert" --help) || fail "varkonel-convert --help failed"
 grep -q '^Usage: varkonel-convert' <<<"$help" || fail "unexpected --help output"
 
-# FFmpeg is the module's, not the programs': they load it only when a job needs it.
+# FFmpeg and libvorbis are the module's, not the programs': they load it only when a job needs it.
 for program in varkonel varkonel-convert; do
-  if readelf -d "$root/usr/bin/$program" | grep -q 'NEEDED.*libav'; then
-    fail "$program links FFmpeg itself"
+  if readelf -d "$root/usr/bin/$program" | grep -qE 'NEEDED.*(libav|libvorbis|libogg)'; then
+    fail "$program links FFmpeg or libvorbis itself"
   fi
 done
 exports=$(nm -D --defined-only "$root/usr/lib/varkonel/libvarkonel_media.so" | awk '{print $NF}')
