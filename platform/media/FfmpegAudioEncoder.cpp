@@ -208,7 +208,7 @@ bool FfmpegAudioEncoder::OpenCodec()
         if (settings.layout == PcmLayout::Int24In32)
             codec->bits_per_raw_sample = 24;
         break;
-    case AudioCodec::Vorbis:
+    case AudioCodec::Vorbis: // VorbisSession's; refused in Open
         break;
     case AudioCodec::Aac:
         codec->profile = FF_PROFILE_AAC_LOW;
