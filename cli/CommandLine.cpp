@@ -1,7 +1,5 @@
 #include "cli/CommandLine.h"
 
-#include "engine/ConversionJob.h"
-#include "engine/TrackLabel.h"
 #include "platform/FolderPath.h"
 
 #include <algorithm>
@@ -76,25 +74,6 @@ std::string Lowered(std::string text)
 }
 
 } // namespace
-
-CommandLine::TrackSource CommandLine::ReadTrackSource(const std::string& source)
-{
-    TrackSource track;
-    // A file of a type the engine converts (track-01.flac) is a file, whatever its name.
-    const ConversionJob::SourceKind kind = ConversionJob::ChooseSource(source).kind;
-    if (!TrackLabel::LooksLikeLabel(source) || kind == ConversionJob::SourceKind::Wave
-        || kind == ConversionJob::SourceKind::Media)
-        return track;
-    const std::optional<int32_t> number = TrackLabel::Parse(source);
-    if (!number) {
-        track.form = TrackSource::Form::Malformed;
-        return track;
-    }
-    track.form = TrackSource::Form::Track;
-    track.number = *number;
-    track.label = TrackLabel::Format(*number);
-    return track;
-}
 
 bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& error)
 {

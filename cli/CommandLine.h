@@ -2,6 +2,7 @@
 // usage error comes back as a message for the caller to show.
 #pragma once
 
+#include "engine/BatchPlan.h"
 #include "engine/OutputFormat.h"
 
 #include <optional>
@@ -28,19 +29,14 @@ struct CommandLine {
     bool version = false;
     std::vector<std::string> sources;
 
-    // What a source names as a CD track. A source that starts with "track" in any letter case
-    // and is not a file of a type the engine converts (.wav, .mp3, .flac, ...) is meant as one; it is well
-    // formed when "Track-" (any case) is followed by one or two digits and nothing else.
-    struct TrackSource {
-        enum class Form { NotATrack, Track, Malformed };
-        Form form = Form::NotATrack;
-        int number = 0; // the index in the disc's list of audio tracks, for Form::Track
-        std::string label; // "Track-NN", two digits: the name the engine reads, for Form::Track
-    };
-    static TrackSource ReadTrackSource(const std::string& source);
+    // What a source names as a CD track (see BatchPlan).
+    using TrackSource = BatchPlan::TrackSource;
+    static TrackSource ReadTrackSource(const std::string& source)
+    {
+        return BatchPlan::ReadTrackSource(source);
+    }
     // The hint given for a malformed track source.
-    static constexpr const char* kTrackHint
-        = "a CD track is Track-NN, NN one or two digits (see --list-tracks)";
+    static constexpr const char* kTrackHint = BatchPlan::kTrackHint;
 
     // Reads the arguments after the program name. On a usage error (a malformed track source
     // among them) returns false and sets `error` to a one-line explanation.

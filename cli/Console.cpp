@@ -61,6 +61,25 @@ void Console::ClearProgress()
 
 bool Console::Ask(const std::string& question)
 {
+    using Answer = BatchFace::Answer;
+    return AskUntil(question,
+               {{"y", Answer::Yes}, {"Y", Answer::Yes}, {"yes", Answer::Yes}, {"Yes", Answer::Yes},
+                   {"", Answer::No}, {"n", Answer::No}, {"N", Answer::No}, {"no", Answer::No},
+                   {"No", Answer::No}})
+        == Answer::Yes;
+}
+
+BatchFace::Answer Console::AskForAll(const std::string& question)
+{
+    using Answer = BatchFace::Answer;
+    return AskUntil(question,
+        {{"y", Answer::Yes}, {"Y", Answer::Yes}, {"yes", Answer::Yes}, {"Yes", Answer::Yes},
+            {"a", Answer::YesToAll}, {"all", Answer::YesToAll}, {"", Answer::No}, {"n", Answer::No},
+            {"no", Answer::No}, {"No", Answer::No}, {"N", Answer::NoToAll}, {"none", Answer::NoToAll}});
+}
+
+BatchFace::Answer Console::AskUntil(const std::string& question, const std::vector<Reply>& answers)
+{
     std::lock_guard<std::mutex> hold(lock);
     ClearLocked();
     for (;;) {
@@ -69,11 +88,11 @@ bool Console::Ask(const std::string& question)
         std::string answer;
         if (!std::getline(std::cin, answer)) {
             std::fputc('\n', errors);
-            return false;
+            return BatchFace::Answer::No;
         }
-        if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes")
-            return true;
-        if (answer.empty() || answer == "n" || answer == "N" || answer == "no" || answer == "No")
-            return false;
+        for (const Reply& reply : answers) {
+            if (answer == reply.text)
+                return reply.answer;
+        }
     }
 }

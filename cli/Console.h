@@ -3,6 +3,8 @@
 // other output first clears them, and the next tick draws them again below it.
 #pragma once
 
+#include "engine/BatchFace.h"
+
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -27,8 +29,17 @@ public:
 
     // Asks a question on the terminal; true for yes. No answer (end of input) is No.
     bool Ask(const std::string& question);
+    // The same question where an answer may settle the rest of the run: "a" (or "all") is Yes
+    // to all, "N" (or "none") No to all; end of input is No.
+    BatchFace::Answer AskForAll(const std::string& question);
 
 private:
+    // Asks until one of `answers` comes; end of input is No.
+    struct Reply {
+        const char* text;
+        BatchFace::Answer answer;
+    };
+    BatchFace::Answer AskUntil(const std::string& question, const std::vector<Reply>& answers);
     void ClearLocked();
     void WriteLocked(const std::string& text);
 

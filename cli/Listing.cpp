@@ -1,10 +1,10 @@
 #include "cli/Listing.h"
 
 #include "cd/CdTrackStream.h"
-#include "cli/BatchConverter.h"
 #include "cli/CliMessageBackend.h"
 #include "cli/CommandLine.h"
 #include "encoders/Id3Tag.h"
+#include "engine/BatchPlan.h"
 #include "engine/ConversionJob.h"
 #include "engine/TrackLabel.h"
 #include "sources/WaveStream.h"
@@ -151,7 +151,7 @@ bool Listing::Probe(const std::vector<std::string>& sources, const std::string& 
             allListed = ProbeTrack(source, track, device, format, out, console) && allListed;
             continue;
         }
-        if (BatchConverter::IsDiscSource(source)) {
+        if (BatchPlan::IsDiscSource(source)) {
             allListed = ProbeDisc(source, format, out, console) && allListed;
             continue;
         }

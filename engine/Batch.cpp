@@ -1,0 +1,275 @@
+#include "engine/Batch.h"
+
+#include "engine/ConversionJob.h"
+#include "sources/WmaStream.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Outcome = BatchFace::Outcome;
+using Failure = BatchFace::Failure;
+using Answer = BatchFace::Answer;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Anything under the name counts, a link that points nowhere included: it is replaced (the
+// link, never what it points to) only when the user agrees. A folder of that name is left to
+// fail when the job opens it, with its own message.
+bool OutputExists(const std::string& path)
+{
+    std::error_code error;
+    const auto entry = std::filesystem::symlink_status(path, error);
+    return !error && entry.type() != std::filesystem::file_type::not_found
+        && !std::filesystem::is_directory(path, error);
+}
+
+// Damaged frames that the decoder passed over are no failure, but the output is that much
+// shorter than the source.
+double DamagedSeconds(const ConversionJob& job)
+{
+    const auto* media = dynamic_cast<const WmaStream*>(job.source);
+    return media != nullptr ? media->SkippedSeconds() : 0.0;
+}
+
+} // namespace
+
+struct Batch::Running {
+    size_t index = 0;
+    EncoderSet encoders;
+    std::unique_ptr<ConversionJob> job;
+    Clock::time_point started;
+    bool aborted = false;
+};
+
+Batch::Batch(BatchFace& face, BatchOptions options)
+    : face(face)
+    , options(std::move(options))
+{ }
+
+Batch::~Batch()
+{
+    for (auto& slot : running)
+        slot->job->Abort();
+    face.AroundJobThreads([this] { running.clear(); }); // each job waits for its worker
+}
+
+void Batch::End(size_t index, Outcome outcome, Failure failure, bool answered)
+{
+    BatchFace::Event event;
+    event.kind = BatchFace::Event::Kind::Ended;
+    event.item = &items[index];
+    event.index = index;
+    event.outcome = outcome;
+    event.failure = failure;
+    event.answered = answered;
+    if (failure == Failure::Refused)
+        event.reason = items[index].refusal;
+    Count(outcome);
+    ended[index] = true;
+    face.OnEvent(event);
+}
+
+void Batch::Count(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Converted:
+        ++tally.converted;
+        break;
+    case Outcome::Failed:
+        ++tally.failed;
+        break;
+    case Outcome::Skipped:
+        ++tally.skipped;
+        break;
+    case Outcome::Stopped:
+        ++tally.stopped;
+        break;
+    case Outcome::NotStarted:
+        ++tally.notStarted;
+        break;
+    }
+}
+
+// Decides what happens to an existing output before the job starts. False: the job does not
+// run (its outcome has been told, unless a stop cut the question short: then it never started).
+bool Batch::SettleExisting(size_t index, bool& overwrite)
+{
+    overwrite = false;
+    if (!OutputExists(items[index].outputPath))
+        return true;
+    Answer answer = toAll;
+    if (options.overwrite == BatchOptions::Overwrite::Always)
+        answer = Answer::YesToAll;
+    else if (options.overwrite == BatchOptions::Overwrite::Never)
+        answer = Answer::NoToAll;
+    const bool asked = answer == Answer::Unasked;
+    if (asked) {
+        answer = face.AskOverwrite(items[index]);
+        if (answer == Answer::YesToAll || answer == Answer::NoToAll)
+            toAll = answer;
+    }
+    if (answer == Answer::Yes || answer == Answer::YesToAll) {
+        overwrite = true;
+        return true;
+    }
+    if (answer == Answer::Unasked) {
+        End(index, Outcome::Failed, Failure::NotAsked);
+    } else if (face.StopWanted() == BatchFace::StopMode::None) {
+        End(index, Outcome::Skipped, Failure::None, asked);
+    }
+    return false;
+}
+
+bool Batch::Settle(size_t index, bool& overwrite)
+{
+    if (!items[index].refusal.empty()) {
+        End(index, Outcome::Failed, Failure::Refused);
+        return false;
+    }
+    return SettleExisting(index, overwrite) && face.StopWanted() == BatchFace::StopMode::None;
+}
+
+void Batch::StartNext(size_t index)
+{
+    bool overwrite = false;
+    if (!Settle(index, overwrite))
+        return;
+    const BatchItem& item = items[index];
+    auto slot = std::make_unique<Running>();
+    slot->index = index;
+    BatchFace::Event event;
+    event.kind = BatchFace::Event::Kind::Starting;
+    event.item = &item;
+    event.index = index;
+    face.OnEvent(event);
+    ConversionJob::StartResult result = ConversionJob::StartResult::WorkerNotStarted;
+    face.AroundJobThreads([&] {
+        slot->job = std::make_unique<ConversionJob>(options.outputRate, slot->encoders, options.channels);
+        ConversionJob& job = *slot->job;
+        job.ChooseFormat(*options.format, options.quality);
+        job.sourceName = item.jobSource;
+        job.targetName = item.targetName;
+        job.outputDir = options.outputDir;
+        // The question about an existing file was settled above: the worker gives that answer
+        // (No for a file that appeared since, which is then kept).
+        job.onWorkerBegin = [this, &item, overwrite] { face.OnWorkerBegin(item, overwrite); };
+        result = job.Start([this] { face.Wake(); }, false);
+    });
+    if (result != ConversionJob::StartResult::Started) {
+        End(index, Outcome::Failed, Failure::NotStarted);
+        return;
+    }
+    slot->started = Clock::now();
+    event.kind = BatchFace::Event::Kind::Started;
+    face.OnEvent(event);
+    running.push_back(std::move(slot));
+}
+
+int Batch::CollectFinished()
+{
+    int collected = 0;
+    for (auto at = running.begin(); at != running.end();) {
+        Running& slot = **at;
+        if (slot.job->IsRunning()) {
+            ++at;
+            continue;
+        }
+        slot.job->Wait();
+        const bool succeeded = slot.job->EncodeSucceeded();
+        if (succeeded && slot.job->source != nullptr) {
+            const double position = slot.job->source->GetPosition();
+            if (position > 0 && std::isfinite(position))
+                tally.audioSeconds += position;
+        }
+        BatchFace::Event event;
+        event.kind = BatchFace::Event::Kind::Ended;
+        event.item = &items[slot.index];
+        event.index = slot.index;
+        event.outcome = !succeeded ? Outcome::Failed : slot.aborted ? Outcome::Stopped : Outcome::Converted;
+        event.failure = succeeded ? Failure::None : Failure::NotWritten;
+        event.damagedSeconds = DamagedSeconds(*slot.job);
+        Count(event.outcome);
+        ended[slot.index] = true;
+        face.OnEvent(event);
+        face.AroundJobThreads([&] { at = running.erase(at); });
+        ++collected;
+    }
+    return collected;
+}
+
+void Batch::TellProgress()
+{
+    for (const auto& slot : running) {
+        BatchFace::Event event;
+        event.kind = BatchFace::Event::Kind::Progress;
+        event.item = &items[slot->index];
+        event.index = slot->index;
+        const ConversionJob& job = *slot->job;
+        if (job.source != nullptr) {
+            event.position = job.source->GetPosition();
+            event.length = job.source->GetLength();
+        }
+        event.elapsed = SecondsSince(slot->started);
+        face.OnEvent(event);
+    }
+    BatchFace::Event waiting;
+    waiting.kind = BatchFace::Event::Kind::Waiting;
+    face.OnEvent(waiting);
+}
+
+bool Batch::CheckStop()
+{
+    const BatchFace::StopMode wanted = face.StopWanted();
+    if (wanted > stop) {
+        stop = wanted;
+        if (stop == BatchFace::StopMode::Now) {
+            for (auto& slot : running) {
+                slot->aborted = true;
+                slot->job->Abort();
+            }
+        }
+    }
+    return stop != BatchFace::StopMode::None;
+}
+
+BatchTally Batch::Run(const std::vector<std::string>& sources)
+{
+    const Clock::time_point start = Clock::now();
+    items = BatchPlan::Make(sources, options.outputDir, *options.format);
+    ended.assign(items.size(), false);
+    size_t next = 0;
+    const size_t jobs = static_cast<size_t>(std::max(options.jobs, 1));
+    for (;;) {
+        bool stopping = CheckStop();
+        while (!stopping && face.StopWanted() == BatchFace::StopMode::None && next < items.size()
+            && running.size() < jobs)
+            StartNext(next++);
+        if (face.StopWanted() > stop)
+            continue; // a stop came while starting: stop what runs first
+        stopping = stop != BatchFace::StopMode::None;
+        const bool freed = CollectFinished() > 0;
+        if (running.empty() && (stopping || next >= items.size()))
+            break;
+        if (freed)
+            continue; // the next source starts at once, not after a wait for progress
+        TellProgress();
+        // A job's end ends the wait early: it clears its running state before it wakes us.
+        face.WaitFor(200);
+    }
+    // What has no outcome yet never ran: left out after a stop (including a source whose
+    // question the stop cut short).
+    for (size_t index = 0; index < items.size(); ++index) {
+        if (!ended[index])
+            End(index, Outcome::NotStarted);
+    }
+    tally.wallSeconds = SecondsSince(start);
+    return tally;
+}

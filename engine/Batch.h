@@ -1,0 +1,82 @@
+// Converts a list of sources with up to `jobs` conversion jobs at once, each with encoders of
+// its own, at normal priority. The plan (BatchPlan) is made first; an item the plan refuses
+// fails without touching a file. Before a job starts, its existing output is settled by the
+// overwrite policy or by the face's answer ("to all" answers settle the rest of the run). The
+// face is told each item's start, progress and outcome, and the run's tally is returned.
+//
+// Stopping: StopMode::Now stops every running job (each finishes its file, shorter) and starts
+// no more; FinishRunning lets the running jobs end and starts no more. Items never reached end
+// NotStarted.
+//
+// Threads: Run runs on the caller's thread and returns when every job has ended; a job's worker
+// only calls the face's Wake and OnWorkerBegin. The destructor stops and waits for any job left.
+#pragma once
+
+#include "engine/BatchFace.h"
+#include "engine/BatchPlan.h"
+#include "engine/OutputFormat.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct BatchOptions {
+    enum class Overwrite { Ask, Always, Never };
+
+    std::string outputDir; // prefix of every output path
+    double outputRate = 22050.0;
+    uint16_t channels = 2; // 1 (mono) or 2 (stereo)
+    Overwrite overwrite = Overwrite::Ask;
+    int jobs = 1;
+    const OutputFormat* format = &OutputFormat::Auto();
+    const OutputFormat::Quality* quality = nullptr; // null: the format's default
+};
+
+// The counts of a run's outcomes.
+struct BatchTally {
+    int converted = 0;
+    int failed = 0; // refused, not asked, could not start or could not be written
+    int skipped = 0; // an existing output kept by choice
+    int stopped = 0; // stopped on request: a shorter file
+    int notStarted = 0; // left out after a stop
+    double audioSeconds = 0.0; // audio converted (stopped files included)
+    double wallSeconds = 0.0;
+};
+
+class Batch {
+public:
+    Batch(BatchFace& face, BatchOptions options);
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    BatchTally Run(const std::vector<std::string>& sources);
+
+private:
+    struct Running;
+
+    // Whether the item may start; tells the face its outcome when not.
+    bool Settle(size_t index, bool& overwrite);
+    bool SettleExisting(size_t index, bool& overwrite);
+    void StartNext(size_t index);
+    // Tells, counts and removes the jobs that have ended; returns how many there were.
+    int CollectFinished();
+    // Counts and tells an item's outcome, for an item that never ran or could not start.
+    void End(size_t index, BatchFace::Outcome outcome, BatchFace::Failure failure = BatchFace::Failure::None,
+        bool answered = false);
+    void Count(BatchFace::Outcome outcome);
+    void TellProgress();
+    // Takes up the face's stop request; true when the run must start nothing more.
+    bool CheckStop();
+
+    BatchFace& face;
+    BatchOptions options;
+    std::vector<BatchItem> items;
+    std::vector<bool> ended; // per item: its outcome has been told
+    std::vector<std::unique_ptr<Running>> running;
+    BatchTally tally;
+    BatchFace::StopMode stop = BatchFace::StopMode::None;
+    BatchFace::Answer toAll = BatchFace::Answer::Unasked; // YesToAll or NoToAll once given
+};
