@@ -1202,6 +1202,56 @@ TEST_F(ConvertToolRun, OnATerminalAsksShowsProgressAndSumsUp)
     EXPECT_EQ(ReadBytes(out() / "tune.mp3"), std::vector<uint8_t> {8});
 }
 
+// The overwrite question over three existing outputs: "a" overwrites this one and every later
+// one without asking again, "N" keeps this one and every later one; a plain answer settles
+// only its own file.
+TEST_F(ConvertToolRun, OverwriteAnswersForAllSettleTheRestOfTheRun)
+{
+    struct Case {
+        std::vector<std::string> answers; // one per question expected, in the files' order
+        std::vector<bool> replaced; // per file a, b, c
+    };
+    const std::vector<Case> cases {
+        {{"a"}, {true, true, true}},
+        {{"N"}, {false, false, false}},
+        {{"n", "a"}, {false, true, true}},
+        {{"y", "N"}, {true, false, false}},
+        {{"y", "", "all"}, {true, false, true}},
+    };
+    const std::vector<std::string> names {"a", "b", "c"};
+    std::vector<std::string> arguments {"-o", out().string()};
+    for (const std::string& name : names)
+        arguments.push_back(WriteToneWav(dir.Path() / (name + ".wav"), 8000, 1, 0.2));
+    for (const Case& test : cases) {
+        for (size_t at = 0; at < names.size(); ++at)
+            WriteBytes(out() / (names[at] + ".mp3"), {uint8_t(at)});
+        TerminalRun run(arguments);
+        for (size_t at = 0; at < test.answers.size(); ++at) {
+            const std::string question
+                = names[at] + ".wav: the output file has existed, overwrite it? [y/N] ";
+            ASSERT_TRUE(run.ReadUntil(question)) << run.seen;
+            run.Type(test.answers[at] + "\n");
+        }
+        run.Type("n\nn\nn\n"); // answers for questions that must not come
+        EXPECT_EQ(run.Finish(), 0) << run.seen;
+        size_t questions = 0;
+        for (size_t at = run.seen.find("[y/N] "); at != std::string::npos;
+             at = run.seen.find("[y/N] ", at + 1))
+            ++questions;
+        EXPECT_EQ(questions, test.answers.size()) << run.seen;
+        int replaced = 0;
+        for (size_t at = 0; at < names.size(); ++at) {
+            const auto bytes = ReadBytes(out() / (names[at] + ".mp3"));
+            EXPECT_EQ(bytes != std::vector<uint8_t> {uint8_t(at)}, test.replaced[at])
+                << names[at] << run.seen;
+            replaced += test.replaced[at] ? 1 : 0;
+        }
+        const std::string summary
+            = std::to_string(replaced) + " converted, 0 failed, " + std::to_string(3 - replaced) + " skipped";
+        EXPECT_TRUE(Contains(run.seen, summary)) << run.seen;
+    }
+}
+
 TEST_F(ConvertToolRun, InterruptFinishesRunningFilesAndStartsNoMore)
 {
     const std::string first = WriteSparseWav(dir.Path() / "first.wav", 3 * 3600.0);
