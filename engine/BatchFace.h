@@ -67,5 +67,7 @@ public:
     // blocks them around it).
     virtual void AroundJobThreads(const std::function<void()>& work) { work(); }
     // First thing on a job's worker thread; `overwrite` is how the existing output was settled.
+    // The job asks again through the message backend when its output exists as it opens it: the
+    // face gives that question this answer (and No for a file that appeared since).
     virtual void OnWorkerBegin(const BatchItem& /*item*/, bool /*overwrite*/) { }
 };
