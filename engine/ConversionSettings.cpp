@@ -5,7 +5,9 @@
 #include "platform/Executable.h"
 #include "platform/FolderPath.h"
 
+#include <algorithm>
 #include <array>
+#include <thread>
 #include <utility>
 
 std::string ConversionSettings::DefaultOutputDirectory()
@@ -21,6 +23,13 @@ void ConversionSettings::ApplyDefaults()
         bitrate = kDefaultBitrate;
     if (channelMode.empty())
         channelMode = kDefaultChannelMode;
+}
+
+int ConversionSettings::DefaultJobs()
+{
+    // hardware_concurrency is 0 where the count is not known.
+    const unsigned processors = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(std::min(processors, 64u)), 1, kMostJobs);
 }
 
 double ConversionSettings::OutputRateFor(const std::string& bitrate)

@@ -1,6 +1,7 @@
 // The settings texts of a conversion: the output folder, the MP3 bitrate text and the channel
 // text, with their defaults and the output sample rate the bitrate text selects; then the output
-// format's key and its quality's key (see OutputFormat), empty for Auto and for the default.
+// format's key and its quality's key (see OutputFormat), empty for Auto and for the default; then
+// how many files the window converts at once.
 #pragma once
 
 #include "engine/OutputFormat.h"
@@ -17,6 +18,9 @@ struct ConversionSettings {
     std::string channelMode;
     std::string format {}; // "mp3", "wav"; empty: Auto
     std::string quality {}; // a key of the format's qualities; empty: its default
+    int jobs {}; // files converted at once, 1 to kMostJobs; anything else: DefaultJobs()
+
+    static constexpr int kMostJobs = 8;
 
     // The default output folder: the system's temporary folder with a trailing "/".
     static std::string DefaultOutputDirectory();
@@ -33,6 +37,15 @@ struct ConversionSettings {
     // "stereo" and for every other text, since stereo is the default.
     static uint16_t ChannelsFor(const std::string& channelMode);
     uint16_t Channels() const { return ChannelsFor(channelMode); }
+
+    // Files converted at once when none were chosen: the machine's processors, 1 to kMostJobs.
+    static int DefaultJobs();
+    // Whether a number of jobs is one that can be chosen (1 to kMostJobs).
+    static bool IsJobCount(int count) { return count >= 1 && count <= kMostJobs; }
+    // The files converted at once for a chosen count: the count when it can be chosen, else the
+    // default.
+    static int JobsFor(int chosen) { return IsJobCount(chosen) ? chosen : DefaultJobs(); }
+    int Jobs() const { return JobsFor(jobs); }
 
     // The table's row of `format`; Auto when the text names none.
     const OutputFormat& ChosenFormat() const;

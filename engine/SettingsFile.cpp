@@ -9,6 +9,7 @@
 #include "platform/Utf8.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -58,6 +59,8 @@ private:
 };
 
 constexpr uint32_t kWideMark = 0xFFFE;
+// The element that holds the number of jobs.
+constexpr size_t kJobsElement = 5;
 
 // A length prefix. `wide` is set when the prefix marks a text of 16-bit characters; that mark
 // is followed by a second, plain prefix.
@@ -235,7 +238,18 @@ bool SettingsFile::Read(ConversionSettings& settings) const
     for (size_t i = 0; i < texts.size() && i < std::size(fields); ++i)
         *fields[i] = texts[i];
     KeepKnownFormat(settings);
+    settings.jobs = texts.size() > kJobsElement ? JobsOf(texts[kJobsElement]) : 0;
     return true;
+}
+
+int SettingsFile::JobsOf(const std::string& text)
+{
+    int count = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, problem] = std::from_chars(text.data(), end, count);
+    if (text.empty() || problem != std::errc() || stop != end)
+        return 0;
+    return ConversionSettings::IsJobCount(count) ? count : 0;
 }
 
 void SettingsFile::KeepKnownFormat(ConversionSettings& settings)
@@ -253,8 +267,11 @@ void SettingsFile::KeepKnownFormat(ConversionSettings& settings)
 
 bool SettingsFile::Write(const ConversionSettings& settings, std::string& reason) const
 {
-    const std::vector<uint8_t> bytes = Encode({settings.outputDirectory, settings.bitrate,
-        settings.channelMode, settings.format, settings.quality});
+    std::vector<std::string> texts {
+        settings.outputDirectory, settings.bitrate, settings.channelMode, settings.format, settings.quality};
+    if (ConversionSettings::IsJobCount(settings.jobs))
+        texts.push_back(std::to_string(settings.jobs));
+    const std::vector<uint8_t> bytes = Encode(texts);
     // The new file replaces the old one only once it is complete, and a FIFO or device in the
     // file's place is never waited on.
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();

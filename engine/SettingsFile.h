@@ -1,10 +1,12 @@
 // The settings file: a serialised array of counted texts, kept beside the executable when that
 // copy exists and can be written, else in the user's configuration folder (see Choose). Element 0
-// is the output folder, 1 the bitrate text, 2 the channel text, 3 the output format's key and 4
-// its quality's key. A file whose elements 3 and 4 are empty (or missing) reads as Auto; an
-// unknown format reads as Auto and an unknown quality as the format's default, so a program
-// that knows only the first three elements and this one read each other's files. Numbers are
-// little-endian.
+// is the output folder, 1 the bitrate text, 2 the channel text, 3 the output format's key, 4
+// its quality's key and 5 the number of files the window converts at once. A file whose elements
+// 3 and 4 are empty (or missing) reads as Auto; an unknown format reads as Auto and an unknown
+// quality as the format's default. Element 5 is written only when a number of jobs was chosen,
+// as its decimal digits; missing, empty or anything but 1 to 8 it reads as the default. So a
+// program that knows only the first three or five elements and this one read each other's
+// files, and the default settings are the same five elements as ever. Numbers are little-endian.
 //
 // Array:  count as u16, or 0xFFFF then the count as u32.
 // Text:   length < 255: one byte; up to 0xFFFD: 0xFF then u16; otherwise 0xFF, 0xFFFF, u32;
@@ -25,7 +27,9 @@
 
 class SettingsFile {
 public:
-    static constexpr uint32_t kElementCount = 5;
+    // The elements this program reads; it writes kElementCount - 1 of them while no number of
+    // jobs is chosen.
+    static constexpr uint32_t kElementCount = 6;
     // A settings file is a few hundred bytes; Read looks at no more than this of a file.
     static constexpr size_t kLargestFile = 16u << 20;
 
@@ -68,8 +72,9 @@ public:
     // Assigns the elements read in full to the texts and leaves the others as they were.
     // False when the file cannot be opened (nothing changes).
     bool Read(ConversionSettings& settings) const;
-    // Creates the file anew with the count 5 and the five elements (Auto: 3 and 4 empty), and its folder when
-    // that is missing. False with `reason` set to the system's text when it cannot be written completely.
+    // Creates the file anew with the count 5 and the five elements (Auto: 3 and 4 empty), or 6 and
+    // the number of jobs when one is chosen, and its folder when that is missing. False with `reason` set to
+    // the system's text when it cannot be written completely.
     bool Write(const ConversionSettings& settings, std::string& reason) const;
     bool Write(const ConversionSettings& settings) const
     {
@@ -86,6 +91,8 @@ public:
     // The format and quality texts as a known format's and quality's keys; an unknown format
     // becomes Auto (both empty) and an unknown quality the default (empty).
     static void KeepKnownFormat(ConversionSettings& settings);
+    // The number of jobs element 5 holds: its digits when they give 1 to 8, else 0 (the default).
+    static int JobsOf(const std::string& text);
 
 private:
     std::string path;

@@ -87,6 +87,75 @@ TEST(SettingsFile, FormatAndQualityRoundTripAndOlderFilesReadAsAuto)
     }
 }
 
+// Element 5 keeps the number of files converted at once. A chosen number (1 to 8) is written as
+// a sixth element and read back; anything else, and a file of three or five elements, reads as
+// the default and is written again as five elements, byte for byte as before. A program that
+// reads five elements reads the same first five either way.
+TEST(SettingsFile, JobsRoundTripAndAnythingElseReadsAsTheDefault)
+{
+    TempDir dir;
+    const std::vector<std::string> five {"/out/", "64KB", "mono", "mp3", "V0"};
+    const auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> elements = five;
+        elements.insert(elements.end(), extra.begin(), extra.end());
+        return elements;
+    };
+    const struct {
+        std::vector<std::string> elements; // as stored
+        int jobs; // as read; 0: the default
+    } rows[] = {
+        {{"/out/", "64KB", "mono"}, 0},
+        {five, 0},
+        {with({""}), 0},
+        {with({"1"}), 1},
+        {with({"2"}), 2},
+        {with({"8"}), 8},
+        {with({"5", "later"}), 5},
+        {with({"0"}), 0},
+        {with({"9"}), 0},
+        {with({"-1"}), 0},
+        {with({"+3"}), 0},
+        {with({" 3"}), 0},
+        {with({"3 "}), 0},
+        {with({"3x"}), 0},
+        {with({"4294967299"}), 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(
+            row.elements.size() > 5 ? "'" + row.elements[5] + "'" : std::to_string(row.elements.size()));
+        SettingsFile file(dir.File("jobs.ini"));
+        WriteBytes(file.Path(), SettingsFile::Encode(row.elements));
+        ConversionSettings read;
+        read.jobs = 7; // what the file says replaces it
+        ASSERT_TRUE(file.Read(read));
+        EXPECT_EQ(read.jobs, row.jobs);
+        EXPECT_EQ(read.Jobs(), row.jobs != 0 ? row.jobs : ConversionSettings::DefaultJobs());
+        EXPECT_EQ(read.outputDirectory, "/out/");
+
+        ASSERT_TRUE(file.Write(read));
+        const std::vector<uint8_t> bytes = ReadBytes(file.Path());
+        std::vector<std::string> expected {"/out/", "64KB", "mono", read.format, read.quality};
+        EXPECT_EQ(SettingsFile::Decode(bytes.data(), bytes.size(), 5), expected);
+        if (row.jobs != 0)
+            expected.push_back(std::to_string(row.jobs));
+        EXPECT_EQ(SettingsFile::Decode(bytes.data(), bytes.size(), 100), expected);
+        ConversionSettings again;
+        ASSERT_TRUE(file.Read(again));
+        EXPECT_EQ(again.jobs, row.jobs);
+    }
+    // The default is the machine's processors within 1 to 8; a number that cannot be chosen is
+    // not written.
+    EXPECT_TRUE(ConversionSettings::IsJobCount(ConversionSettings::DefaultJobs()));
+    for (int jobs : {-1, 0, 9, 64}) {
+        SettingsFile file(dir.File("unchosen.ini"));
+        ConversionSettings settings {"/out/", "64KB", "mono"};
+        settings.jobs = jobs;
+        EXPECT_EQ(settings.Jobs(), ConversionSettings::DefaultJobs()) << jobs;
+        ASSERT_TRUE(file.Write(settings));
+        EXPECT_EQ(ReadBytes(file.Path()), SettingsFile::Encode({"/out/", "64KB", "mono", "", ""})) << jobs;
+    }
+}
+
 TEST(SettingsFile, EveryLengthFormRoundTrips)
 {
     // One byte below 255; 0xFF + u16 from 255 to 0xFFFD; 0xFF 0xFFFF + u32 from 0xFFFE on.
@@ -138,7 +207,8 @@ TEST(SettingsFile, DamagedFilesGiveWhatWasReadInFull)
                                    "A"}));
     const std::vector<uint8_t> many {
         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-    EXPECT_EQ(SettingsFile::Decode(many.data(), many.size()).size(), 5u); // only what is used is read
+    EXPECT_EQ(SettingsFile::Decode(many.data(), many.size()).size(),
+        SettingsFile::kElementCount); // only what is used is read
 }
 
 TEST(SettingsFile, ReadingAssignsOnlyCompleteElementsAndDefaultsFillTheRest)

@@ -390,6 +390,7 @@ void MainDialog::OpenSettings()
     dialog.channelMode = QString::fromLocal8Bit(settings.channelMode);
     dialog.format = QString::fromStdString(settings.format);
     dialog.quality = QString::fromStdString(settings.quality);
+    dialog.jobs = settings.jobs;
     if (dialog.exec() != Accepted)
         return;
     settings.outputDirectory = dialog.outputDirectory.toLocal8Bit().toStdString();
@@ -397,6 +398,7 @@ void MainDialog::OpenSettings()
     settings.channelMode = dialog.channelMode.toLocal8Bit().toStdString();
     settings.format = dialog.format.toStdString();
     settings.quality = dialog.quality.toStdString();
+    settings.jobs = dialog.jobs;
     outputRate = settings.OutputRate();
     // The output folder as the settings dialog leaves it: an emptied text becomes "/".
     settings.outputDirectory = WithTrailingSeparator(settings.outputDirectory);

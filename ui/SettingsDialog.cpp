@@ -1,5 +1,6 @@
 #include "ui/SettingsDialog.h"
 
+#include "engine/ConversionSettings.h"
 #include "engine/OutputFormat.h"
 #include "platform/Message.h"
 #include "ui/FlatButton.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QSpinBox>
 
 #include <algorithm>
 
@@ -126,6 +128,13 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     qualityBox = MakeChoiceList(this);
     units.Place(qualityBox, 1029, 229, 104, 80, 14);
 
+    // The number of jobs under the conversion quality, level with OK and CANCEL.
+    units.Place(MakeStatic(QStringLiteral("Jobs"), this), 0, 25, 148, 32, 13);
+    jobsBox = new QSpinBox(this);
+    units.Place(jobsBox, 1030, 68, 147, 40, 14);
+    jobsBox->setRange(1, ConversionSettings::kMostJobs);
+    jobsBox->setToolTip(QStringLiteral("Files converted at once"));
+
     okButton = new FlatButton(QStringLiteral("OK"), this);
     units.Place(okButton, 1, 211, 145, 39, 19);
     okButton->setAutoDefault(false);
@@ -139,7 +148,8 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     setTabOrder(bitrateBox, channelBox);
     setTabOrder(channelBox, formatBox);
     setTabOrder(formatBox, qualityBox);
-    setTabOrder(qualityBox, okButton);
+    setTabOrder(qualityBox, jobsBox);
+    setTabOrder(jobsBox, okButton);
     setTabOrder(okButton, cancelButton);
 
     chooseFolder = [](QWidget* owner) {
@@ -171,7 +181,13 @@ void SettingsDialog::showEvent(QShowEvent* event)
     FillAndSelect(channelBox, ChannelEntries(), channelMode);
     BindToControls();
     BindFormatToControls();
+    BindJobsToControls();
     SkinnedDialog::showEvent(event);
+}
+
+void SettingsDialog::BindJobsToControls()
+{
+    jobsBox->setValue(ConversionSettings::JobsFor(jobs));
 }
 
 void SettingsDialog::BindFormatToControls()
@@ -213,6 +229,8 @@ void SettingsDialog::BindFromControls()
     const OutputFormat& chosen = FormatOfEntry(formatBox, formatBox->currentIndex());
     format = chosen.IsAuto() ? QString() : QString::fromStdString(chosen.key);
     quality = chosen.IsAuto() ? QString() : qualityBox->currentData().toString();
+    if (jobsBox->value() != ConversionSettings::JobsFor(jobs))
+        jobs = jobsBox->value();
 }
 
 void SettingsDialog::BrowseOutputDirectory()

@@ -5,6 +5,10 @@
 // The Format and Quality drop-downs list the rows of the output-format table and the chosen row's
 // qualities, so a new row appears here without a change to this dialog. Quality is disabled for
 // Auto, whose rate and MP3 bitrate come from the Bitrate box.
+//
+// Jobs, beside the OK button, is how many files the window converts at once (1 to 8). It shows
+// the machine's default until a number is chosen; a number left as shown keeps the stored choice,
+// so the default goes on following the processors of the machine the settings are used on.
 #pragma once
 
 #include "ui/SkinnedDialog.h"
@@ -17,6 +21,7 @@
 class QComboBox;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 class SettingsDialog : public SkinnedDialog {
     Q_OBJECT
@@ -35,6 +40,8 @@ public:
     QComboBox* qualityBox = nullptr;
     QString format; // a format's key; empty (or unknown): Auto
     QString quality; // a key of that format's qualities; empty (or unknown): its default
+    QSpinBox* jobsBox = nullptr; // 1030
+    int jobs = 0; // files converted at once, 1 to 8; anything else: the default
 
     // The folder browser; an empty result means cancelled. Tests replace it.
     std::function<QString(QWidget* owner)> chooseFolder;
@@ -44,11 +51,14 @@ public:
     // that begins with its text (ignoring case) or, when none does, shows the text as typed.
     void BindToControls();
     // The controls' texts, typed or selected, back into the texts, unchecked; the format and
-    // quality as the keys of the chosen entries (both empty for Auto).
+    // quality as the keys of the chosen entries (both empty for Auto); the Jobs box's number
+    // when it was changed.
     void BindFromControls();
     // The stored format and quality into their drop-downs. Browsing for a folder does not call
     // this: a format chosen before browsing stays chosen.
     void BindFormatToControls();
+    // The number of jobs into its box: the stored one, or the default when none is chosen.
+    void BindJobsToControls();
 
     QLineEdit* DirectoryEdit() const { return directoryEdit; }
     QPushButton* OkButton() const { return okButton; }

@@ -1,12 +1,41 @@
 // The settings dialog's layout: every control at its place in the dialog template, the output
-// format's group beside the conversion quality's, its rows level with Bitrate and Channel.
+// format's group beside the conversion quality's, its rows level with Bitrate and Channel, and
+// Jobs level with OK. Then the Jobs box through the window and the settings file.
 #include "ui/SettingsDialog.h"
 #include "UiTestSupport.h"
+#include "engine/ConversionSettings.h"
+#include "engine/SettingsFile.h"
+#include "ui/MainDialog.h"
 #include "ui/Resources.h"
 
+#include <QFile>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <string>
 #include <vector>
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+Texts Plus(Texts texts, const std::string& more)
+{
+    texts.push_back(more);
+    return texts;
+}
+
+// The texts of a settings file, all of them.
+Texts Elements(const QString& path)
+{
+    const QByteArray bytes = uitest::ReadFile(path);
+    return SettingsFile::Decode(
+        reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size()), 100);
+}
+
+} // namespace
 
 class SettingsDialogTest : public QObject {
     Q_OBJECT
@@ -32,6 +61,8 @@ private slots:
             {"1028", 229, 78, 80, 14},
             {"Quality", 186, 101, 32, 16},
             {"1029", 229, 104, 80, 14},
+            {"Jobs", 25, 148, 32, 13},
+            {"1030", 68, 147, 40, 14},
             {"1", 211, 145, 39, 19},
             {"2", 261, 146, 39, 19},
         };
@@ -39,13 +70,80 @@ private slots:
         QCOMPARE(dialog.size(), dialog.Units().ToPixels(337, 174));
         const QStringList problems = uitest::CompareWithTemplate(&dialog, dialog.Units(), controls);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
-        // The drop-downs' edit fields take the focus for their boxes and have no names.
-        QStringList chain = uitest::TabChain(dialog.findChild<QWidget*>(QStringLiteral("1011")), 10);
+        // The drop-downs' and the spin box's edit fields take the focus for their boxes.
+        QStringList chain = uitest::TabChain(dialog.findChild<QWidget*>(QStringLiteral("1011")), 12);
         chain.removeAll(QString());
+        chain.removeAll(QStringLiteral("qt_spinbox_lineedit"));
         QCOMPARE(chain,
             (QStringList {QStringLiteral("1011"), QStringLiteral("1012"), QStringLiteral("1026"),
-                QStringLiteral("1027"), QStringLiteral("1028"), QStringLiteral("1029"), QStringLiteral("1"),
-                QStringLiteral("2")}));
+                QStringLiteral("1027"), QStringLiteral("1028"), QStringLiteral("1029"),
+                QStringLiteral("1030"), QStringLiteral("1"), QStringLiteral("2")}));
+    }
+
+    // The Jobs box through the window: it shows the number the settings file holds, or the default
+    // when the file holds none that can be chosen; a changed number and OK reach the window's
+    // settings and, on close, element 5 of the file; a number left as shown, or Cancel, writes the
+    // file as it was read (five elements stay five).
+    void JobsAreShownChangedAndKeptInTheSettingsFile()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const int fallback = ConversionSettings::DefaultJobs();
+        const int other = fallback % ConversionSettings::kMostJobs + 1; // any number but the default
+        const Texts five {"/out/", "64KB", "mono", "", ""};
+        const struct {
+            const char* name;
+            Texts stored;
+            int shown;
+            int set; // 0: left as shown
+            bool ok;
+            Texts written;
+        } cases[] = {
+            {"five, left", five, fallback, 0, true, five},
+            {"five, changed", five, fallback, other, true, Plus(five, std::to_string(other))},
+            {"five, changed, cancelled", five, fallback, other, false, five},
+            {"three", {"/out/", "64KB", "mono"}, fallback, 0, true, five},
+            {"3, left", Plus(five, "3"), 3, 0, true, Plus(five, "3")},
+            {"empty, set to 1", Plus(five, ""), fallback, 1, true, Plus(five, "1")},
+            {"12, set to 8", Plus(five, "12"), fallback, 8, true, Plus(five, "8")},
+            {"12, left", Plus(five, "12"), fallback, 0, true, five},
+            {"2, set to 5, cancelled", Plus(five, "2"), 2, 5, false, Plus(five, "2")},
+            {"8, typed 9", Plus(five, "8"), 8, 9, true, Plus(five, "8")},
+        };
+        for (const auto& each : cases) {
+            const QString path = folder.filePath(QStringLiteral("jobs.ini"));
+            QVERIFY(uitest::WriteFile(path, QByteArray::fromStdString([&] {
+                const std::vector<uint8_t> bytes = SettingsFile::Encode(each.stored);
+                return std::string(bytes.begin(), bytes.end());
+            }())));
+            MainDialog window(QFile::encodeName(path).toStdString());
+            int shown = -1;
+            bool range = false;
+            uitest::DialogWatcher watcher([&](QWidget* widget) {
+                auto* dialog = qobject_cast<SettingsDialog*>(widget);
+                if (dialog == nullptr)
+                    return;
+                shown = dialog->jobsBox->value();
+                range = dialog->jobsBox->minimum() == 1 && dialog->jobsBox->maximum() == 8;
+                if (each.set != 0) {
+                    // Typed as a person would: the text selected, the digit, then Enter.
+                    dialog->jobsBox->selectAll();
+                    QTest::keyClicks(dialog->jobsBox, QString::number(each.set));
+                    QTest::keyClick(dialog->jobsBox, Qt::Key_Return);
+                }
+                (each.ok ? dialog->OkButton() : dialog->CancelButton())->click();
+            });
+            window.Button(1005)->click();
+            QVERIFY2(
+                shown == each.shown, qPrintable(QStringLiteral("%1: shown %2").arg(each.name).arg(shown)));
+            QVERIFY2(range, each.name);
+            const int chosen = each.written.size() > 5 ? std::stoi(each.written[5]) : 0;
+            QVERIFY2(window.settings.Jobs() == (chosen != 0 ? chosen : fallback), each.name);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(window.close());
+            QVERIFY2(Elements(path) == each.written, each.name);
+        }
     }
 };
 
