@@ -298,14 +298,27 @@ void MainDialog::AddDiscTracks(const QString& path)
     }
 }
 
+QString MainDialog::RowKey(const QString& name, const QString& path)
+{
+    // A path holds no NUL, so no two pairs give one key.
+    return path.toCaseFolded() + QChar(0) + name.toCaseFolded();
+}
+
 bool MainDialog::AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path)
 {
-    for (int row = 0; row < list->topLevelItemCount(); ++row) {
-        const QTreeWidgetItem* item = list->topLevelItem(row);
-        if (item->text(kTargetFiles).compare(path, Qt::CaseInsensitive) == 0
-            && item->text(kSourceFile).compare(name, Qt::CaseInsensitive) == 0)
-            return false;
+    // Rows that left the list other than through ClearList leave it with fewer rows than keys:
+    // the keys are then made again from the rows.
+    if (listedRows.size() != list->topLevelItemCount()) {
+        listedRows.clear();
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            const QTreeWidgetItem* item = list->topLevelItem(row);
+            listedRows.insert(RowKey(item->text(kSourceFile), item->text(kTargetFiles)));
+        }
     }
+    const QString key = RowKey(name, path);
+    if (listedRows.contains(key))
+        return false;
+    listedRows.insert(key);
     auto* item = new QTreeWidgetItem();
     item->setText(kSpacer, QString());
     item->setText(kSourceFile, name);
@@ -346,6 +359,7 @@ void MainDialog::ShowTargetNames()
 void MainDialog::ClearList()
 {
     list->clear();
+    listedRows.clear();
 }
 
 void MainDialog::ConvertSelected()

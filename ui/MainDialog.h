@@ -8,6 +8,7 @@
 #include "ui/SkinnedDialog.h"
 
 #include <QIcon>
+#include <QSet>
 #include <QStringList>
 
 #include <cstdint>
@@ -45,6 +46,7 @@ public:
     // the list come here, as do the program's arguments.
     void AddFiles(const QStringList& paths);
     // Appends a row unless one with the same path and name (ignoring case) is listed already.
+    // Rows are added only here, so that the check can look them up instead of reading every row.
     bool AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path);
     void ClearList();
     // One Convert dialog after the other for the selected rows. A row whose output would be its
@@ -81,6 +83,10 @@ private:
     // gives a message and no row.
     void AddDiscTracks(const QString& path);
 
+    // What AddListRow compares of a row: its path and name, case-folded.
+    static QString RowKey(const QString& name, const QString& path);
+
     SettingsFile settingsFile;
+    QSet<QString> listedRows; // RowKey of every row
     bool settingsFailureShown = false;
 };

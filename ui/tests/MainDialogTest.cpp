@@ -272,6 +272,62 @@ private slots:
         QCOMPARE(window.list->topLevelItemCount(), 0);
     }
 
+    // A row is listed once: a second row is refused exactly when its path and its name both
+    // compare equal to a listed row's, ignoring case, in any script; also after rows left the
+    // list by Clear List or one at a time.
+    void ARowIsRefusedExactlyWhenPathAndNameMatchIgnoringCase()
+    {
+        const struct {
+            const char* firstName;
+            const char* firstPath;
+            const char* secondName;
+            const char* secondPath;
+        } pairs[] = {
+            {"A.WAV", "/m/A.WAV", "a.wav", "/m/a.wav"},
+            {"a.wav", "/m/a.wav", "a.wav", "/n/a.wav"},
+            {"x", "/d/disc.cue/x", "y", "/d/disc.cue/x"},
+            {"bc", "/d/a", "c", "/d/ab"}, // the same letters, split elsewhere
+            {"STRASSE.wav", "/m/STRASSE.wav", "stra\u00dfe.wav", "/m/stra\u00dfe.wav"},
+            {"\u1e9e.wav", "/m/\u1e9e.wav", "\u00df.wav", "/m/\u00df.wav"},
+            {"\u212a.wav", "/m/\u212a.wav", "k.wav", "/m/k.wav"}, // Kelvin sign
+            {"\u017f.wav", "/m/\u017f.wav", "S.wav", "/m/S.wav"}, // long s
+            {"\u03a3\u03c2.wav", "/\u03c3/\u03a3\u03c2.wav", "\u03c3\u03c3.wav", "/\u03a3/\u03c3\u03c3.wav"},
+            {"\u0130.wav", "/m/\u0130.wav", "i.wav", "/m/i.wav"},
+            {"\u01c4.wav", "/m/\u01c4.wav", "\u01c5.wav", "/m/\u01c6.wav"},
+            {"\U00010400.wav", "/m/\U00010400.wav", "\U00010428.wav", "/m/\U00010428.wav"},
+            {"\u00e9.wav", "/m/\u00e9.wav", "e\u0301.wav", "/m/e\u0301.wav"},
+        };
+        MainDialog window(SettingsPath(QStringLiteral("rows.ini")));
+        int refused = 0;
+        for (const auto& pair : pairs) {
+            const QString firstName = QString::fromUtf8(pair.firstName);
+            const QString firstPath = QString::fromUtf8(pair.firstPath);
+            const QString secondName = QString::fromUtf8(pair.secondName);
+            const QString secondPath = QString::fromUtf8(pair.secondPath);
+            const bool same = firstName.compare(secondName, Qt::CaseInsensitive) == 0
+                && firstPath.compare(secondPath, Qt::CaseInsensitive) == 0;
+            refused += same ? 1 : 0;
+            window.ClearList();
+            QVERIFY2(window.AddListRow(firstName, 1, 1, firstPath), pair.firstPath);
+            QVERIFY2(window.AddListRow(secondName, 1, 1, secondPath) == !same, pair.secondPath);
+            QCOMPARE(window.list->topLevelItemCount(), same ? 1 : 2);
+            // Both ways round.
+            window.ClearList();
+            QVERIFY(window.AddListRow(secondName, 1, 1, secondPath));
+            QVERIFY2(window.AddListRow(firstName, 1, 1, firstPath) == !same, pair.firstPath);
+        }
+        QVERIFY(refused >= 5 && refused <= 10); // the table holds both outcomes
+        // A row taken out of the list another way may be listed again; the others stay listed.
+        window.ClearList();
+        for (const QString& name : {QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")})
+            QVERIFY(window.AddListRow(name, 1, 1, QStringLiteral("/m/") + name));
+        delete window.list->takeTopLevelItem(1);
+        QVERIFY(window.AddListRow(QStringLiteral("two"), 1, 1, QStringLiteral("/m/two")));
+        QVERIFY(!window.AddListRow(QStringLiteral("ONE"), 1, 1, QStringLiteral("/M/one")));
+        QVERIFY(!window.AddListRow(QStringLiteral("two"), 1, 1, QStringLiteral("/m/two")));
+        QCOMPARE(window.list->topLevelItemCount(), 3);
+    }
+
     void ArgumentsAndDroppedFilesAndFoldersAreAdded()
     {
         const QDir dropped(folder.filePath(QStringLiteral("dropped")));
