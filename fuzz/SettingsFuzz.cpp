@@ -148,6 +148,9 @@ void CheckFromDisk(const uint8_t* data, size_t size)
     if (settings.outputDirectory != expected[0] || settings.bitrate != expected[1]
         || settings.channelMode != expected[2])
         __builtin_trap();
+    // The number of jobs read is one that can be chosen, or none (the default).
+    if (settings.jobs != 0 && !ConversionSettings::IsJobCount(settings.jobs))
+        __builtin_trap();
 }
 
 // Five texts: "kept", then one whose length reaches past the limit; the file is as long as they
