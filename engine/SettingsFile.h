@@ -69,12 +69,13 @@ public:
     const std::string& Path() const { return path; }
     const std::string& StartingPath() const { return startingPath; }
 
-    // Assigns the elements read in full to the texts and leaves the others as they were.
+    // Assigns the elements read in full to the texts and leaves the other texts as they were;
+    // the number of jobs becomes the file's, or none (0) when it holds none that can be chosen.
     // False when the file cannot be opened (nothing changes).
     bool Read(ConversionSettings& settings) const;
-    // Creates the file anew with the count 5 and the five elements (Auto: 3 and 4 empty), or 6 and
-    // the number of jobs when one is chosen, and its folder when that is missing. False with `reason` set to
-    // the system's text when it cannot be written completely.
+    // Creates the file anew with the count 5 and the five elements (Auto: 3 and 4 empty), or 6
+    // and the number of jobs when one is chosen, and its folder when that is missing. False with
+    // `reason` set to the system's text when it cannot be written completely.
     bool Write(const ConversionSettings& settings, std::string& reason) const;
     bool Write(const ConversionSettings& settings) const
     {
