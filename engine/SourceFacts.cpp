@@ -78,7 +78,7 @@ std::string SourceFacts::OutputTitle(const OutputFormat& format) const
     if (!track && !tagsRead)
         return "-";
     // Without a stated title the tag carries the output's name without its extension.
-    const std::string target = ConversionJob::TargetNameFor(track ? name : source, format);
+    const std::string target = OutputName(format);
     const bool tagged = format.IsAuto()
         ? ConversionJob::ChooseEncoderKind(target) == ConversionJob::kMp3Encoder
         : format.carriesTags;

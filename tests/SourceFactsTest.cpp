@@ -108,7 +108,9 @@ TEST(SourceFacts, OutputNamesAndTitlesComeFromTheFactsAlone)
     disc.WriteSheet("", {"    TITLE \"Side/A\"\n"});
     const std::vector<SourceFacts> tracks = SourceFacts::OfDisc(disc.cuePath);
     const std::string song = WriteToneWav(dir.Path() / "song.wav", 22050, 1, 1.0);
-    std::vector<SourceFacts> entries {SourceFacts::OfFile(song)};
+    // A file named by its extension alone is named, and titled, as its output is written.
+    const std::string hidden = WriteToneWav(dir.Path() / ".wav", 22050, 1, 1.0);
+    std::vector<SourceFacts> entries {SourceFacts::OfFile(song), SourceFacts::OfFile(hidden)};
     entries.insert(entries.end(), tracks.begin(), tracks.end());
     // The disc is gone: nothing below may read it.
     fs::remove(disc.cuePath);
@@ -118,9 +120,11 @@ TEST(SourceFacts, OutputNamesAndTitlesComeFromTheFactsAlone)
         std::vector<std::string> names;
         std::vector<std::string> titles;
     } rows[] = {
-        {"flac", {"song.flac", "01 - Side_A.flac", "Track-01.flac"}, {"song", "Side/A", "Track-01"}},
-        {"wav", {"song.wav", "01 - Side_A.wav", "Track-01.wav"}, {"-", "-", "-"}},
-        {"auto", {"song.mp3", "Track-00.mp3", "Track-01.mp3"}, {"song", "Side/A", "Track-01"}},
+        {"flac", {"song.flac", ".flac", "01 - Side_A.flac", "Track-01.flac"},
+            {"song", ".flac", "Side/A", "Track-01"}},
+        {"wav", {"song.wav", ".wav", "01 - Side_A.wav", "Track-01.wav"}, {"-", "-", "-", "-"}},
+        {"auto", {"song.mp3", ".mp3", "Track-00.mp3", "Track-01.mp3"},
+            {"song", ".mp3", "Side/A", "Track-01"}},
     };
     for (const auto& row : rows) {
         const OutputFormat* format = OutputFormat::Find(row.format);
