@@ -15,9 +15,10 @@ class Listing {
 public:
     // name, time "%02d:%02d", size "%d KB", full path. A CD track label gives its play time,
     // the size of its audio and the disc's device in place of a path; a disc image gives one
-    // such row per audio track, with the image in place of a path. The last column is the title
-    // the output would carry ("-" for one without tags); for a chosen format (not Auto) a sixth
-    // column follows: the output's file name.
+    // such row per audio track, and a "DISC/Track-NN" source that track's row, with the image in
+    // place of a path. The last column is the title the output would carry ("-" for one without
+    // tags); for a chosen format (not Auto) a sixth column follows: the output's file name. The
+    // facts are the window's (SourceFacts); this only prints them.
     static bool Probe(const std::vector<std::string>& sources, const std::string& device,
         const OutputFormat& format, std::FILE* out, Console& console);
     // Track-NN label (as a source names it), start frame, length in frames, whole seconds.

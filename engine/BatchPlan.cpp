@@ -1,6 +1,7 @@
 #include "engine/BatchPlan.h"
 
 #include "engine/ConversionJob.h"
+#include "engine/SourceFacts.h"
 #include "engine/TrackLabel.h"
 
 #include <filesystem>
@@ -27,19 +28,15 @@ std::string SamePathKey(const std::string& path)
 // title), and the same refusal of a name taken twice, within a disc or across discs.
 void PlanDisc(const std::string& disc, const OutputFormat& format, std::vector<BatchItem>& items)
 {
-    std::string problem;
-    const std::vector<ConversionJob::DiscTrack> tracks = ConversionJob::TracksOfDisc(disc, problem);
-    if (tracks.empty()) {
-        BatchItem item;
-        item.source = disc;
-        item.refusal = problem + "; not converted";
-        items.push_back(item);
-    }
-    for (const ConversionJob::DiscTrack& track : tracks) {
+    for (const SourceFacts& track : SourceFacts::OfDisc(disc)) {
         BatchItem item;
         item.source = track.source;
-        item.jobSource = track.source;
-        item.targetName = ConversionJob::TargetNameFor(track, format);
+        if (!track.Convertible()) {
+            item.refusal = track.problem + "; not converted";
+        } else {
+            item.jobSource = track.source;
+            item.targetName = track.OutputName(format);
+        }
         items.push_back(item);
     }
 }

@@ -76,6 +76,7 @@ ConversionJob::DiscTrack DescribeTrack(CdTrackStream& reader, size_t k, const st
     const MediaTags stated = reader.StatedTags(reader.tracks[k]);
     track.number = static_cast<int32_t>(stated.TrackNumber());
     track.title = stated.title;
+    track.read = true;
     return track;
 }
 

@@ -147,6 +147,7 @@ public:
         uint32_t frames = 0; // length in CD frames (75 a second, 2352 bytes each)
         int32_t number = 0; // the track's number in the disc's table of contents; 0: not known
         std::string title; // what the disc's CD-Text or the image's CUE sheet calls it; may be empty
+        bool read = false; // the disc could be read and holds this track
     };
     // The audio tracks of a disc image or CD drive, in disc order (data tracks are left out).
     // Empty, with `problem` set to why in plain words, when the disc cannot be read or holds no
@@ -154,7 +155,7 @@ public:
     static std::vector<DiscTrack> TracksOfDisc(const std::string& disc, std::string& problem);
     // The track a CD track source names ("Track-NN" of the first drive, "DISC/Track-NN"), read
     // from its disc. When it cannot be read (or the name is no track), only `label` and `source`
-    // are set.
+    // are set and `read` is false.
     static DiscTrack TrackOf(const std::string& sourceName);
     // The MP3 bitrate (kbps) a bitrate setting's output rate stands for: rate = kbps x 689.0625.
     static uint32_t BitrateFor(double outputRate);

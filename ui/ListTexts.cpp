@@ -1,5 +1,7 @@
 #include "ui/ListTexts.h"
 
+#include "engine/SourceFacts.h"
+
 namespace listtexts {
 
 QString FileName(const QString& path)
@@ -20,15 +22,12 @@ QString Extension(const QString& path)
 
 QString PlayTime(int64_t seconds)
 {
-    if (seconds < 0)
-        return QStringLiteral("--:--");
-    return QString::asprintf(
-        "%02lld:%02lld", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+    return QString::fromStdString(SourceFacts::TimeText(seconds));
 }
 
 QString SizeText(int64_t bytes)
 {
-    return QString::asprintf("%lld KB", static_cast<long long>(bytes < 0 ? 0 : bytes / 1024));
+    return QString::fromStdString(SourceFacts::SizeText(bytes < 0 ? 0 : static_cast<uint64_t>(bytes)));
 }
 
 } // namespace listtexts

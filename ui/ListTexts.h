@@ -19,7 +19,7 @@ QString FileName(const QString& path);
 QString Extension(const QString& path);
 
 // "%02d:%02d" of seconds / 60 and seconds % 60; minutes are not capped. A negative count
-// (a file whose length could not be read) shows "--:--".
+// (a file whose length could not be read) shows "--:--". The tool's --probe prints the same.
 QString PlayTime(int64_t seconds);
 
 // "%d KB" of the byte count divided by 1024, remainder dropped.

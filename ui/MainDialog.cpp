@@ -1,12 +1,9 @@
 #include "ui/MainDialog.h"
 
-#include "cd/CdTrackStream.h"
 #include "engine/ConversionJob.h"
 #include "platform/FolderPath.h"
 #include "platform/Message.h"
 #include "platform/RegularFile.h"
-#include "sources/WaveStream.h"
-#include "sources/WmaStream.h"
 #include "ui/AboutDialog.h"
 #include "ui/ConvertDialog.h"
 #include "ui/FlatButton.h"
@@ -38,22 +35,20 @@ QByteArray Local(const QString& path)
     return QFile::encodeName(path);
 }
 
-// Play time in whole seconds, or -1 when the file's length cannot be read.
-int64_t ProbeSeconds(const QString& path, const QString& extension)
+// The kind of source a conversion takes `source` for, by its name alone.
+SourceFacts::Kind KindOf(const std::string& source)
 {
-    double length = -1.0;
-    if (extension.compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0) {
-        WaveStream stream;
-        if (stream.LoadWave(Local(path).constData()))
-            length = stream.GetLength();
-    } else {
-        WmaStream stream;
-        if (stream.Load(Local(path).constData()) >= 0)
-            length = stream.GetLength();
+    switch (ConversionJob::ChooseSource(source).kind) {
+    case ConversionJob::SourceKind::Wave:
+        return SourceFacts::Kind::Wave;
+    case ConversionJob::SourceKind::Media:
+        return SourceFacts::Kind::Media;
+    case ConversionJob::SourceKind::Track:
+        return SourceFacts::Kind::CdTrack;
+    case ConversionJob::SourceKind::Unknown:
+        break;
     }
-    if (!(length >= 0.0) || !std::isfinite(length))
-        return -1;
-    return static_cast<int64_t>(std::trunc(length));
+    return SourceFacts::Kind::NotConvertible;
 }
 
 // The open-file dialog's filters for files, one per family of types. An "Audio Files" filter
@@ -277,24 +272,24 @@ void MainDialog::AddAudioFile(const QString& path)
     // refused at once, where a plain open would wait for a FIFO's writer with the window frozen.
     if (!RegularFileProblem(Local(path).constData()).empty())
         return;
-    AddListRow(name, ProbeSeconds(path, extension), QFileInfo(path).size(), path);
+    const SourceFacts facts = SourceFacts::OfFile(Local(path).toStdString());
+    if (facts.Convertible())
+        AddListRow(name, facts, path);
 }
 
 void MainDialog::AddDiscTracks(const QString& path)
 {
     const std::string disc = Local(path).toStdString();
-    std::string problem;
-    const std::vector<ConversionJob::DiscTrack> tracks = ConversionJob::TracksOfDisc(disc, problem);
-    if (tracks.empty()) {
-        ShowMessage("can not open source file!\n" + disc + ": " + problem);
+    const std::vector<SourceFacts> tracks = SourceFacts::OfDisc(disc);
+    if (!tracks.front().Convertible()) {
+        ShowMessage("can not open source file!\n" + disc + ": " + tracks.front().problem);
         return;
     }
     // The rows are named as the command-line tool names the tracks; their path is the disc's
     // followed by the name, which is how a conversion finds the disc again.
-    for (const ConversionJob::DiscTrack& track : tracks) {
-        const QString label = QString::fromStdString(track.label);
-        AddListRow(label, track.frames / CdTrackStream::kFramesPerSecond,
-            int64_t {track.frames} * CD_FRAME_BYTES, path + listtexts::kSeparator + label);
+    for (const SourceFacts& track : tracks) {
+        const QString label = QString::fromLocal8Bit(track.name);
+        AddListRow(label, track, path + listtexts::kSeparator + label);
     }
 }
 
@@ -305,6 +300,17 @@ QString MainDialog::RowKey(const QString& name, const QString& path)
 }
 
 bool MainDialog::AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path)
+{
+    SourceFacts facts;
+    facts.source = Local(path).toStdString();
+    facts.name = Local(listtexts::FileName(path)).toStdString();
+    facts.seconds = seconds < 0 ? -1 : seconds;
+    facts.bytes = bytes < 0 ? 0 : static_cast<uint64_t>(bytes);
+    facts.kind = KindOf(facts.source);
+    return AddListRow(name, facts, path);
+}
+
+bool MainDialog::AddListRow(const QString& name, const SourceFacts& facts, const QString& path)
 {
     // Rows that left the list other than through ClearList leave it with fewer rows than keys:
     // the keys are then made again from the rows.
@@ -322,13 +328,27 @@ bool MainDialog::AddListRow(const QString& name, int64_t seconds, int64_t bytes,
     auto* item = new QTreeWidgetItem();
     item->setText(kSpacer, QString());
     item->setText(kSourceFile, name);
-    item->setText(kTime, listtexts::PlayTime(seconds));
-    item->setText(kSize, listtexts::SizeText(bytes));
+    item->setText(kTime, listtexts::PlayTime(facts.seconds));
+    item->setText(kSize, listtexts::SizeText(static_cast<int64_t>(facts.bytes)));
     item->setText(kTargetFiles, path);
-    if (list->columnCount() > kOutputFile)
-        item->setText(kOutputFile, TargetNameOf(path));
+    item->setData(kSourceFile, kFactsRole, QVariant::fromValue(facts));
+    NameRow(item);
     list->addTopLevelItem(item);
     return true;
+}
+
+SourceFacts MainDialog::FactsOf(const QTreeWidgetItem* item)
+{
+    return item->data(kSourceFile, kFactsRole).value<SourceFacts>();
+}
+
+void MainDialog::NameRow(QTreeWidgetItem* item) const
+{
+    const SourceFacts facts = FactsOf(item);
+    const OutputFormat& format = settings.ChosenFormat();
+    item->setData(kSourceFile, kOutputTitleRole, QString::fromLocal8Bit(facts.OutputTitle(format)));
+    if (list->columnCount() > kOutputFile)
+        item->setText(kOutputFile, QString::fromLocal8Bit(facts.OutputName(format)));
 }
 
 QString MainDialog::TargetNameOf(const QString& path) const
@@ -342,18 +362,16 @@ void MainDialog::ShowTargetNames()
 {
     if (settings.ChosenFormat().IsAuto()) {
         list->setColumnCount(kOutputFile);
-        return;
+    } else {
+        list->setColumnCount(kOutputFile + 1);
+        // Shown before the long source paths, so that it is in view without scrolling.
+        list->header()->moveSection(list->header()->visualIndex(kOutputFile), kTargetFiles);
+        list->headerItem()->setText(kOutputFile, QStringLiteral("Output File"));
+        list->headerItem()->setTextAlignment(kOutputFile, Qt::AlignLeft | Qt::AlignVCenter);
+        list->setColumnWidth(kOutputFile, kOutputFileWidth);
     }
-    list->setColumnCount(kOutputFile + 1);
-    // Shown before the long source paths, so that it is in view without scrolling.
-    list->header()->moveSection(list->header()->visualIndex(kOutputFile), kTargetFiles);
-    list->headerItem()->setText(kOutputFile, QStringLiteral("Output File"));
-    list->headerItem()->setTextAlignment(kOutputFile, Qt::AlignLeft | Qt::AlignVCenter);
-    list->setColumnWidth(kOutputFile, kOutputFileWidth);
-    for (int row = 0; row < list->topLevelItemCount(); ++row) {
-        QTreeWidgetItem* item = list->topLevelItem(row);
-        item->setText(kOutputFile, TargetNameOf(item->text(kTargetFiles)));
-    }
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        NameRow(list->topLevelItem(row));
 }
 
 void MainDialog::ClearList()

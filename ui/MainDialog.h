@@ -5,9 +5,11 @@
 
 #include "engine/ConversionSettings.h"
 #include "engine/SettingsFile.h"
+#include "engine/SourceFacts.h"
 #include "ui/SkinnedDialog.h"
 
 #include <QIcon>
+#include <QMetaType>
 #include <QSet>
 #include <QStringList>
 
@@ -17,6 +19,10 @@
 
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
+
+// A row's facts travel in its item's data.
+Q_DECLARE_METATYPE(SourceFacts)
 
 class MainDialog : public SkinnedDialog {
     Q_OBJECT
@@ -25,6 +31,11 @@ public:
     // format (not Auto) a sixth column, "Output File", shows the name each row converts to; it
     // stands before "Target Files" on the screen.
     enum Column { kSpacer = 0, kSourceFile = 1, kTime = 2, kSize = 3, kTargetFiles = 4, kOutputFile = 5 };
+    // Each row carries, in its "Source File" cell, what its source is (SourceFacts: kind, play
+    // time, size, a track's number on its disc and its title) and the title its output carries
+    // in the chosen format ("-" for none), so that a change of format re-names the rows without
+    // reading their files or discs again.
+    enum Role { kFactsRole = Qt::UserRole + 10, kOutputTitleRole = Qt::UserRole + 11 };
 
     // settingsPath: the settings file read now and written when the window closes.
     explicit MainDialog(const std::string& settingsPath, QWidget* parent = nullptr);
@@ -47,7 +58,13 @@ public:
     void AddFiles(const QStringList& paths);
     // Appends a row unless one with the same path and name (ignoring case) is listed already.
     // Rows are added only here, so that the check can look them up instead of reading every row.
+    // `path` is the source a conversion reads; `facts` fill the Time and Size columns and name
+    // the output.
+    bool AddListRow(const QString& name, const SourceFacts& facts, const QString& path);
+    // A row of the given play time and size, for a source known by its path alone.
     bool AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path);
+    // The facts a row carries.
+    static SourceFacts FactsOf(const QTreeWidgetItem* item);
     void ClearList();
     // One Convert dialog after the other for the selected rows. A row whose output would be its
     // own source (a chosen format that keeps the extension, into the source's folder; or a link
@@ -63,7 +80,8 @@ public:
     // The output file name of a row's source path for the chosen format, as Convert names it.
     QString TargetNameOf(const QString& path) const;
     // The "Output File" column after a change of the output format: shown, with every row's
-    // name, for a chosen format; gone for Auto.
+    // name, for a chosen format; gone for Auto. Every row's output title follows the format.
+    // Named from the rows' facts: no file or disc is read.
     void ShowTargetNames();
 
 protected:
@@ -82,6 +100,9 @@ private:
     // the path DISC/Track-NN that a conversion reads the track by. A disc that cannot be read
     // gives a message and no row.
     void AddDiscTracks(const QString& path);
+    // A row's output title, and its output name when the "Output File" column is shown, for the
+    // chosen format, from the facts the row carries.
+    void NameRow(QTreeWidgetItem* item) const;
 
     // What AddListRow compares of a row: its path and name, case-folded.
     static QString RowKey(const QString& name, const QString& path);
