@@ -308,6 +308,86 @@ private slots:
         }
     }
 
+    void ProgressReachesTheWindowAtMostEveryTenthOfASecondPerFile()
+    {
+        // One long file beside many short ones: each short file's end wakes the batch, which
+        // then tells every running file's progress; the window hears of the long one no more
+        // often than its period allows.
+        const QString out = Folder(QStringLiteral("throttle"));
+        std::vector<std::string> sources {QFile::encodeName(
+            Source(QStringLiteral("throttle"), QStringLiteral("long.wav"), uitest::ToneWav(30.0)))
+                                              .toStdString()};
+        const QByteArray blip = uitest::ToneWav(0.05);
+        for (int n = 0; n < 60; ++n) {
+            sources.push_back(QFile::encodeName(
+                Source(QStringLiteral("throttle"), QStringLiteral("blip%1.wav").arg(n), blip))
+                                  .toStdString());
+        }
+        BatchOptions options;
+        options.outputDir = QFile::encodeName(out).toStdString() + "/";
+        options.jobs = 2;
+        WindowBatch batch(options);
+        int told = 0; // progress of the long file
+        bool longEnded = false;
+        QElapsedTimer clock;
+        qint64 longRan = 0;
+        batch.onNews = [&](const WindowBatch::News& news) {
+            if (news.index != 0)
+                return;
+            if (news.kind == WindowBatch::News::Kind::Started)
+                clock.start();
+            told += news.kind == WindowBatch::News::Kind::Progress;
+            if (news.kind == WindowBatch::News::Kind::Ended) {
+                longEnded = true;
+                longRan = clock.elapsed();
+            }
+        };
+        bool finished = false;
+        batch.onFinished = [&](const BatchTally& tally) {
+            finished = true;
+            QCOMPARE(tally.converted, 61);
+        };
+        QVERIFY(batch.Start(sources));
+        QTRY_VERIFY_WITH_TIMEOUT(finished, 120000);
+        QVERIFY(longEnded);
+        QVERIFY2(told <= longRan / WindowBatch::kProgressPeriodMs + 1,
+            qPrintable(QStringLiteral("%1 progress news in %2 ms").arg(told).arg(longRan)));
+    }
+
+    void ABatchGoesWithItsWindowLeavingCompleteFiles()
+    {
+        // The window closes while two files convert: the batch stops and waits for them.
+        const QString out = Folder(QStringLiteral("closing"));
+        std::vector<std::string> sources;
+        for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+            sources.push_back(QFile::encodeName(
+                Source(QStringLiteral("closing"), QLatin1String(name), uitest::ToneWav(60.0)))
+                                  .toStdString());
+        }
+        BatchOptions options;
+        options.outputDir = QFile::encodeName(out).toStdString() + "/";
+        options.jobs = 2;
+        auto batch = std::make_unique<WindowBatch>(options);
+        int started = 0;
+        batch->onNews = [&](const WindowBatch::News& news) {
+            started += news.kind == WindowBatch::News::Kind::Started;
+        };
+        QVERIFY(batch->Start(sources));
+        QTRY_COMPARE_WITH_TIMEOUT(started, 2, 20000);
+        QTest::qWait(200);
+        QElapsedTimer closing;
+        closing.start();
+        batch.reset();
+        QVERIFY2(closing.elapsed() < 2000, qPrintable(QString::number(closing.elapsed())));
+        for (const char* name : {"a.mp3", "b.mp3"}) {
+            const QString output = out + QLatin1Char('/') + QLatin1String(name);
+            QCOMPARE(uitest::ReadFile(output).right(128).left(3), QByteArray("TAG"));
+            const double seconds = DecodedSeconds(output);
+            QVERIFY2(seconds > 0.0 && seconds < 59.0, qPrintable(QString::number(seconds)));
+        }
+        QVERIFY(!QFile::exists(out + QStringLiteral("/c.mp3")));
+    }
+
     void StatusTexts()
     {
         using Kind = WindowBatch::News::Kind;
