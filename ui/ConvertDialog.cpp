@@ -250,6 +250,11 @@ void ConvertDialog::OnBatchNews(const WindowBatch::News& news)
     case WindowBatch::News::Kind::Ended:
         runningShares.erase(news.index);
         ++batchDone;
+        if (news.index == shownItem && news.outcome == BatchFace::Outcome::Converted) {
+            progress->setValue(progress->maximum());
+            if (!percentText.isEmpty())
+                percentText = QStringLiteral("100%");
+        }
         if (news.outcome == BatchFace::Outcome::Failed)
             ++batchFailed;
         break;

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 
+#include <cstdio>
 #include <future>
 
 namespace {
@@ -266,7 +267,10 @@ void WindowBatch::OnWorkerBegin(const BatchItem& item, bool overwrite)
     size_t index = 0;
     {
         std::lock_guard<std::mutex> hold(messagesLock);
-        index = indexOf.at(&item);
+        const auto found = indexOf.find(&item);
+        if (found == indexOf.end())
+            return; // not an item this face started: its messages show as boxes
+        index = found->second;
     }
     RouteMessagesTo(index, overwrite);
 }
@@ -337,10 +341,20 @@ void WindowBatch::OnEnded(const Event& event)
 {
     News news = NewsOf(event);
     news.kind = News::Kind::Ended;
+    std::vector<std::string> said;
     {
         std::lock_guard<std::mutex> hold(messagesLock);
-        news.reason = Joined(messages[event.index]);
+        said = messages[event.index];
     }
+    // Damaged frames that the decoder passed over are no failure, but more than a second of them
+    // is worth knowing about.
+    if (event.damagedSeconds > 1.0) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%.1f s of damaged audio could not be decoded and were skipped",
+            event.damagedSeconds);
+        said.push_back(text);
+    }
+    news.reason = Joined(said);
     if (event.failure == Failure::Refused)
         news.reason = OneLine(event.reason);
     else if (event.outcome == Outcome::Failed && news.reason.empty())
