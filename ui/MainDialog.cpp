@@ -340,7 +340,7 @@ bool MainDialog::AddListRow(const QString& name, int64_t seconds, int64_t bytes,
     item->setText(kTime, listtexts::PlayTime(seconds));
     item->setText(kSize, listtexts::SizeText(bytes));
     item->setText(kTargetFiles, path);
-    if (list->columnCount() > kOutputFile)
+    if (!list->isColumnHidden(kOutputFile))
         item->setText(kOutputFile, TargetNameOf(path));
     list->addTopLevelItem(item);
     return true;
