@@ -1,7 +1,7 @@
 // The window converting a selection with one START: each row's Status, the window title, the
 // one closing list of failures, ABORT in a batch of two jobs at once, the overwrite question's
-// "to all" answers, the design's one START per row when "Convert all selected rows" is
-// unchecked, and the texts of the Status column and of the dialog's overall line.
+// "to all" answers, one START per row when "Convert all selected rows" is unchecked, and the
+// texts of the Status column and of the dialog's overall line.
 #include "ui/WindowBatch.h"
 #include "UiTestSupport.h"
 #include "platform/Message.h"
