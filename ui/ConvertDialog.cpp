@@ -3,6 +3,7 @@
 #include "ui/FlatButton.h"
 #include "ui/Resources.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -10,6 +11,9 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTimerEvent>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -33,6 +37,17 @@ std::string Local(const QString& text)
     return text.toLocal8Bit().toStdString();
 }
 
+// The overall bar counts in thousandths of the batch.
+constexpr int kOverallRange = 1000;
+
+// The part of a file done, 0 to 1; 0 while its length is unknown.
+double ShareOf(double position, double length)
+{
+    if (!(length > 0.0) || !std::isfinite(length) || !std::isfinite(position))
+        return 0.0;
+    return std::clamp(position / length, 0.0, 1.0);
+}
+
 } // namespace
 
 ConvertDialog::ConvertDialog(QWidget* parent, double outputRate, EncoderSet& encoders, uint16_t channels)
@@ -43,7 +58,8 @@ ConvertDialog::ConvertDialog(QWidget* parent, double outputRate, EncoderSet& enc
     setWindowTitle(QStringLiteral("Convert"));
     // A modal frame without a system menu, so without a close box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(units.ToPixels(347, 130));
+    // One line taller than the template: the whole batch's progress below the buttons.
+    setFixedSize(units.ToPixels(347, 144));
 
     // Controls in tab order.
     abortButton = new FlatButton(QStringLiteral("ABORT"), this);
@@ -78,9 +94,25 @@ ConvertDialog::ConvertDialog(QWidget* parent, double outputRate, EncoderSet& enc
     percentLabel->setAlignment(Qt::AlignCenter);
     percentLabel->setAutoFillBackground(true);
 
+    // Above the source box, where the template leaves room.
+    allRows = new QCheckBox(QStringLiteral("Convert all selected rows"), this);
+    units.Place(allRows, 1021, 15, 9, 150, 12);
+
+    overall = new QProgressBar(this);
+    units.Place(overall, 1022, 18, 123, 120, 12);
+    overall->setTextVisible(false);
+    overall->setRange(0, kOverallRange);
+    overall->setValue(0);
+
+    overallLabel = new QLabel(this);
+    units.Place(overallLabel, 1023, 142, 123, 185, 12);
+    overallLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    overallLabel->setAutoFillBackground(true);
+
     setTabOrder(abortButton, sourceEdit);
     setTabOrder(sourceEdit, targetEdit);
     setTabOrder(targetEdit, startButton);
+    setTabOrder(startButton, allRows);
 
     connect(startButton, &QPushButton::clicked, this, &ConvertDialog::OnStart);
     connect(abortButton, &QPushButton::clicked, this, &ConvertDialog::OnAbort);
@@ -88,6 +120,8 @@ ConvertDialog::ConvertDialog(QWidget* parent, double outputRate, EncoderSet& enc
 
 ConvertDialog::~ConvertDialog()
 {
+    // A batch still running is stopped and waited for; its files end complete, shorter.
+    batch.reset();
     // The worker reads from this dialog's Mixer and posts to it: it must be over first.
     job.Wait();
 }
@@ -114,8 +148,11 @@ void ConvertDialog::showEvent(QShowEvent* event)
     progress->setValue(0);
     percentText.clear();
     BindToControls();
+    overall->setValue(0);
+    overallLabel->clear();
     startButton->setEnabled(true);
     abortButton->setEnabled(true);
+    allRows->setEnabled(true);
     startButton->setFocus();
     SkinnedDialog::showEvent(event);
 }
@@ -124,6 +161,10 @@ void ConvertDialog::OnStart()
 {
     if (IsRunning())
         return;
+    if (allRows->isChecked() && startAll) {
+        startAll();
+        return;
+    }
     job.sourceName = Local(sourceName);
     job.targetName = Local(targetName);
     job.outputDir = Local(outputDir);
@@ -151,12 +192,123 @@ void ConvertDialog::OnStart()
 
 void ConvertDialog::OnAbort()
 {
+    if (batch && batch->IsRunning()) {
+        batch->Stop();
+        return;
+    }
     if (IsRunning()) {
         job.Abort();
         return;
     }
     if (!job.Abort())
         reject(); // no job has run yet in this program: ABORT cancels
+}
+
+bool ConvertDialog::RunBatch(const BatchOptions& options, std::vector<std::string> sources)
+{
+    if (IsRunning())
+        return false;
+    batch.reset(); // the previous batch is over; its thread has been joined
+    batch = std::make_unique<WindowBatch>(options);
+    batch->questionParent = this;
+    batch->onNews = [this](const WindowBatch::News& news) { OnBatchNews(news); };
+    batch->onFinished = [this](const BatchTally&) { OnBatchFinished(); };
+    batchTotal = static_cast<int>(sources.size());
+    batchDone = 0;
+    batchFailed = 0;
+    runningShares.clear();
+    batchClock.start();
+    if (!batch->Start(std::move(sources)))
+        return false;
+    percentText = QStringLiteral("0%");
+    progress->setRange(0, 100);
+    progress->setValue(0);
+    ShowOverall();
+    startButton->setEnabled(false);
+    allRows->setEnabled(false);
+    abortButton->setEnabled(true);
+    abortButton->setFocus();
+    BindToControls();
+    return true;
+}
+
+void ConvertDialog::OnBatchNews(const WindowBatch::News& news)
+{
+    switch (news.kind) {
+    case WindowBatch::News::Kind::Started:
+        shownItem = news.index;
+        sourceName = QString::fromLocal8Bit(news.source.c_str());
+        targetName = QString::fromLocal8Bit(news.targetName.c_str());
+        runningShares[news.index] = 0.0;
+        ShowFileProgress(0.0, news.length);
+        break;
+    case WindowBatch::News::Kind::Progress:
+        runningShares[news.index] = ShareOf(news.position, news.length);
+        if (news.index == shownItem)
+            ShowFileProgress(news.position, news.length);
+        break;
+    case WindowBatch::News::Kind::Ended:
+        runningShares.erase(news.index);
+        ++batchDone;
+        if (news.index == shownItem && news.outcome == BatchFace::Outcome::Converted) {
+            progress->setValue(progress->maximum());
+            if (!percentText.isEmpty())
+                percentText = QStringLiteral("100%");
+        }
+        if (news.outcome == BatchFace::Outcome::Failed)
+            ++batchFailed;
+        break;
+    }
+    ShowOverall();
+    BindToControls();
+    if (onBatchNews)
+        onBatchNews(news);
+}
+
+void ConvertDialog::ShowFileProgress(double position, double length)
+{
+    const ConversionJob::Progress figures = ConversionJob::ProgressFor(position, length);
+    progress->setRange(0, figures.range);
+    if (figures.position <= progress->maximum())
+        progress->setValue(figures.position);
+    percentText = QString::fromStdString(figures.percentText);
+}
+
+void ConvertDialog::ShowOverall()
+{
+    double done = batchDone;
+    for (const auto& share : runningShares)
+        done += share.second;
+    const double part = batchTotal > 0 ? std::clamp(done / batchTotal, 0.0, 1.0) : 1.0;
+    overall->setValue(static_cast<int>(part * kOverallRange));
+    // The time left follows the pace so far, once there is a pace to go by.
+    const double elapsed = batchClock.isValid() ? batchClock.elapsed() / 1000.0 : 0.0;
+    double left = -1.0;
+    if (part > 0.0 && elapsed >= 1.0 && batchDone < batchTotal)
+        left = elapsed * (1.0 - part) / part;
+    overallLabel->setText(OverallText(batchDone, batchTotal, batchFailed, left));
+}
+
+QString ConvertDialog::OverallText(int done, int total, int failed, double secondsLeft)
+{
+    QString text = QStringLiteral("%1 of %2 done").arg(done).arg(total);
+    if (failed > 0)
+        text += QStringLiteral(" \u00b7 %1 failed").arg(failed);
+    if (secondsLeft >= 0.0 && std::isfinite(secondsLeft)) {
+        const long seconds = static_cast<long>(std::ceil(secondsLeft));
+        text += QStringLiteral(" \u00b7 %1:%2 left")
+                    .arg(seconds / 60)
+                    .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    }
+    return text;
+}
+
+void ConvertDialog::OnBatchFinished()
+{
+    runningShares.clear();
+    ShowOverall();
+    BindFromControls();
+    done(Accepted);
 }
 
 void ConvertDialog::PostEncodeOver()
@@ -203,6 +355,11 @@ void ConvertDialog::OnProgressTimer()
 
 void ConvertDialog::closeEvent(QCloseEvent* event)
 {
+    if (batch && batch->IsRunning()) {
+        batch->Stop(); // ends with OK once every running file is closed
+        event->ignore();
+        return;
+    }
     if (IsRunning()) {
         job.Abort(); // ends with OK once the worker has closed the file
         event->ignore();

@@ -6,14 +6,30 @@
 // While a job runs, the dialog does not end by Enter, Escape or the window manager's close:
 // its Mixer is in use by the worker. Closing it then counts as ABORT; the dialog ends with OK
 // once the worker has finished the (shorter) file.
+//
+// With "Convert all selected rows" checked, START calls `startAll` instead, through which the
+// main window hands the rows to RunBatch: one batch (WindowBatch) converts them all, several at
+// once. The bar and the percentage then follow the file that started last, and a line below
+// them shows the whole batch: an overall bar and "4 of 12 done · 1 failed · 0:42 left". ABORT
+// stops every running file and starts no other; the dialog ends with OK when the batch is over.
 #pragma once
 
+#include "engine/Batch.h"
 #include "engine/ConversionJob.h"
 #include "ui/SkinnedDialog.h"
+#include "ui/WindowBatch.h"
 
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QString>
 
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -37,13 +53,27 @@ public:
     ConversionJob job; // holds the Mixer and the stream it loaded
     QString outputDir;
 
+    // START with "Convert all selected rows" checked.
+    std::function<void()> startAll;
+    // Each item's news of the batch, after the dialog has shown it.
+    std::function<void(const WindowBatch::News&)> onBatchNews;
+
     void OnStart();
     void OnAbort();
     void OnEncodeOver();
+    // Starts the batch of `sources`; false when it could not start.
+    bool RunBatch(const BatchOptions& options, std::vector<std::string> sources);
 
-    bool IsRunning() const { return job.IsRunning() || running; }
+    bool IsRunning() const { return job.IsRunning() || running || (batch && batch->IsRunning()); }
     QPushButton* StartButton() const { return startButton; }
     QPushButton* AbortButton() const { return abortButton; }
+    QCheckBox* AllRowsBox() const { return allRows; }
+    QProgressBar* OverallBar() const { return overall; }
+    QLabel* OverallLabel() const { return overallLabel; }
+
+    // The overall line's text: "4 of 12 done", then " · 1 failed" when any did, then
+    // " · 0:42 left" when the time left is known (not below 0).
+    static QString OverallText(int done, int total, int failed, double secondsLeft);
 
     // Puts the texts into their controls, and reads them back.
     void BindToControls();
@@ -60,6 +90,11 @@ protected:
 private:
     void OnProgressTimer();
     void PostEncodeOver();
+    void OnBatchNews(const WindowBatch::News& news);
+    void OnBatchFinished();
+    // The bar and the percentage for a running file's position.
+    void ShowFileProgress(double position, double length);
+    void ShowOverall();
 
     QPushButton* abortButton = nullptr;
     QLabel* arrow = nullptr;
@@ -67,6 +102,17 @@ private:
     QLineEdit* targetEdit = nullptr;
     QPushButton* startButton = nullptr;
     QLabel* percentLabel = nullptr;
+    QCheckBox* allRows = nullptr;
+    QProgressBar* overall = nullptr;
+    QLabel* overallLabel = nullptr;
     QBasicTimer progressTimer;
     bool running = false; // from START until the end command was handled
+
+    std::unique_ptr<WindowBatch> batch;
+    int batchTotal = 0;
+    int batchDone = 0;
+    int batchFailed = 0;
+    size_t shownItem = 0; // the file that started last
+    std::map<size_t, double> runningShares; // per running item: the part of it done, 0 to 1
+    QElapsedTimer batchClock;
 };

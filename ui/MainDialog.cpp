@@ -12,6 +12,8 @@
 #include "ui/Resources.h"
 #include "ui/SettingsDialog.h"
 
+#include <QCheckBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -26,6 +28,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -79,6 +82,15 @@ bool IsSameFile(const QString& a, const QString& b)
 
 // As wide as the "Source File" column: the output's name is the source's with a new extension.
 constexpr int kOutputFileWidth = 150;
+constexpr int kStatusWidth = 150;
+
+// The data of a Status cell that holds a converted row's output path.
+constexpr int kOutputPathRole = Qt::UserRole;
+
+QString WindowTitle()
+{
+    return QStringLiteral("Varkonel");
+}
 
 // The patterns between the parentheses of a filter, e.g. "*.ogg *.oga *.opus".
 QString PatternsOf(const char* filter)
@@ -107,7 +119,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     , settingsFile(settingsPath)
 {
     setObjectName(QStringLiteral("102"));
-    setWindowTitle(QStringLiteral("Varkonel"));
+    setWindowTitle(WindowTitle());
     // A fixed frame with a window menu and a minimise box, no maximise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -155,13 +167,18 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
         colours.setColor(QPalette::Inactive, role, colours.color(QPalette::Active, role));
     list->setPalette(colours);
 
-    list->setHeaderLabels({QString(), QStringLiteral("Source File"), QStringLiteral("Time"),
-        QStringLiteral("Size"), QStringLiteral("Target Files")});
-    const int widths[] = {5, 150, 60, 80, 350};
-    for (int column = 0; column < 5; ++column) {
+    list->setHeaderLabels(
+        {QString(), QStringLiteral("Source File"), QStringLiteral("Time"), QStringLiteral("Size"),
+            QStringLiteral("Target Files"), QStringLiteral("Output File"), QStringLiteral("Status")});
+    const int widths[] = {5, 150, 60, 80, 350, kOutputFileWidth, kStatusWidth};
+    for (int column = 0; column <= kStatus; ++column) {
         list->setColumnWidth(column, widths[column]);
         list->headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
     }
+    // "Output File" and "Status" come before the long source paths, so that they are in view
+    // without scrolling.
+    list->header()->moveSection(list->header()->visualIndex(kOutputFile), kTargetFiles);
+    list->header()->moveSection(list->header()->visualIndex(kStatus), kTargetFiles + 1);
 
     // The window menu cannot be extended through Qt on most desktops: the About button is the
     // way to the About box.
@@ -171,6 +188,9 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     chooseFiles = [](QWidget* owner) {
         return QFileDialog::getOpenFileNames(owner, QString(), QString(), FileFilter());
     };
+    openUrl = [](const QUrl& folder) { QDesktopServices::openUrl(folder); };
+    connect(
+        list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) { OpenOutputFolder(row); });
 
     connect(Button(1001), &QPushButton::clicked, this, &MainDialog::AddAudioFiles);
     connect(Button(1002), &QPushButton::clicked, this, &MainDialog::ClearList);
@@ -347,7 +367,7 @@ void MainDialog::NameRow(QTreeWidgetItem* item) const
     const SourceFacts facts = FactsOf(item);
     const OutputFormat& format = settings.ChosenFormat();
     item->setData(kSourceFile, kOutputTitleRole, QString::fromLocal8Bit(facts.OutputTitle(format)));
-    if (list->columnCount() > kOutputFile)
+    if (!list->isColumnHidden(kOutputFile))
         item->setText(kOutputFile, QString::fromLocal8Bit(facts.OutputName(format)));
 }
 
@@ -360,16 +380,11 @@ QString MainDialog::TargetNameOf(const QString& path) const
 
 void MainDialog::ShowTargetNames()
 {
-    if (settings.ChosenFormat().IsAuto()) {
-        list->setColumnCount(kOutputFile);
-    } else {
-        list->setColumnCount(kOutputFile + 1);
-        // Shown before the long source paths, so that it is in view without scrolling.
-        list->header()->moveSection(list->header()->visualIndex(kOutputFile), kTargetFiles);
-        list->headerItem()->setText(kOutputFile, QStringLiteral("Output File"));
-        list->headerItem()->setTextAlignment(kOutputFile, Qt::AlignLeft | Qt::AlignVCenter);
+    const bool chosen = !settings.ChosenFormat().IsAuto();
+    list->setColumnHidden(kOutputFile, !chosen);
+    // A hidden column loses its width; it comes back as wide as it was made.
+    if (chosen)
         list->setColumnWidth(kOutputFile, kOutputFileWidth);
-    }
     for (int row = 0; row < list->topLevelItemCount(); ++row)
         NameRow(list->topLevelItem(row));
 }
@@ -382,19 +397,21 @@ void MainDialog::ClearList()
 
 void MainDialog::ConvertSelected()
 {
-    std::vector<QString> paths;
+    std::vector<QTreeWidgetItem*> rows;
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
         if (list->topLevelItem(row)->isSelected())
-            paths.push_back(list->topLevelItem(row)->text(kTargetFiles));
+            rows.push_back(list->topLevelItem(row));
     }
-    if (paths.empty()) {
+    if (rows.empty()) {
         ShowMessage("Please select an audio file firstly!");
         return;
     }
     // One dialog serves every row of this command.
     ConvertDialog dialog(this, outputRate, ProcessEncoders(), settings.Channels());
     dialog.job.ChooseFormat(settings.ChosenFormat(), settings.ChosenQuality());
-    for (const QString& path : paths) {
+    dialog.AllRowsBox()->setChecked(rows.size() > 1);
+    for (size_t at = 0; at < rows.size(); ++at) {
+        const QString path = rows[at]->text(kTargetFiles);
         dialog.sourceName = path;
         dialog.targetName = TargetNameOf(path);
         dialog.outputDir = QString::fromLocal8Bit(settings.outputDirectory);
@@ -404,8 +421,100 @@ void MainDialog::ConvertSelected()
             ShowMessage(std::string(kReplacesSource) + "\n" + Local(output).toStdString());
             continue;
         }
+        // Checked, START converts this row and every selected row after it.
+        bool batchStarted = false;
+        dialog.startAll = [&, at] {
+            batchStarted = StartBatch(dialog, std::vector<QTreeWidgetItem*>(rows.begin() + at, rows.end()));
+        };
         dialog.exec();
+        if (batchStarted && !dialog.IsRunning())
+            EndBatch();
+        // The box stood for all the rows: whatever ended the dialog ended the command.
+        if (batchStarted || dialog.AllRowsBox()->isChecked())
+            break;
     }
+}
+
+bool MainDialog::StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows)
+{
+    BatchOptions options;
+    options.outputDir = settings.outputDirectory;
+    options.outputRate = outputRate;
+    options.channels = settings.Channels();
+    options.overwrite = BatchOptions::Overwrite::Ask;
+    options.jobs = settings.Jobs();
+    options.format = &settings.ChosenFormat();
+    options.quality = settings.ChosenQuality();
+    std::vector<std::string> sources;
+    for (QTreeWidgetItem* row : rows) {
+        sources.push_back(Local(row->text(kTargetFiles)).toStdString());
+        SetStatus(row, WindowBatch::WaitingText());
+    }
+    batchRows = rows;
+    batchDone = 0;
+    batchTrouble.assign(rows.size(), QString());
+    dialog.onBatchNews = [this](const WindowBatch::News& news) { OnBatchNews(news); };
+    setWindowTitle(WindowTitle() + QStringLiteral(" \u2014 0 of %1").arg(rows.size()));
+    if (dialog.RunBatch(options, std::move(sources)))
+        return true;
+    EndBatch();
+    return false;
+}
+
+void MainDialog::OnBatchNews(const WindowBatch::News& news)
+{
+    if (news.index >= batchRows.size())
+        return;
+    QTreeWidgetItem* row = batchRows[news.index];
+    const QString status = WindowBatch::StatusText(news);
+    if (news.kind != WindowBatch::News::Kind::Ended) {
+        SetStatus(row, status);
+        return;
+    }
+    const QString output = QString::fromLocal8Bit(news.outputPath.c_str());
+    const QString said = QString::fromLocal8Bit(news.reason.c_str());
+    if (news.outcome == BatchFace::Outcome::Converted) {
+        // The tip names the output, and anything the job said on the way.
+        SetStatus(row, status, said.isEmpty() ? output : output + QLatin1Char('\n') + said);
+        row->setData(kStatus, kOutputPathRole, output);
+    } else {
+        SetStatus(row, status, status);
+    }
+    if (news.outcome == BatchFace::Outcome::Failed || news.outcome == BatchFace::Outcome::Stopped)
+        batchTrouble[news.index] = row->text(kSourceFile) + QStringLiteral(": ") + status;
+    ++batchDone;
+    setWindowTitle(WindowTitle() + QStringLiteral(" \u2014 %1 of %2").arg(batchDone).arg(batchRows.size()));
+}
+
+void MainDialog::EndBatch()
+{
+    setWindowTitle(WindowTitle());
+    batchRows.clear();
+    // In the order of the list, not of the ends.
+    QStringList trouble;
+    for (const QString& line : std::exchange(batchTrouble, {})) {
+        if (!line.isEmpty())
+            trouble << line;
+    }
+    if (!trouble.isEmpty())
+        ShowMessage(("Not every file was converted:\n" + trouble.join(QLatin1Char('\n')))
+                        .toLocal8Bit()
+                        .toStdString());
+}
+
+void MainDialog::SetStatus(QTreeWidgetItem* row, const QString& text, const QString& tip)
+{
+    row->setText(kStatus, text);
+    row->setToolTip(kStatus, tip);
+    row->setData(kStatus, kOutputPathRole, QVariant());
+}
+
+void MainDialog::OpenOutputFolder(QTreeWidgetItem* row)
+{
+    const QString output = row->data(kStatus, kOutputPathRole).toString();
+    if (output.isEmpty() || !openUrl)
+        return;
+    openUrl(QUrl::fromLocalFile(QFileInfo(output).absolutePath()));
 }
 
 void MainDialog::ShowAbout()

@@ -1,22 +1,27 @@
 // The main window: a list of source files under a row of command buttons. From here files are
-// added, the list cleared, the settings edited, the selected rows converted one after the
-// other, and the About box opened. Closing the window, by any way there is, saves the settings.
+// added, the list cleared, the settings edited, the selected rows converted (all at once with
+// one START, or one after the other), and the About box opened. Closing the window, by any way
+// there is, saves the settings.
 #pragma once
 
 #include "engine/ConversionSettings.h"
 #include "engine/SettingsFile.h"
 #include "engine/SourceFacts.h"
 #include "ui/SkinnedDialog.h"
+#include "ui/WindowBatch.h"
 
 #include <QIcon>
 #include <QMetaType>
 #include <QSet>
 #include <QStringList>
+#include <QUrl>
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
+class ConvertDialog;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -28,9 +33,18 @@ class MainDialog : public SkinnedDialog {
     Q_OBJECT
 public:
     // "Target Files" holds each row's source path, which Convert reads. With a chosen output
-    // format (not Auto) a sixth column, "Output File", shows the name each row converts to; it
-    // stands before "Target Files" on the screen.
-    enum Column { kSpacer = 0, kSourceFile = 1, kTime = 2, kSize = 3, kTargetFiles = 4, kOutputFile = 5 };
+    // format (not Auto) the column "Output File" shows the name each row converts to; for Auto it
+    // is hidden. "Status" tells each row's outcome in the last batch ("Converted", "Failed: ...").
+    // Both stand before "Target Files" on the screen, whose long paths run past the list's edge.
+    enum Column {
+        kSpacer = 0,
+        kSourceFile = 1,
+        kTime = 2,
+        kSize = 3,
+        kTargetFiles = 4,
+        kOutputFile = 5,
+        kStatus = 6,
+    };
     // Each row carries, in its "Source File" cell, what its source is (SourceFacts: kind, play
     // time, size, a track's number on its disc and its title) and the title its output carries
     // in the chosen format ("-" for none), so that a change of format re-names the rows without
@@ -47,6 +61,9 @@ public:
 
     // The open-file dialog: full paths of the chosen files, none when cancelled. Tests replace it.
     std::function<QStringList(QWidget* owner)> chooseFiles;
+    // Opens a folder in the desktop's file manager (a double click on a converted row). Tests
+    // replace it.
+    std::function<void(const QUrl& folder)> openUrl;
     // The open-file dialog's filters: "Audio Files" with every type, then one per family of
     // types (WAV, MP3, WMA, FLAC, Ogg and Opus, ..., CD images).
     static QString FileFilter();
@@ -66,9 +83,13 @@ public:
     // The facts a row carries.
     static SourceFacts FactsOf(const QTreeWidgetItem* item);
     void ClearList();
-    // One Convert dialog after the other for the selected rows. A row whose output would be its
-    // own source (a chosen format that keeps the extension, into the source's folder; or a link
-    // there to the source) is refused with a message and not converted; the next row follows.
+    // The Convert dialog for the selected rows. Its START converts them all at once when
+    // "Convert all selected rows" is checked (the default for more than one row): each row's
+    // Status follows it, the title shows "Varkonel — 4 of 12", and one message at the end lists
+    // the rows that failed or were stopped. Unchecked, one dialog follows the other, one START per
+    // row. A row whose output would be its own source (a chosen format that keeps the extension,
+    // into the source's folder; or a link there to the source) is refused with a message and not
+    // converted; the next row follows.
     void ConvertSelected();
     void ShowAbout();
     void OpenSettings();
@@ -107,7 +128,18 @@ private:
     // What AddListRow compares of a row: its path and name, case-folded.
     static QString RowKey(const QString& name, const QString& path);
 
+    // Runs the batch of `rows` from the Convert dialog's START.
+    bool StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows);
+    void OnBatchNews(const WindowBatch::News& news);
+    // Puts the title back and lists the rows that failed or were stopped.
+    void EndBatch();
+    void SetStatus(QTreeWidgetItem* row, const QString& text, const QString& tip = QString());
+    void OpenOutputFolder(QTreeWidgetItem* row);
+
     SettingsFile settingsFile;
     QSet<QString> listedRows; // RowKey of every row
     bool settingsFailureShown = false;
+    std::vector<QTreeWidgetItem*> batchRows; // of the running batch, in the order of its items
+    int batchDone = 0;
+    std::vector<QString> batchTrouble; // per row of the batch: "name: status" when it failed or stopped
 };

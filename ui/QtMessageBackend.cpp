@@ -11,6 +11,9 @@
 
 namespace {
 
+thread_local QtMessageBackend::Sink threadSink;
+thread_local std::optional<bool> threadAnswer;
+
 QMessageBox* MakeBox(bool question, const QString& text, const QString& caption, QWidget* parent)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, caption, text,
@@ -42,13 +45,25 @@ private:
 
 QtMessageBackend::QtMessageBackend() = default;
 
+void QtMessageBackend::RouteThisThread(Sink sink, std::optional<bool> answer)
+{
+    threadSink = std::move(sink);
+    threadAnswer = threadSink ? answer : std::nullopt;
+}
+
 void QtMessageBackend::Show(const std::string& text, const std::string& caption)
 {
+    if (threadSink) {
+        threadSink(text);
+        return;
+    }
     Ask(Kind::Message, text, caption);
 }
 
 bool QtMessageBackend::AskYesNo(const std::string& text, const std::string& caption)
 {
+    if (threadSink)
+        return threadAnswer.value_or(false);
     return Ask(Kind::Question, text, caption);
 }
 

@@ -9,6 +9,7 @@
 #include "ui/QtMessageBackend.h"
 #include "ui/Resources.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -45,7 +46,8 @@ private slots:
         EncoderSet encoders;
         ConvertDialog dialog(nullptr, 22050.0, encoders);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Convert"));
-        QCOMPARE(dialog.size(), dialog.Units().ToPixels(347, 130));
+        // The template's 130 units and one line for the whole batch's progress.
+        QCOMPARE(dialog.size(), dialog.Units().ToPixels(347, 144));
         QCOMPARE(dialog.StartButton()->objectName(), QStringLiteral("1019"));
         QCOMPARE(dialog.StartButton()->text(), QStringLiteral("START"));
         QCOMPARE(dialog.StartButton()->geometry(), dialog.Units().ToPixels(78, 97, 50, 20));
@@ -54,10 +56,12 @@ private slots:
         QCOMPARE(dialog.progress->objectName(), QStringLiteral("1014"));
         QCOMPARE(dialog.progress->geometry(), dialog.Units().ToPixels(18, 71, 309, 17));
         QVERIFY(!(dialog.windowFlags() & Qt::WindowCloseButtonHint));
-        // Tab order: ABORT, source, target, START.
-        QCOMPARE(uitest::TabChain(dialog.AbortButton(), 4),
+        // Tab order: ABORT, source, target, START, then "Convert all selected rows".
+        QCOMPARE(uitest::TabChain(dialog.AbortButton(), 5),
             (QStringList {QStringLiteral("3"), QStringLiteral("1017"), QStringLiteral("1018"),
-                QStringLiteral("1019")}));
+                QStringLiteral("1019"), QStringLiteral("1021")}));
+        QCOMPARE(dialog.AllRowsBox()->text(), QStringLiteral("Convert all selected rows"));
+        QVERIFY(!dialog.AllRowsBox()->isChecked());
         // The template's "0%" gives way to the empty percentage the dialog starts with.
         dialog.sourceName = QStringLiteral("/music/a.wav");
         uitest::DialogWatcher watcher([&](QWidget*) {
@@ -406,6 +410,11 @@ private slots:
             {"1018", 211, 28, 120, 17},
             {"1019", 78, 97, 50, 20},
             {"1020", 155, 100, 44, 14},
+            // "Convert all selected rows", above the source box; the batch's bar and its text
+            // on the line below the buttons.
+            {"1021", 15, 9, 150, 12},
+            {"1022", 18, 123, 120, 12},
+            {"1023", 142, 123, 185, 12},
         };
         EncoderSet encoders;
         ConvertDialog dialog(nullptr, 22050.0, encoders);

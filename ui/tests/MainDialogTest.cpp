@@ -16,6 +16,7 @@
 #include "ui/Resources.h"
 #include "ui/SettingsDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
@@ -163,14 +164,31 @@ private slots:
         QCOMPARE(window.list->geometry(), window.Units().ToPixels(7, 38, 419, 223));
         QCOMPARE(window.list->selectionMode(), QAbstractItemView::ExtendedSelection);
         QCOMPARE(window.list->selectionBehavior(), QAbstractItemView::SelectRows);
-        QCOMPARE(window.list->columnCount(), 5);
-        const QStringList headers {QString(), QStringLiteral("Source File"), QStringLiteral("Time"),
-            QStringLiteral("Size"), QStringLiteral("Target Files")};
-        const int widths[] = {5, 150, 60, 80, 350};
-        for (int column = 0; column < 5; ++column) {
-            QCOMPARE(window.list->headerItem()->text(column), headers[column]);
-            QCOMPARE(window.list->columnWidth(column), widths[column]);
+        // Every column in the order created, with its place on the screen: "Output File" (hidden
+        // for the Auto format) and "Status" stand before the long source paths.
+        const struct {
+            const char* header;
+            int width; // 0: hidden
+            int shownAt;
+        } columns[] = {
+            {"", 5, 0},
+            {"Source File", 150, 1},
+            {"Time", 60, 2},
+            {"Size", 80, 3},
+            {"Target Files", 350, 6},
+            {"Output File", 0, 4},
+            {"Status", 150, 5},
+        };
+        QCOMPARE(window.list->columnCount(), int(std::size(columns)));
+        for (int column = 0; column < window.list->columnCount(); ++column) {
+            const auto& expected = columns[column];
+            QCOMPARE(window.list->headerItem()->text(column), QString::fromLatin1(expected.header));
+            QCOMPARE(window.list->isColumnHidden(column), expected.width == 0);
+            if (expected.width != 0)
+                QCOMPARE(window.list->columnWidth(column), expected.width);
+            QCOMPARE(window.list->header()->visualIndex(column), expected.shownAt);
         }
+        QCOMPARE(MainDialog::kStatus, 6);
         // The selection looks the same without the focus.
         const QPalette colours = window.list->palette();
         QCOMPARE(colours.color(QPalette::Inactive, QPalette::Highlight),
@@ -582,22 +600,23 @@ private slots:
             (QStringList {QString(), QStringLiteral("Track-00"), QStringLiteral("00:03"),
                 QStringLiteral("516 KB"), twoCue + QStringLiteral("/Track-00")}));
 
-        // The second disc's track and the first disc's second track, each from its own disc.
+        // The second disc's track and the first disc's second track, each from its own disc, in
+        // one batch.
         window.list->topLevelItem(1)->setSelected(true);
         window.list->topLevelItem(2)->setSelected(true);
         int converted = 0;
-        const QDialog* counted = nullptr; // one dialog serves both rows: counted once
         uitest::DialogWatcher watcher([&](QWidget* widget) {
             if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
-                if (dialog != std::exchange(counted, dialog))
-                    connect(dialog, &QDialog::finished,
-                        [&](int result) { converted += result == QDialog::Accepted; });
+                connect(dialog, &QDialog::finished,
+                    [&](int result) { converted += result == QDialog::Accepted; });
                 dialog->StartButton()->click();
             }
         });
         window.Button(1003)->click();
         watcher.Stop();
-        QCOMPARE(converted, 2);
+        QCOMPARE(converted, 1);
+        for (int row : {1, 2})
+            QCOMPARE(window.list->topLevelItem(row)->text(MainDialog::kStatus), QStringLiteral("Converted"));
         const std::pair<const char*, double> outputs[] = {{"Track-01.mp3", 4.0}, {"Track-00.mp3", 3.0}};
         for (const auto& [name, seconds] : outputs) {
             DecodedAudio decoded;
@@ -624,13 +643,15 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        // Rows 1 and 3 (of 4, counted from 1) selected.
+        // Rows 1 and 3 (of 4, counted from 1) selected, and "Convert all selected rows" unchecked:
+        // one dialog per row.
         window.list->topLevelItem(0)->setSelected(true);
         window.list->topLevelItem(2)->setSelected(true);
         QStringList shown;
         uitest::DialogWatcher watcher([&](QWidget* widget) {
             auto* dialog = qobject_cast<ConvertDialog*>(widget);
             QVERIFY(dialog != nullptr);
+            dialog->AllRowsBox()->setChecked(false);
             shown << dialog->findChild<QLineEdit*>(QStringLiteral("1017"))->text() + QLatin1Char('>')
                     + dialog->findChild<QLineEdit*>(QStringLiteral("1018"))->text() + QLatin1Char('@')
                     + dialog->outputDir;

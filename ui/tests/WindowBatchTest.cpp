@@ -1,0 +1,477 @@
+// The window converting a selection with one START: each row's Status, the window title, the
+// one closing list of failures, ABORT in a batch of two jobs at once, the overwrite question's
+// "to all" answers, one START per row when "Convert all selected rows" is unchecked, and the
+// texts of the Status column and of the dialog's overall line.
+#include "ui/WindowBatch.h"
+#include "UiTestSupport.h"
+#include "platform/Message.h"
+#include "platform/media/MediaFile.h"
+#include "ui/ConvertDialog.h"
+#include "ui/MainDialog.h"
+#include "ui/QtMessageBackend.h"
+#include "ui/Resources.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString kStopped = QStringLiteral("Stopped: shorter file kept");
+
+// Seconds of audio in a file, as the media reader decodes it; -1 when it cannot be decoded.
+double DecodedSeconds(const QString& path)
+{
+    DecodedAudio decoded;
+    if (DecodeMediaFile(QFile::encodeName(path).constData(), decoded) < 0 || decoded.format.nBlockAlign == 0)
+        return -1.0;
+    return double(decoded.pcm.size()) / decoded.format.nBlockAlign / decoded.format.nSamplesPerSec;
+}
+
+QString StatusOf(const MainDialog& window, int row)
+{
+    return window.list->topLevelItem(row)->text(MainDialog::kStatus);
+}
+
+// Records each title the window takes.
+class TitleRecorder : public QObject {
+public:
+    explicit TitleRecorder(QWidget* window)
+        : window(window)
+    {
+        window->installEventFilter(this);
+    }
+    QStringList titles;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == window && event->type() == QEvent::WindowTitleChange)
+            titles << window->windowTitle();
+        return false;
+    }
+
+private:
+    QWidget* window;
+};
+
+} // namespace
+
+class WindowBatchTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        resources::Initialise();
+        previous = SetMessageBackend(std::make_shared<QtMessageBackend>());
+        QVERIFY(folder.isValid());
+    }
+    void cleanupTestCase() { SetMessageBackend(previous); }
+
+    void OneStartConvertsTheSelectionAndListsTheFailureOnce()
+    {
+        const QString out = Folder(QStringLiteral("one-start"));
+        auto window = Window(QStringLiteral("one-start"), out);
+        const QStringList names {QStringLiteral("a.wav"), QStringLiteral("b.wav"),
+            QStringLiteral("broken.wav"), QStringLiteral("d.wav")};
+        for (const QString& name : names) {
+            const QString path = Source(QStringLiteral("one-start"), name,
+                name.startsWith(QStringLiteral("broken")) ? QByteArray(200, 'x') : uitest::ToneWav(1.0));
+            window->AddListRow(name, 1, 1, path);
+        }
+        window->list->selectAll();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        TitleRecorder recorder(window.get());
+
+        QStringList boxes;
+        bool checkedByDefault = false;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                boxes << box->text();
+                uitest::Press(box, QMessageBox::Ok);
+            } else if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                checkedByDefault = dialog->AllRowsBox()->isChecked();
+                dialog->StartButton()->click();
+            }
+        });
+        window->Button(1003)->click();
+        watcher.Stop();
+        QVERIFY(checkedByDefault);
+
+        const QString broken = folder.filePath(QStringLiteral("one-start/broken.wav"));
+        for (int row = 0; row < names.size(); ++row) {
+            const QString status = StatusOf(*window, row);
+            const QTreeWidgetItem* item = window->list->topLevelItem(row);
+            if (row == 2) {
+                QVERIFY2(
+                    status.startsWith(QStringLiteral("Failed: can not open source file! ") + broken + ": "),
+                    qPrintable(status));
+                QVERIFY(!QFile::exists(out + QStringLiteral("/broken.mp3")));
+                continue;
+            }
+            const QString output = out + QLatin1Char('/') + QFileInfo(names[row]).completeBaseName() + ".mp3";
+            QCOMPARE(status, QStringLiteral("Converted"));
+            QCOMPARE(item->toolTip(MainDialog::kStatus), output);
+            QVERIFY2(std::abs(DecodedSeconds(output) - 1.0) < 0.1, qPrintable(output));
+        }
+        // The one message: the failed row and its reason, nothing before it.
+        QCOMPARE(boxes, QStringList {"Not every file was converted:\nbroken.wav: " + StatusOf(*window, 2)});
+        QCOMPARE(recorder.titles,
+            (QStringList {QStringLiteral("Varkonel \u2014 0 of 4"), QStringLiteral("Varkonel \u2014 1 of 4"),
+                QStringLiteral("Varkonel \u2014 2 of 4"), QStringLiteral("Varkonel \u2014 3 of 4"),
+                QStringLiteral("Varkonel \u2014 4 of 4"), QStringLiteral("Varkonel")}));
+
+        // A double click on a converted row opens its folder; on the failed row, nothing.
+        QList<QUrl> opened;
+        window->openUrl = [&](const QUrl& url) { opened << url; };
+        for (int row : {0, 2}) {
+            const QRect place = window->list->visualItemRect(window->list->topLevelItem(row));
+            QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {},
+                window->list->viewport()->mapTo(window.get(), place.center()));
+        }
+        QCOMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(out)});
+        window->hide();
+    }
+
+    void AbortInABatchOfTwoJobsKeepsTwoShorterFiles()
+    {
+        const QString out = Folder(QStringLiteral("abort"));
+        auto window = Window(QStringLiteral("abort"), out);
+        window->settings.jobs = 2;
+        const QStringList names {QStringLiteral("a.wav"), QStringLiteral("b.wav"), QStringLiteral("c.wav"),
+            QStringLiteral("d.wav")};
+        constexpr double kSeconds = 60.0;
+        for (const QString& name : names)
+            window->AddListRow(name, 60, 1, Source(QStringLiteral("abort"), name, uitest::ToneWav(kSeconds)));
+        window->list->selectAll();
+
+        // ABORT as soon as both first rows are converting and one has moved on.
+        ConvertDialog* running = nullptr;
+        QElapsedTimer sinceAbort;
+        qint64 abortTook = -1;
+        connect(window->list->model(), &QAbstractItemModel::dataChanged, this, [&] {
+            const QString first = StatusOf(*window, 0);
+            const QString second = StatusOf(*window, 1);
+            if (running == nullptr || sinceAbort.isValid() || !first.startsWith(QStringLiteral("Converting"))
+                || !second.startsWith(QStringLiteral("Converting")))
+                return;
+            if (first == QStringLiteral("Converting 0 %") && second == QStringLiteral("Converting 0 %"))
+                return;
+            sinceAbort.start();
+            running->AbortButton()->click();
+        });
+        QStringList boxes;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                boxes << box->text();
+                uitest::Press(box, QMessageBox::Ok);
+            } else if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                running = dialog;
+                connect(dialog, &QDialog::finished, [&] { abortTook = sinceAbort.elapsed(); });
+                dialog->StartButton()->click();
+            }
+        });
+        window->Button(1003)->click();
+        watcher.Stop();
+        QVERIFY(sinceAbort.isValid());
+        // The running files end at their next buffer: no waiting for a file's end.
+        QVERIFY2(abortTook >= 0 && abortTook < 2000, qPrintable(QString::number(abortTook)));
+
+        for (int row = 0; row < names.size(); ++row) {
+            const QString output = out + QLatin1Char('/') + QFileInfo(names[row]).completeBaseName() + ".mp3";
+            if (row >= 2) {
+                QCOMPARE(StatusOf(*window, row), QStringLiteral("Not converted"));
+                QVERIFY(!QFile::exists(output));
+                continue;
+            }
+            QCOMPARE(StatusOf(*window, row), kStopped);
+            // Complete (its ID3v1 tag at the end, decodable) and shorter than the source.
+            QCOMPARE(uitest::ReadFile(output).right(128).left(3), QByteArray("TAG"));
+            const double seconds = DecodedSeconds(output);
+            QVERIFY2(seconds > 0.0 && seconds < kSeconds - 1.0, qPrintable(QString::number(seconds)));
+        }
+        QCOMPARE(boxes,
+            QStringList {"Not every file was converted:\na.wav: " + kStopped + "\nb.wav: " + kStopped});
+        QCOMPARE(window->windowTitle(), QStringLiteral("Varkonel"));
+    }
+
+    void UncheckedOneStartPerRowAndTheJobsOwnMessages()
+    {
+        const QString out = Folder(QStringLiteral("unchecked"));
+        auto window = Window(QStringLiteral("unchecked"), out);
+        const QString broken
+            = Source(QStringLiteral("unchecked"), QStringLiteral("broken.wav"), QByteArray(200, 'x'));
+        window->AddListRow(QStringLiteral("a.wav"), 1, 1,
+            Source(QStringLiteral("unchecked"), QStringLiteral("a.wav"), uitest::ToneWav(0.5)));
+        window->AddListRow(QStringLiteral("broken.wav"), 1, 1, broken);
+        window->AddListRow(QStringLiteral("c.wav"), 1, 1,
+            Source(QStringLiteral("unchecked"), QStringLiteral("c.wav"), uitest::ToneWav(0.5)));
+        window->list->selectAll();
+
+        QStringList shown;
+        QStringList boxes;
+        int accepted = 0;
+        const QDialog* counted = nullptr;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                boxes << box->text();
+                uitest::Press(box, QMessageBox::Ok);
+            } else if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                if (dialog != std::exchange(counted, dialog))
+                    connect(dialog, &QDialog::finished,
+                        [&](int result) { accepted += result == QDialog::Accepted; });
+                shown << dialog->findChild<QLineEdit*>(QStringLiteral("1017"))->text();
+                dialog->AllRowsBox()->setChecked(false);
+                dialog->StartButton()->click();
+            }
+        });
+        window->Button(1003)->click();
+        watcher.Stop();
+        // One dialog and one START per row; the broken file's message as a box, as for one row.
+        QCOMPARE(shown.size(), 3);
+        QCOMPARE(shown[1], broken);
+        QCOMPARE(accepted, 2);
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].startsWith(QStringLiteral("can not open source file!\n") + broken),
+            qPrintable(boxes[0]));
+        for (const char* name : {"a.mp3", "c.mp3"})
+            QVERIFY(DecodedSeconds(out + QLatin1Char('/') + QLatin1String(name)) > 0.4);
+        QCOMPARE(window->windowTitle(), QStringLiteral("Varkonel"));
+    }
+
+    void ToAllAnswersOverThreeExistingOutputs()
+    {
+        using Button = QMessageBox::StandardButton;
+        const struct {
+            const char* name;
+            std::vector<Button> pressed; // in the order the questions come
+            std::vector<bool> replaced; // per row
+        } cases[] = {
+            {"yes to all", {QMessageBox::YesToAll}, {true, true, true}},
+            {"no to all", {QMessageBox::NoToAll}, {false, false, false}},
+            {"no, then yes to all", {QMessageBox::No, QMessageBox::YesToAll}, {false, true, true}},
+            {"yes, then no to all", {QMessageBox::Yes, QMessageBox::NoToAll}, {true, false, false}},
+            {"one by one", {QMessageBox::No, QMessageBox::Yes, QMessageBox::No}, {false, true, false}},
+        };
+        int run = 0;
+        for (const auto& each : cases) {
+            qInfo("%s", each.name);
+            const QString name = QStringLiteral("to-all-%1").arg(run++);
+            const QString out = Folder(name);
+            auto window = Window(name, out);
+            window->settings.jobs = 2;
+            const QByteArray old("an older output");
+            for (const char* row : {"a", "b", "c"}) {
+                const QString file = QLatin1String(row) + QStringLiteral(".wav");
+                window->AddListRow(file, 1, 1, Source(name, file, uitest::ToneWav(0.5)));
+                QVERIFY(uitest::WriteFile(out + QLatin1Char('/') + QLatin1String(row) + ".mp3", old));
+            }
+            window->list->selectAll();
+            size_t asked = 0;
+            QStringList others;
+            uitest::DialogWatcher watcher([&](QWidget* widget) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                    if (box->text() != QStringLiteral("the output file has existed, overwrite it?")
+                        || asked >= each.pressed.size()) {
+                        others << box->text();
+                        box->close();
+                        return;
+                    }
+                    uitest::Press(box, each.pressed[asked++]);
+                } else if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                    dialog->StartButton()->click();
+                }
+            });
+            window->Button(1003)->click();
+            watcher.Stop();
+            QCOMPARE(asked, each.pressed.size());
+            QCOMPARE(others, QStringList());
+            for (int row = 0; row < 3; ++row) {
+                const QByteArray bytes = uitest::ReadFile(out + QLatin1Char('/') + QChar('a' + row) + ".mp3");
+                QCOMPARE(bytes != old, bool(each.replaced[row]));
+                QCOMPARE(StatusOf(*window, row),
+                    each.replaced[row] ? QStringLiteral("Converted")
+                                       : QStringLiteral("Skipped: kept the existing file"));
+            }
+        }
+    }
+
+    void ProgressReachesTheWindowAtMostEveryTenthOfASecondPerFile()
+    {
+        // One long file beside many short ones: each short file's end wakes the batch, which
+        // then tells every running file's progress; the window hears of the long one no more
+        // often than its period allows.
+        const QString out = Folder(QStringLiteral("throttle"));
+        std::vector<std::string> sources {QFile::encodeName(
+            Source(QStringLiteral("throttle"), QStringLiteral("long.wav"), uitest::ToneWav(30.0)))
+                                              .toStdString()};
+        const QByteArray blip = uitest::ToneWav(0.05);
+        for (int n = 0; n < 60; ++n) {
+            sources.push_back(QFile::encodeName(
+                Source(QStringLiteral("throttle"), QStringLiteral("blip%1.wav").arg(n), blip))
+                                  .toStdString());
+        }
+        BatchOptions options;
+        options.outputDir = QFile::encodeName(out).toStdString() + "/";
+        options.jobs = 2;
+        WindowBatch batch(options);
+        int told = 0; // progress of the long file
+        bool longEnded = false;
+        QElapsedTimer clock;
+        qint64 longRan = 0;
+        batch.onNews = [&](const WindowBatch::News& news) {
+            if (news.index != 0)
+                return;
+            if (news.kind == WindowBatch::News::Kind::Started)
+                clock.start();
+            told += news.kind == WindowBatch::News::Kind::Progress;
+            if (news.kind == WindowBatch::News::Kind::Ended) {
+                longEnded = true;
+                longRan = clock.elapsed();
+            }
+        };
+        bool finished = false;
+        batch.onFinished = [&](const BatchTally& tally) {
+            finished = true;
+            QCOMPARE(tally.converted, 61);
+        };
+        QVERIFY(batch.Start(sources));
+        QTRY_VERIFY_WITH_TIMEOUT(finished, 120000);
+        QVERIFY(longEnded);
+        QVERIFY2(told <= longRan / WindowBatch::kProgressPeriodMs + 1,
+            qPrintable(QStringLiteral("%1 progress news in %2 ms").arg(told).arg(longRan)));
+    }
+
+    void ABatchGoesWithItsWindowLeavingCompleteFiles()
+    {
+        // The window closes while two files convert: the batch stops and waits for them.
+        const QString out = Folder(QStringLiteral("closing"));
+        std::vector<std::string> sources;
+        for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+            sources.push_back(QFile::encodeName(
+                Source(QStringLiteral("closing"), QLatin1String(name), uitest::ToneWav(60.0)))
+                                  .toStdString());
+        }
+        BatchOptions options;
+        options.outputDir = QFile::encodeName(out).toStdString() + "/";
+        options.jobs = 2;
+        auto batch = std::make_unique<WindowBatch>(options);
+        int started = 0;
+        batch->onNews = [&](const WindowBatch::News& news) {
+            started += news.kind == WindowBatch::News::Kind::Started;
+        };
+        QVERIFY(batch->Start(sources));
+        QTRY_COMPARE_WITH_TIMEOUT(started, 2, 20000);
+        QTest::qWait(200);
+        QElapsedTimer closing;
+        closing.start();
+        batch.reset();
+        QVERIFY2(closing.elapsed() < 2000, qPrintable(QString::number(closing.elapsed())));
+        for (const char* name : {"a.mp3", "b.mp3"}) {
+            const QString output = out + QLatin1Char('/') + QLatin1String(name);
+            QCOMPARE(uitest::ReadFile(output).right(128).left(3), QByteArray("TAG"));
+            const double seconds = DecodedSeconds(output);
+            QVERIFY2(seconds > 0.0 && seconds < 59.0, qPrintable(QString::number(seconds)));
+        }
+        QVERIFY(!QFile::exists(out + QStringLiteral("/c.mp3")));
+    }
+
+    void StatusTexts()
+    {
+        using Kind = WindowBatch::News::Kind;
+        using Outcome = BatchFace::Outcome;
+        const struct {
+            Kind kind;
+            double position;
+            double length;
+            Outcome outcome;
+            const char* reason;
+            const char* text;
+        } cases[] = {
+            {Kind::Started, 0.0, 200.0, Outcome::NotStarted, "", "Converting 0 %"},
+            {Kind::Progress, 90.0, 200.0, Outcome::NotStarted, "", "Converting 45 %"},
+            {Kind::Progress, 200.0, 200.0, Outcome::NotStarted, "", "Converting 100 %"},
+            {Kind::Progress, 3.0, -1.0, Outcome::NotStarted, "", "Converting"},
+            {Kind::Ended, 1.0, 1.0, Outcome::Converted, "", "Converted"},
+            {Kind::Ended, 0.0, 1.0, Outcome::Failed, "can not open source file! /a.wav: no RIFF",
+                "Failed: can not open source file! /a.wav: no RIFF"},
+            {Kind::Ended, 0.0, 1.0, Outcome::Skipped, "", "Skipped: kept the existing file"},
+            {Kind::Ended, 0.5, 1.0, Outcome::Stopped, "", "Stopped: shorter file kept"},
+            {Kind::Ended, 0.0, 1.0, Outcome::NotStarted, "", "Not converted"},
+        };
+        for (const auto& each : cases) {
+            WindowBatch::News news;
+            news.kind = each.kind;
+            news.position = each.position;
+            news.length = each.length;
+            news.outcome = each.outcome;
+            news.reason = each.reason;
+            QCOMPARE(WindowBatch::StatusText(news), QString::fromUtf8(each.text));
+        }
+        QCOMPARE(WindowBatch::WaitingText(), QStringLiteral("Waiting"));
+
+        const struct {
+            int done;
+            int total;
+            int failed;
+            double left;
+            const char* text;
+        } lines[] = {
+            {4, 12, 1, 42.0, "4 of 12 done \u00b7 1 failed \u00b7 0:42 left"},
+            {0, 3, 0, -1.0, "0 of 3 done"},
+            {2, 5, 0, 61.2, "2 of 5 done \u00b7 1:02 left"},
+            {3, 3, 2, -1.0, "3 of 3 done \u00b7 2 failed"},
+            {1, 9, 0, 3725.0, "1 of 9 done \u00b7 62:05 left"},
+        };
+        for (const auto& each : lines)
+            QCOMPARE(ConvertDialog::OverallText(each.done, each.total, each.failed, each.left),
+                QString::fromUtf8(each.text));
+    }
+
+private:
+    std::unique_ptr<MainDialog> Window(const QString& name, const QString& out)
+    {
+        auto window
+            = std::make_unique<MainDialog>(QFile::encodeName(folder.filePath(name + ".ini")).toStdString());
+        window->settings.outputDirectory = QFile::encodeName(out).toStdString() + "/";
+        return window;
+    }
+
+    QString Folder(const QString& name)
+    {
+        const QString path = folder.filePath(name + QStringLiteral("-out"));
+        QDir().mkpath(path);
+        return path;
+    }
+
+    QString Source(const QString& folderName, const QString& name, const QByteArray& bytes)
+    {
+        QDir().mkpath(folder.filePath(folderName));
+        const QString path = folder.filePath(folderName + QLatin1Char('/') + name);
+        uitest::WriteFile(path, bytes);
+        return path;
+    }
+
+    std::shared_ptr<MessageBackend> previous;
+    QTemporaryDir folder;
+};
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    WindowBatchTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "WindowBatchTest.moc"
