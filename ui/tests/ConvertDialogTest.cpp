@@ -33,13 +33,7 @@ QLabel* PercentLabel(ConvertDialog& dialog)
 class ConvertDialogTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        resources::Initialise();
-        previous = SetMessageBackend(std::make_shared<QtMessageBackend>());
-        QVERIFY(folder.isValid());
-    }
-    void cleanupTestCase() { SetMessageBackend(previous); }
+    void initTestCase() { QVERIFY(folder.isValid()); }
 
     void LayoutFollowsTheTemplate()
     {
@@ -423,7 +417,7 @@ private slots:
     }
 
 private:
-    std::shared_ptr<MessageBackend> previous;
+    uitest::WindowTestSetup setup;
     QTemporaryDir folder;
 };
 

@@ -128,13 +128,7 @@ QStringList Row(const QTreeWidget* list, int row)
 class MainDialogTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        resources::Initialise();
-        previous = SetMessageBackend(std::make_shared<QtMessageBackend>());
-        QVERIFY(folder.isValid());
-    }
-    void cleanupTestCase() { SetMessageBackend(previous); }
+    void initTestCase() { QVERIFY(folder.isValid()); }
 
     void EveryControlWhereTheTemplatePutsIt()
     {
@@ -962,7 +956,7 @@ private:
         return QFile::encodeName(folder.filePath(name)).toStdString();
     }
 
-    std::shared_ptr<MessageBackend> previous;
+    uitest::WindowTestSetup setup;
     QTemporaryDir folder;
 };
 

@@ -16,8 +16,6 @@
 class MessageBoxTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { previous = SetMessageBackend(std::make_shared<QtMessageBackend>()); }
-    void cleanupTestCase() { SetMessageBackend(previous); }
 
     void MessageOnTheInterfaceThreadIsModalWithTextAndCaption()
     {
@@ -111,7 +109,7 @@ private slots:
     }
 
 private:
-    std::shared_ptr<MessageBackend> previous;
+    uitest::WindowTestSetup setup;
 };
 
 QTEST_MAIN(MessageBoxTest)

@@ -109,13 +109,10 @@ class OutputFormatChoiceTest : public QObject {
 private slots:
     void initTestCase()
     {
-        resources::Initialise();
-        previous = SetMessageBackend(std::make_shared<QtMessageBackend>());
         QVERIFY(folder.isValid());
         source = folder.filePath(QStringLiteral("song.wav"));
         QVERIFY(uitest::WriteFile(source, uitest::ToneWav(1.0, 44100, 2)));
     }
-    void cleanupTestCase() { SetMessageBackend(previous); }
 
     // Each row chosen in Setting with its last quality (the default when it has one only).
     void EveryFormatIsChosenKeptShownAndWritten()
@@ -406,7 +403,7 @@ private:
         return targets.size() == 1 ? uitest::ReadFile(QDir(out).filePath(targets[0])) : QByteArray();
     }
 
-    std::shared_ptr<MessageBackend> previous;
+    uitest::WindowTestSetup setup;
     QTemporaryDir folder;
     QString source;
 };

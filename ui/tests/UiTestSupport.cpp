@@ -1,5 +1,8 @@
 #include "UiTestSupport.h"
+#include "platform/Message.h"
 #include "ui/DialogUnits.h"
+#include "ui/QtMessageBackend.h"
+#include "ui/Resources.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,6 +22,17 @@
 #include <numbers>
 
 namespace uitest {
+
+WindowTestSetup::WindowTestSetup()
+{
+    resources::Initialise();
+    previous = SetMessageBackend(std::make_shared<QtMessageBackend>());
+}
+
+WindowTestSetup::~WindowTestSetup()
+{
+    SetMessageBackend(previous);
+}
 
 namespace {
 

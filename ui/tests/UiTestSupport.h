@@ -10,12 +10,27 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class DialogUnits;
+class MessageBackend;
 class QMessageBox;
 
 namespace uitest {
+
+// What the window's tests run with, from the test object's making to its end: the program's
+// resources, and messages shown in boxes as the window shows them (the backend before is put back).
+class WindowTestSetup {
+public:
+    WindowTestSetup();
+    ~WindowTestSetup();
+    WindowTestSetup(const WindowTestSetup&) = delete;
+    WindowTestSetup& operator=(const WindowTestSetup&) = delete;
+
+private:
+    std::shared_ptr<MessageBackend> previous;
+};
 
 // A PCM WAV file: 44-byte header claiming `bytesPerSecond`, then `dataBytes` bytes of a
 // counting pattern. A tiny byte rate gives long play times from small files.

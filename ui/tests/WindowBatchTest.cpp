@@ -71,13 +71,7 @@ private:
 class WindowBatchTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        resources::Initialise();
-        previous = SetMessageBackend(std::make_shared<QtMessageBackend>());
-        QVERIFY(folder.isValid());
-    }
-    void cleanupTestCase() { SetMessageBackend(previous); }
+    void initTestCase() { QVERIFY(folder.isValid()); }
 
     void OneStartConvertsTheSelectionAndListsTheFailureOnce()
     {
@@ -464,7 +458,7 @@ private:
         return path;
     }
 
-    std::shared_ptr<MessageBackend> previous;
+    uitest::WindowTestSetup setup;
     QTemporaryDir folder;
 };
 
