@@ -2,7 +2,7 @@
 #   bench/run-NAME.sh BIN_DIR        (BIN_DIR: the build's bin folder, e.g. build/bin)
 # writes only under BIN_DIR/../bench-scratch/NAME/, times whole processes (ours and the peer
 # alternating, BENCH_RUNS runs, at least 5), and prints one line per target:
-#   RESULT <target> <measured> <op> <limit> PASS|FAIL       (op: <= or >=)
+#   RESULT <target> <measured> <op> <limit> PASS|FAIL       (op: <=, >= or <)
 # It exits 0 when every target is met, 1 when one is missed, and 2 on its own error: a command
 # that failed, a missing tool, or an output that is not what the job should give. A broken run
 # therefore never passes.
@@ -85,7 +85,7 @@ paired() {
 result() {
   local verdict
   verdict=$(awk -v m="$2" -v op="$3" -v l="$4" 'BEGIN {
-    ok = op == "<=" ? m <= l : op == ">=" ? m >= l : -1
+    ok = op == "<=" ? m <= l : op == ">=" ? m >= l : op == "<" ? m < l : -1
     print ok == 1 ? "PASS" : ok == 0 ? "FAIL" : "BAD" }')
   [ "$verdict" != BAD ] || bench_error "unknown comparison $3"
   echo "RESULT $1 $2 $3 $4 $verdict"

@@ -367,6 +367,7 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
         try {
             worker = std::thread([this, &encoder, idlePriority, onEncodeOver = std::move(onEncodeOver),
                                      onBegin = onWorkerBegin] {
+                ClearUpperVectorState(); // before the encoder's setup: see Thread.h
                 workerId.store(std::this_thread::get_id());
                 if (onBegin)
                     onBegin();

@@ -39,3 +39,12 @@ bool CurrentThreadHasIdlePriority()
     const int nice = getpriority(PRIO_PROCESS, CurrentThreadId());
     return errno == 0 && nice >= kLowestNice;
 }
+
+void ClearUpperVectorState()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool hasAvx = __builtin_cpu_supports("avx");
+    if (hasAvx)
+        asm volatile("vzeroupper" ::: "memory");
+#endif
+}

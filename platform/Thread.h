@@ -10,3 +10,11 @@ bool SetCurrentThreadIdlePriority();
 
 // Whether the calling thread runs in the idle class or at the lowest nice value.
 bool CurrentThreadHasIdlePriority();
+
+// Ends the calling thread's use of the upper halves of the AVX registers (vzeroupper), where the
+// processor has them; does nothing elsewhere. A new thread starts with the registers of the
+// thread that made it, so a worker made by a thread that left them in use (the window's
+// interface thread does) carries that state along: every switch between SSE code (the encoder library) and
+// AVX code (the maths library) then costs the processor a transition, and an MP3 encoder's
+// setup takes ten times as long. Call it first on a thread that does the heavy work.
+void ClearUpperVectorState();

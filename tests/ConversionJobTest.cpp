@@ -455,6 +455,33 @@ TEST_F(ConversionJobRun, ConvertsWavToMp3AndReportsAfterTheFileIsComplete)
     EXPECT_EQ(end.percentText, "100%");
 }
 
+// A new thread starts with the vector registers of the thread that made it. A window whose
+// drawing code left the upper halves of the AVX registers in use would hand that state to every
+// worker, and the encoder library's SSE code and the maths library's AVX code would then pay a
+// transition at each switch (an MP3 encoder's setup took ten times as long). The worker starts
+// without it, whichever thread starts the job.
+TEST_F(ConversionJobRun, TheWorkerStartsWithoutTheStartersUpperVectorState)
+{
+    if (!MarkUpperVectorStateInUse() || UpperVectorStateInUse() != 1)
+        GTEST_SKIP() << "this processor cannot show the AVX registers' state";
+    int inherited = -1;
+    std::thread([&] { inherited = UpperVectorStateInUse(); }).join();
+    if (inherited != 1)
+        GTEST_SKIP() << "new threads start with the AVX registers unused here: nothing to carry along";
+
+    const std::string song = WriteToneWav(dir.Path() / "song.wav", 44100, 2, 0.2);
+    for (const char* target : {"song.mp3", "song.wav"}) {
+        auto job = Job(song, target, 44100);
+        std::atomic<int> seen {-1};
+        job->onWorkerBegin = [&] { seen.store(UpperVectorStateInUse()); };
+        ASSERT_TRUE(MarkUpperVectorStateInUse());
+        ASSERT_EQ(job->Start(nullptr, false), Result::Started) << target;
+        job->Wait();
+        EXPECT_EQ(seen.load(), 0) << target;
+        EXPECT_TRUE(job->EncodeSucceeded()) << target;
+    }
+}
+
 TEST_F(ConversionJobRun, CompletionComesAlsoWhenTheOutputCannotBeOpened)
 {
     const std::string song = WriteToneWav(dir.Path() / "song.wav", 8000, 1, 0.5);

@@ -218,6 +218,11 @@ bool ConvertDialog::RunBatch(const BatchOptions& options, std::vector<std::strin
     batchFailed = 0;
     runningShares.clear();
     batchClock.start();
+    lastBatchShow.invalidate();
+    shownStarted = false;
+    shownPosition = 0.0;
+    shownLength = -1.0;
+    shownConverted = false;
     if (!batch->Start(std::move(sources)))
         return false;
     percentText = QStringLiteral("0%");
@@ -240,29 +245,55 @@ void ConvertDialog::OnBatchNews(const WindowBatch::News& news)
         sourceName = QString::fromLocal8Bit(news.source.c_str());
         targetName = QString::fromLocal8Bit(news.targetName.c_str());
         runningShares[news.index] = 0.0;
-        ShowFileProgress(0.0, news.length);
+        shownStarted = true;
+        shownPosition = 0.0;
+        shownLength = news.length;
+        shownConverted = false;
         break;
     case WindowBatch::News::Kind::Progress:
         runningShares[news.index] = ShareOf(news.position, news.length);
-        if (news.index == shownItem)
-            ShowFileProgress(news.position, news.length);
+        if (news.index == shownItem) {
+            shownPosition = news.position;
+            shownLength = news.length;
+        }
         break;
     case WindowBatch::News::Kind::Ended:
         runningShares.erase(news.index);
         ++batchDone;
-        if (news.index == shownItem && news.outcome == BatchFace::Outcome::Converted) {
-            progress->setValue(progress->maximum());
-            if (!percentText.isEmpty())
-                percentText = QStringLiteral("100%");
-        }
+        if (news.index == shownItem && news.outcome == BatchFace::Outcome::Converted)
+            shownConverted = true;
         if (news.outcome == BatchFace::Outcome::Failed)
             ++batchFailed;
         break;
     }
-    ShowOverall();
-    BindToControls();
+    ShowBatchSoon();
     if (onBatchNews)
         onBatchNews(news);
+}
+
+void ConvertDialog::ShowBatchSoon()
+{
+    if (!lastBatchShow.isValid() || lastBatchShow.elapsed() >= kBatchShowPeriodMs) {
+        ShowBatch();
+        return;
+    }
+    if (!batchShowTimer.isActive())
+        batchShowTimer.start(static_cast<int>(kBatchShowPeriodMs - lastBatchShow.elapsed()), this);
+}
+
+void ConvertDialog::ShowBatch()
+{
+    batchShowTimer.stop();
+    lastBatchShow.start();
+    if (shownStarted)
+        ShowFileProgress(shownPosition, shownLength);
+    if (shownConverted) {
+        progress->setValue(progress->maximum());
+        if (!percentText.isEmpty())
+            percentText = QStringLiteral("100%");
+    }
+    ShowOverall();
+    BindToControls();
 }
 
 void ConvertDialog::ShowFileProgress(double position, double length)
@@ -306,7 +337,7 @@ QString ConvertDialog::OverallText(int done, int total, int failed, double secon
 void ConvertDialog::OnBatchFinished()
 {
     runningShares.clear();
-    ShowOverall();
+    ShowBatch();
     BindFromControls();
     done(Accepted);
 }
@@ -341,6 +372,8 @@ void ConvertDialog::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == progressTimer.timerId())
         OnProgressTimer();
+    if (event->timerId() == batchShowTimer.timerId())
+        ShowBatch();
     BindToControls();
     SkinnedDialog::timerEvent(event);
 }

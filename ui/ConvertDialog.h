@@ -40,6 +40,10 @@ class ConvertDialog : public SkinnedDialog {
 public:
     static constexpr int kEncodeOverCommand = 32771; // ID_ENCODE_OVER
     static constexpr int kProgressPeriodMs = 200;
+    // A batch's bars, percentage and overall line are redrawn at most this often: files that
+    // end several times a second would otherwise have the dialog painted for each of them,
+    // taking the processor from the jobs.
+    static constexpr int kBatchShowPeriodMs = 100;
 
     // `channels`: 1 for the "mono" setting, 2 for "stereo".
     ConvertDialog(
@@ -95,6 +99,10 @@ private:
     // The bar and the percentage for a running file's position.
     void ShowFileProgress(double position, double length);
     void ShowOverall();
+    // The batch's state in the controls: at once when the last showing is a period old, else at
+    // the period's end.
+    void ShowBatchSoon();
+    void ShowBatch();
 
     QPushButton* abortButton = nullptr;
     QLabel* arrow = nullptr;
@@ -113,6 +121,12 @@ private:
     int batchDone = 0;
     int batchFailed = 0;
     size_t shownItem = 0; // the file that started last
+    bool shownStarted = false; // whether any file started yet
+    double shownPosition = 0.0; // its progress, as last heard
+    double shownLength = -1.0;
+    bool shownConverted = false;
+    QElapsedTimer lastBatchShow; // when the batch's state was last put into the controls
+    QBasicTimer batchShowTimer;
     std::map<size_t, double> runningShares; // per running item: the part of it done, 0 to 1
     QElapsedTimer batchClock;
 };

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -238,6 +241,35 @@ std::string EncodeTone(int descriptor, AudioCodec codec, uint32_t rate, int qual
     if (!session->Write(samples.data(), static_cast<size_t>(frames)) || !session->Finish())
         return session->Failure();
     return "";
+}
+
+bool MarkUpperVectorStateInUse()
+{
+#if defined(__x86_64__)
+    if (!__builtin_cpu_supports("avx"))
+        return false;
+    asm volatile("vpcmpeqd %%ymm0, %%ymm0, %%ymm0" ::: "xmm0");
+    return true;
+#else
+    return false;
+#endif
+}
+
+int UpperVectorStateInUse()
+{
+#if defined(__x86_64__)
+    // CPUID leaf 0xD, sub-leaf 1, EAX bit 2: XGETBV reads the state in use with ECX = 1.
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__builtin_cpu_supports("avx") || !__get_cpuid_count(0xD, 1, &eax, &ebx, &ecx, &edx)
+        || (eax & 4u) == 0)
+        return -1;
+    unsigned low = 0, high = 0;
+    asm volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(1u));
+    constexpr unsigned kAvxState = 1u << 2; // the upper halves of YMM0-15
+    return (low & kAvxState) != 0 ? 1 : 0;
+#else
+    return -1;
+#endif
 }
 
 } // namespace testing_support

@@ -128,4 +128,11 @@ private:
 // when it worked, else why not.
 std::string EncodeTone(int descriptor, AudioCodec codec, uint32_t rate, int quality, int64_t frames);
 
+// The upper halves of the calling thread's AVX registers. MarkUpperVectorStateInUse puts them
+// in use, as AVX code that skips vzeroupper leaves them; false where the processor has no AVX.
+// UpperVectorStateInUse tells whether they are in use: 1 or 0, or -1 where the processor
+// cannot tell (no XGETBV with ECX = 1).
+bool MarkUpperVectorStateInUse();
+int UpperVectorStateInUse();
+
 } // namespace testing_support

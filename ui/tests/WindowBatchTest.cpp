@@ -1,7 +1,8 @@
 // The window converting a selection with one START: each row's Status, the window title, the
 // one closing list of failures, ABORT in a batch of two jobs at once, the overwrite question's
 // "to all" answers, one START per row when "Convert all selected rows" is unchecked, and the
-// texts of the Status column and of the dialog's overall line.
+// texts of the Status column and of the dialog's overall line, and how often the dialog shows a
+// batch of short files.
 #include "ui/WindowBatch.h"
 #include "UiTestSupport.h"
 #include "platform/Message.h"
@@ -346,6 +347,56 @@ private slots:
         QVERIFY(longEnded);
         QVERIFY2(told <= longRan / WindowBatch::kProgressPeriodMs + 1,
             qPrintable(QStringLiteral("%1 progress news in %2 ms").arg(told).arg(longRan)));
+    }
+
+    void TheDialogShowsABatchOfShortFilesAtMostEveryTenthOfASecond()
+    {
+        // Short files end many times a second; the dialog's bars and texts follow at most every
+        // period, and show the whole batch done at its end.
+        const QString out = Folder(QStringLiteral("short"));
+        auto window = Window(QStringLiteral("short"), out);
+        window->settings.jobs = 2;
+        const QByteArray blip = uitest::ToneWav(0.05);
+        constexpr int kFiles = 40;
+        for (int n = 0; n < kFiles; ++n) {
+            const QString name = QStringLiteral("blip%1.wav").arg(n);
+            window->AddListRow(name, 1, 1, Source(QStringLiteral("short"), name, blip));
+        }
+        window->list->selectAll();
+
+        int shown = 0; // changes of the overall bar
+        QElapsedTimer clock;
+        qint64 ran = -1;
+        QString overallText;
+        QString percent;
+        bool barFull = false;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            auto* dialog = qobject_cast<ConvertDialog*>(widget);
+            if (dialog == nullptr) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget))
+                    box->close();
+                return;
+            }
+            connect(dialog->OverallBar(), &QProgressBar::valueChanged, [&] { ++shown; });
+            connect(dialog, &QDialog::finished, [&, dialog] {
+                ran = clock.elapsed();
+                overallText = dialog->OverallLabel()->text();
+                percent = dialog->percentText;
+                barFull = dialog->OverallBar()->value() == dialog->OverallBar()->maximum();
+            });
+            clock.start();
+            dialog->StartButton()->click();
+        });
+        window->Button(1003)->click();
+        watcher.Stop();
+        QVERIFY(ran >= 0);
+        for (int row = 0; row < kFiles; ++row)
+            QCOMPARE(StatusOf(*window, row), QStringLiteral("Converted"));
+        QVERIFY2(shown <= ran / ConvertDialog::kBatchShowPeriodMs + 2,
+            qPrintable(QStringLiteral("the overall bar changed %1 times in %2 ms").arg(shown).arg(ran)));
+        QCOMPARE(overallText, QStringLiteral("%1 of %1 done").arg(kFiles));
+        QVERIFY(barFull);
+        QCOMPARE(percent, QStringLiteral("100%"));
     }
 
     void ABatchGoesWithItsWindowLeavingCompleteFiles()
