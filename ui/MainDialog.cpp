@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -250,6 +251,12 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != list->viewport())
         return SkinnedDialog::eventFilter(watched, event);
+    const bool drag = event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove
+        || event->type() == QEvent::Drop;
+    if (drag && convertDialogOpen) {
+        event->ignore();
+        return true;
+    }
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
@@ -426,13 +433,32 @@ void MainDialog::ConvertSelected()
         dialog.startAll = [&, at] {
             batchStarted = StartBatch(dialog, std::vector<QTreeWidgetItem*>(rows.begin() + at, rows.end()));
         };
-        dialog.exec();
+        RunConvertDialog(dialog, rows.size() > 1);
         if (batchStarted && !dialog.IsRunning())
             EndBatch();
         // The box stood for all the rows: whatever ended the dialog ended the command.
         if (batchStarted || dialog.AllRowsBox()->isChecked())
             break;
     }
+}
+
+void MainDialog::RunConvertDialog(ConvertDialog& dialog, bool listInReach)
+{
+    if (!listInReach) {
+        dialog.exec();
+        return;
+    }
+    convertDialogOpen = true;
+    for (int id : {1001, 1002, 1003, 1004, 1005})
+        Button(id)->setEnabled(false);
+    QEventLoop loop;
+    connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    dialog.setWindowModality(Qt::NonModal);
+    dialog.show();
+    loop.exec();
+    for (int id : {1001, 1002, 1003, 1004, 1005})
+        Button(id)->setEnabled(true);
+    convertDialogOpen = false;
 }
 
 bool MainDialog::StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows)
@@ -573,6 +599,9 @@ void MainDialog::keyPressEvent(QKeyEvent* event)
 
 void MainDialog::done(int result)
 {
+    // The Convert dialog beside the list holds the window open, as a modal one would.
+    if (convertDialogOpen)
+        return;
     SaveSettings();
     SkinnedDialog::done(result);
 }

@@ -89,7 +89,9 @@ public:
     // the rows that failed or were stopped. Unchecked, one dialog follows the other, one START per
     // row. A row whose output would be its own source (a chosen format that keeps the extension,
     // into the source's folder; or a link there to the source) is refused with a message and not
-    // converted; the next row follows.
+    // converted; the next row follows. For a selection of several rows the dialog leaves the list
+    // in reach while it is open (rows can be scrolled, a converted row's folder opened); the
+    // window's buttons, drops and closing wait for it to end, as behind a modal dialog.
     void ConvertSelected();
     void ShowAbout();
     void OpenSettings();
@@ -128,6 +130,8 @@ private:
     // What AddListRow compares of a row: its path and name, case-folded.
     static QString RowKey(const QString& name, const QString& path);
 
+    // Shows the Convert dialog until it ends: modal, or beside a list kept in reach.
+    void RunConvertDialog(ConvertDialog& dialog, bool listInReach);
     // Runs the batch of `rows` from the Convert dialog's START.
     bool StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows);
     void OnBatchNews(const WindowBatch::News& news);
@@ -139,6 +143,7 @@ private:
     SettingsFile settingsFile;
     QSet<QString> listedRows; // RowKey of every row
     bool settingsFailureShown = false;
+    bool convertDialogOpen = false; // beside the list: the window's commands wait
     std::vector<QTreeWidgetItem*> batchRows; // of the running batch, in the order of its items
     int batchDone = 0;
     std::vector<QString> batchTrouble; // per row of the batch: "name: status" when it failed or stopped

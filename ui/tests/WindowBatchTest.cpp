@@ -12,6 +12,7 @@
 #include "ui/QtMessageBackend.h"
 #include "ui/Resources.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -92,18 +93,26 @@ private slots:
 
         QStringList boxes;
         bool checkedByDefault = false;
+        // The list stays in reach of the mouse beside the dialog (no modal window blocks it),
+        // while the window's buttons wait for the dialog to end.
+        bool listInReach = false;
         uitest::DialogWatcher watcher([&](QWidget* widget) {
             if (auto* box = qobject_cast<QMessageBox*>(widget)) {
                 boxes << box->text();
                 uitest::Press(box, QMessageBox::Ok);
             } else if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
                 checkedByDefault = dialog->AllRowsBox()->isChecked();
+                listInReach = QApplication::activeModalWidget() == nullptr;
+                for (int id : {1001, 1002, 1003, 1004, 1005})
+                    listInReach = listInReach && !window->Button(id)->isEnabled();
                 dialog->StartButton()->click();
             }
         });
         window->Button(1003)->click();
         watcher.Stop();
         QVERIFY(checkedByDefault);
+        QVERIFY(listInReach);
+        QVERIFY(window->Button(1003)->isEnabled() && window->Button(1001)->isEnabled());
 
         const QString broken = folder.filePath(QStringLiteral("one-start/broken.wav"));
         for (int row = 0; row < names.size(); ++row) {
