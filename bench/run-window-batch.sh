@@ -52,7 +52,7 @@ reported() {
   awk -v n="$1" '$1 == n { print $2 }' "$scratch/window.out"
 }
 
-# Part 1: 200 files, the window against the tool.
+# First: 200 files, the window against the tool.
 files=200
 mkdir -p "$scratch/in"
 for k in $(seq -w 1 $files); do
@@ -89,7 +89,7 @@ paired "the window's batch of $files files, 2 jobs" "varkonel-convert -j 2"
 printf "the window's interface thread took a median %.0f ms of processor time during the batch\n" "$(median $ui_cpu)"
 result window-batch-over-cli "$ratio" "<=" 1.15
 
-# Part 2: 5,000 rows (four kinds of WAV file and one MP3 in ten, hard links to five files).
+# Then: 5,000 rows (four kinds of WAV file and one MP3 in ten, hard links to five files).
 rows=5000
 seconds=${BENCH_ABORT_AFTER:-8}
 mkdir -p "$scratch/kinds" "$scratch/many"
