@@ -156,6 +156,55 @@ TEST(SettingsFile, JobsRoundTripAndAnythingElseReadsAsTheDefault)
     }
 }
 
+// Element 6 keeps the window's look. "System" (any letter case) is the desktop's own; missing,
+// empty or anything else reads as "Striped", which is never written: the default file keeps its
+// five elements, and a chosen number of jobs its sixth.
+TEST(SettingsFile, LookRoundTripAndAnythingElseReadsAsStriped)
+{
+    TempDir dir;
+    const std::vector<std::string> five {"/out/", "64KB", "mono", "", ""};
+    const auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> elements = five;
+        elements.insert(elements.end(), extra.begin(), extra.end());
+        return elements;
+    };
+    const struct {
+        std::vector<std::string> elements; // as stored
+        bool system; // as read
+        std::vector<std::string> written; // as written again
+    } rows[] = {
+        {five, false, five},
+        {with({"3"}), false, with({"3"})},
+        {with({"", "System"}), true, with({"", "System"})},
+        {with({"4", "system"}), true, with({"4", "System"})},
+        {with({"", "SYSTEM"}), true, with({"", "System"})},
+        {with({"x", "System"}), true, with({"", "System"})},
+        {with({"2", "Striped"}), false, with({"2"})},
+        {with({"", ""}), false, five},
+        {with({"", "Systems"}), false, five},
+        {with({"", "Syst"}), false, five},
+        {with({"", " System"}), false, five},
+        {with({"", "System", "later"}), true, with({"", "System"})},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(
+            row.elements.size() > 6 ? "'" + row.elements[6] + "'" : std::to_string(row.elements.size()));
+        SettingsFile file(dir.File("look.ini"));
+        WriteBytes(file.Path(), SettingsFile::Encode(row.elements));
+        ConversionSettings read;
+        read.systemLook = !row.system; // what the file says replaces it
+        ASSERT_TRUE(file.Read(read));
+        EXPECT_EQ(read.systemLook, row.system);
+        ASSERT_TRUE(file.Write(read));
+        const std::vector<uint8_t> bytes = ReadBytes(file.Path());
+        EXPECT_EQ(SettingsFile::Decode(bytes.data(), bytes.size(), 100), row.written);
+        ConversionSettings again;
+        ASSERT_TRUE(file.Read(again));
+        EXPECT_EQ(again.systemLook, row.system);
+        EXPECT_EQ(again.jobs, read.jobs);
+    }
+}
+
 TEST(SettingsFile, EveryLengthFormRoundTrips)
 {
     // One byte below 255; 0xFF + u16 from 255 to 0xFFFD; 0xFF 0xFFFF + u32 from 0xFFFE on.

@@ -9,6 +9,7 @@
 #include "ui/FlatButton.h"
 #include "ui/HotTrackDelegate.h"
 #include "ui/ListTexts.h"
+#include "ui/Look.h"
 #include "ui/Resources.h"
 #include "ui/SettingsDialog.h"
 
@@ -24,6 +25,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QScreen>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -121,10 +123,12 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
 {
     setObjectName(QStringLiteral("102"));
     setWindowTitle(WindowTitle());
-    // A fixed frame with a window menu and a minimise box, no maximise box.
+    // A frame with a window menu, minimise and maximise boxes; it starts at its design size,
+    // which is also the smallest it can be made (see FitIntoScreen).
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(units.ToPixels(433, 268));
+        | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    setMinimumSize(DesignSize());
+    resize(DesignSize());
 
     const struct {
         int id;
@@ -144,7 +148,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     }
 
     list = new QTreeWidget(this);
-    units.Place(list, 1000, 7, 38, 419, 223);
+    units.Place(list, 1000, kListX, kListY, kListWidth, kListHeight);
     setTabOrder(previous, list);
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
@@ -201,9 +205,67 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
 
     settings = ConversionSettings();
     LoadSettings();
+    Look::SetStored(settings.systemLook ? Look::Kind::System : Look::Kind::Striped);
     settings.ApplyDefaults();
     outputRate = settings.OutputRate();
     ShowTargetNames();
+}
+
+QSize MainDialog::DesignSize() const
+{
+    return units.ToPixels(kWidth, kHeight);
+}
+
+QRect MainDialog::ListArea() const
+{
+    // The list keeps its design distances to the window's four edges.
+    const QRect place = units.ToPixels(kListX, kListY, kListWidth, kListHeight);
+    return QRect(place.topLeft(), place.size() + size() - DesignSize());
+}
+
+void MainDialog::LayOutControls()
+{
+    if (list == nullptr)
+        return;
+    list->setGeometry(ListArea());
+    // About keeps its design place, unless a screen too small for the design size made the
+    // window narrower: it then keeps its distance to the right edge, short of Setting.
+    const QRect about = units.ToPixels(kAboutX, kButtonY, kAboutWidth, kButtonHeight);
+    const int keepingEdge = about.x() - (DesignSize().width() - width());
+    const int besideSetting = units.X(kSettingEnd + kButtonGap);
+    Button(1004)->move(std::max(besideSetting, std::min(about.x(), keepingEdge)), about.y());
+}
+
+void MainDialog::FitIntoScreen()
+{
+    const QScreen* shown = screen();
+    if (shown == nullptr)
+        return;
+    const QRect available = shown->availableGeometry();
+    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+        frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    const QSize room = available.size().shrunkBy(frame);
+    setMinimumSize(DesignSize().boundedTo(room));
+    resize(size().boundedTo(room));
+    // The whole frame within the available area, as near to where it was as that allows.
+    const QSize outer = size().grownBy(frame);
+    const int x = std::clamp(frameGeometry().x(), available.left(), available.right() + 1 - outer.width());
+    const int y = std::clamp(frameGeometry().y(), available.top(), available.bottom() + 1 - outer.height());
+    move(x, y);
+}
+
+void MainDialog::setVisible(bool visible)
+{
+    // Before the dialog places itself on the screen, which it does for a size that fits.
+    if (visible && !isVisible())
+        FitIntoScreen();
+    SkinnedDialog::setVisible(visible);
+}
+
+void MainDialog::resizeEvent(QResizeEvent* event)
+{
+    LayOutControls();
+    SkinnedDialog::resizeEvent(event);
 }
 
 QPushButton* MainDialog::Button(int id) const
@@ -558,8 +620,16 @@ void MainDialog::OpenSettings()
     dialog.format = QString::fromStdString(settings.format);
     dialog.quality = QString::fromStdString(settings.quality);
     dialog.jobs = settings.jobs;
+    dialog.systemLook = settings.systemLook;
     if (dialog.exec() != Accepted)
         return;
+    if (dialog.systemLook != settings.systemLook) {
+        // A look chosen here replaces the one given for this run, and shows at once.
+        settings.systemLook = dialog.systemLook;
+        Look::SetStored(settings.systemLook ? Look::Kind::System : Look::Kind::Striped);
+        Look::SetForThisRun(std::nullopt);
+        ApplyLook();
+    }
     settings.outputDirectory = dialog.outputDirectory.toLocal8Bit().toStdString();
     settings.bitrate = dialog.bitrate.toLocal8Bit().toStdString();
     settings.channelMode = dialog.channelMode.toLocal8Bit().toStdString();

@@ -100,6 +100,19 @@ public:
 
     QPushButton* Button(int id) const;
 
+    // The window's size in dialog units, and the list's place in it at that size: the list grows
+    // with the window, the buttons keep their places from the top-left corner.
+    static constexpr int kWidth = 433;
+    static constexpr int kHeight = 268;
+    static constexpr int kListX = 7;
+    static constexpr int kListY = 38;
+    static constexpr int kListWidth = 419;
+    static constexpr int kListHeight = 223;
+    QSize DesignSize() const;
+    // The list's rectangle at the window's present size. A control under the list takes its
+    // place from the bottom of this area.
+    QRect ListArea() const;
+
     // The output file name of a row's source path for the chosen format, as Convert names it.
     QString TargetNameOf(const QString& path) const;
     // The "Output File" column after a change of the output format: shown, with every row's
@@ -107,13 +120,29 @@ public:
     // Named from the rows' facts: no file or disc is read.
     void ShowTargetNames();
 
+    void setVisible(bool visible) override;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void done(int result) override;
     // Drops of files and folders on the list.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    static constexpr int kButtonY = 7;
+    static constexpr int kButtonHeight = 20;
+    static constexpr int kAboutX = 372;
+    static constexpr int kAboutWidth = 54;
+    static constexpr int kSettingEnd = 243; // Setting's right edge
+    static constexpr int kButtonGap = 4;
+
+    // The list and About at the window's present size.
+    void LayOutControls();
+    // Keeps the window within the screen's available area: no larger than it (the design size
+    // shrinks to fit a small screen) and wholly inside it.
+    void FitIntoScreen();
+
     // One row for a file of a listed type that is a regular file (a link to one counts); a
     // FIFO, a device or a folder is passed over at once, never opened in a way that waits. A
     // disc image or a CD drive's device node gives its tracks instead.

@@ -4,6 +4,7 @@
 #include "engine/OutputFormat.h"
 #include "platform/Message.h"
 #include "ui/FlatButton.h"
+#include "ui/Look.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -135,6 +136,13 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     jobsBox->setRange(1, ConversionSettings::kMostJobs);
     jobsBox->setToolTip(QStringLiteral("Files converted at once"));
 
+    // The window's look beside the jobs, short of OK.
+    units.Place(MakeStatic(QStringLiteral("Look"), this), 0, 116, 148, 20, 13);
+    lookBox = MakeChoiceList(this);
+    units.Place(lookBox, 1031, 140, 147, 60, 14);
+    for (Look::Kind kind : {Look::Kind::Striped, Look::Kind::System})
+        lookBox->addItem(Look::Name(kind));
+
     okButton = new FlatButton(QStringLiteral("OK"), this);
     units.Place(okButton, 1, 211, 145, 39, 19);
     okButton->setAutoDefault(false);
@@ -149,7 +157,8 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     setTabOrder(channelBox, formatBox);
     setTabOrder(formatBox, qualityBox);
     setTabOrder(qualityBox, jobsBox);
-    setTabOrder(jobsBox, okButton);
+    setTabOrder(jobsBox, lookBox);
+    setTabOrder(lookBox, okButton);
     setTabOrder(okButton, cancelButton);
 
     chooseFolder = [](QWidget* owner) {
@@ -188,6 +197,7 @@ void SettingsDialog::showEvent(QShowEvent* event)
 void SettingsDialog::BindJobsToControls()
 {
     jobsBox->setValue(ConversionSettings::JobsFor(jobs));
+    lookBox->setCurrentIndex(systemLook ? 1 : 0);
 }
 
 void SettingsDialog::BindFormatToControls()
@@ -231,6 +241,7 @@ void SettingsDialog::BindFromControls()
     quality = chosen.IsAuto() ? QString() : qualityBox->currentData().toString();
     if (jobsBox->value() != ConversionSettings::JobsFor(jobs))
         jobs = jobsBox->value();
+    systemLook = lookBox->currentIndex() == 1;
 }
 
 void SettingsDialog::BrowseOutputDirectory()

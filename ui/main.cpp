@@ -1,5 +1,6 @@
 // varkonel: the audio converter's window. The arguments are files to list at start-up, added as
-// "Add Audio File" adds them.
+// "Add Audio File" adds them; "--look striped" or "--look system" sets the window's look for this
+// run without changing the stored one.
 #include "platform/Message.h"
 #include "ui/ConverterApp.h"
 #include "ui/QtMessageBackend.h"
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 int main(int argc, char** argv)
 {
@@ -23,8 +25,16 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     resources::Initialise();
     SetMessageBackend(std::make_shared<QtMessageBackend>());
+    QStringList arguments = application.arguments().mid(1);
+    std::optional<Look::Kind> look;
+    QString problem;
+    if (!ConverterApp::TakeLookSwitch(arguments, look, problem)) {
+        std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
+        return 2;
+    }
+    Look::SetForThisRun(look);
     QStringList files;
-    for (const QString& argument : application.arguments().mid(1))
+    for (const QString& argument : arguments)
         files << QDir::current().absoluteFilePath(argument);
     ConverterApp app;
     app.InitInstance(files);

@@ -63,6 +63,8 @@ private slots:
             {"1029", 229, 104, 80, 14},
             {"Jobs", 25, 148, 32, 13},
             {"1030", 68, 147, 40, 14},
+            {"Look", 116, 148, 20, 13},
+            {"1031", 140, 147, 60, 14},
             {"1", 211, 145, 39, 19},
             {"2", 261, 146, 39, 19},
         };
@@ -71,13 +73,13 @@ private slots:
         const QStringList problems = uitest::CompareWithTemplate(&dialog, dialog.Units(), controls);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
         // The drop-downs' and the spin box's edit fields take the focus for their boxes.
-        QStringList chain = uitest::TabChain(dialog.findChild<QWidget*>(QStringLiteral("1011")), 12);
+        QStringList chain = uitest::TabChain(dialog.findChild<QWidget*>(QStringLiteral("1011")), 13);
         chain.removeAll(QString());
         chain.removeAll(QStringLiteral("qt_spinbox_lineedit"));
         QCOMPARE(chain,
             (QStringList {QStringLiteral("1011"), QStringLiteral("1012"), QStringLiteral("1026"),
                 QStringLiteral("1027"), QStringLiteral("1028"), QStringLiteral("1029"),
-                QStringLiteral("1030"), QStringLiteral("1"), QStringLiteral("2")}));
+                QStringLiteral("1030"), QStringLiteral("1031"), QStringLiteral("1"), QStringLiteral("2")}));
     }
 
     // The Jobs box through the window: it shows the number the settings file holds, or the default
