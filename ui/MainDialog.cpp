@@ -247,16 +247,13 @@ void MainDialog::FitIntoScreen()
     const QSize room = available.size().shrunkBy(frame);
     setMinimumSize(DesignSize().boundedTo(room));
     resize(size().boundedTo(room));
-    // The whole frame within the available area, as near to where it was as that allows.
-    const QSize outer = size().grownBy(frame);
-    const int x = std::clamp(frameGeometry().x(), available.left(), available.right() + 1 - outer.width());
-    const int y = std::clamp(frameGeometry().y(), available.top(), available.bottom() + 1 - outer.height());
-    move(x, y);
+    // A size that fits is all it takes: the dialog then places itself within the screen.
 }
 
 void MainDialog::setVisible(bool visible)
 {
-    // Before the dialog places itself on the screen, which it does for a size that fits.
+    // Before the dialog places itself on the screen, centred, which keeps a size that fits
+    // wholly within the screen's available area.
     if (visible && !isVisible())
         FitIntoScreen();
     SkinnedDialog::setVisible(visible);

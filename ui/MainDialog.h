@@ -139,8 +139,8 @@ private:
 
     // The list and About at the window's present size.
     void LayOutControls();
-    // Keeps the window within the screen's available area: no larger than it (the design size
-    // shrinks to fit a small screen) and wholly inside it.
+    // Keeps the window no larger than the screen's available area: the design size shrinks to
+    // fit a small screen.
     void FitIntoScreen();
 
     // One row for a file of a listed type that is a regular file (a link to one counts); a
