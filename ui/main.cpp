@@ -1,7 +1,8 @@
 // varkonel: the audio converter's window. The arguments are files to list at start-up, added as
-// "Add Audio File" adds them.
+// "Add Audio File" adds them; --version and --help are answered without a display.
 #include "platform/Message.h"
 #include "ui/ConverterApp.h"
+#include "ui/ProgramInfo.h"
 #include "ui/QtMessageBackend.h"
 #include "ui/Resources.h"
 
@@ -13,6 +14,13 @@
 
 int main(int argc, char** argv)
 {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const auto answer = ProgramInfo::CommandLineAnswer(arguments)) {
+        std::fputs(answer->c_str(), stdout);
+        return 0;
+    }
     // Without a display Qt ends the program with an abort; say what is missing instead.
     const std::string missing = ConverterApp::MissingDisplay(qgetenv("DISPLAY").toStdString(),
         qgetenv("WAYLAND_DISPLAY").toStdString(), qgetenv("QT_QPA_PLATFORM").toStdString());
