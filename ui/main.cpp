@@ -29,6 +29,8 @@ int main(int argc, char** argv)
         return 1;
     }
     QApplication application(argc, argv);
+    // Wayland docks and task switchers match the window to varkonel.desktop, and so to its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("varkonel"));
     resources::Initialise();
     SetMessageBackend(std::make_shared<QtMessageBackend>());
     QStringList files;
