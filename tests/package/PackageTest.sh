@@ -4,8 +4,8 @@
 # and media module in the private folder without LD_LIBRARY_PATH, a WAV converts to MP3 and an
 # MP3 to WAV there, the file list has the programs, the two libraries (the encoder library with
 # no test control in it), the manual pages, the desktop entry, the icon at every size of the
-# hicolor theme, the copyright file and the changelog, the module exports its entry point only,
-# each manual page documents every option its program's --help prints, lintian finds no error
+# hicolor theme (each the SVG drawing at that size), the copyright file and the changelog, the
+# module exports its entry point only, each manual page documents every option its program's --help prints, lintian finds no error
 # and no warning but the ones listed below, appstreamcli accepts the metainfo, one version is
 # everywhere (both --version, the package, the changelog, the manual pages, the metainfo), and
 # Depends was computed from the shared libraries (FFmpeg's from the module's).
@@ -19,7 +19,8 @@ scratch=$3
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-for tool in dpkg-deb lintian appstreamcli man file sox; do
+pixels=$(cd "$(dirname "$0")/../support" && pwd)/png-pixels.py
+for tool in dpkg-deb lintian appstreamcli man file sox rsvg-convert python3; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps/package.txt lists what the test needs)"
 done
 
@@ -94,6 +95,14 @@ for size in "${icon_sizes[@]}"; do
 done
 [ "$(find "$root/usr/share/icons" -name 'varkonel.png' | wc -l)" -eq ${#icon_sizes[@]} ] \
   || fail "icons at other sizes than ${icon_sizes[*]}"
+# Each size above 16 is the scalable drawing rendered at that size (16 is the window's own
+# small image, drawn for that size), so the pictures cannot lag behind a change to the drawing.
+svg=$root/usr/share/icons/hicolor/scalable/apps/varkonel.svg
+for size in "${icon_sizes[@]:1}"; do
+  rsvg-convert --width "$size" --height "$size" --output "$scratch/rendered-$size.png" "$svg"
+  [ "$("$pixels" "$scratch/rendered-$size.png")" = "$("$pixels" "$root/usr/share/icons/hicolor/${size}x${size}/apps/varkonel.png")" ] \
+    || fail "the ${size}x${size} icon is not the SVG drawing at that size (run ui/resources/icons/make-icons.sh)"
+done
 
 # One version everywhere: both programs' --version, the package's upstream version, the top entry
 # of the changelog, the manual pages' title lines and the metainfo's release.
