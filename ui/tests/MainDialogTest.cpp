@@ -9,9 +9,11 @@
 #include "platform/cdrom/CdRom.h"
 #include "platform/media/MediaFile.h"
 #include "tests/support/CdTestDisc.h"
+#include "ui/AboutDialog.h"
 #include "ui/ConvertDialog.h"
 #include "ui/ConverterApp.h"
 #include "ui/HotTrackDelegate.h"
+#include "ui/ProgramInfo.h"
 #include "ui/QtMessageBackend.h"
 #include "ui/Resources.h"
 #include "ui/SettingsDialog.h"
@@ -26,6 +28,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -216,7 +219,7 @@ private slots:
                 ok->click();
         });
         window.Button(1004)->click();
-        QVERIFY(about.contains(QStringLiteral("Varkonel Version 2.16")));
+        QVERIFY(about.contains(ProgramInfo::AboutVersionLine()));
         QVERIFY(about.contains(QStringLiteral("About")));
     }
 
@@ -490,6 +493,59 @@ private slots:
         QCOMPARE(QString::fromLocal8Bit(program.readAllStandardError()),
             QStringLiteral("varkonel: no display (DISPLAY and WAYLAND_DISPLAY are not set); the window needs "
                            "one. varkonel-convert converts without a display.\n"));
+    }
+
+    void AboutShowsTheVersionTheProgramPrints()
+    {
+        // The program answers --version and --help without a display, and only as its first
+        // argument; anything else is a file to list.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QLatin1String(name));
+        const auto run = [&](const QStringList& arguments) {
+            QProcess program;
+            program.setProcessEnvironment(environment);
+            program.start(QStringLiteral(VARKONEL_WINDOW_PROGRAM), arguments);
+            program.waitForFinished(30000);
+            return std::make_pair(
+                program.exitCode(), QString::fromLocal8Bit(program.readAllStandardOutput()));
+        };
+        const auto [versionCode, versionText] = run({QStringLiteral("--version")});
+        QCOMPARE(versionCode, 0);
+        const QRegularExpressionMatch version
+            = QRegularExpression(QStringLiteral("^varkonel (\\d+\\.\\d+\\.\\d+)\n$")).match(versionText);
+        QVERIFY2(version.hasMatch(), qPrintable(versionText));
+        for (const char* help : {"--help", "-h"}) {
+            const auto [code, text] = run({QLatin1String(help)});
+            QCOMPARE(code, 0);
+            QVERIFY2(text.startsWith(QStringLiteral("Usage: varkonel [FILE]...")), qPrintable(text));
+            QVERIFY(text.contains(QStringLiteral("--version")));
+        }
+        const struct {
+            QStringList arguments;
+            bool answered;
+        } cases[] = {{{}, false}, {{QStringLiteral("--version")}, true}, {{QStringLiteral("-h")}, true},
+            {{QStringLiteral("a.wav"), QStringLiteral("--version")}, false},
+            {{QStringLiteral("--versions")}, false}, {{QStringLiteral("-help")}, false}};
+        for (const auto& each : cases)
+            QVERIFY2(ProgramInfo::CommandLineAnswer(each.arguments).has_value() == each.answered,
+                qPrintable(each.arguments.join(QLatin1Char(' '))));
+
+        // The About box: the version line from the build, every other text as it always was.
+        AboutDialog about;
+        QStringList texts;
+        for (QLabel* label : about.findChildren<QLabel*>())
+            if (!label->text().isEmpty())
+                texts << label->text();
+        for (QPushButton* button : about.findChildren<QPushButton*>())
+            texts << button->text();
+        texts << about.windowTitle();
+        texts.sort();
+        QStringList expected {QStringLiteral("Varkonel Version ") + version.captured(1),
+            QStringLiteral("An audio converter for WAV, MP3 and WMA"), QStringLiteral("OK"),
+            QStringLiteral("About")};
+        expected.sort();
+        QCOMPARE(texts, expected);
     }
 
     void TheFileChooserOffersEveryTypeTheEngineConverts()
