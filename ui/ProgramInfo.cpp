@@ -27,10 +27,10 @@ std::optional<std::string> ProgramInfo::CommandLineAnswer(const QStringList& arg
         return "Usage: varkonel [--look LOOK] [FILE]...\n"
                "Open the Varkonel window, listing each FILE as \"Add Audio File\" lists it.\n"
                "\n"
-               "  -h, --help     show this help and exit\n"
-               "      --version  show the version and exit\n"
+               "  -h, --help       show this help and exit\n"
+               "      --version    show the version and exit\n"
                "      --look LOOK  the window's look for this run, not saved: striped (the\n"
-               "                 default) or system (the desktop's own style)\n"
+               "                   default) or system (the desktop's own style)\n"
                "\n"
                "varkonel-convert converts from the command line; see varkonel-convert(1).\n";
     return std::nullopt;
