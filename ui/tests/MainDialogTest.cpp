@@ -452,6 +452,8 @@ private slots:
                 dialog->reject();
             } else if (auto* box = qobject_cast<QMessageBox*>(widget)) {
                 uitest::Press(box, QMessageBox::Ok);
+            } else if (auto* other = qobject_cast<QDialog*>(widget)) {
+                other->reject();
             }
         });
         window.show();
@@ -814,7 +816,7 @@ private slots:
     }
 
     // A disc image's rows show the titles its CUE sheet gives beside their labels; a row keeps
-    // its label as its name, so the image added again adds nothing.
+    // its label as its name, so the image added again adds only the rows that are not listed.
     void DiscImageRowsShowTheirTitles()
     {
         const QString discs = folder.filePath(QStringLiteral("titled"));
@@ -844,6 +846,10 @@ private slots:
             QCOMPARE(item->text(MainDialog::kTargetFiles), cue + QLatin1Char('/') + rows[row].label);
             QCOMPARE(QString::fromStdString(MainDialog::FactsOf(item).name), rows[row].label);
         }
+        // A row taken out of the list another way comes back alone.
+        delete window.list->takeTopLevelItem(1);
+        window.AddFiles({cue});
+        QCOMPARE(window.list->topLevelItemCount(), int(std::size(rows)));
     }
 
     void ConvertShowsOneDialogPerSelectedRowInOrder()
