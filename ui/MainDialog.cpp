@@ -22,8 +22,11 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QScreen>
 #include <QTreeWidget>
@@ -31,6 +34,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -89,6 +93,21 @@ constexpr int kStatusWidth = 150;
 
 // The data of a Status cell that holds a converted row's output path.
 constexpr int kOutputPathRole = Qt::UserRole;
+// The data of a row's first cell that holds its RowKey.
+constexpr int kRowKeyRole = Qt::UserRole + 20;
+
+// The line under the list, in the band between the list and the window's bottom edge.
+constexpr int kOutputLineId = 1040;
+
+// The band under the list is a little lower than a line of the dialog's font: the line's text
+// is made small enough to show whole.
+void FitFontToHeight(QLabel* label)
+{
+    QFont font = label->font();
+    while (QFontMetrics(font).height() > label->height() && font.pointSizeF() > 6.0)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    label->setFont(font);
+}
 
 QString WindowTitle()
 {
@@ -160,6 +179,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     list->setAcceptDrops(true);
     list->viewport()->setAcceptDrops(true);
     list->viewport()->installEventFilter(this);
+    list->installEventFilter(this);
     list->setItemDelegate(new HotTrackDelegate(list));
     list->setMouseTracking(true);
     list->viewport()->setAttribute(Qt::WA_Hover, true);
@@ -185,6 +205,14 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     list->header()->moveSection(list->header()->visualIndex(kOutputFile), kTargetFiles);
     list->header()->moveSection(list->header()->visualIndex(kStatus), kTargetFiles + 1);
 
+    outputLine = new QLabel(this);
+    units.Place(outputLine, kOutputLineId, 7, 261, 419, 7);
+    outputLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    outputLine->setAutoFillBackground(true);
+    FitFontToHeight(outputLine);
+    outputLine->setCursor(Qt::PointingHandCursor);
+    outputLine->installEventFilter(this);
+
     // The window menu cannot be extended through Qt on most desktops: the About button is the
     // way to the About box.
     icon = resources::ApplicationIcon();
@@ -198,7 +226,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
         list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) { OpenOutputFolder(row); });
 
     connect(Button(1001), &QPushButton::clicked, this, &MainDialog::AddAudioFiles);
-    connect(Button(1002), &QPushButton::clicked, this, &MainDialog::ClearList);
+    connect(Button(1002), &QPushButton::clicked, this, &MainDialog::AskAndClearList);
     connect(Button(1003), &QPushButton::clicked, this, &MainDialog::ConvertSelected);
     connect(Button(1004), &QPushButton::clicked, this, &MainDialog::ShowAbout);
     connect(Button(1005), &QPushButton::clicked, this, &MainDialog::OpenSettings);
@@ -209,6 +237,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     settings.ApplyDefaults();
     outputRate = settings.OutputRate();
     ShowTargetNames();
+    ShowOutputLine();
 }
 
 QSize MainDialog::DesignSize() const
@@ -308,6 +337,20 @@ void MainDialog::AddFiles(const QStringList& paths)
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == outputLine && event->type() == QEvent::MouseButtonRelease) {
+        if (!convertDialogOpen)
+            OpenSettings();
+        return true;
+    }
+    // Enter on the list converts its selection.
+    if (watched == list && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            return false;
+        if (!convertDialogOpen)
+            ConvertSelected();
+        return true;
+    }
     if (watched != list->viewport())
         return SkinnedDialog::eventFilter(watched, event);
     const bool drag = event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove
@@ -402,10 +445,8 @@ bool MainDialog::AddListRow(const QString& name, const SourceFacts& facts, const
     // the keys are then made again from the rows.
     if (listedRows.size() != list->topLevelItemCount()) {
         listedRows.clear();
-        for (int row = 0; row < list->topLevelItemCount(); ++row) {
-            const QTreeWidgetItem* item = list->topLevelItem(row);
-            listedRows.insert(RowKey(item->text(kSourceFile), item->text(kTargetFiles)));
-        }
+        for (int row = 0; row < list->topLevelItemCount(); ++row)
+            listedRows.insert(list->topLevelItem(row)->data(kSpacer, kRowKeyRole).toString());
     }
     const QString key = RowKey(name, path);
     if (listedRows.contains(key))
@@ -413,7 +454,11 @@ bool MainDialog::AddListRow(const QString& name, const SourceFacts& facts, const
     listedRows.insert(key);
     auto* item = new QTreeWidgetItem();
     item->setText(kSpacer, QString());
-    item->setText(kSourceFile, name);
+    item->setData(kSpacer, kRowKeyRole, key);
+    // A disc's track shows the title its CUE sheet or CD-Text gives beside its label.
+    const bool titledTrack = facts.kind == SourceFacts::Kind::CdTrack && !facts.statedTitle.empty();
+    item->setText(kSourceFile,
+        titledTrack ? name + QStringLiteral(" \u2014 ") + QString::fromLocal8Bit(facts.statedTitle) : name);
     item->setText(kTime, listtexts::PlayTime(facts.seconds));
     item->setText(kSize, listtexts::SizeText(static_cast<int64_t>(facts.bytes)));
     item->setText(kTargetFiles, path);
@@ -459,6 +504,27 @@ void MainDialog::ClearList()
 {
     list->clear();
     listedRows.clear();
+}
+
+void MainDialog::AskAndClearList()
+{
+    const int rows = list->topLevelItemCount();
+    if (rows == 0)
+        return;
+    const QString question = rows == 1 ? QStringLiteral("Remove the file from the list?")
+                                       : QStringLiteral("Remove all %1 files from the list?").arg(rows);
+    if (AskYesNo(question.toLocal8Bit().toStdString(), ApplicationTitle()))
+        ClearList();
+}
+
+void MainDialog::RemoveSelectedRows()
+{
+    if (convertDialogOpen || !batchRows.empty())
+        return;
+    for (QTreeWidgetItem* row : list->selectedItems()) {
+        listedRows.remove(row->data(kSpacer, kRowKeyRole).toString());
+        const std::unique_ptr<QTreeWidgetItem> taken(list->takeTopLevelItem(list->indexOfTopLevelItem(row)));
+    }
 }
 
 void MainDialog::ConvertSelected()
@@ -637,6 +703,25 @@ void MainDialog::OpenSettings()
     // The output folder as the settings dialog leaves it: an emptied text becomes "/".
     settings.outputDirectory = WithTrailingSeparator(settings.outputDirectory);
     ShowTargetNames();
+    ShowOutputLine();
+}
+
+QString MainDialog::OutputLineText(const ConversionSettings& settings)
+{
+    const OutputFormat::Quality* quality = settings.ChosenQuality();
+    const std::string format
+        = settings.ChosenFormat().name + (quality != nullptr ? " " + quality->text : std::string());
+    return QStringLiteral("Output folder: ")
+        + QString::fromLocal8Bit(WithoutTrailingSeparators(WithTrailingSeparator(settings.outputDirectory)))
+        + QStringLiteral(" \u2014 Format: ") + QString::fromStdString(format);
+}
+
+void MainDialog::ShowOutputLine()
+{
+    const QString text = OutputLineText(settings);
+    outputLine->setText(text);
+    // A long folder runs past the line's end; the tip shows it whole.
+    outputLine->setToolTip(text + QStringLiteral("\nClick to change the settings."));
 }
 
 void MainDialog::LoadSettings()
@@ -656,12 +741,33 @@ void MainDialog::SaveSettings()
 
 void MainDialog::keyPressEvent(QKeyEvent* event)
 {
-    // Escape would end the program; Enter only presses a focused button.
+    // Escape would end the program; Enter only presses a focused button (on the list it
+    // converts the selection: see eventFilter).
     if (event->key() == Qt::Key_Escape) {
         event->accept();
         return;
     }
+    const std::pair<bool, void (MainDialog::*)()> commands[] = {
+        {event->matches(QKeySequence::Delete), &MainDialog::RemoveSelectedRows},
+        {event->matches(QKeySequence::Open), &MainDialog::AddAudioFiles},
+        {event->matches(QKeySequence::SelectAll), &MainDialog::SelectAllRows},
+        {event->matches(QKeySequence::HelpContents), &MainDialog::ShowAbout},
+    };
+    for (const auto& [pressed, command] : commands) {
+        if (!pressed)
+            continue;
+        event->accept();
+        // The Convert dialog beside the list holds the window's commands, as its buttons.
+        if (!convertDialogOpen)
+            (this->*command)();
+        return;
+    }
     SkinnedDialog::keyPressEvent(event);
+}
+
+void MainDialog::SelectAllRows()
+{
+    list->selectAll();
 }
 
 void MainDialog::done(int result)

@@ -22,6 +22,7 @@
 #include <vector>
 
 class ConvertDialog;
+class QLabel;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -83,6 +84,11 @@ public:
     // The facts a row carries.
     static SourceFacts FactsOf(const QTreeWidgetItem* item);
     void ClearList();
+    // Clear List's command: a list with rows is emptied only when the user says Yes.
+    void AskAndClearList();
+    // Takes the selected rows off the list (Delete). Not while a Convert dialog is open: the
+    // batch it runs holds its rows.
+    void RemoveSelectedRows();
     // The Convert dialog for the selected rows. Its START converts them all at once when
     // "Convert all selected rows" is checked (the default for more than one row): each row's
     // Status follows it, the title shows "Varkonel — 4 of 12", and one message at the end lists
@@ -99,6 +105,10 @@ public:
     void SaveSettings();
 
     QPushButton* Button(int id) const;
+    // The line under the list: "Output folder: /home/me/Music/converted — Format: FLAC level 5".
+    // A click on it opens the Setting dialog.
+    QLabel* OutputLine() const { return outputLine; }
+    static QString OutputLineText(const ConversionSettings& settings);
 
     // The window's size in dialog units, and the list's place in it at that size: the list grows
     // with the window, the buttons keep their places from the top-left corner.
@@ -126,7 +136,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void done(int result) override;
-    // Drops of files and folders on the list.
+    // Drops of files and folders on the list, Enter on the list, a click on the output line.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -158,6 +168,8 @@ private:
 
     // What AddListRow compares of a row: its path and name, case-folded.
     static QString RowKey(const QString& name, const QString& path);
+    void ShowOutputLine();
+    void SelectAllRows();
 
     // Shows the Convert dialog until it ends: modal, or beside a list kept in reach.
     void RunConvertDialog(ConvertDialog& dialog, bool listInReach);
@@ -170,6 +182,7 @@ private:
     void OpenOutputFolder(QTreeWidgetItem* row);
 
     SettingsFile settingsFile;
+    QLabel* outputLine = nullptr;
     QSet<QString> listedRows; // RowKey of every row
     bool settingsFailureShown = false;
     bool convertDialogOpen = false; // beside the list: the window's commands wait

@@ -46,8 +46,8 @@ public:
     QComboBox* lookBox = nullptr; // 1031: "Striped", "System"
     bool systemLook = false;
 
-    // The folder browser; an empty result means cancelled. Tests replace it.
-    std::function<QString(QWidget* owner)> chooseFolder;
+    // The folder browser, opened at `start`; an empty result means cancelled. Tests replace it.
+    std::function<QString(QWidget* owner, const QString& start)> chooseFolder;
 
     void BrowseOutputDirectory();
     // Texts into the controls: the edit box takes its text; a drop-down selects the first entry
@@ -60,6 +60,9 @@ public:
     // The stored format and quality into their drop-downs. Browsing for a folder does not call
     // this: a format chosen before browsing stays chosen.
     void BindFormatToControls();
+    // Whether the output folder in the texts can take the outputs: one that is not there is
+    // offered for creation; one that cannot be made or written is reported with the reason.
+    bool OutputFolderUsable();
     // The number of jobs into its box: the stored one, or the default when none is chosen; and
     // the look into its box.
     void BindJobsToControls();
