@@ -98,6 +98,8 @@ constexpr int kRowKeyRole = Qt::UserRole + 20;
 
 // The line under the list, in the band between the list and the window's bottom edge.
 constexpr int kOutputLineId = 1040;
+constexpr int kOutputLineY = 261;
+constexpr int kOutputLineHeight = 7;
 
 // The band under the list is a little lower than a line of the dialog's font: the line's text
 // is made small enough to show whole.
@@ -206,7 +208,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     list->header()->moveSection(list->header()->visualIndex(kStatus), kTargetFiles + 1);
 
     outputLine = new QLabel(this);
-    units.Place(outputLine, kOutputLineId, 7, 261, 419, 7);
+    units.Place(outputLine, kOutputLineId, kListX, kOutputLineY, kListWidth, kOutputLineHeight);
     outputLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     outputLine->setAutoFillBackground(true);
     FitFontToHeight(outputLine);
@@ -257,6 +259,12 @@ void MainDialog::LayOutControls()
     if (list == nullptr)
         return;
     list->setGeometry(ListArea());
+    // The output line stays under the list, as wide as it.
+    if (outputLine != nullptr) {
+        const QRect line = units.ToPixels(kListX, kOutputLineY, kListWidth, kOutputLineHeight);
+        const QSize grown = size() - DesignSize();
+        outputLine->setGeometry(line.translated(0, grown.height()).adjusted(0, 0, grown.width(), 0));
+    }
     // About keeps its design place, unless a screen too small for the design size made the
     // window narrower: it then keeps its distance to the right edge, short of Setting.
     const QRect about = units.ToPixels(kAboutX, kButtonY, kAboutWidth, kButtonHeight);

@@ -707,7 +707,8 @@ private slots:
         for (const char* help : {"--help", "-h"}) {
             const auto [code, text] = run({QLatin1String(help)});
             QCOMPARE(code, 0);
-            QVERIFY2(text.startsWith(QStringLiteral("Usage: varkonel [FILE]...")), qPrintable(text));
+            QVERIFY2(
+                text.startsWith(QStringLiteral("Usage: varkonel [--look LOOK] [FILE]...")), qPrintable(text));
             QVERIFY(text.contains(QStringLiteral("--version")));
         }
         const struct {
