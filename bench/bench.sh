@@ -136,3 +136,21 @@ plays_for() {
 ffmpeg_mp3() {
   ffmpeg -nostdin -v error -y -i "$1" -ac 1 -ar 44100 -c:a libmp3lame -b:a 64k -compression_level 5 "$2"
 }
+
+# short_files DIR COUNT: COUNT one-second files in DIR named s0001.wav ... (four kinds of WAV
+# file and one MP3 in ten), hard links to five files made once in DIR/../kinds.
+short_files() {
+  local kinds_dir k kind
+  kinds_dir="$(dirname "$1")/kinds"
+  mkdir -p "$kinds_dir" "$1"
+  sox -q -n -r 44100 -c 2 -b 16 "$kinds_dir/a.wav" synth 1 sine 440 vol 0.4
+  sox -q -n -r 22050 -c 1 -b 16 "$kinds_dir/b.wav" synth 1 sine 550 vol 0.4
+  sox -q -n -r 48000 -c 2 -b 24 "$kinds_dir/c.wav" synth 1 sine 660 vol 0.4
+  sox -q -n -r 8000 -c 1 -b 8 "$kinds_dir/d.wav" synth 1 sine 330 vol 0.4
+  ffmpeg -nostdin -v error -y -i "$kinds_dir/a.wav" -c:a libmp3lame -b:a 128k "$kinds_dir/e.mp3"
+  local kinds=(a.wav b.wav c.wav d.wav a.wav b.wav c.wav d.wav a.wav e.mp3)
+  for k in $(seq -w 1 "$2"); do
+    kind=${kinds[$((10#$k % 10))]}
+    ln "$kinds_dir/$kind" "$1/s$k.${kind##*.}"
+  done
+}

@@ -92,17 +92,7 @@ result window-batch-over-cli "$ratio" "<=" 1.15
 # Then: 5,000 rows (four kinds of WAV file and one MP3 in ten, hard links to five files).
 rows=5000
 seconds=${BENCH_ABORT_AFTER:-8}
-mkdir -p "$scratch/kinds" "$scratch/many"
-sox -q -n -r 44100 -c 2 -b 16 "$scratch/kinds/a.wav" synth 1 sine 440 vol 0.4
-sox -q -n -r 22050 -c 1 -b 16 "$scratch/kinds/b.wav" synth 1 sine 550 vol 0.4
-sox -q -n -r 48000 -c 2 -b 24 "$scratch/kinds/c.wav" synth 1 sine 660 vol 0.4
-sox -q -n -r 8000 -c 1 -b 8 "$scratch/kinds/d.wav" synth 1 sine 330 vol 0.4
-ffmpeg -nostdin -v error -i "$scratch/kinds/a.wav" -c:a libmp3lame -b:a 128k "$scratch/kinds/e.mp3"
-kinds=(a.wav b.wav c.wav d.wav a.wav b.wav c.wav d.wav a.wav e.mp3)
-for k in $(seq -w 1 $rows); do
-  kind=${kinds[$((10#$k % 10))]}
-  ln "$scratch/kinds/$kind" "$scratch/many/s$k.${kind##*.}"
-done
+short_files "$scratch/many" "$rows"
 many=("$scratch/many"/*)
 
 stalls="" aborts="" converted="" batch_ms=""

@@ -14,17 +14,7 @@ need sox ffmpeg ln
 export QT_QPA_PLATFORM=offscreen
 
 files=5000
-mkdir -p "$scratch/kinds" "$scratch/in"
-sox -q -n -r 44100 -c 2 -b 16 "$scratch/kinds/a.wav" synth 1 sine 440 vol 0.4
-sox -q -n -r 22050 -c 1 -b 16 "$scratch/kinds/b.wav" synth 1 sine 550 vol 0.4
-sox -q -n -r 48000 -c 2 -b 24 "$scratch/kinds/c.wav" synth 1 sine 660 vol 0.4
-sox -q -n -r 8000 -c 1 -b 8 "$scratch/kinds/d.wav" synth 1 sine 330 vol 0.4
-ffmpeg -nostdin -v error -i "$scratch/kinds/a.wav" -c:a libmp3lame -b:a 128k "$scratch/kinds/e.mp3"
-kinds=(a.wav b.wav c.wav d.wav a.wav b.wav c.wav d.wav a.wav e.mp3)
-for k in $(seq -w 1 $files); do
-  kind=${kinds[$((10#$k % 10))]}
-  ln "$scratch/kinds/$kind" "$scratch/in/s$k.${kind##*.}"
-done
+short_files "$scratch/in" "$files"
 list=("$scratch/in"/*)
 ((${#list[@]} == files)) || bench_error "made ${#list[@]} files, not $files"
 

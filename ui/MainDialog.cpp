@@ -490,13 +490,6 @@ void MainDialog::NameRow(QTreeWidgetItem* item) const
         item->setText(kOutputFile, QString::fromLocal8Bit(facts.OutputName(format)));
 }
 
-QString MainDialog::TargetNameOf(const QString& path) const
-{
-    // Named as the job will write it: a CD track row in a chosen format by its disc's title.
-    return QString::fromLocal8Bit(
-        ConversionJob::OutputNameOf(Local(path).toStdString(), settings.ChosenFormat()));
-}
-
 void MainDialog::ShowTargetNames()
 {
     const bool chosen = !settings.ChosenFormat().IsAuto();
@@ -553,7 +546,8 @@ void MainDialog::ConvertSelected()
     for (size_t at = 0; at < rows.size(); ++at) {
         const QString path = rows[at]->text(kTargetFiles);
         dialog.sourceName = path;
-        dialog.targetName = TargetNameOf(path);
+        // Named from the facts the row carries, as its Output File column: no disc is read again.
+        dialog.targetName = QString::fromLocal8Bit(FactsOf(rows[at]).OutputName(settings.ChosenFormat()));
         dialog.outputDir = QString::fromLocal8Bit(settings.outputDirectory);
         dialog.percentText.clear();
         const QString output = dialog.outputDir + dialog.targetName;

@@ -123,8 +123,6 @@ public:
     // place from the bottom of this area.
     QRect ListArea() const;
 
-    // The output file name of a row's source path for the chosen format, as Convert names it.
-    QString TargetNameOf(const QString& path) const;
     // The "Output File" column after a change of the output format: shown, with every row's
     // name, for a chosen format; gone for Auto. Every row's output title follows the format.
     // Named from the rows' facts: no file or disc is read.
