@@ -144,12 +144,12 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
 {
     setObjectName(QStringLiteral("102"));
     setWindowTitle(WindowTitle());
-    // A frame with a window menu, minimise and maximise boxes; it starts at its design size,
+    // A frame with a window menu, minimise and maximise boxes; it starts at its laid-out size,
     // which is also the smallest it can be made (see FitIntoScreen).
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
-    setMinimumSize(DesignSize());
-    resize(DesignSize());
+    setMinimumSize(LaidOutSize());
+    resize(LaidOutSize());
 
     const struct {
         int id;
@@ -242,16 +242,16 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     ShowOutputLine();
 }
 
-QSize MainDialog::DesignSize() const
+QSize MainDialog::LaidOutSize() const
 {
     return units.ToPixels(kWidth, kHeight);
 }
 
 QRect MainDialog::ListArea() const
 {
-    // The list keeps its design distances to the window's four edges.
+    // The list keeps its laid-out distances to the window's four edges.
     const QRect place = units.ToPixels(kListX, kListY, kListWidth, kListHeight);
-    return QRect(place.topLeft(), place.size() + size() - DesignSize());
+    return QRect(place.topLeft(), place.size() + size() - LaidOutSize());
 }
 
 void MainDialog::LayOutControls()
@@ -262,13 +262,13 @@ void MainDialog::LayOutControls()
     // The output line stays under the list, as wide as it.
     if (outputLine != nullptr) {
         const QRect line = units.ToPixels(kListX, kOutputLineY, kListWidth, kOutputLineHeight);
-        const QSize grown = size() - DesignSize();
+        const QSize grown = size() - LaidOutSize();
         outputLine->setGeometry(line.translated(0, grown.height()).adjusted(0, 0, grown.width(), 0));
     }
-    // About keeps its design place, unless a screen too small for the design size made the
+    // About keeps its laid-out place, unless a screen too small for the laid-out size made the
     // window narrower: it then keeps its distance to the right edge, short of Setting.
     const QRect about = units.ToPixels(kAboutX, kButtonY, kAboutWidth, kButtonHeight);
-    const int keepingEdge = about.x() - (DesignSize().width() - width());
+    const int keepingEdge = about.x() - (LaidOutSize().width() - width());
     const int besideSetting = units.X(kSettingEnd + kButtonGap);
     Button(1004)->move(std::max(besideSetting, std::min(about.x(), keepingEdge)), about.y());
 }
@@ -282,7 +282,7 @@ void MainDialog::FitIntoScreen()
     const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
         frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
     const QSize room = available.size().shrunkBy(frame);
-    setMinimumSize(DesignSize().boundedTo(room));
+    setMinimumSize(LaidOutSize().boundedTo(room));
     resize(size().boundedTo(room));
     // A size that fits is all it takes: the dialog then places itself within the screen.
 }

@@ -118,7 +118,7 @@ public:
     static constexpr int kListY = 38;
     static constexpr int kListWidth = 419;
     static constexpr int kListHeight = 223;
-    QSize DesignSize() const;
+    QSize LaidOutSize() const;
     // The list's rectangle at the window's present size. A control under the list takes its
     // place from the bottom of this area.
     QRect ListArea() const;
@@ -147,7 +147,7 @@ private:
 
     // The list and About at the window's present size.
     void LayOutControls();
-    // Keeps the window no larger than the screen's available area: the design size shrinks to
+    // Keeps the window no larger than the screen's available area: the laid-out size shrinks to
     // fit a small screen.
     void FitIntoScreen();
 

@@ -298,7 +298,7 @@ private slots:
         QVERIFY(checked >= 2 * 3 * 8); // the five buttons, two rows and the header at least
     }
 
-    // The main window starts at its design size within the screen, as large as the screen
+    // The main window starts at its laid-out size within the screen, as large as the screen
     // allows; resized or maximised, the list keeps its distances to the four edges and the
     // buttons their places from the top-left corner.
     void ResizedWindowKeepsTheButtonsAndGrowsTheList()
@@ -313,8 +313,8 @@ private slots:
                            .arg(window.height())
                            .arg(window.x())
                            .arg(window.y())));
-        const QSize design = window.DesignSize();
-        const QSize start = design.boundedTo(available.size());
+        const QSize laidOut = window.LaidOutSize();
+        const QSize start = laidOut.boundedTo(available.size());
         QCOMPARE(window.size(), start);
         QCOMPARE(window.minimumSize(), start);
         QVERIFY(window.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -332,9 +332,9 @@ private slots:
             size.make();
             QTRY_VERIFY2(!window.isMaximized() || window.size() == available.size(), size.name);
             QApplication::processEvents();
-            const QSize grown = window.size() - design;
-            QVERIFY2(grown.width() >= start.width() - design.width()
-                    && grown.height() >= start.height() - design.height(),
+            const QSize grown = window.size() - laidOut;
+            QVERIFY2(grown.width() >= start.width() - laidOut.width()
+                    && grown.height() >= start.height() - laidOut.height(),
                 size.name);
             const struct {
                 int id;
@@ -344,7 +344,7 @@ private slots:
                 {1004, units.ToPixels(372, 7, 54, 20)}};
             for (const auto& button : buttons) {
                 QRect expected = button.place;
-                // Only a screen smaller than the design brings About nearer, keeping it in view.
+                // Only a screen smaller than the laid-out size brings About nearer, keeping it in view.
                 if (button.id == 1004 && grown.width() < 0)
                     expected.moveLeft(button.place.left() + grown.width());
                 QVERIFY2(window.Button(button.id)->geometry() == expected,
