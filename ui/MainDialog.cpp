@@ -247,6 +247,16 @@ QSize MainDialog::LaidOutSize() const
     return units.ToPixels(kWidth, kHeight);
 }
 
+QSize MainDialog::SmallestSize(const QSize& room) const
+{
+    const QSize laidOut = LaidOutSize();
+    if (room.width() >= laidOut.width() && room.height() >= laidOut.height())
+        return laidOut;
+    const int aboutNearer = units.X(kAboutX) - units.X(kSettingEnd + kButtonGap);
+    const QSize compact(laidOut.width() - aboutNearer, laidOut.height() - units.Y(kListHeight / 2));
+    return compact.boundedTo(room);
+}
+
 QRect MainDialog::ListArea() const
 {
     // The list keeps its laid-out distances to the window's four edges.
@@ -282,7 +292,7 @@ void MainDialog::FitIntoScreen()
     const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
         frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
     const QSize room = available.size().shrunkBy(frame);
-    setMinimumSize(LaidOutSize().boundedTo(room));
+    setMinimumSize(SmallestSize(room));
     resize(size().boundedTo(room));
     // A size that fits is all it takes: the dialog then places itself within the screen.
 }

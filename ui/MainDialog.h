@@ -119,6 +119,9 @@ public:
     static constexpr int kListWidth = 419;
     static constexpr int kListHeight = 223;
     QSize LaidOutSize() const;
+    // The smallest the window can be made: its laid-out size, or on a screen too small for
+    // that, the size that keeps every button in view (About beside Setting) and half the list.
+    QSize SmallestSize(const QSize& room) const;
     // The list's rectangle at the window's present size. A control under the list takes its
     // place from the bottom of this area.
     QRect ListArea() const;
