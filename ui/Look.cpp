@@ -76,8 +76,15 @@ void Look::Apply(QWidget* dialog)
 {
     const bool striped = Striped();
     dialog->setPalette(striped ? StripedPalette() : QPalette());
-    dialog->setStyleSheet(striped ? StripedStyleSheet() : QString());
-    for (FlatButton* button : dialog->findChildren<FlatButton*>())
-        button->SetStriped(striped);
+    // The sheet goes on each control rather than on the dialog: a sheet cascades into child
+    // windows too, and the About box, a question or the folder browser opened from the dialog
+    // keep their own colours.
+    const QString sheet = striped ? StripedStyleSheet() : QString();
+    for (QWidget* control : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (auto* button = qobject_cast<FlatButton*>(control))
+            button->SetStriped(striped);
+        else if (!control->isWindow())
+            control->setStyleSheet(sheet);
+    }
     dialog->update();
 }

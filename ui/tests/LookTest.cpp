@@ -225,6 +225,21 @@ QStringList UnreadableTexts(QWidget* dialog, const QString& where)
     return problems;
 }
 
+// Whether every label of a window sits on the window's own face: a window opened from a skinned
+// dialog (About, a question) takes none of that dialog's colours.
+bool LabelsOnOwnFace(QWidget* window)
+{
+    const QImage picture = window->grab().toImage();
+    const double scale = picture.devicePixelRatio();
+    const QRgb face = picture.pixel(QPoint(1, 1) * scale);
+    for (const QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->isVisible() && !label->text().isEmpty()
+            && picture.pixel((QPointF(label->mapTo(window, QPoint(0, 0))) * scale).toPoint()) != face)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 class LookTest : public QObject {
@@ -290,6 +305,8 @@ private slots:
                 about.show();
                 QVERIFY(QTest::qWaitForWindowExposed(&about));
                 problems << UnreadableTexts(&about, where + QStringLiteral(", about"));
+                if (!LabelsOnOwnFace(&about))
+                    problems << where + QStringLiteral(", about: labels on the main window's face");
                 about.hide();
                 window.hide();
             }
