@@ -15,6 +15,13 @@ using namespace testing_support;
 
 namespace {
 
+// The elements of `first` followed by those of `more`.
+std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& more)
+{
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+}
+
 std::vector<uint8_t> Bytes(const std::string& text)
 {
     return std::vector<uint8_t>(text.begin(), text.end());
@@ -95,11 +102,7 @@ TEST(SettingsFile, JobsRoundTripAndAnythingElseReadsAsTheDefault)
 {
     TempDir dir;
     const std::vector<std::string> five {"/out/", "64KB", "mono", "mp3", "V0"};
-    const auto with = [&](std::vector<std::string> extra) {
-        std::vector<std::string> elements = five;
-        elements.insert(elements.end(), extra.begin(), extra.end());
-        return elements;
-    };
+    const auto with = [&](const std::vector<std::string>& extra) { return Joined(five, extra); };
     const struct {
         std::vector<std::string> elements; // as stored
         int jobs; // as read; 0: the default
@@ -163,11 +166,7 @@ TEST(SettingsFile, LookRoundTripAndAnythingElseReadsAsStriped)
 {
     TempDir dir;
     const std::vector<std::string> five {"/out/", "64KB", "mono", "", ""};
-    const auto with = [&](std::vector<std::string> extra) {
-        std::vector<std::string> elements = five;
-        elements.insert(elements.end(), extra.begin(), extra.end());
-        return elements;
-    };
+    const auto with = [&](const std::vector<std::string>& extra) { return Joined(five, extra); };
     const struct {
         std::vector<std::string> elements; // as stored
         bool system; // as read
