@@ -20,7 +20,7 @@ build: deps
 run: build
 	@scripts/run build
 
-# The Debian package build/varkonel_VERSION_ARCH.deb (install it with sudo apt install ./build/varkonel_*.deb).
+# The Debian package build/varkonel_VERSION-REVISION_ARCH.deb (install it with sudo apt install ./build/varkonel_*.deb).
 package: build
 	cd build && cpack -G DEB
 

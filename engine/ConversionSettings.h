@@ -1,7 +1,7 @@
 // The settings texts of a conversion: the output folder, the MP3 bitrate text and the channel
 // text, with their defaults and the output sample rate the bitrate text selects; then the output
 // format's key and its quality's key (see OutputFormat), empty for Auto and for the default; then
-// how many files the window converts at once.
+// how many files the window converts at once, and the window's look.
 #pragma once
 
 #include "engine/OutputFormat.h"
@@ -19,6 +19,11 @@ struct ConversionSettings {
     std::string format {}; // "mp3", "wav"; empty: Auto
     std::string quality {}; // a key of the format's qualities; empty: its default
     int jobs {}; // files converted at once, 1 to kMostJobs; anything else: DefaultJobs()
+    bool systemLook {}; // the window in the desktop's own style; false: the striped skin
+
+    // The look's names, as the settings file and the window show them.
+    static constexpr const char* kStripedLook = "Striped";
+    static constexpr const char* kSystemLook = "System";
 
     static constexpr int kMostJobs = 8;
 

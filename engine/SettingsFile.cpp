@@ -8,6 +8,8 @@
 #include "platform/RegularFile.h"
 #include "platform/Utf8.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -61,6 +63,8 @@ private:
 constexpr uint32_t kWideMark = 0xFFFE;
 // The element that holds the number of jobs.
 constexpr size_t kJobsElement = 5;
+// The element that holds the window's look.
+constexpr size_t kLookElement = 6;
 
 // A length prefix. `wide` is set when the prefix marks a text of 16-bit characters; that mark
 // is followed by a second, plain prefix.
@@ -239,7 +243,16 @@ bool SettingsFile::Read(ConversionSettings& settings) const
         *fields[i] = texts[i];
     KeepKnownFormat(settings);
     settings.jobs = texts.size() > kJobsElement ? JobsOf(texts[kJobsElement]) : 0;
+    settings.systemLook = texts.size() > kLookElement && IsSystemLook(texts[kLookElement]);
     return true;
+}
+
+bool SettingsFile::IsSystemLook(const std::string& text)
+{
+    const std::string name = ConversionSettings::kSystemLook;
+    return std::equal(text.begin(), text.end(), name.begin(), name.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
 }
 
 int SettingsFile::JobsOf(const std::string& text)
@@ -269,8 +282,12 @@ bool SettingsFile::Write(const ConversionSettings& settings, std::string& reason
 {
     std::vector<std::string> texts {
         settings.outputDirectory, settings.bitrate, settings.channelMode, settings.format, settings.quality};
-    if (ConversionSettings::IsJobCount(settings.jobs))
-        texts.push_back(std::to_string(settings.jobs));
+    // Elements after the fifth only when they differ from the default, so the default file is
+    // the same five elements as ever.
+    if (ConversionSettings::IsJobCount(settings.jobs) || settings.systemLook)
+        texts.push_back(ConversionSettings::IsJobCount(settings.jobs) ? std::to_string(settings.jobs) : "");
+    if (settings.systemLook)
+        texts.push_back(ConversionSettings::kSystemLook);
     const std::vector<uint8_t> bytes = Encode(texts);
     // The new file replaces the old one only once it is complete, and a FIFO or device in the
     // file's place is never waited on.

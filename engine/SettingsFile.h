@@ -1,12 +1,14 @@
 // The settings file: a serialised array of counted texts, kept beside the executable when that
 // copy exists and can be written, else in the user's configuration folder (see Choose). Element 0
 // is the output folder, 1 the bitrate text, 2 the channel text, 3 the output format's key, 4
-// its quality's key and 5 the number of files the window converts at once. A file whose elements
-// 3 and 4 are empty (or missing) reads as Auto; an unknown format reads as Auto and an unknown
+// its quality's key, 5 the number of files the window converts at once and 6 the window's look. A file whose
+// elements 3 and 4 are empty (or missing) reads as Auto; an unknown format reads as Auto and an unknown
 // quality as the format's default. Element 5 is written only when a number of jobs was chosen,
 // as its decimal digits; missing, empty or anything but 1 to 8 it reads as the default. So a
 // program that knows only the first three or five elements and this one read each other's
-// files, and the default settings are the same five elements as ever. Numbers are little-endian.
+// files, and the default settings are the same five elements as ever. Element 6 is written, as
+// "System", only for the desktop's own look (element 5 is then empty when no number of jobs is
+// chosen); missing or anything else it reads as "Striped". Numbers are little-endian.
 //
 // Array:  count as u16, or 0xFFFF then the count as u32.
 // Text:   length < 255: one byte; up to 0xFFFD: 0xFF then u16; otherwise 0xFF, 0xFFFF, u32;
@@ -27,9 +29,9 @@
 
 class SettingsFile {
 public:
-    // The elements this program reads; it writes kElementCount - 1 of them while no number of
-    // jobs is chosen.
-    static constexpr uint32_t kElementCount = 6;
+    // The elements this program reads; it writes five of them while no number of jobs is chosen
+    // and the look is striped.
+    static constexpr uint32_t kElementCount = 7;
     // A settings file is a few hundred bytes; Read looks at no more than this of a file.
     static constexpr size_t kLargestFile = 16u << 20;
 
@@ -74,7 +76,8 @@ public:
     // False when the file cannot be opened (nothing changes).
     bool Read(ConversionSettings& settings) const;
     // Creates the file anew with the count 5 and the five elements (Auto: 3 and 4 empty), or 6
-    // and the number of jobs when one is chosen, and its folder when that is missing. False with
+    // and the number of jobs when one is chosen, or 7 and "System" for the desktop's look, and
+    // its folder when that is missing. False with
     // `reason` set to the system's text when it cannot be written completely.
     bool Write(const ConversionSettings& settings, std::string& reason) const;
     bool Write(const ConversionSettings& settings) const
@@ -94,6 +97,8 @@ public:
     static void KeepKnownFormat(ConversionSettings& settings);
     // The number of jobs element 5 holds: its digits when they give 1 to 8, else 0 (the default).
     static int JobsOf(const std::string& text);
+    // Whether element 6 names the desktop's own look: "System" in any letter case.
+    static bool IsSystemLook(const std::string& text);
 
 private:
     std::string path;

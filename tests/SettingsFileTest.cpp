@@ -15,6 +15,13 @@ using namespace testing_support;
 
 namespace {
 
+// The elements of `first` followed by those of `more`.
+std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& more)
+{
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+}
+
 std::vector<uint8_t> Bytes(const std::string& text)
 {
     return std::vector<uint8_t>(text.begin(), text.end());
@@ -95,11 +102,7 @@ TEST(SettingsFile, JobsRoundTripAndAnythingElseReadsAsTheDefault)
 {
     TempDir dir;
     const std::vector<std::string> five {"/out/", "64KB", "mono", "mp3", "V0"};
-    const auto with = [&](std::vector<std::string> extra) {
-        std::vector<std::string> elements = five;
-        elements.insert(elements.end(), extra.begin(), extra.end());
-        return elements;
-    };
+    const auto with = [&](const std::vector<std::string>& extra) { return Joined(five, extra); };
     const struct {
         std::vector<std::string> elements; // as stored
         int jobs; // as read; 0: the default
@@ -153,6 +156,51 @@ TEST(SettingsFile, JobsRoundTripAndAnythingElseReadsAsTheDefault)
         EXPECT_EQ(settings.Jobs(), ConversionSettings::DefaultJobs()) << jobs;
         ASSERT_TRUE(file.Write(settings));
         EXPECT_EQ(ReadBytes(file.Path()), SettingsFile::Encode({"/out/", "64KB", "mono", "", ""})) << jobs;
+    }
+}
+
+// Element 6 keeps the window's look. "System" (any letter case) is the desktop's own; missing,
+// empty or anything else reads as "Striped", which is never written: the default file keeps its
+// five elements, and a chosen number of jobs its sixth.
+TEST(SettingsFile, LookRoundTripAndAnythingElseReadsAsStriped)
+{
+    TempDir dir;
+    const std::vector<std::string> five {"/out/", "64KB", "mono", "", ""};
+    const auto with = [&](const std::vector<std::string>& extra) { return Joined(five, extra); };
+    const struct {
+        std::vector<std::string> elements; // as stored
+        bool system; // as read
+        std::vector<std::string> written; // as written again
+    } rows[] = {
+        {five, false, five},
+        {with({"3"}), false, with({"3"})},
+        {with({"", "System"}), true, with({"", "System"})},
+        {with({"4", "system"}), true, with({"4", "System"})},
+        {with({"", "SYSTEM"}), true, with({"", "System"})},
+        {with({"x", "System"}), true, with({"", "System"})},
+        {with({"2", "Striped"}), false, with({"2"})},
+        {with({"", ""}), false, five},
+        {with({"", "Systems"}), false, five},
+        {with({"", "Syst"}), false, five},
+        {with({"", " System"}), false, five},
+        {with({"", "System", "later"}), true, with({"", "System"})},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(
+            row.elements.size() > 6 ? "'" + row.elements[6] + "'" : std::to_string(row.elements.size()));
+        SettingsFile file(dir.File("look.ini"));
+        WriteBytes(file.Path(), SettingsFile::Encode(row.elements));
+        ConversionSettings read;
+        read.systemLook = !row.system; // what the file says replaces it
+        ASSERT_TRUE(file.Read(read));
+        EXPECT_EQ(read.systemLook, row.system);
+        ASSERT_TRUE(file.Write(read));
+        const std::vector<uint8_t> bytes = ReadBytes(file.Path());
+        EXPECT_EQ(SettingsFile::Decode(bytes.data(), bytes.size(), 100), row.written);
+        ConversionSettings again;
+        ASSERT_TRUE(file.Read(again));
+        EXPECT_EQ(again.systemLook, row.system);
+        EXPECT_EQ(again.jobs, read.jobs);
     }
 }
 

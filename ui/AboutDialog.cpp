@@ -1,5 +1,6 @@
 #include "ui/AboutDialog.h"
 
+#include "ui/ProgramInfo.h"
 #include "ui/Resources.h"
 
 #include <QLabel>
@@ -18,7 +19,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     icon->setPixmap(resources::ApplicationIcon().pixmap(32, 32));
     icon->resize(32, 32); // an icon control takes its icon's size
 
-    auto* version = new QLabel(QStringLiteral("Varkonel Version 2.16"), this);
+    auto* version = new QLabel(ProgramInfo::AboutVersionLine(), this);
     version->setTextFormat(Qt::PlainText);
     units.Place(version, 0, 47, 21, 119, 8);
 

@@ -1,5 +1,6 @@
 #include "ui/ConvertDialog.h"
 
+#include "platform/Message.h"
 #include "ui/FlatButton.h"
 #include "ui/Resources.h"
 
@@ -186,7 +187,7 @@ void ConvertDialog::OnStart()
     progressTimer.start(kProgressPeriodMs, this);
     startButton->setEnabled(false);
     abortButton->setEnabled(true);
-    abortButton->setFocus();
+    ParkFocus();
     BindToControls();
 }
 
@@ -232,7 +233,7 @@ bool ConvertDialog::RunBatch(const BatchOptions& options, std::vector<std::strin
     startButton->setEnabled(false);
     allRows->setEnabled(false);
     abortButton->setEnabled(true);
-    abortButton->setFocus();
+    ParkFocus();
     BindToControls();
     return true;
 }
@@ -401,10 +402,31 @@ void ConvertDialog::closeEvent(QCloseEvent* event)
     SkinnedDialog::closeEvent(event);
 }
 
+void ConvertDialog::ParkFocus()
+{
+    // Not on ABORT: a second Enter, pressed from habit after the one that started, would stop
+    // the conversion and leave a shorter file. The bar takes no key, and Enter finds no enabled
+    // default button.
+    progress->setFocus(Qt::OtherFocusReason);
+}
+
 void ConvertDialog::keyPressEvent(QKeyEvent* event)
 {
+    // Alt+A is ABORT's key, as its click is: before START it cancels.
+    if (event->key() == Qt::Key_A && event->modifiers() == Qt::AltModifier) {
+        event->accept();
+        if (abortButton->isEnabled())
+            abortButton->click();
+        return;
+    }
     if (IsRunning() && event->key() == Qt::Key_Escape) {
         event->accept();
+        // A batch's remaining files are lost to one stray key only after a question.
+        if (batch && batch->IsRunning() && !AskYesNo(kStopAllQuestion, ApplicationTitle()))
+            return;
+        // The batch may have ended while the question was open: nothing is left to stop then.
+        if (IsRunning())
+            OnAbort();
         return;
     }
     SkinnedDialog::keyPressEvent(event);

@@ -5,7 +5,9 @@
 //
 // While a job runs, the dialog does not end by Enter, Escape or the window manager's close:
 // its Mixer is in use by the worker. Closing it then counts as ABORT; the dialog ends with OK
-// once the worker has finished the (shorter) file.
+// once the worker has finished the (shorter) file. After START the focus rests on the progress
+// bar, so Enter stops nothing; ABORT takes a click, Alt+A or Escape (for a batch, Escape asks
+// first).
 //
 // With "Convert all selected rows" checked, START calls `startAll` instead, through which the
 // main window hands the rows to RunBatch: one batch (WindowBatch) converts them all, several at
@@ -44,6 +46,8 @@ public:
     // end several times a second would otherwise have the dialog painted for each of them,
     // taking the processor from the jobs.
     static constexpr int kBatchShowPeriodMs = 100;
+    // Escape's question while a batch runs; Yes is ABORT.
+    static constexpr const char* kStopAllQuestion = "Stop all remaining files?";
 
     // `channels`: 1 for the "mono" setting, 2 for "stereo".
     ConvertDialog(
@@ -93,6 +97,8 @@ protected:
 
 private:
     void OnProgressTimer();
+    // Where the focus goes once a conversion runs.
+    void ParkFocus();
     void PostEncodeOver();
     void OnBatchNews(const WindowBatch::News& news);
     void OnBatchFinished();

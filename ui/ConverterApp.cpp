@@ -21,6 +21,36 @@ bool ConverterApp::InitInstance(const QStringList& files)
     return false;
 }
 
+bool ConverterApp::TakeLookSwitch(QStringList& arguments, std::optional<Look::Kind>& look, QString& problem)
+{
+    const QString name = QStringLiteral("--look");
+    QStringList kept;
+    for (qsizetype at = 0; at < arguments.size(); ++at) {
+        const QString& argument = arguments[at];
+        if (argument == QStringLiteral("--")) {
+            kept << arguments.mid(at + 1);
+            break;
+        }
+        QString value;
+        if (argument == name && at + 1 < arguments.size())
+            value = arguments[++at];
+        else if (argument.startsWith(name + QLatin1Char('=')))
+            value = argument.mid(name.size() + 1);
+        else if (argument != name) {
+            kept << argument;
+            continue;
+        }
+        look = Look::FromName(value);
+        if (!look) {
+            problem
+                = QStringLiteral("varkonel: --look takes \"striped\" or \"system\", not \"%1\"").arg(value);
+            return false;
+        }
+    }
+    arguments = kept;
+    return true;
+}
+
 std::string ConverterApp::SettingsPath()
 {
     return SettingsFile::OfThisProgram().Path();

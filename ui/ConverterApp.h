@@ -2,8 +2,11 @@
 // it ends, the program ends.
 #pragma once
 
+#include "ui/Look.h"
+
 #include <QStringList>
 
+#include <optional>
 #include <string>
 
 class ConverterApp {
@@ -18,6 +21,11 @@ public:
     // A platform that draws without a display (offscreen, minimal, vnc, ...) needs neither.
     static std::string MissingDisplay(
         const std::string& display, const std::string& waylandDisplay, const std::string& platform);
+
+    // Takes "--look NAME" and "--look=NAME" (NAME "striped" or "system", any letter case) out of
+    // the program's arguments, the last one given counting; an argument after "--" is a file,
+    // and the "--" goes. False, with the line to print in `problem`, for any other name or none.
+    static bool TakeLookSwitch(QStringList& arguments, std::optional<Look::Kind>& look, QString& problem);
 
     // The settings file of this program: beside the executable, named after it with "ini".
     static std::string SettingsPath();

@@ -9,6 +9,7 @@
 #include "ui/FlatButton.h"
 #include "ui/HotTrackDelegate.h"
 #include "ui/ListTexts.h"
+#include "ui/Look.h"
 #include "ui/Resources.h"
 #include "ui/SettingsDialog.h"
 
@@ -21,14 +22,19 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
+#include <QScreen>
 #include <QTreeWidget>
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -87,6 +93,23 @@ constexpr int kStatusWidth = 150;
 
 // The data of a Status cell that holds a converted row's output path.
 constexpr int kOutputPathRole = Qt::UserRole;
+// The data of a row's first cell that holds its RowKey.
+constexpr int kRowKeyRole = Qt::UserRole + 20;
+
+// The line under the list, in the band between the list and the window's bottom edge.
+constexpr int kOutputLineId = 1040;
+constexpr int kOutputLineY = 261;
+constexpr int kOutputLineHeight = 7;
+
+// The band under the list is a little lower than a line of the dialog's font: the line's text
+// is made small enough to show whole.
+void FitFontToHeight(QLabel* label)
+{
+    QFont font = label->font();
+    while (QFontMetrics(font).height() > label->height() && font.pointSizeF() > 6.0)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    label->setFont(font);
+}
 
 QString WindowTitle()
 {
@@ -121,10 +144,12 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
 {
     setObjectName(QStringLiteral("102"));
     setWindowTitle(WindowTitle());
-    // A fixed frame with a window menu and a minimise box, no maximise box.
+    // A frame with a window menu, minimise and maximise boxes; it starts at its laid-out size,
+    // which is also the smallest it can be made (see FitIntoScreen).
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(units.ToPixels(433, 268));
+        | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    setMinimumSize(LaidOutSize());
+    resize(LaidOutSize());
 
     const struct {
         int id;
@@ -144,7 +169,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     }
 
     list = new QTreeWidget(this);
-    units.Place(list, 1000, 7, 38, 419, 223);
+    units.Place(list, 1000, kListX, kListY, kListWidth, kListHeight);
     setTabOrder(previous, list);
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
@@ -156,6 +181,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     list->setAcceptDrops(true);
     list->viewport()->setAcceptDrops(true);
     list->viewport()->installEventFilter(this);
+    list->installEventFilter(this);
     list->setItemDelegate(new HotTrackDelegate(list));
     list->setMouseTracking(true);
     list->viewport()->setAttribute(Qt::WA_Hover, true);
@@ -181,6 +207,14 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     list->header()->moveSection(list->header()->visualIndex(kOutputFile), kTargetFiles);
     list->header()->moveSection(list->header()->visualIndex(kStatus), kTargetFiles + 1);
 
+    outputLine = new QLabel(this);
+    units.Place(outputLine, kOutputLineId, kListX, kOutputLineY, kListWidth, kOutputLineHeight);
+    outputLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    outputLine->setAutoFillBackground(true);
+    FitFontToHeight(outputLine);
+    outputLine->setCursor(Qt::PointingHandCursor);
+    outputLine->installEventFilter(this);
+
     // The window menu cannot be extended through Qt on most desktops: the About button is the
     // way to the About box.
     icon = resources::ApplicationIcon();
@@ -194,16 +228,88 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
         list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) { OpenOutputFolder(row); });
 
     connect(Button(1001), &QPushButton::clicked, this, &MainDialog::AddAudioFiles);
-    connect(Button(1002), &QPushButton::clicked, this, &MainDialog::ClearList);
+    connect(Button(1002), &QPushButton::clicked, this, &MainDialog::AskAndClearList);
     connect(Button(1003), &QPushButton::clicked, this, &MainDialog::ConvertSelected);
     connect(Button(1004), &QPushButton::clicked, this, &MainDialog::ShowAbout);
     connect(Button(1005), &QPushButton::clicked, this, &MainDialog::OpenSettings);
 
     settings = ConversionSettings();
     LoadSettings();
+    Look::SetStored(settings.systemLook ? Look::Kind::System : Look::Kind::Striped);
     settings.ApplyDefaults();
     outputRate = settings.OutputRate();
     ShowTargetNames();
+    ShowOutputLine();
+}
+
+QSize MainDialog::LaidOutSize() const
+{
+    return units.ToPixels(kWidth, kHeight);
+}
+
+QSize MainDialog::SmallestSize(const QSize& room) const
+{
+    const QSize laidOut = LaidOutSize();
+    if (room.width() >= laidOut.width() && room.height() >= laidOut.height())
+        return laidOut;
+    const int aboutNearer = units.X(kAboutX) - units.X(kSettingEnd + kButtonGap);
+    const QSize compact(laidOut.width() - aboutNearer, laidOut.height() - units.Y(kListHeight / 2));
+    return compact.boundedTo(room);
+}
+
+QRect MainDialog::ListArea() const
+{
+    // The list keeps its laid-out distances to the window's four edges.
+    const QRect place = units.ToPixels(kListX, kListY, kListWidth, kListHeight);
+    return QRect(place.topLeft(), place.size() + size() - LaidOutSize());
+}
+
+void MainDialog::LayOutControls()
+{
+    if (list == nullptr)
+        return;
+    list->setGeometry(ListArea());
+    // The output line stays under the list, as wide as it.
+    if (outputLine != nullptr) {
+        const QRect line = units.ToPixels(kListX, kOutputLineY, kListWidth, kOutputLineHeight);
+        const QSize grown = size() - LaidOutSize();
+        outputLine->setGeometry(line.translated(0, grown.height()).adjusted(0, 0, grown.width(), 0));
+    }
+    // About keeps its laid-out place, unless a screen too small for the laid-out size made the
+    // window narrower: it then keeps its distance to the right edge, short of Setting.
+    const QRect about = units.ToPixels(kAboutX, kButtonY, kAboutWidth, kButtonHeight);
+    const int keepingEdge = about.x() - (LaidOutSize().width() - width());
+    const int besideSetting = units.X(kSettingEnd + kButtonGap);
+    Button(1004)->move(std::max(besideSetting, std::min(about.x(), keepingEdge)), about.y());
+}
+
+void MainDialog::FitIntoScreen()
+{
+    const QScreen* shown = screen();
+    if (shown == nullptr)
+        return;
+    const QRect available = shown->availableGeometry();
+    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+        frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    const QSize room = available.size().shrunkBy(frame);
+    setMinimumSize(SmallestSize(room));
+    resize(size().boundedTo(room));
+    // A size that fits is all it takes: the dialog then places itself within the screen.
+}
+
+void MainDialog::setVisible(bool visible)
+{
+    // Before the dialog places itself on the screen, centred, which keeps a size that fits
+    // wholly within the screen's available area.
+    if (visible && !isVisible())
+        FitIntoScreen();
+    SkinnedDialog::setVisible(visible);
+}
+
+void MainDialog::resizeEvent(QResizeEvent* event)
+{
+    LayOutControls();
+    SkinnedDialog::resizeEvent(event);
 }
 
 QPushButton* MainDialog::Button(int id) const
@@ -249,6 +355,20 @@ void MainDialog::AddFiles(const QStringList& paths)
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == outputLine && event->type() == QEvent::MouseButtonRelease) {
+        if (!convertDialogOpen)
+            OpenSettings();
+        return true;
+    }
+    // Enter on the list converts its selection.
+    if (watched == list && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            return false;
+        if (!convertDialogOpen)
+            ConvertSelected();
+        return true;
+    }
     if (watched != list->viewport())
         return SkinnedDialog::eventFilter(watched, event);
     const bool drag = event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove
@@ -343,10 +463,8 @@ bool MainDialog::AddListRow(const QString& name, const SourceFacts& facts, const
     // the keys are then made again from the rows.
     if (listedRows.size() != list->topLevelItemCount()) {
         listedRows.clear();
-        for (int row = 0; row < list->topLevelItemCount(); ++row) {
-            const QTreeWidgetItem* item = list->topLevelItem(row);
-            listedRows.insert(RowKey(item->text(kSourceFile), item->text(kTargetFiles)));
-        }
+        for (int row = 0; row < list->topLevelItemCount(); ++row)
+            listedRows.insert(list->topLevelItem(row)->data(kSpacer, kRowKeyRole).toString());
     }
     const QString key = RowKey(name, path);
     if (listedRows.contains(key))
@@ -354,7 +472,11 @@ bool MainDialog::AddListRow(const QString& name, const SourceFacts& facts, const
     listedRows.insert(key);
     auto* item = new QTreeWidgetItem();
     item->setText(kSpacer, QString());
-    item->setText(kSourceFile, name);
+    item->setData(kSpacer, kRowKeyRole, key);
+    // A disc's track shows the title its CUE sheet or CD-Text gives beside its label.
+    const bool titledTrack = facts.kind == SourceFacts::Kind::CdTrack && !facts.statedTitle.empty();
+    item->setText(kSourceFile,
+        titledTrack ? name + QStringLiteral(" \u2014 ") + QString::fromLocal8Bit(facts.statedTitle) : name);
     item->setText(kTime, listtexts::PlayTime(facts.seconds));
     item->setText(kSize, listtexts::SizeText(static_cast<int64_t>(facts.bytes)));
     item->setText(kTargetFiles, path);
@@ -393,6 +515,27 @@ void MainDialog::ClearList()
 {
     list->clear();
     listedRows.clear();
+}
+
+void MainDialog::AskAndClearList()
+{
+    const int rows = list->topLevelItemCount();
+    if (rows == 0)
+        return;
+    const QString question = rows == 1 ? QStringLiteral("Remove the file from the list?")
+                                       : QStringLiteral("Remove all %1 files from the list?").arg(rows);
+    if (AskYesNo(question.toLocal8Bit().toStdString(), ApplicationTitle()))
+        ClearList();
+}
+
+void MainDialog::RemoveSelectedRows()
+{
+    if (convertDialogOpen || !batchRows.empty())
+        return;
+    for (QTreeWidgetItem* row : list->selectedItems()) {
+        listedRows.remove(row->data(kSpacer, kRowKeyRole).toString());
+        const std::unique_ptr<QTreeWidgetItem> taken(list->takeTopLevelItem(list->indexOfTopLevelItem(row)));
+    }
 }
 
 void MainDialog::ConvertSelected()
@@ -552,8 +695,16 @@ void MainDialog::OpenSettings()
     dialog.format = QString::fromStdString(settings.format);
     dialog.quality = QString::fromStdString(settings.quality);
     dialog.jobs = settings.jobs;
+    dialog.systemLook = settings.systemLook;
     if (dialog.exec() != Accepted)
         return;
+    if (dialog.systemLook != settings.systemLook) {
+        // A look chosen here replaces the one given for this run, and shows at once.
+        settings.systemLook = dialog.systemLook;
+        Look::SetStored(settings.systemLook ? Look::Kind::System : Look::Kind::Striped);
+        Look::SetForThisRun(std::nullopt);
+        ApplyLook();
+    }
     settings.outputDirectory = dialog.outputDirectory.toLocal8Bit().toStdString();
     settings.bitrate = dialog.bitrate.toLocal8Bit().toStdString();
     settings.channelMode = dialog.channelMode.toLocal8Bit().toStdString();
@@ -564,6 +715,25 @@ void MainDialog::OpenSettings()
     // The output folder as the settings dialog leaves it: an emptied text becomes "/".
     settings.outputDirectory = WithTrailingSeparator(settings.outputDirectory);
     ShowTargetNames();
+    ShowOutputLine();
+}
+
+QString MainDialog::OutputLineText(const ConversionSettings& settings)
+{
+    const OutputFormat::Quality* quality = settings.ChosenQuality();
+    const std::string format
+        = settings.ChosenFormat().name + (quality != nullptr ? " " + quality->text : std::string());
+    return QStringLiteral("Output folder: ")
+        + QString::fromLocal8Bit(WithoutTrailingSeparators(WithTrailingSeparator(settings.outputDirectory)))
+        + QStringLiteral(" \u2014 Format: ") + QString::fromStdString(format);
+}
+
+void MainDialog::ShowOutputLine()
+{
+    const QString text = OutputLineText(settings);
+    outputLine->setText(text);
+    // A long folder runs past the line's end; the tip shows it whole.
+    outputLine->setToolTip(text + QStringLiteral("\nClick to change the settings."));
 }
 
 void MainDialog::LoadSettings()
@@ -583,12 +753,33 @@ void MainDialog::SaveSettings()
 
 void MainDialog::keyPressEvent(QKeyEvent* event)
 {
-    // Escape would end the program; Enter only presses a focused button.
+    // Escape would end the program; Enter only presses a focused button (on the list it
+    // converts the selection: see eventFilter).
     if (event->key() == Qt::Key_Escape) {
         event->accept();
         return;
     }
+    const std::pair<bool, void (MainDialog::*)()> commands[] = {
+        {event->matches(QKeySequence::Delete), &MainDialog::RemoveSelectedRows},
+        {event->matches(QKeySequence::Open), &MainDialog::AddAudioFiles},
+        {event->matches(QKeySequence::SelectAll), &MainDialog::SelectAllRows},
+        {event->matches(QKeySequence::HelpContents), &MainDialog::ShowAbout},
+    };
+    for (const auto& [pressed, command] : commands) {
+        if (!pressed)
+            continue;
+        event->accept();
+        // The Convert dialog beside the list holds the window's commands, as its buttons.
+        if (!convertDialogOpen)
+            (this->*command)();
+        return;
+    }
     SkinnedDialog::keyPressEvent(event);
+}
+
+void MainDialog::SelectAllRows()
+{
+    list->selectAll();
 }
 
 void MainDialog::done(int result)

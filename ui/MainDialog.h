@@ -22,6 +22,7 @@
 #include <vector>
 
 class ConvertDialog;
+class QLabel;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -83,6 +84,11 @@ public:
     // The facts a row carries.
     static SourceFacts FactsOf(const QTreeWidgetItem* item);
     void ClearList();
+    // Clear List's command: a list with rows is emptied only when the user says Yes.
+    void AskAndClearList();
+    // Takes the selected rows off the list (Delete). Not while a Convert dialog is open: the
+    // batch it runs holds its rows.
+    void RemoveSelectedRows();
     // The Convert dialog for the selected rows. Its START converts them all at once when
     // "Convert all selected rows" is checked (the default for more than one row): each row's
     // Status follows it, the title shows "Varkonel — 4 of 12", and one message at the end lists
@@ -99,19 +105,55 @@ public:
     void SaveSettings();
 
     QPushButton* Button(int id) const;
+    // The line under the list: "Output folder: /home/me/Music/converted — Format: FLAC level 5".
+    // A click on it opens the Setting dialog.
+    QLabel* OutputLine() const { return outputLine; }
+    static QString OutputLineText(const ConversionSettings& settings);
+
+    // The window's size in dialog units, and the list's place in it at that size: the list grows
+    // with the window, the buttons keep their places from the top-left corner.
+    static constexpr int kWidth = 433;
+    static constexpr int kHeight = 268;
+    static constexpr int kListX = 7;
+    static constexpr int kListY = 38;
+    static constexpr int kListWidth = 419;
+    static constexpr int kListHeight = 223;
+    QSize LaidOutSize() const;
+    // The smallest the window can be made: its laid-out size, or on a screen too small for
+    // that, the size that keeps every button in view (About beside Setting) and half the list.
+    QSize SmallestSize(const QSize& room) const;
+    // The list's rectangle at the window's present size. A control under the list takes its
+    // place from the bottom of this area.
+    QRect ListArea() const;
 
     // The "Output File" column after a change of the output format: shown, with every row's
     // name, for a chosen format; gone for Auto. Every row's output title follows the format.
     // Named from the rows' facts: no file or disc is read.
     void ShowTargetNames();
 
+    void setVisible(bool visible) override;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void done(int result) override;
-    // Drops of files and folders on the list.
+    // Drops of files and folders on the list, Enter on the list, a click on the output line.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    static constexpr int kButtonY = 7;
+    static constexpr int kButtonHeight = 20;
+    static constexpr int kAboutX = 372;
+    static constexpr int kAboutWidth = 54;
+    static constexpr int kSettingEnd = 243; // Setting's right edge
+    static constexpr int kButtonGap = 4;
+
+    // The list and About at the window's present size.
+    void LayOutControls();
+    // Keeps the window no larger than the screen's available area: the laid-out size shrinks to
+    // fit a small screen.
+    void FitIntoScreen();
+
     // One row for a file of a listed type that is a regular file (a link to one counts); a
     // FIFO, a device or a folder is passed over at once, never opened in a way that waits. A
     // disc image or a CD drive's device node gives its tracks instead.
@@ -127,6 +169,8 @@ private:
 
     // What AddListRow compares of a row: its path and name, case-folded.
     static QString RowKey(const QString& name, const QString& path);
+    void ShowOutputLine();
+    void SelectAllRows();
 
     // Shows the Convert dialog until it ends: modal, or beside a list kept in reach.
     void RunConvertDialog(ConvertDialog& dialog, bool listInReach);
@@ -139,6 +183,7 @@ private:
     void OpenOutputFolder(QTreeWidgetItem* row);
 
     SettingsFile settingsFile;
+    QLabel* outputLine = nullptr;
     QSet<QString> listedRows; // RowKey of every row
     bool settingsFailureShown = false;
     bool convertDialogOpen = false; // beside the list: the window's commands wait

@@ -32,6 +32,10 @@ QIcon ApplicationIcon()
     QIcon icon;
     icon.addFile(QStringLiteral(":/icon128-32.png"), QSize(32, 32));
     icon.addFile(QStringLiteral(":/icon128-16.png"), QSize(16, 16));
+    // The larger sizes, rendered from the same drawing, for docks, task switchers and a
+    // scaled display.
+    for (int size : kLargerIconSizes)
+        icon.addFile(QStringLiteral(":/icons/varkonel-%1.png").arg(size), QSize(size, size));
     return icon;
 }
 

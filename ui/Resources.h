@@ -18,7 +18,10 @@ void Initialise();
 // The bitmap with the given number, or a null pixmap when there is none.
 QPixmap Bitmap(int id);
 
-// Icon 128 with its 32 x 32 and 16 x 16 images.
+// The sizes of the program icon beyond its 32 x 32 and 16 x 16 images.
+constexpr int kLargerIconSizes[] = {24, 48, 64, 128, 256};
+
+// Icon 128 with its 32 x 32 and 16 x 16 images and the larger sizes.
 QIcon ApplicationIcon();
 
 } // namespace resources

@@ -2,8 +2,10 @@
 
 #include "engine/ConversionSettings.h"
 #include "engine/OutputFormat.h"
+#include "platform/FolderPath.h"
 #include "platform/Message.h"
 #include "ui/FlatButton.h"
+#include "ui/Look.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -13,8 +15,12 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTemporaryFile>
 
 #include <algorithm>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 namespace {
 
@@ -135,6 +141,13 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     jobsBox->setRange(1, ConversionSettings::kMostJobs);
     jobsBox->setToolTip(QStringLiteral("Files converted at once"));
 
+    // The window's look beside the jobs, short of OK.
+    units.Place(MakeStatic(QStringLiteral("Look"), this), 0, 116, 148, 20, 13);
+    lookBox = MakeChoiceList(this);
+    units.Place(lookBox, 1031, 140, 147, 60, 14);
+    for (Look::Kind kind : {Look::Kind::Striped, Look::Kind::System})
+        lookBox->addItem(Look::Name(kind));
+
     okButton = new FlatButton(QStringLiteral("OK"), this);
     units.Place(okButton, 1, 211, 145, 39, 19);
     okButton->setAutoDefault(false);
@@ -149,12 +162,13 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     setTabOrder(channelBox, formatBox);
     setTabOrder(formatBox, qualityBox);
     setTabOrder(qualityBox, jobsBox);
-    setTabOrder(jobsBox, okButton);
+    setTabOrder(jobsBox, lookBox);
+    setTabOrder(lookBox, okButton);
     setTabOrder(okButton, cancelButton);
 
-    chooseFolder = [](QWidget* owner) {
+    chooseFolder = [](QWidget* owner, const QString& start) {
         return QFileDialog::getExistingDirectory(
-            owner, QStringLiteral("Choose a Directory to Share..."), QString(), QFileDialog::ShowDirsOnly);
+            owner, QStringLiteral("Choose a Directory to Share..."), start, QFileDialog::ShowDirsOnly);
     };
 
     connect(browseButton, &QPushButton::clicked, this, &SettingsDialog::BrowseOutputDirectory);
@@ -188,6 +202,7 @@ void SettingsDialog::showEvent(QShowEvent* event)
 void SettingsDialog::BindJobsToControls()
 {
     jobsBox->setValue(ConversionSettings::JobsFor(jobs));
+    lookBox->setCurrentIndex(systemLook ? 1 : 0);
 }
 
 void SettingsDialog::BindFormatToControls()
@@ -231,24 +246,55 @@ void SettingsDialog::BindFromControls()
     quality = chosen.IsAuto() ? QString() : qualityBox->currentData().toString();
     if (jobsBox->value() != ConversionSettings::JobsFor(jobs))
         jobs = jobsBox->value();
+    systemLook = lookBox->currentIndex() == 1;
 }
 
 void SettingsDialog::BrowseOutputDirectory()
 {
-    const QString chosen = chooseFolder ? chooseFolder(this) : QString();
-    if (!chosen.isEmpty()) {
-        const QFileInfo folder(chosen);
-        if (folder.exists() && folder.isDir())
-            outputDirectory = chosen;
-        else
-            ShowMessage("Directory not found.", "Invalid Directory");
+    // Only the folder box takes the choice: what was typed or chosen in the other boxes stays,
+    // and a cancelled browser leaves the typed folder as it was.
+    const QString chosen = chooseFolder ? chooseFolder(this, directoryEdit->text()) : QString();
+    if (chosen.isEmpty())
+        return;
+    const QFileInfo folder(chosen);
+    if (folder.exists() && folder.isDir())
+        directoryEdit->setText(chosen);
+    else
+        ShowMessage("Directory not found.", "Invalid Directory");
+}
+
+bool SettingsDialog::OutputFolderUsable()
+{
+    // The folder as the window keeps it: an emptied box is the root.
+    const std::string kept = WithTrailingSeparator(outputDirectory.toLocal8Bit().toStdString());
+    const std::string shown = WithoutTrailingSeparators(kept);
+    const std::filesystem::path folder(shown);
+    std::error_code error;
+    if (!std::filesystem::exists(folder, error)) {
+        if (!AskYesNo("The folder " + shown + " does not exist. Create it?", ApplicationTitle()))
+            return false;
+        if (!std::filesystem::create_directories(folder, error) && error) {
+            ShowMessage("The folder " + shown + " could not be created.\n" + error.message());
+            return false;
+        }
     }
-    // Also puts back whatever was typed since the last binding.
-    BindToControls();
+    // A file made and removed again tells whether outputs can be written there, and why not.
+    std::string reason;
+    if (!std::filesystem::is_directory(folder, error))
+        reason = std::make_error_code(std::errc::not_a_directory).message();
+    else if (QTemporaryFile probe(QString::fromLocal8Bit(kept) + QStringLiteral(".varkonel-XXXXXX"));
+             !probe.open())
+        reason = probe.errorString().toLocal8Bit().toStdString();
+    if (reason.empty())
+        return true;
+    ShowMessage("The folder " + shown + " cannot be written.\n" + reason);
+    return false;
 }
 
 void SettingsDialog::accept()
 {
     BindFromControls();
+    if (!OutputFolderUsable())
+        return; // the dialog stays open for another folder
     SkinnedDialog::accept();
 }

@@ -9,6 +9,7 @@
 // Jobs, beside the OK button, is how many files the window converts at once (1 to 8). It shows
 // the machine's default until a number is chosen; a number left as shown keeps the stored choice,
 // so the default goes on following the processors of the machine the settings are used on.
+// Look, beside Jobs, is the window's look: "Striped" or "System".
 #pragma once
 
 #include "ui/SkinnedDialog.h"
@@ -42,9 +43,11 @@ public:
     QString quality; // a key of that format's qualities; empty (or unknown): its default
     QSpinBox* jobsBox = nullptr; // 1030
     int jobs = 0; // files converted at once, 1 to 8; anything else: the default
+    QComboBox* lookBox = nullptr; // 1031: "Striped", "System"
+    bool systemLook = false;
 
-    // The folder browser; an empty result means cancelled. Tests replace it.
-    std::function<QString(QWidget* owner)> chooseFolder;
+    // The folder browser, opened at `start`; an empty result means cancelled. Tests replace it.
+    std::function<QString(QWidget* owner, const QString& start)> chooseFolder;
 
     void BrowseOutputDirectory();
     // Texts into the controls: the edit box takes its text; a drop-down selects the first entry
@@ -57,7 +60,11 @@ public:
     // The stored format and quality into their drop-downs. Browsing for a folder does not call
     // this: a format chosen before browsing stays chosen.
     void BindFormatToControls();
-    // The number of jobs into its box: the stored one, or the default when none is chosen.
+    // Whether the output folder in the texts can take the outputs: one that is not there is
+    // offered for creation; one that cannot be made or written is reported with the reason.
+    bool OutputFolderUsable();
+    // The number of jobs into its box: the stored one, or the default when none is chosen; and
+    // the look into its box.
     void BindJobsToControls();
 
     QLineEdit* DirectoryEdit() const { return directoryEdit; }

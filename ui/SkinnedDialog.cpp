@@ -1,5 +1,6 @@
 #include "ui/SkinnedDialog.h"
 
+#include "ui/Look.h"
 #include "ui/Resources.h"
 
 #include <QPaintEvent>
@@ -10,14 +11,24 @@ SkinnedDialog::SkinnedDialog(QWidget* parent)
     , units(font())
 { }
 
+void SkinnedDialog::ApplyLook()
+{
+    Look::Apply(this);
+}
+
 void SkinnedDialog::showEvent(QShowEvent* event)
 {
+    ApplyLook();
     skin.LoadSkin(resources::kBitmapSkin);
     QDialog::showEvent(event);
 }
 
 void SkinnedDialog::paintEvent(QPaintEvent* event)
 {
+    if (!Look::Striped()) {
+        QDialog::paintEvent(event);
+        return;
+    }
     QPainter painter(this);
     painter.setClipRegion(event->region());
     const QRect client = rect();

@@ -1,4 +1,6 @@
-// A dialog whose background is its DialogSkin (bitmap 134), loaded each time it is shown.
+// A dialog whose background is its DialogSkin (bitmap 134), loaded each time it is shown, when
+// the look is striped; in the desktop's own look it has the desktop's plain background. It takes
+// the current look each time it is shown.
 #pragma once
 
 #include "ui/DialogSkin.h"
@@ -13,6 +15,9 @@ public:
 
     const DialogSkin& Skin() const { return skin; }
     const DialogUnits& Units() const { return units; }
+
+    // The current look onto this dialog and its controls (a change of look while it is open).
+    void ApplyLook();
 
 protected:
     void showEvent(QShowEvent* event) override;

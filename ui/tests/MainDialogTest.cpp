@@ -4,14 +4,18 @@
 #include "ui/MainDialog.h"
 #include "UiTestSupport.h"
 #include "engine/ConversionJob.h"
+#include "engine/ConversionSettings.h"
+#include "engine/OutputFormat.h"
 #include "engine/SettingsFile.h"
 #include "platform/Message.h"
 #include "platform/cdrom/CdRom.h"
 #include "platform/media/MediaFile.h"
 #include "tests/support/CdTestDisc.h"
+#include "ui/AboutDialog.h"
 #include "ui/ConvertDialog.h"
 #include "ui/ConverterApp.h"
 #include "ui/HotTrackDelegate.h"
+#include "ui/ProgramInfo.h"
 #include "ui/QtMessageBackend.h"
 #include "ui/Resources.h"
 #include "ui/SettingsDialog.h"
@@ -26,6 +30,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -134,12 +139,9 @@ private slots:
     {
         // The window template's rectangles in dialog units.
         const std::vector<uitest::TemplateControl> controls {
-            {"1001", 7, 7, 56, 20},
-            {"1002", 67, 7, 56, 20},
-            {"1003", 127, 7, 56, 20},
-            {"1005", 187, 7, 56, 20},
-            {"1004", 372, 7, 54, 20},
-            {"1000", 7, 38, 419, 223},
+            {"1001", 7, 7, 56, 20}, {"1002", 67, 7, 56, 20}, {"1003", 127, 7, 56, 20},
+            {"1005", 187, 7, 56, 20}, {"1004", 372, 7, 54, 20}, {"1000", 7, 38, 419, 223},
+            {"1040", 7, 261, 419, 7}, // the output folder's line, below the list
         };
         MainDialog window(SettingsPath(QStringLiteral("template.ini")));
         const QStringList problems = uitest::CompareWithTemplate(&window, window.Units(), controls);
@@ -216,7 +218,7 @@ private slots:
                 ok->click();
         });
         window.Button(1004)->click();
-        QVERIFY(about.contains(QStringLiteral("Varkonel Version 2.16")));
+        QVERIFY(about.contains(ProgramInfo::AboutVersionLine()));
         QVERIFY(about.contains(QStringLiteral("About")));
     }
 
@@ -278,10 +280,19 @@ private slots:
         uitest::Screenshot(&window, QStringLiteral("main-window"));
         window.hide();
 
+        // Clear List asks first (Yes here); on an empty list nothing happens, nothing is asked.
+        int asked = 0;
+        uitest::DialogWatcher yes([&](QWidget* widget) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                ++asked;
+                uitest::Press(box, QMessageBox::Yes);
+            }
+        });
         window.Button(1002)->click();
         QCOMPARE(window.list->topLevelItemCount(), 0);
-        window.Button(1002)->click(); // on an empty list: nothing happens
+        window.Button(1002)->click();
         QCOMPARE(window.list->topLevelItemCount(), 0);
+        QCOMPARE(asked, 1);
     }
 
     // A row is listed once: a second row is refused exactly when its path and its name both
@@ -338,6 +349,187 @@ private slots:
         QVERIFY(!window.AddListRow(QStringLiteral("ONE"), 1, 1, QStringLiteral("/M/one")));
         QVERIFY(!window.AddListRow(QStringLiteral("two"), 1, 1, QStringLiteral("/m/two")));
         QCOMPARE(window.list->topLevelItemCount(), 3);
+    }
+
+    // The keys of the list and Clear List's question, each from a list of four rows of which
+    // the second and the fourth are selected: what is left listed, and which windows showed.
+    void KeysAndClearListAskBeforeTheyTouchTheList()
+    {
+        const QString added = folder.filePath(QStringLiteral("keys-added.wav"));
+        QVERIFY(uitest::WriteFile(added, uitest::WavBytes(100)));
+        enum Target { kList, kButton, kClearList };
+        enum Answer { kNone, kYes, kNo };
+        const QStringList all {"a", "b", "c", "d"};
+        const struct {
+            const char* name;
+            Target target;
+            int key;
+            Qt::KeyboardModifiers modifiers;
+            Answer answer;
+            QStringList left; // the rows listed after
+            int selected; // rows selected after
+            QStringList shown; // windows shown, in order
+        } cases[] = {
+            {"Delete", kList, Qt::Key_Delete, Qt::NoModifier, kNone, {"a", "c"}, 0, {}},
+            {"Delete from a button", kButton, Qt::Key_Delete, Qt::NoModifier, kNone, {"a", "c"}, 0, {}},
+            {"Ctrl+A", kButton, Qt::Key_A, Qt::ControlModifier, kNone, all, 4, {}},
+            {"Ctrl+O", kList, Qt::Key_O, Qt::ControlModifier, kNone, all + QStringList {"keys-added.wav"}, 2,
+                {"files"}},
+            {"F1", kList, Qt::Key_F1, Qt::NoModifier, kNone, all, 2, {"About"}},
+            {"Enter", kList, Qt::Key_Return, Qt::NoModifier, kNone, all, 2, {"Convert"}},
+            {"Enter from a button", kButton, Qt::Key_Return, Qt::NoModifier, kNone, all, 2, {}},
+            {"Clear List, No", kClearList, 0, Qt::NoModifier, kNo, all, 2,
+                {"Remove all 4 files from the list?"}},
+            {"Clear List, Yes", kClearList, 0, Qt::NoModifier, kYes, {}, 0,
+                {"Remove all 4 files from the list?"}},
+        };
+        for (const auto& each : cases) {
+            MainDialog window(SettingsPath(QStringLiteral("keys.ini")));
+            for (const QString& name : all)
+                QVERIFY(window.AddListRow(name, 1, 1, QStringLiteral("/m/") + name));
+            window.list->topLevelItem(1)->setSelected(true);
+            window.list->topLevelItem(3)->setSelected(true);
+            QStringList shown;
+            window.chooseFiles = [&](QWidget*) {
+                shown << QStringLiteral("files");
+                return QStringList {added};
+            };
+            uitest::DialogWatcher watcher([&](QWidget* widget) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                    shown << box->text();
+                    uitest::Press(box, each.answer == kYes ? QMessageBox::Yes : QMessageBox::No);
+                } else if (auto* dialog = qobject_cast<QDialog*>(widget);
+                           dialog != nullptr && dialog != &window) {
+                    shown << QString::fromLatin1(dialog->metaObject()->className())
+                                 .remove(QStringLiteral("Dialog"));
+                    dialog->reject();
+                }
+            });
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QWidget* target = each.target == kList ? static_cast<QWidget*>(window.list) : window.Button(1003);
+            target->setFocus();
+            if (each.target == kClearList)
+                window.Button(1002)->click();
+            else
+                QTest::keyClick(target, Qt::Key(each.key), each.modifiers);
+            QStringList left;
+            for (int row = 0; row < window.list->topLevelItemCount(); ++row)
+                left << window.list->topLevelItem(row)->text(MainDialog::kSourceFile);
+            QVERIFY2(left == each.left, qPrintable(QStringLiteral("%1: %2").arg(each.name, left.join(' '))));
+            QVERIFY2(window.list->selectedItems().size() == each.selected, each.name);
+            QVERIFY2(
+                shown == each.shown, qPrintable(QStringLiteral("%1: %2").arg(each.name, shown.join('|'))));
+            // The rows that left may be listed again, those that stayed may not.
+            for (const QString& name : all)
+                QVERIFY2(window.AddListRow(name, 1, 1, QStringLiteral("/m/") + name) != left.contains(name),
+                    qPrintable(QStringLiteral("%1: %2").arg(each.name, name)));
+            watcher.Stop();
+            window.ClearList();
+            window.close();
+        }
+    }
+
+    // While the Convert dialog of several rows is open beside the list, its batch holds the rows:
+    // Delete and the other keys wait, as the buttons do; after it, Clear List on an empty list
+    // asks nothing.
+    void TheKeysWaitForTheConvertDialog()
+    {
+        MainDialog window(SettingsPath(QStringLiteral("keys-wait.ini")));
+        for (const QString& name : {QStringLiteral("a"), QStringLiteral("b")})
+            QVERIFY(window.AddListRow(name, 1, 1, QStringLiteral("/m/") + name));
+        window.list->selectAll();
+        window.chooseFiles = [](QWidget*) { return QStringList {QStringLiteral("/m/never.wav")}; };
+        QStringList shown;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (widget == &window)
+                return;
+            shown << QString::fromLatin1(widget->metaObject()->className());
+            if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                window.list->setFocus();
+                for (const auto& [key, modifiers] :
+                    {std::pair {Qt::Key_Delete, Qt::NoModifier}, std::pair {Qt::Key_O, Qt::ControlModifier},
+                        std::pair {Qt::Key_F1, Qt::NoModifier}, std::pair {Qt::Key_Return, Qt::NoModifier}})
+                    QTest::keyClick(window.list, key, modifiers);
+                QTest::mouseClick(window.OutputLine(), Qt::LeftButton);
+                dialog->reject();
+            } else if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                uitest::Press(box, QMessageBox::Ok);
+            } else if (auto* other = qobject_cast<QDialog*>(widget)) {
+                other->reject();
+            }
+        });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.Button(1003)->click();
+        QVERIFY2(
+            shown == QStringList {QStringLiteral("ConvertDialog")}, qPrintable(shown.join(QLatin1Char('|'))));
+        QCOMPARE(window.list->topLevelItemCount(), 2);
+        window.ClearList();
+        window.Button(1002)->click();
+        QCOMPARE(shown.size(), 1);
+        watcher.Stop();
+        window.close();
+    }
+
+    // The line under the list names the output folder and the chosen format with its quality,
+    // follows the Setting dialog, and opens it when clicked.
+    void TheOutputLineShowsTheFolderAndFormat()
+    {
+        const struct {
+            std::string folder;
+            std::string format;
+            std::string quality;
+            const char* expected;
+        } cases[] = {
+            {"/home/me/Music/converted/", "flac", "",
+                "Output folder: /home/me/Music/converted \u2014 Format: FLAC level 5"},
+            {"/out/", "MP3", "320", "Output folder: /out \u2014 Format: MP3 CBR 320 kbit/s"},
+            {"/data/", "wav", "24", "Output folder: /data \u2014 Format: WAV 24-bit"},
+            {"/", "", "", "Output folder: / \u2014 Format: Auto"},
+            {"", "opus", "nonsense", nullptr}, // the format's default quality; the root
+        };
+        for (const auto& each : cases) {
+            ConversionSettings settings;
+            settings.outputDirectory = each.folder;
+            settings.format = each.format;
+            settings.quality = each.quality;
+            const OutputFormat* opus = OutputFormat::Find("opus");
+            const QString expected = each.expected != nullptr
+                ? QString::fromUtf8(each.expected)
+                : QStringLiteral("Output folder: / \u2014 Format: Opus ")
+                    + QString::fromStdString(opus->DefaultQuality()->text);
+            QCOMPARE(MainDialog::OutputLineText(settings), expected);
+        }
+
+        // The window's line from its settings file, then after the Setting dialog's OK.
+        const QString out = folder.filePath(QStringLiteral("line-out"));
+        QVERIFY(QDir().mkpath(out));
+        const std::string path = SettingsPath(QStringLiteral("line.ini"));
+        const std::vector<uint8_t> saved
+            = SettingsFile::Encode({QFile::encodeName(out).toStdString() + "/", "48KB", "mono", "flac", "8"});
+        QVERIFY(uitest::WriteFile(QString::fromStdString(path),
+            QByteArray(reinterpret_cast<const char*>(saved.data()), qsizetype(saved.size()))));
+        MainDialog window(path);
+        QCOMPARE(window.OutputLine()->text(),
+            QStringLiteral("Output folder: ") + out + QStringLiteral(" \u2014 Format: FLAC level 8"));
+        int settingsShown = 0;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (auto* dialog = qobject_cast<SettingsDialog*>(widget)) {
+                ++settingsShown;
+                dialog->formatBox->setCurrentIndex(dialog->formatBox->findText(QStringLiteral("WAV")));
+                dialog->OkButton()->click();
+            }
+        });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        uitest::Screenshot(&window, QStringLiteral("main-window-output-line"));
+        QTest::mouseClick(window.OutputLine(), Qt::LeftButton);
+        QCOMPARE(settingsShown, 1);
+        QCOMPARE(window.OutputLine()->text(),
+            QStringLiteral("Output folder: ") + out + QStringLiteral(" \u2014 Format: WAV 16-bit"));
+        watcher.Stop();
+        window.close();
     }
 
     void ArgumentsAndDroppedFilesAndFoldersAreAdded()
@@ -492,6 +684,60 @@ private slots:
                            "one. varkonel-convert converts without a display.\n"));
     }
 
+    void AboutShowsTheVersionTheProgramPrints()
+    {
+        // The program answers --version and --help without a display, and only as its first
+        // argument; anything else is a file to list.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QLatin1String(name));
+        const auto run = [&](const QStringList& arguments) {
+            QProcess program;
+            program.setProcessEnvironment(environment);
+            program.start(QStringLiteral(VARKONEL_WINDOW_PROGRAM), arguments);
+            program.waitForFinished(30000);
+            return std::make_pair(
+                program.exitCode(), QString::fromLocal8Bit(program.readAllStandardOutput()));
+        };
+        const auto [versionCode, versionText] = run({QStringLiteral("--version")});
+        QCOMPARE(versionCode, 0);
+        const QRegularExpressionMatch version
+            = QRegularExpression(QStringLiteral("^varkonel (\\d+\\.\\d+\\.\\d+)\n$")).match(versionText);
+        QVERIFY2(version.hasMatch(), qPrintable(versionText));
+        for (const char* help : {"--help", "-h"}) {
+            const auto [code, text] = run({QLatin1String(help)});
+            QCOMPARE(code, 0);
+            QVERIFY2(
+                text.startsWith(QStringLiteral("Usage: varkonel [--look LOOK] [FILE]...")), qPrintable(text));
+            QVERIFY(text.contains(QStringLiteral("--version")));
+        }
+        const struct {
+            QStringList arguments;
+            bool answered;
+        } cases[] = {{{}, false}, {{QStringLiteral("--version")}, true}, {{QStringLiteral("-h")}, true},
+            {{QStringLiteral("a.wav"), QStringLiteral("--version")}, false},
+            {{QStringLiteral("--versions")}, false}, {{QStringLiteral("-help")}, false}};
+        for (const auto& each : cases)
+            QVERIFY2(ProgramInfo::CommandLineAnswer(each.arguments).has_value() == each.answered,
+                qPrintable(each.arguments.join(QLatin1Char(' '))));
+
+        // The About box: the version line from the build, every other text as it always was.
+        AboutDialog about;
+        QStringList texts;
+        for (QLabel* label : about.findChildren<QLabel*>())
+            if (!label->text().isEmpty())
+                texts << label->text();
+        for (QPushButton* button : about.findChildren<QPushButton*>())
+            texts << button->text();
+        texts << about.windowTitle();
+        texts.sort();
+        QStringList expected {QStringLiteral("Varkonel Version ") + version.captured(1),
+            QStringLiteral("An audio converter for WAV, MP3 and WMA"), QStringLiteral("OK"),
+            QStringLiteral("About")};
+        expected.sort();
+        QCOMPARE(texts, expected);
+    }
+
     void TheFileChooserOffersEveryTypeTheEngineConverts()
     {
         const QStringList filters = MainDialog::FileFilter().split(QStringLiteral(";;"));
@@ -626,6 +872,43 @@ private slots:
         CdForgetRegisteredDrives();
     }
 
+    // A disc image's rows show the titles its CUE sheet gives beside their labels; a row keeps
+    // its label as its name, so the image added again adds only the rows that are not listed.
+    void DiscImageRowsShowTheirTitles()
+    {
+        const QString discs = folder.filePath(QStringLiteral("titled"));
+        QVERIFY(QDir().mkpath(discs));
+        constexpr qsizetype kSecondBytes = 75 * 2352;
+        QVERIFY(uitest::WriteFile(discs + QStringLiteral("/titled.bin"), QByteArray(6 * kSecondBytes, '\0')));
+        const QString cue = discs + QStringLiteral("/titled.cue");
+        QVERIFY(uitest::WriteFile(cue,
+            "TITLE \"The Album\"\nFILE \"titled.bin\" BINARY\n"
+            "  TRACK 01 AUDIO\n    TITLE \"First Song\"\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n"
+            "  TRACK 03 AUDIO\n    TITLE \"Caf\xc3\xa9 Noir\"\n    INDEX 01 00:04:00\n"));
+        MainDialog window(SettingsPath(QStringLiteral("titled.ini")));
+        window.AddFiles({cue, cue});
+        const struct {
+            QString shown;
+            QString label;
+        } rows[] = {
+            {QStringLiteral("Track-00 \u2014 First Song"), QStringLiteral("Track-00")},
+            {QStringLiteral("Track-01"), QStringLiteral("Track-01")},
+            {QStringLiteral("Track-02 \u2014 Caf\u00e9 Noir"), QStringLiteral("Track-02")},
+        };
+        QCOMPARE(window.list->topLevelItemCount(), int(std::size(rows)));
+        for (int row = 0; row < int(std::size(rows)); ++row) {
+            const QTreeWidgetItem* item = window.list->topLevelItem(row);
+            QCOMPARE(item->text(MainDialog::kSourceFile), rows[row].shown);
+            QCOMPARE(item->text(MainDialog::kTargetFiles), cue + QLatin1Char('/') + rows[row].label);
+            QCOMPARE(QString::fromStdString(MainDialog::FactsOf(item).name), rows[row].label);
+        }
+        // A row taken out of the list another way comes back alone.
+        delete window.list->takeTopLevelItem(1);
+        window.AddFiles({cue});
+        QCOMPARE(window.list->topLevelItemCount(), int(std::size(rows)));
+    }
+
     void ConvertShowsOneDialogPerSelectedRowInOrder()
     {
         MainDialog window(SettingsPath(QStringLiteral("convert.ini")));
@@ -722,10 +1005,19 @@ private slots:
             // Escape does not end the window, and writes nothing.
             QTest::keyClick(&window, Qt::Key_Escape);
             QVERIFY(window.isVisible());
+            // Enter on the list converts the selection, of which there is none; it ends nothing.
+            QStringList messages;
+            uitest::DialogWatcher boxes([&](QWidget* widget) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                    messages << box->text();
+                    uitest::Press(box, QMessageBox::Ok);
+                }
+            });
             window.list->setFocus();
             QTest::keyClick(window.list, Qt::Key_Return);
             QTest::keyClick(&window, Qt::Key_Enter);
             QVERIFY(window.isVisible());
+            QCOMPARE(messages, QStringList {QStringLiteral("Please select an audio file firstly!")});
             QVERIFY(!QFile::exists(QString::fromStdString(path)));
             QVERIFY(window.close());
         }
@@ -815,38 +1107,51 @@ private slots:
         QCOMPARE(window.settings.bitrate, std::string("64KB"));
         QCOMPARE(window.outputRate, 44100.0);
 
-        // Typing, then browsing and cancelling, puts the stored texts back.
+        // Typing, then browsing and cancelling, keeps what was typed; OK takes it.
         run([&](SettingsDialog* dialog) {
             dialog->bitrateBox->setEditText(QStringLiteral("96KB"));
-            dialog->DirectoryEdit()->setText(QStringLiteral("/typed"));
-            dialog->chooseFolder = [](QWidget*) { return QString(); };
+            dialog->chooseFolder = [](QWidget*, const QString&) { return QString(); };
             dialog->findChild<QPushButton*>(QStringLiteral("1011"))->click();
-            QCOMPARE(dialog->bitrateBox->currentText(), QStringLiteral("64KB"));
-            QCOMPARE(dialog->DirectoryEdit()->text(), QString::fromLatin1(DefaultDirectory()));
+            QCOMPARE(dialog->bitrateBox->currentText(), QStringLiteral("96KB"));
+            dialog->bitrateBox->setEditText(QStringLiteral("64KB"));
             dialog->OkButton()->click();
         });
         QCOMPARE(window.settings.bitrate, std::string("64KB"));
 
         // A chosen folder gets a separator; the root keeps its one; an emptied box gives "/".
+        // The root is taken where it can be written; elsewhere OK says why not and stays open.
         const QString music = folder.filePath(QStringLiteral("Music"));
         QVERIFY(QDir().mkpath(music));
-        for (const auto& choice : {std::pair {music, music + QLatin1Char('/')},
-                 std::pair {QStringLiteral("/"), QStringLiteral("/")}}) {
-            const QString chosen = choice.first;
-            const QString expected = choice.second;
+        const bool rootWritable = QFileInfo(QStringLiteral("/")).isWritable();
+        QStringList refusals;
+        uitest::DialogWatcher refused([&](QWidget* widget) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                refusals << box->text();
+                uitest::Press(box, QMessageBox::Ok);
+            }
+        });
+        const QString root = QStringLiteral("/");
+        const QString musicKept = music + QLatin1Char('/');
+        const QString rootKept = rootWritable ? root : musicKept;
+        for (const auto& [chosen, expected] :
+            {std::pair {music, musicKept}, std::pair {root, rootKept}, std::pair {QString(), rootKept}}) {
             run([&](SettingsDialog* dialog) {
-                dialog->chooseFolder = [&](QWidget*) { return chosen; };
-                dialog->findChild<QPushButton*>(QStringLiteral("1011"))->click();
-                QCOMPARE(dialog->DirectoryEdit()->text(), chosen);
+                if (chosen.isEmpty()) {
+                    dialog->DirectoryEdit()->clear();
+                } else {
+                    dialog->chooseFolder = [&](QWidget*, const QString&) { return chosen; };
+                    dialog->findChild<QPushButton*>(QStringLiteral("1011"))->click();
+                    QCOMPARE(dialog->DirectoryEdit()->text(), chosen);
+                }
                 dialog->OkButton()->click();
+                if (dialog->isVisible())
+                    dialog->CancelButton()->click();
             });
             QCOMPARE(QString::fromStdString(window.settings.outputDirectory), expected);
         }
-        run([&](SettingsDialog* dialog) {
-            dialog->DirectoryEdit()->clear();
-            dialog->OkButton()->click();
-        });
-        QCOMPARE(window.settings.outputDirectory, std::string("/"));
+        refused.Stop();
+        QCOMPARE(refusals.size(), rootWritable ? 0 : 2);
+        window.settings.outputDirectory = "/";
 
         // A folder that is not there: the message, and the directory stays.
         QStringList messages;
@@ -857,7 +1162,8 @@ private slots:
             }
         });
         run([&](SettingsDialog* dialog) {
-            dialog->chooseFolder = [&](QWidget*) { return folder.filePath(QStringLiteral("not-there")); };
+            dialog->chooseFolder
+                = [&](QWidget*, const QString&) { return folder.filePath(QStringLiteral("not-there")); };
             dialog->findChild<QPushButton*>(QStringLiteral("1011"))->click();
             QCOMPARE(dialog->DirectoryEdit()->text(), QStringLiteral("/"));
             // Cancel: nothing changes, whatever was typed.

@@ -8,12 +8,18 @@
 #include "ui/MainDialog.h"
 #include "ui/Resources.h"
 
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,6 +69,8 @@ private slots:
             {"1029", 229, 104, 80, 14},
             {"Jobs", 25, 148, 32, 13},
             {"1030", 68, 147, 40, 14},
+            {"Look", 116, 148, 20, 13},
+            {"1031", 140, 147, 60, 14},
             {"1", 211, 145, 39, 19},
             {"2", 261, 146, 39, 19},
         };
@@ -71,13 +79,153 @@ private slots:
         const QStringList problems = uitest::CompareWithTemplate(&dialog, dialog.Units(), controls);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
         // The drop-downs' and the spin box's edit fields take the focus for their boxes.
-        QStringList chain = uitest::TabChain(dialog.findChild<QWidget*>(QStringLiteral("1011")), 12);
+        QStringList chain = uitest::TabChain(dialog.findChild<QWidget*>(QStringLiteral("1011")), 13);
         chain.removeAll(QString());
         chain.removeAll(QStringLiteral("qt_spinbox_lineedit"));
         QCOMPARE(chain,
             (QStringList {QStringLiteral("1011"), QStringLiteral("1012"), QStringLiteral("1026"),
                 QStringLiteral("1027"), QStringLiteral("1028"), QStringLiteral("1029"),
-                QStringLiteral("1030"), QStringLiteral("1"), QStringLiteral("2")}));
+                QStringLiteral("1030"), QStringLiteral("1031"), QStringLiteral("1"), QStringLiteral("2")}));
+    }
+
+    // Each control's edit stays through the folder browser, cancelled or not; only the folder
+    // box takes a chosen folder, and the browser opens at the folder the box shows.
+    void EditsSurviveTheFolderBrowser()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString stored = folder.filePath(QStringLiteral("stored"));
+        const QString typed = folder.filePath(QStringLiteral("typed"));
+        const QString chosen = folder.filePath(QStringLiteral("chosen"));
+        QVERIFY(QDir().mkpath(stored) && QDir().mkpath(chosen));
+        const int otherJobs = ConversionSettings::kMostJobs - 1;
+        using Step = std::function<void(SettingsDialog&)>;
+        using Read = std::function<QString(SettingsDialog&)>;
+        const Read bitrate = [](SettingsDialog& dialog) { return dialog.bitrateBox->currentText(); };
+        const Read channel = [](SettingsDialog& dialog) { return dialog.channelBox->currentText(); };
+        const Read format = [](SettingsDialog& dialog) { return dialog.formatBox->currentText(); };
+        const Read quality = [](SettingsDialog& dialog) { return dialog.qualityBox->currentText(); };
+        const struct {
+            const char* name;
+            Step edit;
+            Read read;
+            QString expected;
+        } cases[] = {
+            {"bitrate typed", [](SettingsDialog& d) { d.bitrateBox->setEditText(QStringLiteral("96KB")); },
+                bitrate, QStringLiteral("96KB")},
+            {"bitrate chosen", [](SettingsDialog& d) { d.bitrateBox->setCurrentIndex(6); }, bitrate,
+                QStringLiteral("144KB")},
+            {"channel chosen", [](SettingsDialog& d) { d.channelBox->setCurrentIndex(0); }, channel,
+                QStringLiteral("mono")},
+            {"channel typed", [](SettingsDialog& d) { d.channelBox->setEditText(QStringLiteral("mon")); },
+                channel, QStringLiteral("mon")},
+            {"format chosen",
+                [](SettingsDialog& d) { d.formatBox->setCurrentIndex(d.formatBox->findText("FLAC")); },
+                format, QStringLiteral("FLAC")},
+            {"quality chosen",
+                [](SettingsDialog& d) { d.qualityBox->setCurrentIndex(d.qualityBox->count() - 1); }, quality,
+                QStringLiteral("CBR 320 kbit/s")},
+            {"jobs chosen", [&](SettingsDialog& d) { d.jobsBox->setValue(otherJobs); },
+                [](SettingsDialog& d) { return QString::number(d.jobsBox->value()); },
+                QString::number(otherJobs)},
+        };
+        for (const auto& each : cases) {
+            for (const bool cancel : {true, false}) {
+                SettingsDialog dialog;
+                dialog.outputDirectory = stored;
+                dialog.bitrate = QStringLiteral("64KB");
+                dialog.channelMode = QStringLiteral("stereo");
+                dialog.format = QStringLiteral("mp3");
+                dialog.quality = QStringLiteral("V2");
+                dialog.jobs = 1;
+                dialog.show();
+                QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+                each.edit(dialog);
+                dialog.DirectoryEdit()->setText(typed);
+                QString openedAt;
+                dialog.chooseFolder = [&](QWidget*, const QString& start) {
+                    openedAt = start;
+                    return cancel ? QString() : chosen;
+                };
+                dialog.findChild<QPushButton*>(QStringLiteral("1011"))->click();
+                const QString context
+                    = QStringLiteral("%1, %2").arg(each.name, cancel ? "cancelled" : "chosen");
+                QVERIFY2(each.read(dialog) == each.expected, qPrintable(context + ": " + each.read(dialog)));
+                QVERIFY2(openedAt == typed, qPrintable(context + ": opened at " + openedAt));
+                QVERIFY2(dialog.DirectoryEdit()->text() == (cancel ? typed : chosen), qPrintable(context));
+            }
+        }
+    }
+
+    // OK checks the output folder: one that is not there is offered for creation (Yes makes it,
+    // No keeps the dialog open); one that cannot be made or written is reported with the
+    // system's reason, and the dialog stays open.
+    void OkOffersToCreateAMissingFolderAndRefusesOneThatCannotBeWritten()
+    {
+        const uitest::WindowTestSetup setup;
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString file = folder.filePath(QStringLiteral("a-file"));
+        QVERIFY(uitest::WriteFile(file, "x"));
+        const QString locked = folder.filePath(QStringLiteral("locked"));
+        QVERIFY(QDir().mkpath(locked));
+        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+        const auto ask = [](const QString& path) {
+            return QStringLiteral("The folder %1 does not exist. Create it?").arg(path);
+        };
+        enum Answer { kNone, kYes, kNo };
+        struct Case {
+            QString name;
+            QString text; // typed in the folder box
+            Answer answer;
+            QStringList boxes;
+            bool accepted;
+            bool folderThen;
+        };
+        std::vector<Case> cases {
+            {"existing", folder.path(), kNone, {}, true, true},
+            {"existing, with separator", folder.path() + "/", kNone, {}, true, true},
+            {"missing, Yes", folder.filePath("new/deeper"), kYes, {ask(folder.filePath("new/deeper"))}, true,
+                true},
+            {"missing, No", folder.filePath("no"), kNo, {ask(folder.filePath("no"))}, false, false},
+            {"under a file, Yes", file + "/sub", kYes,
+                {ask(file + "/sub"), "The folder " + file + "/sub could not be created.\nNot a directory"},
+                false, false},
+            {"a file", file, kNone, {"The folder " + file + " cannot be written.\nNot a directory"}, false,
+                false},
+        };
+        // Only where permissions bind (not for the superuser).
+        if (!QFileInfo(locked).isWritable())
+            cases.push_back({"read-only", locked, kNone,
+                {"The folder " + locked + " cannot be written.\nPermission denied"}, false, true});
+        for (const Case& each : cases) {
+            SettingsDialog dialog;
+            dialog.outputDirectory = each.text;
+            dialog.bitrate = QStringLiteral("64KB");
+            dialog.channelMode = QStringLiteral("stereo");
+            QStringList boxes;
+            uitest::DialogWatcher watcher([&](QWidget* widget) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                    boxes << box->text();
+                    uitest::Press(box, each.answer == kYes ? QMessageBox::Yes : QMessageBox::No);
+                    uitest::Press(box, QMessageBox::Ok);
+                }
+            });
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            dialog.OkButton()->click();
+            const QString name = each.name;
+            QVERIFY2(boxes == each.boxes, qPrintable(name + ": " + boxes.join('|')));
+            QVERIFY2(dialog.isVisible() != each.accepted, qPrintable(name));
+            QVERIFY2((dialog.result() == QDialog::Accepted) == each.accepted, qPrintable(name));
+            QVERIFY2(QFileInfo(each.text).isDir() == each.folderThen, qPrintable(name));
+            // Nothing of the check is left in the folder.
+            QVERIFY2(QDir(folder.path())
+                         .entryList(QStringList {".varkonel-*"}, QDir::Files | QDir::Hidden)
+                         .isEmpty(),
+                qPrintable(name));
+        }
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     // The Jobs box through the window: it shows the number the settings file holds, or the default
@@ -90,7 +238,9 @@ private slots:
         QVERIFY(folder.isValid());
         const int fallback = ConversionSettings::DefaultJobs();
         const int other = fallback % ConversionSettings::kMostJobs + 1; // any number but the default
-        const Texts five {"/out/", "64KB", "mono", "", ""};
+        // A folder that is there: OK checks it.
+        const std::string out = QFile::encodeName(folder.path()).toStdString() + "/";
+        const Texts five {out, "64KB", "mono", "", ""};
         const struct {
             const char* name;
             Texts stored;
@@ -102,7 +252,7 @@ private slots:
             {"five, left", five, fallback, 0, true, five},
             {"five, changed", five, fallback, other, true, Plus(five, std::to_string(other))},
             {"five, changed, cancelled", five, fallback, other, false, five},
-            {"three", {"/out/", "64KB", "mono"}, fallback, 0, true, five},
+            {"three", {out, "64KB", "mono"}, fallback, 0, true, five},
             {"3, left", Plus(five, "3"), 3, 0, true, Plus(five, "3")},
             {"empty, set to 1", Plus(five, ""), fallback, 1, true, Plus(five, "1")},
             {"12, set to 8", Plus(five, "12"), fallback, 8, true, Plus(five, "8")},

@@ -72,13 +72,15 @@ private slots:
         QCOMPARE(arrow.pixel(59, 8), kWhite);
     }
 
-    void IconHasBothSizesWithABlackFrame()
+    void IconHasEverySizeWithABlackFrame()
     {
         const QIcon icon = resources::ApplicationIcon();
         const QList<QSize> sizes = icon.availableSizes();
-        QVERIFY(sizes.contains(QSize(32, 32)));
-        QVERIFY(sizes.contains(QSize(16, 16)));
-        for (int size : {16, 32}) {
+        // The sizes of the hicolor theme that menus, docks and task switchers ask for.
+        const QList<int> expected {16, 24, 32, 48, 64, 128, 256};
+        QCOMPARE(sizes.size(), expected.size());
+        for (int size : expected) {
+            QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
             const QImage image = icon.pixmap(size, size).toImage();
             QCOMPARE(image.size(), QSize(size, size));
             QVERIFY(!image.hasAlphaChannel() || image.pixelColor(0, 0).alpha() == 255);
@@ -87,7 +89,9 @@ private slots:
                 QCOMPARE(image.pixel(0, i), kBlack);
                 QCOMPARE(image.pixel(size - 1, i), kBlack);
             }
-            QCOMPARE(image.pixel(1, 1), kWhite);
+            // Inside the frame white, in the middle the grey square: the same drawing at every size.
+            QCOMPARE(image.pixel(size / 16, size / 16), kWhite);
+            QCOMPARE(image.pixel(size / 2, size / 2), qRgb(192, 192, 192));
         }
     }
 

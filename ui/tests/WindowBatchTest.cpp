@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -209,6 +210,83 @@ private slots:
         QCOMPARE(boxes,
             QStringList {"Not every file was converted:\na.wav: " + kStopped + "\nb.wav: " + kStopped});
         QCOMPARE(window->windowTitle(), QStringLiteral("Varkonel"));
+    }
+
+    // START pressed with Enter, as a scripted batch does, and the keys that follow while the
+    // files convert: the focus is on the bar, so a second Enter stops nothing; Alt+A is ABORT;
+    // Escape stops one file at once and asks before it stops a batch.
+    void KeysAfterStartStopOnlyWhenMeantTo()
+    {
+        constexpr double kSeconds = 60.0;
+        enum Answer { kNone, kYes, kNo };
+        const struct {
+            const char* name;
+            int rows; // more than one: one batch
+            std::vector<std::pair<int, Qt::KeyboardModifiers>> keys; // after the Enter that starts
+            Answer answer; // to "Stop all remaining files?"
+            bool stopped;
+        } cases[] = {
+            {"one file, Enter again", 1, {{Qt::Key_Return, Qt::NoModifier}}, kNone, false},
+            {"batch, Enter twice more", 3,
+                {{Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Enter, Qt::KeypadModifier}}, kNone, false},
+            {"batch, Escape, No", 3, {{Qt::Key_Escape, Qt::NoModifier}}, kNo, false},
+            {"batch, Escape, Yes", 3, {{Qt::Key_Escape, Qt::NoModifier}}, kYes, true},
+            {"batch, Alt+A", 3, {{Qt::Key_A, Qt::AltModifier}}, kNone, true},
+            {"one file, Escape", 1, {{Qt::Key_Escape, Qt::NoModifier}}, kNone, true},
+            {"one file, Alt+A", 1, {{Qt::Key_A, Qt::AltModifier}}, kNone, true},
+        };
+        for (const auto& each : cases) {
+            const QString name = QString::fromLatin1(each.name).replace(QRegularExpression("\\W+"), "-");
+            const QString out = Folder(name);
+            auto window = Window(name, out);
+            window->settings.jobs = 1;
+            QStringList outputs;
+            for (int row = 0; row < each.rows; ++row) {
+                const QString file = QStringLiteral("%1.wav").arg(row);
+                window->AddListRow(file, 60, 1, Source(name, file, uitest::ToneWav(kSeconds)));
+                outputs << out + QStringLiteral("/%1.mp3").arg(row);
+            }
+            window->list->selectAll();
+            QWidget* focusAfterStart = nullptr;
+            bool onTheBar = false;
+            QStringList questions;
+            uitest::DialogWatcher watcher([&](QWidget* widget) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                    const bool question = box->text() == QLatin1String(ConvertDialog::kStopAllQuestion);
+                    if (question)
+                        questions << box->text();
+                    uitest::Press(box,
+                        !question                 ? QMessageBox::Ok
+                            : each.answer == kYes ? QMessageBox::Yes
+                                                  : QMessageBox::No);
+                } else if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                    QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+                    focusAfterStart = dialog->focusWidget();
+                    onTheBar = focusAfterStart == dialog->progress;
+                    QVERIFY2(dialog->IsRunning(), each.name);
+                    for (const auto& [key, modifiers] : each.keys)
+                        QTest::keyClick(dialog->focusWidget(), Qt::Key(key), modifiers);
+                }
+            });
+            window->Button(1003)->click();
+            watcher.Stop();
+            QVERIFY2(focusAfterStart != nullptr, each.name);
+            QVERIFY2(onTheBar, each.name);
+
+            const QStringList asked
+                = each.answer == kNone ? QStringList() : QStringList {"Stop all remaining files?"};
+            QVERIFY2(questions == asked, qPrintable(questions.join('|')));
+            // Every output there is complete; all of them whole unless the keys stopped them.
+            int whole = 0;
+            for (const QString& output : outputs) {
+                if (!QFile::exists(output))
+                    continue;
+                QCOMPARE(uitest::ReadFile(output).right(128).left(3), QByteArray("TAG"));
+                whole += DecodedSeconds(output) > kSeconds - 1.0;
+            }
+            QVERIFY2((whole < each.rows) == each.stopped,
+                qPrintable(QStringLiteral("%1: %2 whole").arg(each.name).arg(whole)));
+        }
     }
 
     void UncheckedOneStartPerRowAndTheJobsOwnMessages()
