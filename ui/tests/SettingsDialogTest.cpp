@@ -128,6 +128,8 @@ private slots:
             {"jobs chosen", [&](SettingsDialog& d) { d.jobsBox->setValue(otherJobs); },
                 [](SettingsDialog& d) { return QString::number(d.jobsBox->value()); },
                 QString::number(otherJobs)},
+            {"look chosen", [](SettingsDialog& d) { d.lookBox->setCurrentIndex(1); },
+                [](SettingsDialog& d) { return d.lookBox->currentText(); }, QStringLiteral("System")},
         };
         for (const auto& each : cases) {
             for (const bool cancel : {true, false}) {
