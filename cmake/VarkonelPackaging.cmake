@@ -1,12 +1,13 @@
 # The Debian package (make package: cpack -G DEB in the build folder).
 #
 # Layout under /usr: the programs in bin, the encoder library and the media module in the private
-# folder lib/varkonel (the loader looks there, relative to the executable, when a library is not
-# beside it), the manual pages of both programs compressed in share/man/man1, the copyright file
-# and the Debian changelog in share/doc/varkonel, the AppStream metainfo in share/metainfo, and the
-# desktop entry and icons (installed by ui/). Dependencies are computed from the shared libraries
-# that the programs, the encoder library and the media module need (dpkg-shlibdeps reads every ELF
-# file of the package, so the module's FFmpeg libraries are among them).
+# folder VARKONEL_PRIVATE_LIBDIR, lib/x86_64-linux-gnu/varkonel (the loader looks there, relative
+# to the executable, when a library is not beside it), the manual pages of both programs
+# compressed in share/man/man1, the copyright file and the Debian changelog in
+# share/doc/varkonel, the AppStream metainfo in share/metainfo, and the desktop entry and icons
+# (installed by ui/). Dependencies are computed from the shared libraries that the programs, the
+# encoder library and the media module need (dpkg-shlibdeps reads every ELF file of the package,
+# so the module's FFmpeg libraries are among them).
 include(GNUInstallDirs)
 
 # Who the package names as its maintainer (and signs its changelog). A package handed to others
@@ -113,6 +114,6 @@ include(CPack)
 if(VARKONEL_BUILD_TESTS AND NOT VARKONEL_SANITIZE AND NOT VARKONEL_LIBFUZZER)
   add_test(NAME Package.UnpacksAndRuns
     COMMAND ${PROJECT_SOURCE_DIR}/tests/package/PackageTest.sh
-            ${CMAKE_CPACK_COMMAND} ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/package-test)
+            ${CMAKE_CPACK_COMMAND} ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/package-test ${VARKONEL_PRIVATE_LIBDIR})
   set_tests_properties(Package.UnpacksAndRuns PROPERTIES TIMEOUT 600)
 endif()

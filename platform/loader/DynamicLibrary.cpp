@@ -24,8 +24,12 @@ std::string Redirected(const std::string& name)
     return found == Redirects().end() ? name : found->second;
 }
 
+// The private library folder of an installed copy, relative to the installation prefix (the
+// build gives it: lib/x86_64-linux-gnu/varkonel on Debian).
+constexpr const char* kPrivateLibraryFolder = VARKONEL_PRIVATE_LIBDIR;
+
 // The places a library is looked for, in order: beside the executable, then the private folder
-// of an installed copy (bin/../lib/varkonel). An absolute path is the only place.
+// of an installed copy (bin/../lib/x86_64-linux-gnu/varkonel). An absolute path is the only place.
 std::vector<std::string> Candidates(const std::string& file)
 {
     if (!file.empty() && file.front() == '/')

@@ -1,10 +1,11 @@
 // A shared library loaded at run time, released with its owner.
 //
 // Libraries are looked for in the folder of the running executable, then in the private
-// folder of an installed copy, ../lib/varkonel relative to that folder (both found through the
-// executable's own path, never through environment variables or the system search path), so
-// the program always gets the copy installed with it, wherever the package was unpacked. Tests can point a
-// library name at another file to exercise the paths where a library is missing or is not the one expected.
+// folder of an installed copy, ../lib/x86_64-linux-gnu/varkonel relative to that folder (both
+// found through the executable's own path, never through environment variables or the system
+// search path), so the program always gets the copy installed with it, wherever the package was
+// unpacked. Tests can point a library name at another file to exercise the paths where a
+// library is missing or is not the one expected.
 #pragma once
 
 #include <string>
@@ -23,7 +24,7 @@ public:
     // the handle is gone, as in destructors of static objects at exit).
     enum class Lifetime { UntilReleased, UntilExit };
 
-    // Loads `name` from the executable's folder, else from ../lib/varkonel beside it (or from
+    // Loads `name` from the executable's folder, else from the private folder (or from
     // where a redirect points it). The result is not loaded when the file is missing from both
     // or the first one found cannot be loaded; Problem() then says why.
     static DynamicLibrary Load(const std::string& name, Lifetime lifetime = Lifetime::UntilReleased);
@@ -38,8 +39,9 @@ public:
     const std::string& Path() const { return path; }
 
     // Why the last Load gave no library, in plain words naming the file: where it was looked
-    // for, or the system's reason it could not be loaded ("/usr/lib/varkonel/libx.so: invalid
-    // ELF header", "libavcodec.so.59: cannot open shared object file: ..."). Empty when loaded.
+    // for, or the system's reason it could not be loaded ("/usr/lib/x86_64-linux-gnu/varkonel/
+    // libx.so: invalid ELF header", "libavcodec.so.59: cannot open shared object file: ...").
+    // Empty when loaded.
     const std::string& Problem() const { return problem; }
 
     // Unloads the library (the system keeps it while other handles of it remain).
@@ -50,9 +52,6 @@ private:
     std::string path;
     std::string problem;
 };
-
-// The private library folder of an installed copy, relative to the installation prefix.
-inline constexpr const char* kPrivateLibraryFolder = "lib/varkonel";
 
 // The folder of the running executable, without a trailing separator.
 std::string ExecutableDirectory();

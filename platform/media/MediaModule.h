@@ -4,8 +4,8 @@
 // and the hundred libraries FFmpeg brings with it.
 //
 // The module is looked for as every library of ours is (DynamicLibrary: beside the program,
-// then in ../lib/varkonel) and stays loaded until the process ends: readers, decoders and their
-// threads made by it may outlive any owner of the handle.
+// then in the private folder) and stays loaded until the process ends: readers, decoders and
+// their threads made by it may outlive any owner of the handle.
 //
 // Threads: Table() may be called from any thread at any time; the first call loads the module
 // and calls made meanwhile wait for it. A module that cannot be loaded is not tried again: every

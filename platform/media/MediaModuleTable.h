@@ -27,7 +27,7 @@
 class AcmDecoder;
 class AcmFormat;
 
-// The module's file name: beside the programs in the build, in lib/varkonel when installed.
+// The module's file name: beside the programs in the build, in the private folder when installed.
 inline constexpr const char* kMediaModuleName = "libvarkonel_media.so";
 // The name of the function the module exports: const MediaModuleTable* (void).
 inline constexpr const char* kMediaModuleEntry = "VarkonelMediaModuleTable";
