@@ -1,5 +1,6 @@
 #include "ui/Look.h"
 
+#include "engine/ConversionSettings.h"
 #include "ui/FlatButton.h"
 
 #include <QWidget>
@@ -33,7 +34,8 @@ void Look::SetForThisRun(std::optional<Kind> kind)
 
 QString Look::Name(Kind kind)
 {
-    return kind == Kind::System ? QStringLiteral("System") : QStringLiteral("Striped");
+    return QString::fromLatin1(
+        kind == Kind::System ? ConversionSettings::kSystemLook : ConversionSettings::kStripedLook);
 }
 
 std::optional<Look::Kind> Look::FromName(const QString& name)
@@ -83,8 +85,8 @@ void Look::Apply(QWidget* dialog)
     for (QWidget* control : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (auto* button = qobject_cast<FlatButton*>(control))
             button->SetStriped(striped);
-        else if (!control->isWindow())
-            control->setStyleSheet(sheet);
+        else if (!control->isWindow() && control->styleSheet() != sheet)
+            control->setStyleSheet(sheet); // a sheet set anew polishes the control anew
     }
     dialog->update();
 }

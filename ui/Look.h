@@ -26,7 +26,9 @@ public:
     // A look for this run only, replacing the stored one; none: the stored one again.
     static void SetForThisRun(std::optional<Kind> kind);
 
-    // "Striped" and "System".
+    // The look a settings file's flag names (ConversionSettings::systemLook).
+    static Kind OfSetting(bool systemLook) { return systemLook ? Kind::System : Kind::Striped; }
+    // "Striped" and "System", as the settings file keeps them.
     static QString Name(Kind kind);
     // A look by its name, in any letter case; none for anything else.
     static std::optional<Kind> FromName(const QString& name);

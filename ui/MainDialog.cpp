@@ -157,11 +157,11 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
         int x;
         int width;
     } buttons[] = {{1001, "Add Audio File", 7, 56}, {1002, "Clear List", 67, 56}, {1003, "Convert", 127, 56},
-        {1005, "Setting", 187, 56}, {1004, "About", 372, 54}};
+        {1005, "Setting", kSettingEnd - 56, 56}, {1004, "About", kAboutX, kAboutWidth}};
     QWidget* previous = nullptr;
     for (const auto& spec : buttons) {
         auto* button = new FlatButton(QString::fromLatin1(spec.text), this);
-        units.Place(button, spec.id, spec.x, 7, spec.width, 20);
+        units.Place(button, spec.id, spec.x, kButtonY, spec.width, kButtonHeight);
         button->setAutoDefault(false);
         if (previous != nullptr)
             setTabOrder(previous, button);
@@ -235,7 +235,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
 
     settings = ConversionSettings();
     LoadSettings();
-    Look::SetStored(settings.systemLook ? Look::Kind::System : Look::Kind::Striped);
+    Look::SetStored(Look::OfSetting(settings.systemLook));
     settings.ApplyDefaults();
     outputRate = settings.OutputRate();
     ShowTargetNames();
@@ -585,17 +585,18 @@ void MainDialog::RunConvertDialog(ConvertDialog& dialog, bool listInReach)
         dialog.exec();
         return;
     }
-    convertDialogOpen = true;
-    for (int id : {1001, 1002, 1003, 1004, 1005})
-        Button(id)->setEnabled(false);
+    const auto holdCommands = [this](bool held) {
+        convertDialogOpen = held;
+        for (int id : {1001, 1002, 1003, 1004, 1005})
+            Button(id)->setEnabled(!held);
+    };
+    holdCommands(true);
     QEventLoop loop;
     connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     dialog.setWindowModality(Qt::NonModal);
     dialog.show();
     loop.exec();
-    for (int id : {1001, 1002, 1003, 1004, 1005})
-        Button(id)->setEnabled(true);
-    convertDialogOpen = false;
+    holdCommands(false);
 }
 
 bool MainDialog::StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows)
@@ -701,7 +702,7 @@ void MainDialog::OpenSettings()
     if (dialog.systemLook != settings.systemLook) {
         // A look chosen here replaces the one given for this run, and shows at once.
         settings.systemLook = dialog.systemLook;
-        Look::SetStored(settings.systemLook ? Look::Kind::System : Look::Kind::Striped);
+        Look::SetStored(Look::OfSetting(settings.systemLook));
         Look::SetForThisRun(std::nullopt);
         ApplyLook();
     }
