@@ -5,6 +5,9 @@ GENERATOR := -G Ninja
 export ASAN_OPTIONS ?= halt_on_error=1:detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS ?= halt_on_error=1:print_stacktrace=1
 export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1
+# The AddressSanitizer runs add our suppressions (leaks inside system libraries) to whatever
+# LSAN_OPTIONS the caller has set.
+LSAN_SUPPRESSED = LSAN_OPTIONS="$${LSAN_OPTIONS:+$$LSAN_OPTIONS:}suppressions=$(CURDIR)/tests/lsan.supp"
 
 .PHONY: all deps build run package test test-normal test-asan test-tsan fuzz fuzz-run bench format clean
 
@@ -40,7 +43,7 @@ test-asan:
 	cmake -S . -B build-asan $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKONEL_WERROR=ON \
 	  -DVARKONEL_SANITIZE=address,undefined $(CMAKE_FLAGS)
 	cmake --build build-asan -j $(JOBS)
-	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+	$(LSAN_SUPPRESSED) ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 test-tsan:
 	cmake -S . -B build-tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKONEL_WERROR=ON \
@@ -63,7 +66,7 @@ fuzz: deps
 # which `make test` replays.
 FUZZ_SECONDS ?= 60
 fuzz-run: fuzz
-	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz-run build-fuzz
+	$(LSAN_SUPPRESSED) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz-run build-fuzz
 
 # The benchmarks against peer tools (bench/run-*.sh): stops at the first missed target and
 # prints a table of the targets measured.
