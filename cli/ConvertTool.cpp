@@ -8,7 +8,6 @@
 #include "cli/Listing.h"
 #include "engine/SettingsFile.h"
 #include "platform/Diagnostics.h"
-#include "platform/FolderPath.h"
 #include "platform/Message.h"
 #include "platform/cdrom/CdRom.h"
 
@@ -87,8 +86,18 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
     MessagesTo messages(console);
     const DiagnosticsShown diagnostics(options.verbose);
 
-    const std::string outputDir = WithTrailingSeparator(options.outputDir.value_or(settings.outputDirectory));
-    const std::string bitrate = options.bitrate.value_or(settings.bitrate);
+    BatchOverrides overrides;
+    overrides.outputDir = options.outputDir;
+    overrides.bitrate = options.bitrate;
+    overrides.channels = options.channels;
+    overrides.format = output.format;
+    overrides.quality = output.quality;
+    overrides.jobs = options.jobs;
+    overrides.overwrite = options.overwrite ? BatchOptions::Overwrite::Always
+        : options.noOverwrite               ? BatchOptions::Overwrite::Never
+                                            : BatchOptions::Overwrite::Ask;
+    const BatchOptions batch = BatchOptions::From(settings, overrides);
+    const std::string& outputDir = batch.outputDir;
 
     if (options.cdDevice) {
         CdListSystemDrives(false); // only the drive or image asked for
@@ -116,17 +125,6 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
         console.Error(std::string(kProgram) + ": the output directory " + outputDir + " does not exist");
         return 1;
     }
-
-    BatchOptions batch;
-    batch.outputDir = outputDir;
-    batch.outputRate = ConversionSettings::OutputRateFor(bitrate);
-    batch.channels = ConversionSettings::ChannelsFor(options.channels.value_or(settings.channelMode));
-    batch.overwrite = options.overwrite ? BatchOptions::Overwrite::Always
-        : options.noOverwrite           ? BatchOptions::Overwrite::Never
-                                        : BatchOptions::Overwrite::Ask;
-    batch.jobs = options.jobs;
-    batch.format = output.format;
-    batch.quality = output.quality;
 
     InterruptWatch interrupts;
     BatchSummary summary;

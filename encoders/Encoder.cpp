@@ -133,6 +133,7 @@ bool Encoder::EncodeLoop()
             buffer = source->GetBuffer();
             WriteBuffer(buffer);
         } while (!buffer.IsEnd() && running.load() && !writeFailed);
+        wholeSource = buffer.IsEnd() || EndIfNothingIsLeft();
         return true;
     } catch (const std::bad_alloc&) {
         ShowMessage("Out of memory in Encoder::Encode!\nThe output file ends where the memory ran out.");
@@ -141,6 +142,17 @@ bool Encoder::EncodeLoop()
     }
     running.store(false);
     return false;
+}
+
+bool Encoder::EndIfNothingIsLeft()
+{
+    if (!stopRequested.load() || audioLeftOut || lastEncodeFailed || writeFailed || !encoderFailure.empty())
+        return false;
+    AudioBufferRef next = source->GetBuffer();
+    if (!next.IsEnd())
+        return false; // the rest of the source is left out, as the stop asked
+    pending.AppendBuffer(next);
+    return pending.IsEnd() || EncodePending();
 }
 
 bool Encoder::OpenOutput(bool noPrompt)
@@ -170,6 +182,8 @@ bool Encoder::OpenOutput(bool noPrompt)
     outputFailure.clear();
     encoderFailure.clear();
     lastEncodeFailed = false;
+    audioLeftOut = false;
+    wholeSource = false;
     pending.Clear();
     // Set the flag first, then look for a stop: a Stop racing with this cannot be lost.
     running.store(true);
@@ -181,8 +195,17 @@ bool Encoder::OpenOutput(bool noPrompt)
 bool Encoder::WriteBuffer(AudioBufferRef buffer)
 {
     pending.AppendBuffer(buffer);
-    if (pending.IsEnd() || !running.load())
+    if (pending.IsEnd())
         return true;
+    if (!running.load()) {
+        audioLeftOut = true;
+        return true;
+    }
+    return EncodePending();
+}
+
+bool Encoder::EncodePending()
+{
     std::optional<AudioBufferRef> out;
     lastEncodeFailed = !EncodeBuffer(pending, out);
     if (lastEncodeFailed)

@@ -52,6 +52,9 @@ public:
     void Stop();
 
     bool IsRunning() const { return running.load(); }
+    // After Encode: whether every sample of the source reached the file. A stop that comes once
+    // the last audio was taken ends nothing early: the file is finished as at the source's end.
+    bool EncodedWholeSource() const { return wholeSource; }
 
 protected:
     struct FileCloser {
@@ -89,6 +92,11 @@ protected:
 
 private:
     bool EncodeLoop();
+    // Hands what waits in `pending` to the writer and appends its output to the file.
+    bool EncodePending();
+    // After a stop: when every buffer taken reached the writer and the source has nothing more,
+    // hands it the end, as the loop does at the end of the source; true then.
+    bool EndIfNothingIsLeft();
     bool DiscardFailedOutput();
     // Why the finished file holds less than the source gave; empty when it is complete.
     std::string FailureOfFinishedFile(bool finished) const;
@@ -105,6 +113,10 @@ private:
     std::string encoderFailure;
     // The last EncodeBuffer of this job failed: the audio it held never reached the file.
     bool lastEncodeFailed = false;
+    // A buffer of this job came after a stop and was left out of the file.
+    bool audioLeftOut = false;
+    // The loop handed the writer the source's end (worker thread; read once Encode returned).
+    bool wholeSource = false;
 
     // A Stop that arrives after the job was set up but before the output is open would be
     // undone when opening sets `running`; it is remembered here and honoured on opening.

@@ -21,8 +21,25 @@ void Put32(uint8_t* at, uint32_t value)
 bool WaveEncoder::Begin()
 {
     dataBytes = 0;
+    // A pipe or FIFO cannot be gone back in: its one header states the sizes a stream of
+    // unknown length has (as other tools write to pipes), and readers take the audio to its end.
+    // A device that seeks (/dev/null) gets its header rewritten as a file does.
+    headerOnce = OutputIsDirect() && file && std::fseek(file.get(), 0, SEEK_CUR) != 0;
+    if (headerOnce)
+        return WriteStreamHeader();
     WriteHeader(0);
     return true;
+}
+
+bool WaveEncoder::WriteStreamHeader()
+{
+    if (Extensible())
+        BuildExtensibleHeader(0);
+    else
+        BuildPlainHeader(0);
+    Put32(header.data() + 4, kUnknownSize);
+    Put32(header.data() + header.size() - 4, kUnknownSize);
+    return WriteToFile(header.data(), header.size());
 }
 
 bool WaveEncoder::EncodeBuffer(AudioBufferRef& pending, std::optional<AudioBufferRef>& out)
@@ -44,6 +61,8 @@ bool WaveEncoder::EncodeBuffer(AudioBufferRef& pending, std::optional<AudioBuffe
 
 bool WaveEncoder::Finish()
 {
+    if (headerOnce)
+        return true; // the header written first stands: nothing is appended after the audio
     // The pad byte of an odd data chunk follows the audio, before the header is rewritten.
     if (Extensible() && dataBytes % 2 != 0 && file) {
         const uint8_t pad = 0;
@@ -66,7 +85,11 @@ void WaveEncoder::WriteHeader(uint32_t size)
         BuildExtensibleHeader(size);
     else
         BuildPlainHeader(size);
-    std::fseek(file.get(), 0, SEEK_SET);
+    // Written only where the header is: a failed seek would append it to the audio instead.
+    if (std::fseek(file.get(), 0, SEEK_SET) != 0) {
+        FailOutput("the WAV header could not be rewritten with the file's sizes");
+        return;
+    }
     WriteToFile(header.data(), header.size());
 }
 

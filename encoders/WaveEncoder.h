@@ -8,6 +8,9 @@
 // audio ends on an odd byte (24-bit mono, an odd number of frames) gets the pad byte RIFF asks
 // for after its data chunk, counted in the RIFF size.
 //
+// Written to a pipe or FIFO, which cannot be gone back in, the header is written once, with the
+// RIFF and data sizes 0xFFFFFFFF that a stream of unknown length has.
+//
 // The header's 32-bit sizes limit the audio to a little under 4 GiB: a job that reaches the
 // limit keeps the last whole block that fits and ends with a valid file, and the job fails.
 #pragma once
@@ -22,6 +25,8 @@ public:
     // The most audio bytes whose RIFF size (bytes + 36) still fits in 32 bits, with the 44-byte
     // header.
     static constexpr uint32_t kMaxDataBytes = 0xFFFFFFFFu - 36;
+    // The RIFF and data sizes of a header written to a pipe: the length is not known.
+    static constexpr uint32_t kUnknownSize = 0xFFFFFFFFu;
 
     std::vector<uint8_t> header; // the image of the header last written
     uint32_t dataBytes = 0;
@@ -39,4 +44,8 @@ private:
     uint32_t RoomLeft() const;
     void BuildPlainHeader(uint32_t size);
     void BuildExtensibleHeader(uint32_t size);
+    // The one header of an output that cannot be gone back in.
+    bool WriteStreamHeader();
+
+    bool headerOnce = false; // this job's output cannot seek: its first header stands
 };

@@ -1,12 +1,15 @@
 #include "engine/Batch.h"
 
 #include "engine/ConversionJob.h"
+#include "platform/FolderPath.h"
 #include "sources/WmaStream.h"
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -41,12 +44,49 @@ double DamagedSeconds(const ConversionJob& job)
 
 } // namespace
 
+namespace {
+
+// A count with a comma between each group of three digits: 1706 -> "1,706".
+std::string Grouped(int count)
+{
+    std::string digits = std::to_string(count < 0 ? 0 : count);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ',');
+    return digits;
+}
+
+} // namespace
+
+std::string BatchTally::OutcomeCounts() const
+{
+    std::string text = Grouped(converted) + " converted";
+    const std::pair<int, const char*> others[]
+        = {{failed, "failed"}, {skipped, "skipped"}, {stopped, "stopped"}, {notStarted, "not converted"}};
+    for (const auto& [count, what] : others) {
+        if (count > 0)
+            text += ", " + Grouped(count) + " " + what;
+    }
+    return text;
+}
+
+BatchOptions BatchOptions::From(const ConversionSettings& settings, const BatchOverrides& overrides)
+{
+    BatchOptions options;
+    options.outputDir = WithTrailingSeparator(overrides.outputDir.value_or(settings.outputDirectory));
+    options.outputRate = ConversionSettings::OutputRateFor(overrides.bitrate.value_or(settings.bitrate));
+    options.channels = ConversionSettings::ChannelsFor(overrides.channels.value_or(settings.channelMode));
+    options.overwrite = overrides.overwrite;
+    options.jobs = overrides.jobs.value_or(settings.Jobs());
+    options.format = overrides.format != nullptr ? overrides.format : &settings.ChosenFormat();
+    options.quality = overrides.format != nullptr ? overrides.quality : settings.ChosenQuality();
+    return options;
+}
+
 struct Batch::Running {
     size_t index = 0;
     EncoderSet encoders;
     std::unique_ptr<ConversionJob> job;
     Clock::time_point started;
-    bool aborted = false;
 };
 
 Batch::Batch(BatchFace& face, BatchOptions options)
@@ -193,7 +233,11 @@ int Batch::CollectFinished()
         event.kind = BatchFace::Event::Kind::Ended;
         event.item = &items[slot.index];
         event.index = slot.index;
-        event.outcome = !succeeded ? Outcome::Failed : slot.aborted ? Outcome::Stopped : Outcome::Converted;
+        // What the job did decides, not whether a stop was asked: a job that had encoded the
+        // last of its source when ABORT came is converted.
+        event.outcome = !succeeded             ? Outcome::Failed
+            : slot.job->ConvertedWholeSource() ? Outcome::Converted
+                                               : Outcome::Stopped;
         event.failure = succeeded ? Failure::None : Failure::NotWritten;
         event.damagedSeconds = DamagedSeconds(*slot.job);
         Count(event.outcome);
@@ -231,10 +275,8 @@ bool Batch::CheckStop()
     if (wanted > stop) {
         stop = wanted;
         if (stop == BatchFace::StopMode::Now) {
-            for (auto& slot : running) {
-                slot->aborted = true;
+            for (auto& slot : running)
                 slot->job->Abort();
-            }
         }
     }
     return stop != BatchFace::StopMode::None;

@@ -14,16 +14,25 @@
 
 #include "engine/BatchFace.h"
 #include "engine/BatchPlan.h"
+#include "engine/ConversionSettings.h"
 #include "engine/OutputFormat.h"
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+struct BatchOverrides;
+
 struct BatchOptions {
     enum class Overwrite { Ask, Always, Never };
+
+    // The options of a batch from the settings, with the choices a caller makes for this run
+    // only in their place: the one way both the window and the command line make them, so that
+    // both convert the same settings alike. The output folder ends with its separator.
+    static BatchOptions From(const ConversionSettings& settings, const BatchOverrides& overrides);
 
     std::string outputDir; // prefix of every output path
     double outputRate = 22050.0;
@@ -32,6 +41,18 @@ struct BatchOptions {
     int jobs = 1;
     const OutputFormat* format = &OutputFormat::Auto();
     const OutputFormat::Quality* quality = nullptr; // null: the format's default
+};
+
+// What a run's caller chooses in place of the settings (the command line's options); unset:
+// the setting's own.
+struct BatchOverrides {
+    std::optional<std::string> outputDir;
+    std::optional<std::string> bitrate;
+    std::optional<std::string> channels;
+    const OutputFormat* format = nullptr; // with `quality` (null: its default)
+    const OutputFormat::Quality* quality = nullptr;
+    std::optional<int> jobs;
+    BatchOptions::Overwrite overwrite = BatchOptions::Overwrite::Ask;
 };
 
 // The counts of a run's outcomes.
@@ -43,6 +64,11 @@ struct BatchTally {
     int notStarted = 0; // left out after a stop
     double audioSeconds = 0.0; // audio converted (stopped files included)
     double wallSeconds = 0.0;
+
+    // Every outcome the run had, as a person reads it: "12 converted, 1 failed, 2 stopped,
+    // 1,706 not converted" (the converted count always, the others when there were any;
+    // "skipped" for outputs kept by choice).
+    std::string OutcomeCounts() const;
 };
 
 class Batch {

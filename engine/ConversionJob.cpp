@@ -324,6 +324,7 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
         return StartResult::AlreadyRunning;
     Wait(); // a worker that has ended is joined before the next one
     encodeSucceeded.store(false);
+    wholeSource.store(false);
     try {
         mixer.RemoveAll();
         source = nullptr;
@@ -430,6 +431,7 @@ void ConversionJob::RunWorker(Encoder* encoder, bool idlePriority, const std::fu
         ShowMessage("Exception in ConversionJob::Encode!");
     }
     encodeSucceeded.store(succeeded);
+    wholeSource.store(encoder->EncodedWholeSource());
     encoders.busy.store(false);
     // The job is over before anyone hears of it: a caller that the callback wakes and that then
     // asks IsRunning must see the end, or it would go back to waiting for a signal already sent.

@@ -125,6 +125,9 @@ public:
 
     // What the last worker's Encode returned (false while none has ended yet).
     bool EncodeSucceeded() const { return encodeSucceeded.load(); }
+    // Whether the last worker's file holds the whole source: false for a file that ABORT ended
+    // early (complete but shorter), true when the stop came after the last audio was encoded.
+    bool ConvertedWholeSource() const { return wholeSource.load(); }
 
     EncoderSet& Encoders() { return encoders; }
     std::string OutputPath() const { return outputDir + targetName; }
@@ -191,4 +194,5 @@ private:
     std::atomic<std::thread::id> workerId {}; // the running or last worker's thread
     std::atomic<bool> running {false};
     std::atomic<bool> encodeSucceeded {false};
+    std::atomic<bool> wholeSource {false};
 };

@@ -17,8 +17,10 @@ std::string ConversionSettings::DefaultOutputDirectory()
 
 void ConversionSettings::ApplyDefaults()
 {
-    if (outputDirectory.empty())
-        outputDirectory = DefaultOutputDirectory();
+    // A folder written without its separator (by hand, or by another program) is the folder,
+    // not a prefix of the output names.
+    outputDirectory
+        = outputDirectory.empty() ? DefaultOutputDirectory() : WithTrailingSeparator(outputDirectory);
     if (bitrate.empty())
         bitrate = kDefaultBitrate;
     if (channelMode.empty())

@@ -31,10 +31,12 @@ int64_t WholeSeconds(double length)
 }
 
 // The play time and title of a file's stream, once `loaded` says it could be opened.
-void ReadStream(AudioStream& stream, bool loaded, SourceFacts& facts)
+void ReadStream(AudioStream& stream, bool loaded, const std::string& failure, SourceFacts& facts)
 {
-    if (!loaded)
+    if (!loaded) {
+        facts.readFailure = failure.empty() ? "the file could not be opened" : failure;
         return;
+    }
     facts.tagsRead = true;
     facts.statedTitle = stream.GetTags().title;
     facts.seconds = WholeSeconds(stream.GetLength());
@@ -126,12 +128,12 @@ SourceFacts SourceFacts::OfFile(const std::string& path)
         facts.kind = Kind::Wave;
         WaveStream stream;
         const bool loaded = stream.LoadWave(path.c_str());
-        ReadStream(stream, loaded, facts);
+        ReadStream(stream, loaded, stream.LoadFailure(), facts);
     } else {
         facts.kind = Kind::Media;
         WmaStream stream;
         const bool loaded = stream.Load(path.c_str()) >= 0;
-        ReadStream(stream, loaded, facts);
+        ReadStream(stream, loaded, stream.LoadFailure(), facts);
     }
     if (facts.seconds < 0)
         facts.problem = kNoLength;

@@ -49,6 +49,9 @@ public:
     // The title the source states: a file's tag, a track's CD-Text or CUE TITLE; empty for none.
     std::string statedTitle;
     bool tagsRead = false; // a file's stream could be opened, so its tags are known
+    // Why a listed file's stream could not be opened, in plain words ("not a WAV file"); empty
+    // when it could. Such a file is still listed, and its conversion fails with that reason.
+    std::string readFailure;
 
     bool Convertible() const { return kind != Kind::NotConvertible; }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -27,6 +28,7 @@ class ScriptedFace : public BatchFace {
 public:
     std::deque<Answer> answers;
     StopMode stopAfterFirstStart = StopMode::None;
+    bool stopWhenAJobEnds = false; // ABORT pressed as the first job ends, before it is collected
     int questions = 0;
     std::vector<Event> events;
 
@@ -53,11 +55,13 @@ public:
     }
     void Wake() override
     {
+        if (stopWhenAJobEnds)
+            stop = StopMode::Now;
         std::lock_guard<std::mutex> hold(lock);
         wake = true;
         woken.notify_all();
     }
-    StopMode StopWanted() override { return stop; }
+    StopMode StopWanted() override { return stop.load(); }
 
     std::vector<Outcome> Outcomes() const
     {
@@ -73,7 +77,7 @@ public:
     }
 
 private:
-    StopMode stop = StopMode::None;
+    std::atomic<StopMode> stop {StopMode::None};
     std::mutex lock;
     std::condition_variable woken;
     bool wake = false;
@@ -219,12 +223,16 @@ TEST_F(BatchRun, StopNowAndFinishRunning)
         {StopMode::Now, sources, {Outcome::Stopped, Outcome::NotStarted, Outcome::NotStarted}},
         {StopMode::FinishRunning, {shortOne, sources[1], sources[2]},
             {Outcome::Converted, Outcome::NotStarted, Outcome::NotStarted}},
+        // The stop comes after the short file was written whole: it is converted, not stopped.
+        {StopMode::None, {shortOne, sources[1], sources[2]},
+            {Outcome::Converted, Outcome::NotStarted, Outcome::NotStarted}},
     };
     for (const Case& test : cases) {
         fs::remove_all(out());
         fs::create_directory(out());
         ScriptedFace face;
         face.stopAfterFirstStart = test.stop;
+        face.stopWhenAJobEnds = test.stop == StopMode::None;
         BatchOptions options;
         options.outputDir = outDir();
         BatchTally tally;

@@ -31,6 +31,8 @@ public:
             return false;
         out = AudioBufferRef::FromData(pendingBytes.GetData(), pendingBytes.GetLength(), true);
         pendingBytes.Clear();
+        if (call == stopAt)
+            Stop(); // ABORT pressed while this buffer is being encoded
         if (call == giveUpAt)
             FailEarly("the encoder gave up");
         return true;
@@ -47,18 +49,11 @@ public:
     int failEncodeFrom = -1; // EncodeBuffer calls from this one to failEncodeTo fail
     int failEncodeTo = -1;
     int giveUpAt = -1; // this EncodeBuffer call ends the job as failed
+    int stopAt = -1; // a stop comes during this EncodeBuffer call
     int begins = 0;
     int encodeCalls = 0;
     int finishes = 0;
 };
-
-std::vector<uint8_t> Joined(const std::vector<std::vector<uint8_t>>& blocks, size_t count)
-{
-    std::vector<uint8_t> all;
-    for (size_t i = 0; i < count; ++i)
-        all.insert(all.end(), blocks[i].begin(), blocks[i].end());
-    return all;
-}
 
 class EncoderLoop : public ::testing::Test {
 protected:
@@ -110,6 +105,27 @@ TEST_F(EncoderLoop, StopMidwayKeepsWhatWasWrittenAndFinishes)
     EXPECT_EQ(stream.reads.load(), 3);
     EXPECT_EQ(encoder.PendingBytes(), 100u);
     EXPECT_EQ(encoder.finishes, 1);
+    EXPECT_FALSE(encoder.EncodedWholeSource());
+}
+
+// ABORT while a buffer is being encoded: the file keeps the buffers encoded so far, and holds
+// the whole source when that buffer was the last one (the end is then written as usual).
+TEST_F(EncoderLoop, StopDuringABufferEndsTheFileThereUnlessItWasTheLast)
+{
+    for (int stopAt : {0, 2, 3}) {
+        RawEncoder stopped;
+        ScriptedStream source {PcmFormat(2, 44100, 16), blocks};
+        stopped.SetSource(&source);
+        stopped.SetOutputPath(out.c_str());
+        stopped.stopAt = stopAt;
+        EXPECT_TRUE(stopped.Encode()) << stopAt;
+        const bool last = stopAt == 3;
+        EXPECT_EQ(stopped.EncodedWholeSource(), last) << stopAt;
+        EXPECT_EQ(ReadBytes(out), Joined(blocks, stopAt + 1)) << stopAt;
+        EXPECT_EQ(source.reads.load(), stopAt + 2) << stopAt; // one more read tells whether it was the last
+    }
+    EXPECT_TRUE(encoder.Encode());
+    EXPECT_TRUE(encoder.EncodedWholeSource());
 }
 
 // A backend whose question arrives while the user presses ABORT.

@@ -123,6 +123,30 @@ TEST_F(WaveOutput, ToneReadsBackByteForByte)
     }
 }
 
+// A pipe gets one header, with the sizes of a stream of unknown length, then exactly the
+// source's bytes: nothing is appended at the end (an odd extensible chunk gets no pad byte).
+TEST_F(WaveOutput, APipeGetsOneHeaderThenExactlyTheAudio)
+{
+    const struct {
+        WAVEFORMATEX format;
+        size_t headerBytes;
+    } rows[] = {{PcmFormat(2, 44100, 16), 44}, {PcmFormat(1, 48000, 24), 68}};
+    for (const auto& row : rows) {
+        const auto blocks = CountingBlocks(7, 3 * 401);
+        ScriptedStream stream(row.format, blocks);
+        WaveEncoder piped;
+        piped.SetSource(&stream);
+        bool encoded = false;
+        const std::vector<uint8_t> received
+            = EncodeThroughFifo(piped, dir.File("pipe" + std::to_string(row.headerBytes) + ".wav"), encoded);
+        EXPECT_TRUE(encoded);
+        ASSERT_EQ(received.size(), row.headerBytes + 7 * 3 * 401) << row.headerBytes;
+        EXPECT_EQ(Le32(received, 4), 0xFFFFFFFFu);
+        EXPECT_EQ(Le32(received, row.headerBytes - 4), 0xFFFFFFFFu);
+        EXPECT_EQ(std::vector<uint8_t>(received.begin() + row.headerBytes, received.end()), Joined(blocks));
+    }
+}
+
 TEST_F(WaveOutput, AbortedJobIsAValidShorterFile)
 {
     const auto blocks = CountingBlocks(10, 400);

@@ -213,8 +213,12 @@ bool ConvertDialog::RunBatch(const BatchOptions& options, std::vector<std::strin
     batch = std::make_unique<WindowBatch>(options);
     batch->questionParent = this;
     batch->onNews = [this](const WindowBatch::News& news) { OnBatchNews(news); };
-    batch->onFinished = [this](const BatchTally&) { OnBatchFinished(); };
+    batch->onFinished = [this](const BatchTally& tally) {
+        lastTally = tally;
+        OnBatchFinished();
+    };
     batchTotal = static_cast<int>(sources.size());
+    lastTally = BatchTally();
     batchDone = 0;
     batchFailed = 0;
     runningShares.clear();
@@ -389,17 +393,24 @@ void ConvertDialog::OnProgressTimer()
 
 void ConvertDialog::closeEvent(QCloseEvent* event)
 {
-    if (batch && batch->IsRunning()) {
-        batch->Stop(); // ends with OK once every running file is closed
-        event->ignore();
-        return;
-    }
+    // While a conversion runs, closing is Escape: it asks first for a batch, and stops what runs
+    // once the user agrees; the dialog ends with OK once every running file is closed.
     if (IsRunning()) {
-        job.Abort(); // ends with OK once the worker has closed the file
         event->ignore();
+        AskAndAbort();
         return;
     }
     SkinnedDialog::closeEvent(event);
+}
+
+void ConvertDialog::AskAndAbort()
+{
+    // A batch's remaining files are lost to one stray key only after a question.
+    if (batch && batch->IsRunning() && !AskYesNo(kStopAllQuestion, ApplicationTitle()))
+        return;
+    // The batch may have ended while the question was open: nothing is left to stop then.
+    if (IsRunning())
+        OnAbort();
 }
 
 void ConvertDialog::ParkFocus()
@@ -421,12 +432,7 @@ void ConvertDialog::keyPressEvent(QKeyEvent* event)
     }
     if (IsRunning() && event->key() == Qt::Key_Escape) {
         event->accept();
-        // A batch's remaining files are lost to one stray key only after a question.
-        if (batch && batch->IsRunning() && !AskYesNo(kStopAllQuestion, ApplicationTitle()))
-            return;
-        // The batch may have ended while the question was open: nothing is left to stop then.
-        if (IsRunning())
-            OnAbort();
+        AskAndAbort();
         return;
     }
     SkinnedDialog::keyPressEvent(event);

@@ -4,8 +4,9 @@
 // the job's end (the posted command 32771) closes the dialog with OK.
 //
 // While a job runs, the dialog does not end by Enter, Escape or the window manager's close:
-// its Mixer is in use by the worker. Closing it then counts as ABORT; the dialog ends with OK
-// once the worker has finished the (shorter) file. After START the focus rests on the progress
+// its Mixer is in use by the worker. Closing it then counts as Escape, which is ABORT (for a
+// batch, after the question "Stop all remaining files?"); the dialog ends with OK once the
+// worker has finished the (shorter) file. After START the focus rests on the progress
 // bar, so Enter stops nothing; ABORT takes a click, Alt+A or Escape (for a batch, Escape asks
 // first).
 //
@@ -78,6 +79,8 @@ public:
     QCheckBox* AllRowsBox() const { return allRows; }
     QProgressBar* OverallBar() const { return overall; }
     QLabel* OverallLabel() const { return overallLabel; }
+    // The outcomes of the last batch, once it is over.
+    const BatchTally& Tally() const { return lastTally; }
 
     // The overall line's text: "4 of 12 done", then " · 1 failed" when any did, then
     // " · 0:42 left" when the time left is known (not below 0).
@@ -97,6 +100,8 @@ protected:
 
 private:
     void OnProgressTimer();
+    // Escape, or closing the dialog, while a conversion runs: ABORT, after a question for a batch.
+    void AskAndAbort();
     // Where the focus goes once a conversion runs.
     void ParkFocus();
     void PostEncodeOver();
@@ -123,6 +128,7 @@ private:
     bool running = false; // from START until the end command was handled
 
     std::unique_ptr<WindowBatch> batch;
+    BatchTally lastTally;
     int batchTotal = 0;
     int batchDone = 0;
     int batchFailed = 0;

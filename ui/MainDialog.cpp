@@ -24,17 +24,20 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -93,8 +96,33 @@ constexpr int kStatusWidth = 150;
 
 // The data of a Status cell that holds a converted row's output path.
 constexpr int kOutputPathRole = Qt::UserRole;
-// The data of a row's first cell that holds its RowKey.
+// The data of a row's first cell that holds its RowKey, and the number of its adding.
 constexpr int kRowKeyRole = Qt::UserRole + 20;
+constexpr int kAddedRole = Qt::UserRole + 21;
+
+// How long a notice stays on the line under the list.
+constexpr int kNoticeMs = 10000;
+
+// A row of the list: sorted by its play time and size as numbers, by its other columns as text
+// without regard to letter case.
+class ListRow : public QTreeWidgetItem {
+public:
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
+        const SourceFacts mine = MainDialog::FactsOf(this);
+        const SourceFacts theirs = MainDialog::FactsOf(&other);
+        if (column == MainDialog::kTime && mine.seconds != theirs.seconds)
+            return mine.seconds < theirs.seconds;
+        if (column == MainDialog::kSize && mine.bytes != theirs.bytes)
+            return mine.bytes < theirs.bytes;
+        const int order = text(column).compare(other.text(column), Qt::CaseInsensitive);
+        if (order != 0)
+            return order < 0;
+        return data(MainDialog::kSpacer, kAddedRole).toLongLong()
+            < other.data(MainDialog::kSpacer, kAddedRole).toLongLong();
+    }
+};
 
 // The line under the list, in the band between the list and the window's bottom edge.
 constexpr int kOutputLineId = 1040;
@@ -162,6 +190,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     for (const auto& spec : buttons) {
         auto* button = new FlatButton(QString::fromLatin1(spec.text), this);
         units.Place(button, spec.id, spec.x, kButtonY, spec.width, kButtonHeight);
+        // No default button: Return presses the focused button only (see keyPressEvent).
         button->setAutoDefault(false);
         if (previous != nullptr)
             setTabOrder(previous, button);
@@ -185,8 +214,15 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     list->setItemDelegate(new HotTrackDelegate(list));
     list->setMouseTracking(true);
     list->viewport()->setAttribute(Qt::WA_Hover, true);
-    list->header()->setSectionsClickable(false);
-    list->header()->setStretchLastSection(false);
+    // A click on a header sorts the rows in view by that column, and another click the other
+    // way; the conversion still takes the rows in the order they were added.
+    list->header()->setSectionsClickable(true);
+    list->header()->setSortIndicatorShown(true);
+    list->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    connect(list->header(), &QHeaderView::sortIndicatorChanged, this,
+        [this](int column, Qt::SortOrder order) { list->sortItems(column, order); });
+    // The last column on screen (the source's full path) takes the room a wider window gives.
+    list->header()->setStretchLastSection(true);
     list->header()->setMinimumSectionSize(1);
     // The selection stays as visible when the list has lost the focus.
     QPalette colours = list->palette();
@@ -223,7 +259,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     chooseFiles = [](QWidget* owner) {
         return QFileDialog::getOpenFileNames(owner, QString(), QString(), FileFilter());
     };
-    openUrl = [](const QUrl& folder) { QDesktopServices::openUrl(folder); };
+    openUrl = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
     connect(
         list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) { OpenOutputFolder(row); });
 
@@ -283,27 +319,73 @@ void MainDialog::LayOutControls()
     Button(1004)->move(std::max(besideSetting, std::min(about.x(), keepingEdge)), about.y());
 }
 
+QMargins MainDialog::FrameMargins() const
+{
+    const QMargins known(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+        frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    if (!known.isNull() || QGuiApplication::platformName() == QLatin1String("offscreen"))
+        return known;
+    // Not framed yet: the window manager's title bar and edges are not known before the first
+    // showing, so room is left for a generous title bar; the real frame corrects it after.
+    const qreal ratio = std::max<qreal>(devicePixelRatioF(), 1.0);
+    const auto logical
+        = [ratio](int devicePixels) { return static_cast<int>(std::ceil(devicePixels / ratio)); };
+    return QMargins(
+        logical(kGuessedEdge), logical(kGuessedTitleBar), logical(kGuessedEdge), logical(kGuessedEdge));
+}
+
 void MainDialog::FitIntoScreen()
 {
     const QScreen* shown = screen();
     if (shown == nullptr)
         return;
     const QRect available = shown->availableGeometry();
-    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
-        frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
-    const QSize room = available.size().shrunkBy(frame);
+    const QSize room = available.size().shrunkBy(FrameMargins());
     setMinimumSize(SmallestSize(room));
     resize(size().boundedTo(room));
     // A size that fits is all it takes: the dialog then places itself within the screen.
+}
+
+void MainDialog::KeepFrameOnScreen()
+{
+    const QScreen* shown = screen();
+    if (shown == nullptr || !isVisible() || isMaximized() || isFullScreen())
+        return;
+    FitIntoScreen();
+    // The whole frame, title bar included, within the screen's free area.
+    const QRect available = shown->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint corner = frame.topLeft();
+    corner.setX(std::clamp(
+        corner.x(), available.left(), std::max(available.left(), available.right() - frame.width() + 1)));
+    corner.setY(std::clamp(
+        corner.y(), available.top(), std::max(available.top(), available.bottom() - frame.height() + 1)));
+    if (corner != frame.topLeft())
+        move(corner);
 }
 
 void MainDialog::setVisible(bool visible)
 {
     // Before the dialog places itself on the screen, centred, which keeps a size that fits
     // wholly within the screen's available area.
-    if (visible && !isVisible())
+    const bool showing = visible && !isVisible();
+    if (showing)
         FitIntoScreen();
     SkinnedDialog::setVisible(visible);
+    // The window manager frames the window a moment after it is shown; the frame it gives is
+    // then fitted too, once it is known, for the first moments of the showing only, so that a
+    // window the user drags partly off the screen stays where it was put.
+    if (showing) {
+        shownAt.start();
+        QTimer::singleShot(0, this, [this] { KeepFrameOnScreen(); });
+    }
+}
+
+void MainDialog::moveEvent(QMoveEvent* event)
+{
+    SkinnedDialog::moveEvent(event);
+    if (shownAt.isValid() && shownAt.elapsed() < kPlacingMs)
+        KeepFrameOnScreen();
 }
 
 void MainDialog::resizeEvent(QResizeEvent* event)
@@ -470,9 +552,10 @@ bool MainDialog::AddListRow(const QString& name, const SourceFacts& facts, const
     if (listedRows.contains(key))
         return false;
     listedRows.insert(key);
-    auto* item = new QTreeWidgetItem();
+    auto* item = new ListRow();
     item->setText(kSpacer, QString());
     item->setData(kSpacer, kRowKeyRole, key);
+    item->setData(kSpacer, kAddedRole, nextRowNumber++);
     // A disc's track shows the title its CUE sheet or CD-Text gives beside its label.
     const bool titledTrack = facts.kind == SourceFacts::Kind::CdTrack && !facts.statedTitle.empty();
     item->setText(kSourceFile,
@@ -482,6 +565,11 @@ bool MainDialog::AddListRow(const QString& name, const SourceFacts& facts, const
     item->setText(kTargetFiles, path);
     item->setData(kSourceFile, kFactsRole, QVariant::fromValue(facts));
     NameRow(item);
+    // A file whose audio could not be opened is listed, so that the user sees it, with the reason.
+    if (!facts.readFailure.empty()) {
+        const QString status = QStringLiteral("Cannot be read: ") + QString::fromLocal8Bit(facts.readFailure);
+        SetStatus(item, status, status);
+    }
     list->addTopLevelItem(item);
     return true;
 }
@@ -549,6 +637,10 @@ void MainDialog::ConvertSelected()
         ShowMessage("Please select an audio file firstly!");
         return;
     }
+    // In the order they were added, whatever order a sort shows them in.
+    std::stable_sort(rows.begin(), rows.end(), [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+        return a->data(kSpacer, kAddedRole).toLongLong() < b->data(kSpacer, kAddedRole).toLongLong();
+    });
     // One dialog serves every row of this command.
     ConvertDialog dialog(this, outputRate, ProcessEncoders(), settings.Channels());
     dialog.job.ChooseFormat(settings.ChosenFormat(), settings.ChosenQuality());
@@ -572,15 +664,82 @@ void MainDialog::ConvertSelected()
         };
         RunConvertDialog(dialog, rows.size() > 1);
         if (batchStarted && !dialog.IsRunning())
-            EndBatch();
+            EndBatch(dialog.Tally());
         // The box stood for all the rows: whatever ended the dialog ended the command.
-        if (batchStarted || dialog.AllRowsBox()->isChecked())
+        if (batchStarted || dialog.AllRowsBox()->isChecked() || quitWhenOver)
             break;
     }
+    // The window was closed during the batch and the user chose to stop and quit.
+    if (std::exchange(quitWhenOver, false))
+        done(Rejected);
+}
+
+QPoint MainDialog::ConvertDialogPlace(const QSize& dialogSize) const
+{
+    const QMargins frame = FrameMargins();
+    const QSize framed = dialogSize.grownBy(frame);
+    const QRect window = frameGeometry();
+    QRect best(QPoint(), framed);
+    best.moveCenter(window.center());
+    const QScreen* shown = screen();
+    if (shown == nullptr)
+        return best.topLeft() + QPoint(frame.left(), frame.top());
+    const QRect available = shown->availableGeometry();
+    // What the dialog must leave in view: the Status column of the listed rows and the output
+    // line; after that, as much of the window as it can; after that, near the window.
+    const QRect status = StatusCells();
+    const QRect line(outputLine->mapToGlobal(QPoint(0, 0)), outputLine->size());
+    const auto area = [](const QRect& a, const QRect& b) {
+        const QRect both = a.intersected(b);
+        return both.isEmpty() ? qint64(0) : qint64(both.width()) * both.height();
+    };
+    const auto cost = [&](const QRect& place) {
+        const QPoint away = place.center() - window.center();
+        return std::tuple(
+            area(place, status) + area(place, line), area(place, window), away.manhattanLength());
+    };
+    // Every place within the screen on a grid, and the places touching the window's edges.
+    std::vector<QPoint> corners {{window.right() + 1, window.top()}, {window.left(), window.bottom() + 1},
+        {window.left() - framed.width(), window.top()}, {window.left(), window.top() - framed.height()}};
+    const int lastX = available.right() - framed.width() + 1;
+    const int lastY = available.bottom() - framed.height() + 1;
+    for (int y = available.top(); y <= lastY; y += kPlaceStep) {
+        for (int x = available.left(); x <= lastX; x += kPlaceStep)
+            corners.emplace_back(x, y);
+        corners.emplace_back(lastX, y);
+    }
+    for (int x = available.left(); x <= lastX; x += kPlaceStep)
+        corners.emplace_back(x, lastY);
+    bool found = false;
+    for (const QPoint& corner : corners) {
+        const QRect place(corner, framed);
+        if (!available.contains(place) || (found && cost(place) >= cost(best)))
+            continue;
+        best = place;
+        found = true;
+    }
+    if (!found) {
+        // A screen smaller than the dialog: its top-left corner in view.
+        best.moveLeft(std::max(available.left(), std::min(best.left(), lastX)));
+        best.moveTop(std::max(available.top(), std::min(best.top(), lastY)));
+    }
+    return best.topLeft() + QPoint(frame.left(), frame.top());
+}
+
+QRect MainDialog::StatusCells() const
+{
+    const QHeaderView* header = list->header();
+    const int count = list->topLevelItemCount();
+    const int rowsEnd = count == 0 ? 0 : list->visualItemRect(list->topLevelItem(count - 1)).bottom() + 1;
+    const int end = std::clamp(rowsEnd, 0, list->viewport()->height());
+    const QPoint top = list->viewport()->mapToGlobal(QPoint(header->sectionViewportPosition(kStatus), 0));
+    return QRect(QPoint(top.x(), list->mapToGlobal(QPoint(0, 0)).y()),
+        QPoint(top.x() + header->sectionSize(kStatus) - 1, top.y() + end - 1));
 }
 
 void MainDialog::RunConvertDialog(ConvertDialog& dialog, bool listInReach)
 {
+    dialog.move(ConvertDialogPlace(dialog.size()));
     if (!listInReach) {
         dialog.exec();
         return;
@@ -591,24 +750,19 @@ void MainDialog::RunConvertDialog(ConvertDialog& dialog, bool listInReach)
             Button(id)->setEnabled(!held);
     };
     holdCommands(true);
+    openConvertDialog = &dialog;
     QEventLoop loop;
     connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     dialog.setWindowModality(Qt::NonModal);
     dialog.show();
     loop.exec();
+    openConvertDialog = nullptr;
     holdCommands(false);
 }
 
 bool MainDialog::StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows)
 {
-    BatchOptions options;
-    options.outputDir = settings.outputDirectory;
-    options.outputRate = outputRate;
-    options.channels = settings.Channels();
-    options.overwrite = BatchOptions::Overwrite::Ask;
-    options.jobs = settings.Jobs();
-    options.format = &settings.ChosenFormat();
-    options.quality = settings.ChosenQuality();
+    const BatchOptions options = BatchOptions::From(settings, BatchOverrides());
     std::vector<std::string> sources;
     for (QTreeWidgetItem* row : rows) {
         sources.push_back(Local(row->text(kTargetFiles)).toStdString());
@@ -621,7 +775,7 @@ bool MainDialog::StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidget
     setWindowTitle(WindowTitle() + QStringLiteral(" \u2014 0 of %1").arg(rows.size()));
     if (dialog.RunBatch(options, std::move(sources)))
         return true;
-    EndBatch();
+    EndBatch(BatchTally());
     return false;
 }
 
@@ -650,7 +804,7 @@ void MainDialog::OnBatchNews(const WindowBatch::News& news)
     setWindowTitle(WindowTitle() + QStringLiteral(" \u2014 %1 of %2").arg(batchDone).arg(batchRows.size()));
 }
 
-void MainDialog::EndBatch()
+void MainDialog::EndBatch(const BatchTally& tally)
 {
     setWindowTitle(WindowTitle());
     batchRows.clear();
@@ -660,10 +814,22 @@ void MainDialog::EndBatch()
         if (!line.isEmpty())
             trouble << line;
     }
-    if (!trouble.isEmpty())
-        ShowMessage(("Not every file was converted:\n" + trouble.join(QLatin1Char('\n')))
-                        .toLocal8Bit()
-                        .toStdString());
+    // Quitting: the user has chosen to stop, and the window is going.
+    if (quitWhenOver || (tally.failed == 0 && tally.stopped == 0 && tally.notStarted == 0))
+        return;
+    ShowMessage(ClosingMessage(tally, trouble).toLocal8Bit().toStdString());
+}
+
+QString MainDialog::ClosingMessage(const BatchTally& tally, const QStringList& trouble)
+{
+    QString text = QStringLiteral("Not every file was converted: ")
+        + QString::fromStdString(tally.OutcomeCounts()) + QLatin1Char('.');
+    const qsizetype named = std::min<qsizetype>(trouble.size(), kNamedInClosingMessage);
+    for (qsizetype at = 0; at < named; ++at)
+        text += QLatin1Char('\n') + trouble[at];
+    if (trouble.size() > named)
+        text += QStringLiteral("\nand %1 more").arg(trouble.size() - named);
+    return text;
 }
 
 void MainDialog::SetStatus(QTreeWidgetItem* row, const QString& text, const QString& tip)
@@ -678,7 +844,15 @@ void MainDialog::OpenOutputFolder(QTreeWidgetItem* row)
     const QString output = row->data(kStatus, kOutputPathRole).toString();
     if (output.isEmpty() || !openUrl)
         return;
-    openUrl(QUrl::fromLocalFile(QFileInfo(output).absolutePath()));
+    const QString folder = QFileInfo(output).absolutePath();
+    if (openUrl(QUrl::fromLocalFile(folder)))
+        return;
+    // No file manager took the folder: the line under the list says so for a while.
+    outputLine->setText(
+        QStringLiteral("The folder %1 could not be opened: no program is set up to open folders.")
+            .arg(folder));
+    outputLine->setToolTip(outputLine->text());
+    QTimer::singleShot(kNoticeMs, this, [this] { ShowOutputLine(); });
 }
 
 void MainDialog::ShowAbout()
@@ -696,10 +870,13 @@ void MainDialog::OpenSettings()
     dialog.format = QString::fromStdString(settings.format);
     dialog.quality = QString::fromStdString(settings.quality);
     dialog.jobs = settings.jobs;
-    dialog.systemLook = settings.systemLook;
+    // The look in use, which --look may have given for this run only; it is kept in the
+    // settings only when chosen here.
+    const bool systemInUse = Look::Current() == Look::Kind::System;
+    dialog.systemLook = systemInUse;
     if (dialog.exec() != Accepted)
         return;
-    if (dialog.systemLook != settings.systemLook) {
+    if (dialog.systemLook != systemInUse) {
         // A look chosen here replaces the one given for this run, and shows at once.
         settings.systemLook = dialog.systemLook;
         Look::SetStored(Look::OfSetting(settings.systemLook));
@@ -717,6 +894,8 @@ void MainDialog::OpenSettings()
     settings.outputDirectory = WithTrailingSeparator(settings.outputDirectory);
     ShowTargetNames();
     ShowOutputLine();
+    // Kept at once: a session that ends without closing the window keeps the choices.
+    SaveSettings();
 }
 
 QString MainDialog::OutputLineText(const ConversionSettings& settings)
@@ -754,10 +933,18 @@ void MainDialog::SaveSettings()
 
 void MainDialog::keyPressEvent(QKeyEvent* event)
 {
-    // Escape would end the program; Enter only presses a focused button (on the list it
-    // converts the selection: see eventFilter).
+    // Escape would end the program.
     if (event->key() == Qt::Key_Escape) {
         event->accept();
+        return;
+    }
+    // Return presses the focused button; elsewhere it does nothing, as the window has no
+    // default button (on the list it converts the selection: see eventFilter).
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+            button != nullptr && button->isEnabled())
+            button->click();
         return;
     }
     const std::pair<bool, void (MainDialog::*)()> commands[] = {
@@ -778,6 +965,24 @@ void MainDialog::keyPressEvent(QKeyEvent* event)
     SkinnedDialog::keyPressEvent(event);
 }
 
+void MainDialog::AskToStopAndQuit()
+{
+    if (quitWhenOver || openConvertDialog == nullptr)
+        return;
+    if (!openConvertDialog->IsRunning()) {
+        quitWhenOver = true; // nothing runs yet: the dialog goes, then the window
+        openConvertDialog->reject();
+        return;
+    }
+    if (!AskYesNo(kStopAndQuitQuestion, ApplicationTitle()))
+        return;
+    quitWhenOver = true;
+    // The batch may have ended while the question was open; what still runs stops, each file
+    // complete and shorter, and the window closes once the batch is over.
+    if (openConvertDialog != nullptr && openConvertDialog->IsRunning())
+        openConvertDialog->OnAbort();
+}
+
 void MainDialog::SelectAllRows()
 {
     list->selectAll();
@@ -785,9 +990,12 @@ void MainDialog::SelectAllRows()
 
 void MainDialog::done(int result)
 {
-    // The Convert dialog beside the list holds the window open, as a modal one would.
-    if (convertDialogOpen)
+    // The Convert dialog beside the list holds the window open, as a modal one would; during a
+    // batch, closing asks whether to stop it and quit.
+    if (convertDialogOpen) {
+        AskToStopAndQuit();
         return;
+    }
     SaveSettings();
     SkinnedDialog::done(result);
 }

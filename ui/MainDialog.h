@@ -1,7 +1,8 @@
 // The main window: a list of source files under a row of command buttons. From here files are
 // added, the list cleared, the settings edited, the selected rows converted (all at once with
 // one START, or one after the other), and the About box opened. Closing the window, by any way
-// there is, saves the settings.
+// there is, saves the settings, as does OK in the Setting dialog. The rows can be sorted for
+// view by a click on a column's header; the selected rows convert in the order they were added.
 #pragma once
 
 #include "engine/ConversionSettings.h"
@@ -10,6 +11,7 @@
 #include "ui/SkinnedDialog.h"
 #include "ui/WindowBatch.h"
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QMetaType>
 #include <QSet>
@@ -62,9 +64,9 @@ public:
 
     // The open-file dialog: full paths of the chosen files, none when cancelled. Tests replace it.
     std::function<QStringList(QWidget* owner)> chooseFiles;
-    // Opens a folder in the desktop's file manager (a double click on a converted row). Tests
-    // replace it.
-    std::function<void(const QUrl& folder)> openUrl;
+    // Opens a folder in the desktop's file manager (a double click on a converted row); false
+    // when nothing could open it, which the line under the list then says. Tests replace it.
+    std::function<bool(const QUrl& folder)> openUrl;
     // The open-file dialog's filters: "Audio Files" with every type, then one per family of
     // types (WAV, MP3, WMA, FLAC, Ogg and Opus, ..., CD images).
     static QString FileFilter();
@@ -110,6 +112,16 @@ public:
     QLabel* OutputLine() const { return outputLine; }
     static QString OutputLineText(const ConversionSettings& settings);
 
+    // Closing the window while a batch runs asks this; Yes stops every running file (each kept
+    // complete and shorter), then the window closes.
+    static constexpr const char* kStopAndQuitQuestion = "Stop the conversion and quit?";
+    // The closing message names at most this many rows that failed or were stopped.
+    static constexpr int kNamedInClosingMessage = 20;
+    // The message at the end of a batch that did not convert every row: every outcome counted,
+    // then the rows that failed or were stopped with their Status, at most
+    // kNamedInClosingMessage of them, then "and N more".
+    static QString ClosingMessage(const BatchTally& tally, const QStringList& trouble);
+
     // The window's size in dialog units, and the list's place in it at that size: the list grows
     // with the window, the buttons keep their places from the top-left corner.
     static constexpr int kWidth = 433;
@@ -136,6 +148,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void done(int result) override;
     // Drops of files and folders on the list, Enter on the list, a click on the output line.
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -147,12 +160,26 @@ private:
     static constexpr int kAboutWidth = 54;
     static constexpr int kSettingEnd = 243; // Setting's right edge
     static constexpr int kButtonGap = 4;
+    // The frame assumed before the window manager has drawn one, in device pixels.
+    static constexpr int kGuessedTitleBar = 40;
+    static constexpr int kGuessedEdge = 6;
+    // For so long after the window is shown, a frame the window manager gives it is moved into
+    // the screen.
+    static constexpr int kPlacingMs = 2000;
+    // The places tried for the Convert dialog lie this many pixels apart.
+    static constexpr int kPlaceStep = 8;
 
     // The list and About at the window's present size.
     void LayOutControls();
     // Keeps the window no larger than the screen's available area: the laid-out size shrinks to
     // fit a small screen.
     void FitIntoScreen();
+    // The frame's edges around the window: as the window manager drew them, or before it has,
+    // room for a generous title bar and edges (none on the offscreen platform, which has none).
+    QMargins FrameMargins() const;
+    // Once shown: the window, frame and title bar included, sized and moved into the screen's
+    // free area.
+    void KeepFrameOnScreen();
 
     // One row for a file of a listed type that is a regular file (a link to one counts); a
     // FIFO, a device or a folder is passed over at once, never opened in a way that waits. A
@@ -172,13 +199,21 @@ private:
     void ShowOutputLine();
     void SelectAllRows();
 
+    // Where the Convert dialog of `dialogSize` opens: within the screen, clear of the listed rows'
+    // Status cells and the output line where the screen has room for that, then covering as little of
+    // the window as it can (beside or below it when there is room), near it.
+    QPoint ConvertDialogPlace(const QSize& dialogSize) const;
+    // The Status cells of the listed rows in view, with the header above them, on the screen.
+    QRect StatusCells() const;
     // Shows the Convert dialog until it ends: modal, or beside a list kept in reach.
     void RunConvertDialog(ConvertDialog& dialog, bool listInReach);
     // Runs the batch of `rows` from the Convert dialog's START.
     bool StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows);
     void OnBatchNews(const WindowBatch::News& news);
-    // Puts the title back and lists the rows that failed or were stopped.
-    void EndBatch();
+    // Puts the title back and, unless every row was converted, shows the closing message.
+    void EndBatch(const BatchTally& tally);
+    // Closing while the Convert dialog is open: stops its batch and quits when the user agrees.
+    void AskToStopAndQuit();
     void SetStatus(QTreeWidgetItem* row, const QString& text, const QString& tip = QString());
     void OpenOutputFolder(QTreeWidgetItem* row);
 
@@ -187,6 +222,10 @@ private:
     QSet<QString> listedRows; // RowKey of every row
     bool settingsFailureShown = false;
     bool convertDialogOpen = false; // beside the list: the window's commands wait
+    ConvertDialog* openConvertDialog = nullptr; // that dialog, while it is open
+    bool quitWhenOver = false; // closed during a batch: the window goes when the batch is over
+    QElapsedTimer shownAt; // since the window was last shown
+    qint64 nextRowNumber = 0; // the number the next row added gets: the order of conversion
     std::vector<QTreeWidgetItem*> batchRows; // of the running batch, in the order of its items
     int batchDone = 0;
     std::vector<QString> batchTrouble; // per row of the batch: "name: status" when it failed or stopped

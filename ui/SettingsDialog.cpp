@@ -102,7 +102,8 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     // Controls in tab order.
     browseButton = new FlatButton(QStringLiteral("Ouput Directory"), this);
     units.Place(browseButton, 1011, 14, 15, 59, 18);
-    browseButton->setAutoDefault(false);
+    // Return presses the focused button, and OK when the focus is on another control.
+    browseButton->setAutoDefault(true);
 
     directoryEdit = new QLineEdit(this);
     units.Place(directoryEdit, 1012, 78, 16, 239, 16);
@@ -150,11 +151,12 @@ SettingsDialog::SettingsDialog(QWidget* parent)
 
     okButton = new FlatButton(QStringLiteral("OK"), this);
     units.Place(okButton, 1, 211, 145, 39, 19);
-    okButton->setAutoDefault(false);
+    okButton->setAutoDefault(true);
+    okButton->setDefault(true);
 
     cancelButton = new FlatButton(QStringLiteral("CANCEL"), this);
     units.Place(cancelButton, 2, 261, 146, 39, 19);
-    cancelButton->setAutoDefault(false);
+    cancelButton->setAutoDefault(true);
 
     setTabOrder(browseButton, directoryEdit);
     setTabOrder(directoryEdit, bitrateBox);
@@ -227,6 +229,9 @@ void SettingsDialog::ShowQualitiesOfChosenFormat()
     const int entry = kept != nullptr ? qualityBox->findData(QString::fromStdString(kept->key)) : 0;
     qualityBox->setCurrentIndex(chosen.qualities.empty() ? -1 : entry);
     qualityBox->setEnabled(!chosen.IsAuto());
+    // Only Auto takes its rate and MP3 bitrate from the Bitrate box.
+    bitrateBox->setEnabled(chosen.IsAuto());
+    bitrateBox->setToolTip(chosen.IsAuto() ? QString() : QString::fromLatin1(kBitrateOnlyForAuto));
 }
 
 void SettingsDialog::BindToControls()

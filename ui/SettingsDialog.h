@@ -4,7 +4,9 @@
 //
 // The Format and Quality drop-downs list the rows of the output-format table and the chosen row's
 // qualities, so a new row appears here without a change to this dialog. Quality is disabled for
-// Auto, whose rate and MP3 bitrate come from the Bitrate box.
+// Auto, whose rate and MP3 bitrate come from the Bitrate box; Bitrate is disabled for every other
+// format, whose Quality decides. OK is the default button: Return means OK unless the focus is on
+// another button, which Return then presses.
 //
 // Jobs, beside the OK button, is how many files the window converts at once (1 to 8). It shows
 // the machine's default until a number is chosen; a number left as shown keeps the stored choice,
@@ -27,6 +29,10 @@ class QSpinBox;
 class SettingsDialog : public SkinnedDialog {
     Q_OBJECT
 public:
+    // The Bitrate box's tip while a format other than Auto is chosen, which leaves it disabled.
+    static constexpr const char* kBitrateOnlyForAuto
+        = "The bitrate applies to Auto only: the chosen format's Quality sets its own.";
+
     static const QStringList& BitrateEntries(); // "32KB" ... "160KB" (not "192KB")
     static const QStringList& ChannelEntries(); // "mono", "stereo"
 

@@ -1,5 +1,6 @@
 #include "platform/media/FlacSeekTable.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -41,8 +42,10 @@ void FlacSeekTable::NoteFrame(int64_t firstSample, uint32_t samples, uint32_t by
 std::vector<uint8_t> FlacSeekTable::Block(uint32_t rate, uint32_t room) const
 {
     const int64_t total = frames.empty() ? 0 : frames.back().firstSample + frames.back().samples;
-    int64_t spacing = int64_t {rate} * 10;
-    while ((total / spacing + 1) * kPointBytes > room)
+    // Points further apart until they fit; a spacing past the end leaves the one point at 0,
+    // which Insert has made sure there is room for.
+    int64_t spacing = std::max<int64_t>(int64_t {rate} * 10, 1);
+    while (spacing < total && (total / spacing + 1) * kPointBytes > room)
         spacing *= 2;
     std::vector<uint8_t> points;
     size_t frame = 0;
@@ -80,7 +83,8 @@ bool FlacSeekTable::Insert(int descriptor, int64_t start, uint32_t rate, std::st
             break;
         const bool last = (header[0] & 0x80) != 0;
         const uint32_t length = (uint32_t {header[1]} << 16) | (uint32_t {header[2]} << 8) | header[3];
-        if ((header[0] & 0x7f) == kPaddingType && length >= kHeaderBytes) {
+        // A padding block too small for the table's header and one point is passed over.
+        if ((header[0] & 0x7f) == kPaddingType && length >= kHeaderBytes + kPointBytes) {
             std::vector<uint8_t> bytes = Block(rate, length - kHeaderBytes);
             // The padding that is left follows the table, in the same place in the chain.
             const uint32_t rest = length - static_cast<uint32_t>(bytes.size());

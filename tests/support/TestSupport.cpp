@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -20,6 +21,7 @@
 #include <random>
 #include <stdexcept>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -112,6 +114,45 @@ bool EncodeAndStopAfter(Encoder& encoder, AudioStream& source, double seconds)
     encoder.Stop();
     worker.join();
     return result;
+}
+
+std::vector<uint8_t> Joined(const std::vector<std::vector<uint8_t>>& blocks, size_t count)
+{
+    std::vector<uint8_t> all;
+    for (size_t i = 0; i < count && i < blocks.size(); ++i)
+        all.insert(all.end(), blocks[i].begin(), blocks[i].end());
+    return all;
+}
+
+std::vector<uint8_t> EncodeThroughFifo(Encoder& encoder, const std::string& fifo, bool& encoded)
+{
+    encoded = false;
+    if (mkfifo(fifo.c_str(), 0600) != 0)
+        throw std::runtime_error("cannot make the FIFO " + fifo);
+    // The reader is there before the writer opens the pipe, and reads until the job is over.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (reader < 0)
+        throw std::runtime_error("cannot open the FIFO " + fifo);
+    std::atomic<bool> over {false};
+    std::vector<uint8_t> received;
+    std::thread drain([&] {
+        uint8_t block[65536];
+        for (;;) {
+            const ssize_t got = read(reader, block, sizeof block);
+            if (got > 0)
+                received.insert(received.end(), block, block + got);
+            else if (over.load() && got == 0)
+                break;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    encoder.SetOutputPath(fifo.c_str());
+    encoded = encoder.Encode();
+    over.store(true);
+    drain.join();
+    close(reader);
+    return received;
 }
 
 std::vector<std::vector<uint8_t>> CountingBlocks(int blocks, size_t bytesEach, uint8_t first)

@@ -74,6 +74,13 @@ private:
 // `seconds`, and returns what Encode returned: a job stopped from another thread, as ABORT does.
 bool EncodeAndStopAfter(Encoder& encoder, AudioStream& source, double seconds);
 
+// The first `count` blocks (all of them by default) one after the other.
+std::vector<uint8_t> Joined(const std::vector<std::vector<uint8_t>>& blocks, size_t count = SIZE_MAX);
+
+// Runs encoder.Encode() into a new FIFO at `fifo`, read by a thread until the job is over, and
+// returns every byte that came through the pipe; `encoded` gets what Encode returned.
+std::vector<uint8_t> EncodeThroughFifo(Encoder& encoder, const std::string& fifo, bool& encoded);
+
 // Limits the size of the files this process writes while it lives, as a full disk would: a
 // write past `bytes` fails ("File too large") instead of raising SIGXFSZ.
 class ScopedFileSizeLimit {

@@ -338,7 +338,8 @@ private slots:
         if (start == laidOut)
             QCOMPARE(window.minimumSize(), start);
         else
-            QVERIFY(window.minimumSize().width() < start.width() && window.minimumSize().height() < start.height());
+            QVERIFY(window.minimumSize().width() < start.width()
+                && window.minimumSize().height() < start.height());
         QVERIFY(window.windowFlags() & Qt::WindowMaximizeButtonHint);
 
         const DialogUnits& units = window.Units();
@@ -377,6 +378,48 @@ private slots:
             QVERIFY2(window.rect().contains(window.OutputLine()->geometry()), size.name);
             QVERIFY2(window.OutputLine()->geometry().top() >= window.list->geometry().bottom(), size.name);
         }
+    }
+
+    // The Convert dialog opens within the screen, frame included; where the screen has room (scale
+    // 1 on 1280 x 800) it leaves the rows' Status cells and the output line in view.
+    void TheConvertDialogOpensOnTheScreenClearOfTheStatusColumn()
+    {
+        MainDialog window(SettingsPath(QStringLiteral("place.ini")));
+        for (const QString& name : {QStringLiteral("a.wav"), QStringLiteral("b.wav")})
+            window.AddListRow(name, 1, 1, QStringLiteral("/m/") + name);
+        window.list->selectAll();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QRect available = window.screen()->availableGeometry();
+        QVERIFY(available.contains(window.frameGeometry()));
+        QRect place;
+        uitest::DialogWatcher watcher([&](QWidget* widget) {
+            if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                place = dialog->frameGeometry();
+                dialog->reject();
+            }
+        });
+        window.Button(1003)->click();
+        QVERIFY(!place.isEmpty());
+        QVERIFY2(available.contains(place),
+            qPrintable(QStringLiteral("%1,%2 %3x%4")
+                           .arg(place.x())
+                           .arg(place.y())
+                           .arg(place.width())
+                           .arg(place.height())));
+        if (window.devicePixelRatio() > 1.0)
+            return;
+        // The Status cells of both rows, and the header above them.
+        const QHeaderView* header = window.list->header();
+        const QRect lastRow = window.list->visualItemRect(window.list->topLevelItem(1));
+        const QPoint statusTop = window.list->viewport()->mapToGlobal(
+            QPoint(header->sectionViewportPosition(MainDialog::kStatus), 0));
+        const QRect status(QPoint(statusTop.x(), window.list->mapToGlobal(QPoint(0, 0)).y()),
+            QPoint(statusTop.x() + header->sectionSize(MainDialog::kStatus) - 1,
+                statusTop.y() + lastRow.bottom()));
+        const QRect line(window.OutputLine()->mapToGlobal(QPoint(0, 0)), window.OutputLine()->size());
+        QVERIFY(!place.intersects(status));
+        QVERIFY(!place.intersects(line));
     }
 
     // The look in the Setting dialog, kept in the settings file and shown at once; a look given
@@ -420,8 +463,8 @@ private slots:
                 uitest::DialogWatcher watcher([&](QWidget* shown) {
                     auto* dialog = qobject_cast<SettingsDialog*>(shown);
                     QVERIFY(dialog != nullptr);
-                    QCOMPARE(dialog->lookBox->currentText(),
-                        Look::Name(window.settings.systemLook ? Look::Kind::System : Look::Kind::Striped));
+                    // The look in use, also when it was given for this run only.
+                    QCOMPARE(dialog->lookBox->currentText(), Look::Name(Look::Current()));
                     if (row.chosen)
                         dialog->lookBox->setCurrentIndex(*row.chosen);
                     dialog->OkButton()->click();
@@ -429,6 +472,7 @@ private slots:
                 window.OpenSettings();
                 QVERIFY2(watcher.Seen() == 1, row.name);
                 QVERIFY2(striped(window) == (row.chosen ? !row.systemAfter : row.stripedBefore), row.name);
+                QVERIFY2(stored() == row.systemAfter, row.name); // written by OK, before the window closes
                 window.close();
             }
             QVERIFY2(stored() == row.systemAfter, row.name);

@@ -237,15 +237,20 @@ private slots:
         QVERIFY(uitest::WriteFile(small, uitest::WavBytes(1023 - 44, 1000)));
         QVERIFY(uitest::WriteFile(twoKb, uitest::WavBytes(2048 - 44, 1000)));
         QVERIFY(uitest::WriteFile(broken, QByteArray("this is not a RIFF file")));
+        const QString noise = folder.filePath(QStringLiteral("noise.mp3"));
+        QByteArray random(4000, 0);
+        for (int at = 0; at < random.size(); ++at)
+            random[at] = char((at * 7919 + 13) % 251);
+        QVERIFY(uitest::WriteFile(noise, random));
         QVERIFY(uitest::WriteFile(text, QByteArray("notes")));
 
         MainDialog window(SettingsPath(QStringLiteral("add.ini")));
-        QStringList chosen {
-            a, longOne, text, folder.filePath(QStringLiteral("gone.wav")), small, twoKb, a, mp3, broken};
+        QStringList chosen {a, longOne, text, folder.filePath(QStringLiteral("gone.wav")), small, twoKb, a,
+            mp3, broken, noise};
         window.chooseFiles = [&](QWidget*) { return chosen; };
         window.Button(1001)->click();
 
-        QCOMPARE(window.list->topLevelItemCount(), 6);
+        QCOMPARE(window.list->topLevelItemCount(), 7);
         QCOMPARE(Row(window.list, 0),
             (QStringList {
                 QString(), QStringLiteral("A.WAV"), QStringLiteral("00:59"), QStringLiteral("0 KB"), a}));
@@ -259,19 +264,26 @@ private slots:
         QVERIFY(Row(window.list, 4)[2] != QStringLiteral("--:--"));
         QCOMPARE(
             Row(window.list, 4)[3], QString::number(QFileInfo(mp3).size() / 1024) + QStringLiteral(" KB"));
-        // A file whose length cannot be read is listed, with an unknown time.
+        // A file whose audio cannot be opened is listed, with an unknown time and the reason.
         QCOMPARE(Row(window.list, 5).mid(1, 2),
             (QStringList {QStringLiteral("broken.wav"), QStringLiteral("--:--")}));
+        for (int row : {5, 6}) {
+            const QString status = window.list->topLevelItem(row)->text(MainDialog::kStatus);
+            QVERIFY2(status.startsWith(QStringLiteral("Cannot be read: ")) && status.size() > 20,
+                qPrintable(status));
+        }
+        for (int row = 0; row < 5; ++row)
+            QVERIFY(window.list->topLevelItem(row)->text(MainDialog::kStatus).isEmpty());
 
         // Adding again changes nothing; the same name in another letter case is the same row.
         chosen = {a, folder.filePath(QStringLiteral("a.wav"))};
         QFile::copy(a, folder.filePath(QStringLiteral("a.wav")));
         window.Button(1001)->click();
-        QCOMPARE(window.list->topLevelItemCount(), 6);
+        QCOMPARE(window.list->topLevelItemCount(), 7);
         // A cancelled chooser adds nothing.
         chosen.clear();
         window.Button(1001)->click();
-        QCOMPARE(window.list->topLevelItemCount(), 6);
+        QCOMPARE(window.list->topLevelItemCount(), 7);
 
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -377,7 +389,8 @@ private slots:
                 {"files"}},
             {"F1", kList, Qt::Key_F1, Qt::NoModifier, kNone, all, 2, {"About"}},
             {"Enter", kList, Qt::Key_Return, Qt::NoModifier, kNone, all, 2, {"Convert"}},
-            {"Enter from a button", kButton, Qt::Key_Return, Qt::NoModifier, kNone, all, 2, {}},
+            {"Enter on the Convert button", kButton, Qt::Key_Return, Qt::NoModifier, kNone, all, 2,
+                {"Convert"}},
             {"Clear List, No", kClearList, 0, Qt::NoModifier, kNo, all, 2,
                 {"Remove all 4 files from the list?"}},
             {"Clear List, Yes", kClearList, 0, Qt::NoModifier, kYes, {}, 0,

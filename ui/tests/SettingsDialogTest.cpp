@@ -90,6 +90,34 @@ private slots:
 
     // Each control's edit stays through the folder browser, cancelled or not; only the folder
     // box takes a chosen folder, and the browser opens at the folder the box shows.
+    // Bitrate is usable only for Auto, with a tip saying why otherwise; Return means OK, except
+    // on another focused button, which it presses.
+    void BitrateFollowsTheFormatAndReturnMeansOk()
+    {
+        SettingsDialog dialog;
+        dialog.outputDirectory = QDir::tempPath();
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        for (int entry = 0; entry < dialog.formatBox->count(); ++entry) {
+            dialog.formatBox->setCurrentIndex(entry);
+            const bool autoChosen = dialog.formatBox->currentData().toString() == QLatin1String("auto");
+            QVERIFY2(
+                dialog.bitrateBox->isEnabled() == autoChosen, qPrintable(dialog.formatBox->currentText()));
+            QCOMPARE(dialog.bitrateBox->toolTip().isEmpty(), autoChosen);
+        }
+        QVERIFY(dialog.OkButton()->isDefault());
+        for (const auto& [focused, result] :
+            {std::pair {static_cast<QWidget*>(dialog.DirectoryEdit()), QDialog::Accepted},
+                std::pair {static_cast<QWidget*>(dialog.CancelButton()), QDialog::Rejected}}) {
+            dialog.setResult(-1);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            focused->setFocus();
+            QTest::keyClick(focused, Qt::Key_Return);
+            QCOMPARE(dialog.result(), int(result));
+        }
+    }
+
     void EditsSurviveTheFolderBrowser()
     {
         QTemporaryDir folder;

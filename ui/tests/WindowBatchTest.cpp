@@ -5,6 +5,7 @@
 // batch of short files.
 #include "ui/WindowBatch.h"
 #include "UiTestSupport.h"
+#include "engine/SettingsFile.h"
 #include "platform/Message.h"
 #include "platform/media/MediaFile.h"
 #include "ui/ConvertDialog.h"
@@ -34,6 +35,12 @@ namespace {
 const QString kStopped = QStringLiteral("Stopped: shorter file kept");
 
 // Seconds of audio in a file, as the media reader decodes it; -1 when it cannot be decoded.
+int DecodedChannels(const QString& path)
+{
+    DecodedAudio decoded;
+    return DecodeMediaFile(QFile::encodeName(path).constData(), decoded) < 0 ? -1 : decoded.format.nChannels;
+}
+
 double DecodedSeconds(const QString& path)
 {
     DecodedAudio decoded;
@@ -78,8 +85,13 @@ private slots:
 
     void OneStartConvertsTheSelectionAndListsTheFailureOnce()
     {
+        // The settings file names the folder without a separator (as a person writes it) and
+        // mono: the outputs go inside the folder, in one channel.
         const QString out = Folder(QStringLiteral("one-start"));
-        auto window = Window(QStringLiteral("one-start"), out);
+        const std::string ini
+            = QFile::encodeName(folder.filePath(QStringLiteral("one-start.ini"))).toStdString();
+        QVERIFY(SettingsFile(ini).Write({QFile::encodeName(out).toStdString(), "32KB", "mono"}));
+        auto window = std::make_unique<MainDialog>(ini);
         const QStringList names {QStringLiteral("a.wav"), QStringLiteral("b.wav"),
             QStringLiteral("broken.wav"), QStringLiteral("d.wav")};
         for (const QString& name : names) {
@@ -130,9 +142,12 @@ private slots:
             QCOMPARE(status, QStringLiteral("Converted"));
             QCOMPARE(item->toolTip(MainDialog::kStatus), output);
             QVERIFY2(std::abs(DecodedSeconds(output) - 1.0) < 0.1, qPrintable(output));
+            QCOMPARE(DecodedChannels(output), 1);
         }
         // The one message: the failed row and its reason, nothing before it.
-        QCOMPARE(boxes, QStringList {"Not every file was converted:\nbroken.wav: " + StatusOf(*window, 2)});
+        QCOMPARE(boxes,
+            QStringList {
+                "Not every file was converted: 3 converted, 1 failed.\nbroken.wav: " + StatusOf(*window, 2)});
         QCOMPARE(recorder.titles,
             (QStringList {QStringLiteral("Varkonel \u2014 0 of 4"), QStringLiteral("Varkonel \u2014 1 of 4"),
                 QStringLiteral("Varkonel \u2014 2 of 4"), QStringLiteral("Varkonel \u2014 3 of 4"),
@@ -140,13 +155,24 @@ private slots:
 
         // A double click on a converted row opens its folder; on the failed row, nothing.
         QList<QUrl> opened;
-        window->openUrl = [&](const QUrl& url) { opened << url; };
-        for (int row : {0, 2}) {
+        bool opens = true;
+        window->openUrl = [&](const QUrl& url) {
+            opened << url;
+            return opens;
+        };
+        const auto doubleClick = [&](int row) {
             const QRect place = window->list->visualItemRect(window->list->topLevelItem(row));
             QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {},
                 window->list->viewport()->mapTo(window.get(), place.center()));
-        }
+        };
+        for (int row : {0, 2})
+            doubleClick(row);
         QCOMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(out)});
+        // With no program to open folders, the line under the list says so.
+        opens = false;
+        doubleClick(0);
+        QVERIFY2(window->OutputLine()->text().startsWith(QStringLiteral("The folder ") + out),
+            qPrintable(window->OutputLine()->text()));
         window->hide();
     }
 
@@ -208,7 +234,8 @@ private slots:
             QVERIFY2(seconds > 0.0 && seconds < kSeconds - 1.0, qPrintable(QString::number(seconds)));
         }
         QCOMPARE(boxes,
-            QStringList {"Not every file was converted:\na.wav: " + kStopped + "\nb.wav: " + kStopped});
+            QStringList {"Not every file was converted: 0 converted, 2 stopped, 2 not converted.\na.wav: "
+                + kStopped + "\nb.wav: " + kStopped});
         QCOMPARE(window->windowTitle(), QStringLiteral("Varkonel"));
     }
 
@@ -219,6 +246,7 @@ private slots:
     {
         constexpr double kSeconds = 60.0;
         enum Answer { kNone, kYes, kNo };
+        constexpr int kCloseBox = -1; // the window manager's close, in place of a key
         const struct {
             const char* name;
             int rows; // more than one: one batch
@@ -234,6 +262,9 @@ private slots:
             {"batch, Alt+A", 3, {{Qt::Key_A, Qt::AltModifier}}, kNone, true},
             {"one file, Escape", 1, {{Qt::Key_Escape, Qt::NoModifier}}, kNone, true},
             {"one file, Alt+A", 1, {{Qt::Key_A, Qt::AltModifier}}, kNone, true},
+            {"batch, close box, No", 3, {{kCloseBox, Qt::NoModifier}}, kNo, false},
+            {"batch, close box, Yes", 3, {{kCloseBox, Qt::NoModifier}}, kYes, true},
+            {"one file, close box", 1, {{kCloseBox, Qt::NoModifier}}, kNone, true},
         };
         for (const auto& each : cases) {
             const QString name = QString::fromLatin1(each.name).replace(QRegularExpression("\\W+"), "-");
@@ -264,8 +295,12 @@ private slots:
                     focusAfterStart = dialog->focusWidget();
                     onTheBar = focusAfterStart == dialog->progress;
                     QVERIFY2(dialog->IsRunning(), each.name);
-                    for (const auto& [key, modifiers] : each.keys)
-                        QTest::keyClick(dialog->focusWidget(), Qt::Key(key), modifiers);
+                    for (const auto& [key, modifiers] : each.keys) {
+                        if (key == kCloseBox)
+                            QVERIFY(!dialog->close());
+                        else
+                            QTest::keyClick(dialog->focusWidget(), Qt::Key(key), modifiers);
+                    }
                 }
             });
             window->Button(1003)->click();
@@ -486,6 +521,51 @@ private slots:
         QCOMPARE(percent, QStringLiteral("100%"));
     }
 
+    // Closing the window during a batch asks first: No goes on; Yes stops every running file,
+    // keeping it complete and shorter, and the window goes once the batch is over.
+    void ClosingTheWindowDuringABatchAsks()
+    {
+        for (const bool yes : {false, true}) {
+            const QString name = yes ? QStringLiteral("quit-yes") : QStringLiteral("quit-no");
+            const QString out = Folder(name);
+            auto window = Window(name, out);
+            window->settings.jobs = 1;
+            for (const QString& file : {QStringLiteral("a.wav"), QStringLiteral("b.wav")})
+                window->AddListRow(file, 60, 1, Source(name, file, uitest::ToneWav(60.0)));
+            window->list->selectAll();
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+            QStringList boxes;
+            bool goesOn = false;
+            uitest::DialogWatcher watcher([&](QWidget* widget) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                    boxes << box->text();
+                    const bool question = box->text() == QLatin1String(MainDialog::kStopAndQuitQuestion);
+                    uitest::Press(box,
+                        !question ? QMessageBox::Ok
+                            : yes ? QMessageBox::Yes
+                                  : QMessageBox::No);
+                } else if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                    dialog->StartButton()->click();
+                    QTRY_VERIFY(StatusOf(*window, 0).startsWith(QStringLiteral("Converting")));
+                    window->close(); // the window manager's close box, or Alt+F4
+                    goesOn = window->isVisible() && dialog->IsRunning();
+                    if (!yes)
+                        dialog->AbortButton()->click();
+                }
+            });
+            window->Button(1003)->click();
+            watcher.Stop();
+            QCOMPARE(boxes.value(0), QLatin1String(MainDialog::kStopAndQuitQuestion));
+            QVERIFY(goesOn);
+            QCOMPARE(window->isVisible(), !yes);
+            QCOMPARE(StatusOf(*window, 0), kStopped);
+            // Quitting shows no closing message; going on shows it at the batch's end.
+            QCOMPARE(boxes.size(), yes ? 1 : 2);
+            QCOMPARE(uitest::ReadFile(out + QStringLiteral("/a.mp3")).right(128).left(3), QByteArray("TAG"));
+        }
+    }
+
     void ABatchGoesWithItsWindowLeavingCompleteFiles()
     {
         // The window closes while two files convert: the batch stops and waits for them.
@@ -570,6 +650,33 @@ private slots:
         for (const auto& each : lines)
             QCOMPARE(ConvertDialog::OverallText(each.done, each.total, each.failed, each.left),
                 QString::fromUtf8(each.text));
+
+        // The closing message counts every outcome and names at most 20 rows.
+        QStringList trouble;
+        for (int row = 1; row <= 23; ++row)
+            trouble << QStringLiteral("%1.wav: Failed: x").arg(row);
+        const struct {
+            BatchTally tally;
+            int named;
+            const char* start;
+            const char* end;
+        } messages[] = {
+            {{12, 1, 0, 2, 1706}, 3,
+                "Not every file was converted: 12 converted, 1 failed, 2 stopped, 1,706 not "
+                "converted.\n1.wav",
+                "3.wav: Failed: x"},
+            {{0, 0, 3, 0, 1}, 0, "Not every file was converted: 0 converted, 3 skipped, 1 not converted.",
+                "converted."},
+            {{1000, 23, 0, 0, 0}, 23, "Not every file was converted: 1,000 converted, 23 failed.\n1.wav",
+                "20.wav: Failed: x\nand 3 more"},
+        };
+        for (const auto& each : messages) {
+            const QString text = MainDialog::ClosingMessage(each.tally, trouble.mid(0, each.named));
+            QVERIFY2(
+                text.startsWith(QString::fromUtf8(each.start)) && text.endsWith(QString::fromUtf8(each.end)),
+                qPrintable(text));
+            QCOMPARE(text.count(QLatin1Char('\n')), std::min(each.named, 20) + (each.named > 20 ? 1 : 0));
+        }
     }
 
 private:
