@@ -166,6 +166,10 @@ void ConvertDialog::OnStart()
         startAll();
         return;
     }
+    if (startOne) {
+        startOne();
+        return;
+    }
     job.sourceName = Local(sourceName);
     job.targetName = Local(targetName);
     job.outputDir = Local(outputDir);
@@ -205,13 +209,14 @@ void ConvertDialog::OnAbort()
         reject(); // no job has run yet in this program: ABORT cancels
 }
 
-bool ConvertDialog::RunBatch(const BatchOptions& options, std::vector<std::string> sources)
+bool ConvertDialog::RunBatch(const BatchOptions& options, std::vector<std::string> sources, bool oneRow)
 {
     if (IsRunning())
         return false;
     batch.reset(); // the previous batch is over; its thread has been joined
     batch = std::make_unique<WindowBatch>(options);
     batch->questionParent = this;
+    batch->oneRow = oneRow;
     batch->onNews = [this](const WindowBatch::News& news) { OnBatchNews(news); };
     batch->onFinished = [this](const BatchTally& tally) {
         lastTally = tally;
@@ -406,7 +411,7 @@ void ConvertDialog::closeEvent(QCloseEvent* event)
 void ConvertDialog::AskAndAbort()
 {
     // A batch's remaining files are lost to one stray key only after a question.
-    if (batch && batch->IsRunning() && !AskYesNo(kStopAllQuestion, ApplicationTitle()))
+    if (batch && batch->IsRunning() && batchTotal > 1 && !AskYesNo(kStopAllQuestion, ApplicationTitle()))
         return;
     // The batch may have ended while the question was open: nothing is left to stop then.
     if (IsRunning())

@@ -64,14 +64,18 @@ public:
 
     // START with "Convert all selected rows" checked.
     std::function<void()> startAll;
+    // START with it unchecked, in the window: the dialog's row as a batch of one (RunBatch with
+    // oneRow). Without it, START runs the dialog's own job.
+    std::function<void()> startOne;
     // Each item's news of the batch, after the dialog has shown it.
     std::function<void(const WindowBatch::News&)> onBatchNews;
 
     void OnStart();
     void OnAbort();
     void OnEncodeOver();
-    // Starts the batch of `sources`; false when it could not start.
-    bool RunBatch(const BatchOptions& options, std::vector<std::string> sources);
+    // Starts the batch of `sources`; false when it could not start. `oneRow`: the one row of the
+    // one-row mode (see WindowBatch::oneRow).
+    bool RunBatch(const BatchOptions& options, std::vector<std::string> sources, bool oneRow = false);
 
     bool IsRunning() const { return job.IsRunning() || running || (batch && batch->IsRunning()); }
     QPushButton* StartButton() const { return startButton; }

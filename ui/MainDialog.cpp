@@ -1,5 +1,6 @@
 #include "ui/MainDialog.h"
 
+#include "engine/BatchPlan.h"
 #include "engine/ConversionJob.h"
 #include "platform/FolderPath.h"
 #include "platform/Message.h"
@@ -78,17 +79,6 @@ const char* const kFileFamilies[] = {
     "Matroska Audio Files (*.mka)",
 };
 const char* const kDiscImages = "CD Images (*.cue *.toc)";
-
-// A format that keeps the source's extension (WAV to WAV, MP3 to MP3) into the source's own
-// folder names the source as its output: converting it would write over the file being read.
-const char* const kReplacesSource = "the output would replace its source";
-
-// Whether two paths name one existing file, also through links.
-bool IsSameFile(const QString& a, const QString& b)
-{
-    const QString first = QFileInfo(a).canonicalFilePath();
-    return !first.isEmpty() && first == QFileInfo(b).canonicalFilePath();
-}
 
 // As wide as the "Source File" column: the output's name is the source's with a new extension.
 constexpr int kOutputFileWidth = 150;
@@ -652,21 +642,24 @@ void MainDialog::ConvertSelected()
         dialog.targetName = QString::fromLocal8Bit(FactsOf(rows[at]).OutputName(settings.ChosenFormat()));
         dialog.outputDir = QString::fromLocal8Bit(settings.outputDirectory);
         dialog.percentText.clear();
-        const QString output = dialog.outputDir + dialog.targetName;
-        if (IsSameFile(path, output)) {
-            ShowMessage(std::string(kReplacesSource) + "\n" + Local(output).toStdString());
+        // A row the engine's plan refuses (its output would be its own source) is not offered.
+        if (const std::string refusal = RefusalOf(rows[at]); !refusal.empty()) {
+            ShowMessage(refusal);
             continue;
         }
-        // Checked, START converts this row and every selected row after it.
-        bool batchStarted = false;
+        // Checked, START converts this row and every selected row after it; unchecked, this row
+        // alone, as a batch of one.
+        bool allStarted = false;
+        bool oneStarted = false;
         dialog.startAll = [&, at] {
-            batchStarted = StartBatch(dialog, std::vector<QTreeWidgetItem*>(rows.begin() + at, rows.end()));
+            allStarted = StartBatch(dialog, std::vector<QTreeWidgetItem*>(rows.begin() + at, rows.end()));
         };
+        dialog.startOne = [&, at] { oneStarted = StartBatch(dialog, {rows[at]}, true); };
         RunConvertDialog(dialog, rows.size() > 1);
-        if (batchStarted && !dialog.IsRunning())
+        if ((allStarted || oneStarted) && !dialog.IsRunning())
             EndBatch(dialog.Tally());
         // The box stood for all the rows: whatever ended the dialog ended the command.
-        if (batchStarted || dialog.AllRowsBox()->isChecked() || quitWhenOver)
+        if (allStarted || dialog.AllRowsBox()->isChecked() || quitWhenOver)
             break;
     }
     // The window was closed during the batch and the user chose to stop and quit.
@@ -760,7 +753,14 @@ void MainDialog::RunConvertDialog(ConvertDialog& dialog, bool listInReach)
     holdCommands(false);
 }
 
-bool MainDialog::StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows)
+std::string MainDialog::RefusalOf(const QTreeWidgetItem* row) const
+{
+    const std::vector<BatchItem> items = BatchPlan::Make(
+        {Local(row->text(kTargetFiles)).toStdString()}, settings.outputDirectory, settings.ChosenFormat());
+    return items.size() == 1 ? items.front().refusal : std::string();
+}
+
+bool MainDialog::StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows, bool oneRow)
 {
     const BatchOptions options = BatchOptions::From(settings, BatchOverrides());
     std::vector<std::string> sources;
@@ -770,10 +770,12 @@ bool MainDialog::StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidget
     }
     batchRows = rows;
     batchDone = 0;
+    batchOfOneRow = oneRow;
     batchTrouble.assign(rows.size(), QString());
     dialog.onBatchNews = [this](const WindowBatch::News& news) { OnBatchNews(news); };
-    setWindowTitle(WindowTitle() + QStringLiteral(" \u2014 0 of %1").arg(rows.size()));
-    if (dialog.RunBatch(options, std::move(sources)))
+    if (!oneRow)
+        setWindowTitle(WindowTitle() + QStringLiteral(" \u2014 0 of %1").arg(rows.size()));
+    if (dialog.RunBatch(options, std::move(sources), oneRow))
         return true;
     EndBatch(BatchTally());
     return false;
@@ -801,6 +803,12 @@ void MainDialog::OnBatchNews(const WindowBatch::News& news)
     if (news.outcome == BatchFace::Outcome::Failed || news.outcome == BatchFace::Outcome::Stopped)
         batchTrouble[news.index] = row->text(kSourceFile) + QStringLiteral(": ") + status;
     ++batchDone;
+    // One row's messages are boxes, as a single conversion shows them; the plan's refusal too.
+    if (batchOfOneRow) {
+        if (news.failure == BatchFace::Failure::Refused)
+            ShowMessage(news.reason);
+        return;
+    }
     setWindowTitle(WindowTitle() + QStringLiteral(" \u2014 %1 of %2").arg(batchDone).arg(batchRows.size()));
 }
 
@@ -814,8 +822,10 @@ void MainDialog::EndBatch(const BatchTally& tally)
         if (!line.isEmpty())
             trouble << line;
     }
-    // Quitting: the user has chosen to stop, and the window is going.
-    if (quitWhenOver || (tally.failed == 0 && tally.stopped == 0 && tally.notStarted == 0))
+    // Quitting: the user has chosen to stop, and the window is going. One row has said what
+    // became of it in its own messages.
+    if (std::exchange(batchOfOneRow, false) || quitWhenOver
+        || (tally.failed == 0 && tally.stopped == 0 && tally.notStarted == 0))
         return;
     ShowMessage(ClosingMessage(tally, trouble).toLocal8Bit().toStdString());
 }

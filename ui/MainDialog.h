@@ -207,8 +207,11 @@ private:
     QRect StatusCells() const;
     // Shows the Convert dialog until it ends: modal, or beside a list kept in reach.
     void RunConvertDialog(ConvertDialog& dialog, bool listInReach);
-    // Runs the batch of `rows` from the Convert dialog's START.
-    bool StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows);
+    // Runs the batch of `rows` from the Convert dialog's START; `oneRow` for the one row of the
+    // one-row mode, whose messages are boxes.
+    bool StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows, bool oneRow = false);
+    // Why the engine's plan refuses a row's conversion; empty when it does not.
+    std::string RefusalOf(const QTreeWidgetItem* row) const;
     void OnBatchNews(const WindowBatch::News& news);
     // Puts the title back and, unless every row was converted, shows the closing message.
     void EndBatch(const BatchTally& tally);
@@ -228,5 +231,6 @@ private:
     qint64 nextRowNumber = 0; // the number the next row added gets: the order of conversion
     std::vector<QTreeWidgetItem*> batchRows; // of the running batch, in the order of its items
     int batchDone = 0;
+    bool batchOfOneRow = false; // the running batch is the one row of the one-row mode
     std::vector<QString> batchTrouble; // per row of the batch: "name: status" when it failed or stopped
 };

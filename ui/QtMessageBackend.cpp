@@ -60,9 +60,14 @@ void QtMessageBackend::Show(const std::string& text, const std::string& caption)
     Ask(Kind::Message, text, caption);
 }
 
+void QtMessageBackend::AnswerThisThread(std::optional<bool> answer)
+{
+    threadAnswer = answer;
+}
+
 bool QtMessageBackend::AskYesNo(const std::string& text, const std::string& caption)
 {
-    if (threadSink)
+    if (threadSink || threadAnswer)
         return threadAnswer.value_or(false);
     return Ask(Kind::Question, text, caption);
 }

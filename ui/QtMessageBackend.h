@@ -29,6 +29,9 @@ public:
     // From now on the calling thread's messages go to `sink` instead of a box, and its questions
     // are answered `answer` without asking (No when there is none). An empty sink ends the route.
     static void RouteThisThread(Sink sink, std::optional<bool> answer = std::nullopt);
+    // The calling thread's questions are answered `answer` without asking, while its messages
+    // stay boxes; none: its questions are asked again.
+    static void AnswerThisThread(std::optional<bool> answer);
 
 private:
     enum class Kind { Message, Question };

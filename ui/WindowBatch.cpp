@@ -219,9 +219,11 @@ void WindowBatch::ShowQuestion(const std::shared_ptr<PendingAnswer>& pending, co
 {
     if (pending->Given())
         return; // a stop answered it first
+    const QMessageBox::StandardButtons buttons = oneRow
+        ? QMessageBox::Yes | QMessageBox::No
+        : QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll;
     auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(kOverwriteCaption),
-        QString::fromLatin1(kOverwriteQuestion),
-        QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll, questionParent);
+        QString::fromLatin1(kOverwriteQuestion), buttons, questionParent);
     box->setInformativeText(outputPath);
     box->setDefaultButton(QMessageBox::Yes);
     box->setEscapeButton(QMessageBox::No);
@@ -272,7 +274,11 @@ void WindowBatch::OnWorkerBegin(const BatchItem& item, bool overwrite)
             return; // not an item this face started: its messages show as boxes
         index = found->second;
     }
-    RouteMessagesTo(index, overwrite);
+    // One row: its messages are boxes; the job's own question gets the answer settled already.
+    if (oneRow)
+        QtMessageBackend::AnswerThisThread(overwrite);
+    else
+        RouteMessagesTo(index, overwrite);
 }
 
 WindowBatch::News WindowBatch::NewsOf(const Event& event) const
@@ -285,6 +291,7 @@ WindowBatch::News WindowBatch::NewsOf(const Event& event) const
     news.position = event.position;
     news.length = event.length;
     news.outcome = event.outcome;
+    news.failure = event.failure;
     return news;
 }
 
@@ -322,7 +329,8 @@ void WindowBatch::OnStarting(const Event& event)
         std::lock_guard<std::mutex> hold(messagesLock);
         indexOf[event.item] = event.index;
     }
-    RouteMessagesTo(event.index, false); // the messages of the job's start
+    if (!oneRow)
+        RouteMessagesTo(event.index, false); // the messages of the job's start
 }
 
 void WindowBatch::OnProgress(const Event& event)

@@ -6,6 +6,8 @@
 //   batch's thread; the jobs' own buffers never post anything.
 // - The overwrite question is a box on the interface thread (Yes, Yes to All, No, No to All)
 //   while the batch's thread waits for the answer.
+// - In the one-row mode (oneRow) a batch of one row keeps its job's messages as boxes and asks
+//   Yes or No only.
 // - What a job would say in a message box during the batch ("can not open source file!" and
 //   the like) goes into its item's News instead (QtMessageBackend::RouteThisThread), so a broken
 //   file does not halt the batch; the window shows it in the row's Status.
@@ -52,6 +54,7 @@ public:
         double position = 0.0; // seconds
         double length = -1.0; // seconds; not above 0 when the source cannot tell
         BatchFace::Outcome outcome = BatchFace::Outcome::NotStarted; // for Ended
+        BatchFace::Failure failure = BatchFace::Failure::None; // for Ended
         // Ended: why the item failed, or what its job said on the way, in one line each.
         std::string reason;
     };
@@ -64,6 +67,9 @@ public:
     std::function<void(const News&)> onNews;
     std::function<void(const BatchTally&)> onFinished; // once, after the last item's news
     QWidget* questionParent = nullptr; // the window the overwrite question belongs to
+    // The one row of the window's one-row mode: the job's messages are boxes, as a single
+    // conversion shows them, and the overwrite question offers Yes and No only. Set before Start.
+    bool oneRow = false;
 
     // Starts the batch of `sources` (one item each, in order); false when one runs already.
     bool Start(std::vector<std::string> sources);

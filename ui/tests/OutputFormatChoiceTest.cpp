@@ -211,8 +211,9 @@ private slots:
                 });
                 window.Button(1003)->click();
                 QCOMPARE(messages,
-                    QStringList {QStringLiteral("the output would replace its source\n") + out
-                        + QStringLiteral("/song.wav")});
+                    QStringList {QStringLiteral("the output would replace its source: ") + out
+                        + QStringLiteral("/song.wav is the source ") + song
+                        + QStringLiteral(" of this run; not converted")});
                 QCOMPARE(targets, QStringList {QStringLiteral("other.wav")});
                 QCOMPARE(uitest::ReadFile(song), original);
                 QVERIFY(QFile::exists(out + QStringLiteral("/other.wav")));
