@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <limits>
+#include <utility>
 
 namespace {
 
@@ -26,7 +26,7 @@ std::string TagSet::KeyOf(std::string_view key)
     return kept;
 }
 
-TagSet::Field* TagSet::Find(std::string_view key)
+const TagSet::Field* TagSet::Find(std::string_view key) const
 {
     const std::string wanted = KeyOf(key);
     const auto found
@@ -34,9 +34,14 @@ TagSet::Field* TagSet::Find(std::string_view key)
     return found == fields.end() ? nullptr : &*found;
 }
 
+TagSet::Field* TagSet::Find(std::string_view key)
+{
+    return const_cast<Field*>(std::as_const(*this).Find(key));
+}
+
 const std::vector<std::string>& TagSet::Values(std::string_view key) const
 {
-    const Field* found = const_cast<TagSet*>(this)->Find(key);
+    const Field* found = Find(key);
     return found != nullptr ? found->values : NoValues();
 }
 
@@ -108,9 +113,9 @@ uint32_t TagSet::Leading(std::string_view text)
     if (first == std::string_view::npos)
         return 0;
     uint32_t number = 0;
-    const auto [end, problem] = std::from_chars(text.data() + first, text.data() + text.size(), number);
-    (void)end;
-    return problem == std::errc() ? number : 0;
+    const bool read
+        = std::from_chars(text.data() + first, text.data() + text.size(), number).ec == std::errc();
+    return read ? number : 0;
 }
 
 uint32_t TagSet::Total(std::string_view numberKey, std::string_view totalKey) const

@@ -70,6 +70,7 @@ private:
     // The number that starts `text` (spaces first allowed); 0 when none or out of range.
     static uint32_t Leading(std::string_view text);
     uint32_t Total(std::string_view numberKey, std::string_view totalKey) const;
+    const Field* Find(std::string_view key) const;
     Field* Find(std::string_view key);
 
     std::vector<Field> fields;

@@ -33,10 +33,7 @@ bool WaveEncoder::Begin()
 
 bool WaveEncoder::WriteStreamHeader()
 {
-    if (Extensible())
-        BuildExtensibleHeader(0);
-    else
-        BuildPlainHeader(0);
+    BuildHeader(0);
     Put32(header.data() + 4, kUnknownSize);
     Put32(header.data() + header.size() - 4, kUnknownSize);
     return WriteToFile(header.data(), header.size());
@@ -81,16 +78,21 @@ void WaveEncoder::WriteHeader(uint32_t size)
 {
     if (!file)
         return;
-    if (Extensible())
-        BuildExtensibleHeader(size);
-    else
-        BuildPlainHeader(size);
+    BuildHeader(size);
     // Written only where the header is: a failed seek would append it to the audio instead.
     if (std::fseek(file.get(), 0, SEEK_SET) != 0) {
         FailOutput("the WAV header could not be rewritten with the file's sizes");
         return;
     }
     WriteToFile(header.data(), header.size());
+}
+
+void WaveEncoder::BuildHeader(uint32_t size)
+{
+    if (Extensible())
+        BuildExtensibleHeader(size);
+    else
+        BuildPlainHeader(size);
 }
 
 void WaveEncoder::BuildPlainHeader(uint32_t size)

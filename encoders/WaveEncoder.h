@@ -42,6 +42,8 @@ private:
     uint32_t BlockAlign() const;
     uint32_t MaxDataBytes() const;
     uint32_t RoomLeft() const;
+    // The header for `size` bytes of audio into `header`: plain or extensible, as the format needs.
+    void BuildHeader(uint32_t size);
     void BuildPlainHeader(uint32_t size);
     void BuildExtensibleHeader(uint32_t size);
     // The one header of an output that cannot be gone back in.

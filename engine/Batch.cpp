@@ -42,10 +42,6 @@ double DamagedSeconds(const ConversionJob& job)
     return media != nullptr ? media->SkippedSeconds() : 0.0;
 }
 
-} // namespace
-
-namespace {
-
 // A count with a comma between each group of three digits: 1706 -> "1,706".
 std::string Grouped(int count)
 {

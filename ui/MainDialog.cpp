@@ -100,12 +100,14 @@ public:
     bool operator<(const QTreeWidgetItem& other) const override
     {
         const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
-        const SourceFacts mine = MainDialog::FactsOf(this);
-        const SourceFacts theirs = MainDialog::FactsOf(&other);
-        if (column == MainDialog::kTime && mine.seconds != theirs.seconds)
-            return mine.seconds < theirs.seconds;
-        if (column == MainDialog::kSize && mine.bytes != theirs.bytes)
-            return mine.bytes < theirs.bytes;
+        if (column == MainDialog::kTime || column == MainDialog::kSize) {
+            const SourceFacts mine = MainDialog::FactsOf(this);
+            const SourceFacts theirs = MainDialog::FactsOf(&other);
+            if (column == MainDialog::kTime && mine.seconds != theirs.seconds)
+                return mine.seconds < theirs.seconds;
+            if (column == MainDialog::kSize && mine.bytes != theirs.bytes)
+                return mine.bytes < theirs.bytes;
+        }
         const int order = text(column).compare(other.text(column), Qt::CaseInsensitive);
         if (order != 0)
             return order < 0;
@@ -704,11 +706,16 @@ QPoint MainDialog::ConvertDialogPlace(const QSize& dialogSize) const
     for (int x = available.left(); x <= lastX; x += kPlaceStep)
         corners.emplace_back(x, lastY);
     bool found = false;
+    decltype(cost(best)) bestCost {};
     for (const QPoint& corner : corners) {
         const QRect place(corner, framed);
-        if (!available.contains(place) || (found && cost(place) >= cost(best)))
+        if (!available.contains(place))
+            continue;
+        const auto placeCost = cost(place);
+        if (found && placeCost >= bestCost)
             continue;
         best = place;
+        bestCost = placeCost;
         found = true;
     }
     if (!found) {
@@ -755,6 +762,9 @@ void MainDialog::RunConvertDialog(ConvertDialog& dialog, bool listInReach)
 
 std::string MainDialog::RefusalOf(const QTreeWidgetItem* row) const
 {
+    // A disc's track never writes over a source; its disc is read once, by the batch.
+    if (FactsOf(row).kind == SourceFacts::Kind::CdTrack)
+        return std::string();
     const std::vector<BatchItem> items = BatchPlan::Make(
         {Local(row->text(kTargetFiles)).toStdString()}, settings.outputDirectory, settings.ChosenFormat());
     return items.size() == 1 ? items.front().refusal : std::string();

@@ -210,7 +210,8 @@ private:
     // Runs the batch of `rows` from the Convert dialog's START; `oneRow` for the one row of the
     // one-row mode, whose messages are boxes.
     bool StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows, bool oneRow = false);
-    // Why the engine's plan refuses a row's conversion; empty when it does not.
+    // Why the engine's plan refuses a file row's conversion (its output would be its own
+    // source); empty when it does not, and for a disc's track, whose disc is not read here.
     std::string RefusalOf(const QTreeWidgetItem* row) const;
     void OnBatchNews(const WindowBatch::News& news);
     // Puts the title back and, unless every row was converted, shows the closing message.
