@@ -50,7 +50,7 @@ AudioFilter* AudioFilter::SetSource(AudioStream* stream)
     return this;
 }
 
-MediaTags AudioFilter::GetTags()
+TagSet AudioFilter::GetTags()
 {
     return source ? source->GetTags() : AudioStream::GetTags();
 }

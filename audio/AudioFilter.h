@@ -17,6 +17,6 @@ public:
     double GetPosition() override;
     double GetLength() override;
     std::string GetFailure() override;
-    MediaTags GetTags() override;
+    TagSet GetTags() override;
     virtual AudioFilter* SetSource(AudioStream* stream);
 };

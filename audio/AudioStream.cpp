@@ -37,7 +37,7 @@ std::string AudioStream::GetFailure()
     return {};
 }
 
-MediaTags AudioStream::GetTags()
+TagSet AudioStream::GetTags()
 {
     return {};
 }

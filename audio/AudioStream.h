@@ -9,7 +9,7 @@
 
 #include "audio/AudioBufferRef.h"
 #include "platform/MmSystem.h"
-#include "platform/media/MediaTags.h"
+#include "audio/TagSet.h"
 
 #include <cstdint>
 #include <string>
@@ -38,7 +38,7 @@ public:
     // Why the stream ended early, in plain words; empty while it works or when it ended at the
     // end of its audio.
     virtual std::string GetFailure();
-    // What the source says about its audio (title, artist, ..., cover); empty tags when it says
+    // What the source says about its audio: its whole tag set (TagSet); empty when it says
     // nothing. May open the source again: called once per job, before its audio is read.
-    virtual MediaTags GetTags();
+    virtual TagSet GetTags();
 };

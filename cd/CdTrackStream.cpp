@@ -342,33 +342,33 @@ BYTE CdTrackStream::TocNumber(const CdTrack& track) const
     return 0;
 }
 
-MediaTags CdTrackStream::GetTags()
+TagSet CdTrackStream::GetTags()
 {
     const CdTrack* track = currentTrack.load();
     if (track == nullptr)
-        return MediaTags {};
-    MediaTags tags = StatedTags(*track);
-    if (tags.title.empty()) {
+        return TagSet {};
+    TagSet tags = StatedTags(*track);
+    if (tags.First("TITLE").empty()) {
         char label[24];
         std::snprintf(label, sizeof label, "Track-%02d", track->number - 1);
-        tags.title = label;
+        tags.Set("TITLE", {label});
     }
     return tags;
 }
 
-MediaTags CdTrackStream::StatedTags(const CdTrack& track)
+TagSet CdTrackStream::StatedTags(const CdTrack& track)
 {
-    MediaTags tags;
+    TagSet tags;
     const BYTE number = TocNumber(track);
     if (number == 0)
         return tags;
-    tags.track = std::to_string(number);
     CDTEXTINFO text;
     // The handle the reads use, opened now when it is not yet.
-    if (ReadCDText(ReadHandle(), number, &text) != 1)
-        return tags;
-    tags.title = text.title;
-    tags.artist = text.performer.empty() ? text.discPerformer : text.performer;
-    tags.album = text.discTitle;
+    const bool stated = ReadCDText(ReadHandle(), number, &text) == 1;
+    tags.Add("TITLE", stated ? text.title : "");
+    tags.Add("ARTIST", !stated ? "" : text.performer.empty() ? text.discPerformer : text.performer);
+    tags.Add("ALBUMARTIST", stated ? text.discPerformer : "");
+    tags.Add("ALBUM", stated ? text.discTitle : "");
+    tags.Add("TRACKNUMBER", std::to_string(number));
     return tags;
 }

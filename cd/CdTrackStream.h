@@ -67,12 +67,12 @@ public:
     // tracks) and its track number the one in the table of contents, unless the disc's CD-Text
     // (or an image's CUE sheet) gives the title; the performer and the disc's title come from there
     // too. Empty tags before a track is open.
-    MediaTags GetTags() override;
+    TagSet GetTags() override;
     // What the disc states for `track`, one of `tracks`: its number in the table of contents,
     // and the title, performer and disc title of its CD-Text (or the image's CUE sheet); a text
     // the disc does not state is empty, the title included. Empty when the track is not found
     // in the table of contents.
-    MediaTags StatedTags(const CdTrack& track);
+    TagSet StatedTags(const CdTrack& track);
 
     struct TrackBufferDeleter {
         void operator()(CDTRACKBUFFER* buffer) const { FreeTrackBuf(buffer); }

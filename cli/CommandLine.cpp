@@ -31,6 +31,7 @@ constexpr OptionSpec kOptions[] = {
     {0, "cd-device", Takes::Value},
     {0, "list-tracks", Takes::Nothing},
     {0, "probe", Takes::Nothing},
+    {0, "tags", Takes::Nothing},
     {'q', "quiet", Takes::Nothing},
     {'v', "verbose", Takes::Nothing},
     {0, "help", Takes::Nothing},
@@ -118,6 +119,8 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& 
             listTracks = true;
         } else if (name == "probe") {
             probe = true;
+        } else if (name == "tags") {
+            tags = true;
         } else if (name == "quiet") {
             quiet = true;
         } else if (name == "verbose") {
@@ -307,6 +310,10 @@ std::string CommandLine::HelpText()
           "                         size \"%d KB\", full path, the title an MP3 output would carry\n"
           "                         (\"-\" for a WAV output); with a chosen format (-f, not auto) a\n"
           "                         sixth column: the output's file name; convert nothing\n"
+          "      --tags             print every tag read from each source: a \"# SOURCE\" line, then one\n"
+          "                         KEY=value line per value (line ends as \\n, backslashes as \\\\)\n"
+          "                         and one \"PICTURE type mime WxH bytes\" line per picture; convert\n"
+          "                         nothing\n"
           "  -q, --quiet            no progress display\n"
           "  -v, --verbose          also print the media layer's diagnostics (result codes such as\n"
           "                         \"(hr=0xc00d0bb8)\") beside the messages\n"

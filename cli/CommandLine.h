@@ -23,6 +23,7 @@ struct CommandLine {
     std::optional<std::string> cdDevice;
     bool listTracks = false;
     bool probe = false;
+    bool tags = false; // --tags: list what is read, convert nothing
     bool quiet = false;
     bool verbose = false; // -v: the media layer's diagnostics are shown
     bool help = false;

@@ -109,8 +109,10 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
         }
     }
 
-    if (options.listTracks || options.probe) {
+    if (options.listTracks || options.probe || options.tags) {
         bool listed = true;
+        if (options.tags)
+            listed = Listing::Tags(options.sources, out, console) && listed;
         if (options.listTracks)
             listed = Listing::Tracks(out, console) && listed;
         if (options.probe)

@@ -1,5 +1,7 @@
 #include "cli/Listing.h"
 
+#include "audio/CoverImage.h"
+#include "audio/TagReader.h"
 #include "cd/CdTrackStream.h"
 #include "cli/CliMessageBackend.h"
 #include "engine/SourceFacts.h"
@@ -18,6 +20,48 @@ std::string OneLine(std::string text)
             c = ' ';
     }
     return text;
+}
+
+// A value on one line: line ends and backslashes escaped, so that a reader can undo it.
+std::string Escaped(const std::string& value)
+{
+    std::string escaped;
+    for (const char c : value) {
+        if (c == '\\')
+            escaped += "\\\\";
+        else if (c == '\n')
+            escaped += "\\n";
+        else if (c == '\r')
+            escaped += "\\r";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+TagSet TagsOf(const SourceFacts& facts)
+{
+    if (facts.kind != SourceFacts::Kind::CdTrack)
+        return TagReader::Read(facts.source);
+    TagSet tags;
+    tags.Add("TITLE", facts.statedTitle);
+    if (facts.discNumber > 0)
+        tags.Add("TRACKNUMBER", std::to_string(facts.discNumber));
+    return tags;
+}
+
+void PrintTags(const TagSet& tags, std::FILE* out)
+{
+    for (const TagSet::Field& field : tags.Fields()) {
+        for (const std::string& value : field.values)
+            std::fprintf(out, "%s=%s\n", field.key.c_str(), Escaped(value).c_str());
+    }
+    for (const TagSet::Picture& picture : tags.Pictures()) {
+        const CoverImage image = CoverImage::Of(picture.mime, picture.bytes);
+        std::fprintf(out, "PICTURE %u %s %ux%u %zu\n", unsigned {picture.type},
+            picture.mime.empty() ? "-" : OneLine(picture.mime).c_str(), image.width, image.height,
+            picture.bytes.size());
+    }
 }
 
 // Where an entry's audio is: a track's disc (`device` for a track of the first drive, "-"
@@ -80,6 +124,25 @@ bool Listing::Probe(const std::vector<std::string>& sources, const std::string& 
             allListed = List(facts, device, format, out, console) && allListed;
     }
     CliMessageBackend::NameThisThread("");
+    std::fflush(out);
+    return allListed;
+}
+
+bool Listing::Tags(const std::vector<std::string>& sources, std::FILE* out, Console& console)
+{
+    bool allListed = true;
+    for (const std::string& source : sources) {
+        for (const SourceFacts& facts : SourceFacts::Of(source)) {
+            if (facts.kind == SourceFacts::Kind::NotConvertible || !facts.readFailure.empty()) {
+                console.Error(
+                    facts.source + ": " + (facts.problem.empty() ? facts.readFailure : facts.problem));
+                allListed = false;
+                continue;
+            }
+            std::fprintf(out, "# %s\n", OneLine(facts.source).c_str());
+            PrintTags(TagsOf(facts), out);
+        }
+    }
     std::fflush(out);
     return allListed;
 }

@@ -1,5 +1,6 @@
-// The two listing modes of varkonel-convert, which convert nothing: --probe (one row per
-// source as the window's file list shows it) and --list-tracks (the audio tracks of the disc).
+// The listing modes of varkonel-convert, which convert nothing: --probe (one row per source as
+// the window's file list shows it), --tags (every tag read from each source) and --list-tracks
+// (the audio tracks of the disc).
 // Rows are tab-separated lines on `out`; problems go to the console, and make the result false.
 #pragma once
 
@@ -21,6 +22,10 @@ public:
     // facts are the window's (SourceFacts); this only prints them.
     static bool Probe(const std::vector<std::string>& sources, const std::string& device,
         const OutputFormat& format, std::FILE* out, Console& console);
+    // For each source (each track of a disc): "# SOURCE", then its tags as the tag model holds
+    // them: "KEY=value" per value (a line end in a value as \n, a backslash as \\), and
+    // "PICTURE type mime WxH bytes" per picture. A CD track's tags are its title and number.
+    static bool Tags(const std::vector<std::string>& sources, std::FILE* out, Console& console);
     // Track-NN label (as a source names it), start frame, length in frames, whole seconds.
     static bool Tracks(std::FILE* out, Console& console);
 

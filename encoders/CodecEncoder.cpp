@@ -78,7 +78,7 @@ bool CodecEncoder::Begin()
     gapless.reset();
     framesWritten = 0;
     tagsToWrite = tags;
-    tagsToWrite.title = Id3Tag::TitleFor(tags, outputPath);
+    tagsToWrite.Set("TITLE", {Id3Tag::TitleFor(tags, outputPath)});
     const std::string name = CodecName(codec);
     if (!InputTaken()) {
         ShowMessage("The conversion failed: the " + name

@@ -27,9 +27,9 @@
 // Threads: as Encoder; SetTags runs before a job starts.
 #pragma once
 
+#include "audio/TagSet.h"
 #include "encoders/Encoder.h"
 #include "platform/media/AudioEncoderSession.h"
-#include "platform/media/MediaTags.h"
 
 #include <cstdint>
 #include <memory>
@@ -48,10 +48,10 @@ public:
 
     AudioCodec Codec() const { return codec; }
     // The source's tags, for the next jobs' files.
-    void SetTags(MediaTags sourceTags) { tags = std::move(sourceTags); }
+    void SetTags(TagSet sourceTags) { tags = std::move(sourceTags); }
     // The tags the file gets: the source's, with the output's file name (without its extension,
     // never a folder) as the title when the source states none. Valid from Begin.
-    const MediaTags& TagsToWrite() const { return tagsToWrite; }
+    const TagSet& TagsToWrite() const { return tagsToWrite; }
     // The last job's encoder delay, padding and frame count; only AAC needs them in its tags.
     // Valid after Finish.
     std::optional<AudioEncoderSession::Gapless> Gapless() const { return gapless; }
@@ -75,8 +75,8 @@ private:
     AudioCodec codec;
     uint32_t value;
     std::unique_ptr<AudioEncoderSession> session;
-    MediaTags tags; // the source's
-    MediaTags tagsToWrite;
+    TagSet tags; // the source's
+    TagSet tagsToWrite;
     std::optional<AudioEncoderSession::Gapless> gapless;
     std::vector<int32_t> widened; // packed 24-bit input, widened for the session
     uint64_t framesWritten = 0;

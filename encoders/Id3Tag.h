@@ -1,8 +1,8 @@
 // The two tags of an MP3 file. The ID3v2.3 tag opens the file and carries the source's tags in
-// full: text frames in UTF-16 with a byte-order mark (readers that know only version 2.3, and
-// only Latin-1 or UTF-16 in it, show every character) and the cover as an APIC frame (front
-// cover, with its MIME type). The 128-byte ID3v1.1 tag ends the file: the same fields, in
-// Latin-1 (characters outside it become "?") and cut to their field sizes.
+// full (Id3v2Tags: every field in its standard frame, every picture, the loudness fields as
+// GainTags turns them). The 128-byte ID3v1.1 tag ends the file: title, artist (else the album
+// artist), album, the year that starts the date, comment, track number and genre, in Latin-1
+// (characters outside it become "?") and cut to their field sizes.
 //
 // Fields the source does not state: the ID3v2 tag leaves them out, but for the title, which is
 // the output file's name without its extension; the ID3v1 tag keeps the fixed values it always
@@ -11,7 +11,7 @@
 // empty (track 0, genre 255) and the title is the one of the ID3v2 tag, the output's file name.
 #pragma once
 
-#include "platform/media/MediaTags.h"
+#include "audio/TagSet.h"
 
 #include <array>
 #include <cstdint>
@@ -25,11 +25,11 @@ public:
     static constexpr uint8_t kUnlistedGenre = 255;
 
     // The title the ID3v2 tag gives a file written to `outputPath`.
-    static std::string TitleFor(const MediaTags& tags, const std::string& outputPath);
+    static std::string TitleFor(const TagSet& tags, const std::string& outputPath);
     // The whole ID3v2.3 tag, header included.
-    static std::vector<uint8_t> Version2(const MediaTags& tags, const std::string& outputPath);
+    static std::vector<uint8_t> Version2(const TagSet& tags, const std::string& outputPath);
     static std::array<uint8_t, kVersion1Size> Version1(
-        const MediaTags& tags, const std::string& outputPath, bool plain = false);
+        const TagSet& tags, const std::string& outputPath, bool plain = false);
 
     // `text` (UTF-8) in Latin-1, at most `limit` bytes; characters outside Latin-1, and bytes that
     // are not UTF-8, become "?".

@@ -20,10 +20,10 @@
 // ID3v1 tag hold only what the source states (see Id3Tag::Version1).
 #pragma once
 
+#include "audio/TagSet.h"
 #include "encoders/Encoder.h"
 #include "platform/lame_enc/LameEnc.h"
 #include "platform/loader/DynamicLibrary.h"
-#include "platform/media/MediaTags.h"
 
 #include <array>
 #include <cstdint>
@@ -60,7 +60,7 @@ public:
     // Whether the next jobs' ID3v1 tag leaves out what the source does not state.
     void SetPlainTags(bool plain) { plainTags = plain; }
     // The source's tags, for the next jobs' ID3 tags.
-    void SetTags(MediaTags sourceTags) { tags = std::move(sourceTags); }
+    void SetTags(TagSet sourceTags) { tags = std::move(sourceTags); }
     // Writes the ID3v2.3 tag at the start of the file. False, with the library released, when
     // the write failed.
     bool WriteId3v2Tag();
@@ -106,7 +106,7 @@ private:
     RateControl rateControl = RateControl::Ladder;
     uint32_t rateValue = 0;
     bool plainTags = false;
-    MediaTags tags;
+    TagSet tags;
     int64_t audioStart = 0; // where the audio starts: the size of the ID3v2 tag
     // Compressed bytes of chunks encoded in a call that then failed: they belong before the
     // bytes of the next successful call, or before the flush bytes.

@@ -1,10 +1,13 @@
 #include "encoders/TagWriter.h"
 
-#include "encoders/CoverImage.h"
-#include "encoders/DescriptorTagStream.h"
-#include "platform/Utf8.h"
+#include "audio/CoverImage.h"
+#include "audio/DescriptorTagStream.h"
+#include "encoders/GainTags.h"
+#include "encoders/TagNames.h"
+#include "encoders/TagText.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdio>
 #include <memory>
@@ -24,38 +27,8 @@ namespace {
 
 // The largest FLAC metadata block: its length is a 24-bit field.
 constexpr unsigned int kMaxFlacBlock = 0xFFFFFF;
-// trkn holds the number and the total in 16 bits each.
-constexpr uint32_t kMaxMp4TrackNumber = 0xFFFF;
-
-// TagLib turns a text that is not UTF-8 into an empty one; here each byte that does not belong
-// to a well-formed sequence becomes U+FFFD, and the rest of the text stays.
-TagLib::String Text(const std::string& utf8)
-{
-    if (Utf8::IsValid(utf8))
-        return TagLib::String(utf8, TagLib::String::UTF8);
-    std::string clean;
-    for (size_t at = 0; at < utf8.size();) {
-        const char32_t point = Utf8::Next(utf8, at);
-        Utf8::Append(clean, point == Utf8::kNotUtf8 ? char32_t {0xFFFD} : point);
-    }
-    return TagLib::String(clean, TagLib::String::UTF8);
-}
-
-std::string Trimmed(const std::string& text)
-{
-    const size_t first = text.find_first_not_of(' ');
-    return first == std::string::npos ? std::string()
-                                      : text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// "7" or "7/12": the track's number and the disc's total as the source wrote them.
-std::pair<std::string, std::string> TrackParts(const std::string& track)
-{
-    const size_t slash = track.find('/');
-    if (slash == std::string::npos)
-        return {Trimmed(track), ""};
-    return {Trimmed(track.substr(0, slash)), Trimmed(track.substr(slash + 1))};
-}
+// trkn and disk hold the number and the total in 16 bits each, tmpo the beats per minute.
+constexpr uint32_t kMaxMp4Number = 0xFFFF;
 
 // A text of decimal digits as a number no larger than `limit`; 0 for any other text.
 uint32_t Number(const std::string& text, uint32_t limit)
@@ -66,24 +39,15 @@ uint32_t Number(const std::string& text, uint32_t limit)
     return number <= limit ? number : 0;
 }
 
-void SetXiphFields(TagLib::Ogg::XiphComment& comment, const MediaTags& tags)
+// Vorbis comments take the model as it is: keys verbatim, each value a field of its own.
+void SetXiphFields(TagLib::Ogg::XiphComment& comment, const TagSet& tags)
 {
-    const auto [number, total] = TrackParts(tags.track);
-    const std::pair<const char*, const std::string*> fields[] = {
-        {"TITLE", &tags.title},
-        {"ARTIST", &tags.artist},
-        {"ALBUM", &tags.album},
-        {"DATE", &tags.year},
-        {"TRACKNUMBER", &number},
-        {"TRACKTOTAL", &total},
-        {"GENRE", &tags.genre},
-        {"COMMENT", &tags.comment},
-    };
-    for (const auto& [key, value] : fields) {
-        comment.removeFields(key);
-        if (!value->empty())
-            comment.addField(key, Text(*value));
+    comment.removeAllFields();
+    for (const TagSet::Field& field : tags.Fields()) {
+        for (const std::string& value : field.values)
+            comment.addField(TagText::Of(field.key), TagText::Of(value), false);
     }
+    comment.addField("ENCODER", TagText::Of(TagNames::EncoderName()), false);
 }
 
 int AsInt(uint32_t value)
@@ -91,19 +55,19 @@ int AsInt(uint32_t value)
     return static_cast<int>(std::min<uint32_t>(value, INT_MAX));
 }
 
-// The front cover as FLAC's picture block, which Ogg files carry base64-encoded in a comment.
-std::unique_ptr<TagLib::FLAC::Picture> FrontCover(const MediaTags& tags)
+// A picture as FLAC's picture block, which Ogg files carry base64-encoded in a comment.
+std::unique_ptr<TagLib::FLAC::Picture> FlacPicture(const TagSet::Picture& source)
 {
-    const CoverImage image = CoverImage::Of(tags.coverMime, tags.cover);
+    const CoverImage image = CoverImage::Of(source.mime, source.bytes);
     auto picture = std::make_unique<TagLib::FLAC::Picture>();
-    picture->setType(TagLib::FLAC::Picture::FrontCover);
+    picture->setType(static_cast<TagLib::FLAC::Picture::Type>(source.type));
     picture->setMimeType(TagLib::String(image.mime, TagLib::String::Latin1));
+    picture->setDescription(TagText::Of(source.description));
     picture->setWidth(AsInt(image.width));
     picture->setHeight(AsInt(image.height));
     picture->setColorDepth(AsInt(image.depth));
     picture->setNumColors(AsInt(image.colors));
-    picture->setData(TagLib::ByteVector(
-        reinterpret_cast<const char*>(tags.cover.data()), static_cast<unsigned int>(tags.cover.size())));
+    picture->setData(TagText::Bytes(source.bytes));
     return picture;
 }
 
@@ -126,7 +90,7 @@ std::string Unreadable(const char* container, const DescriptorTagStream& stream)
     return stream.Failure().empty() ? reason : reason + ": " + stream.Failure();
 }
 
-bool WriteFlac(DescriptorTagStream& stream, const MediaTags& tags, std::string& reason)
+bool WriteFlac(DescriptorTagStream& stream, const TagSet& tags, std::string& reason)
 {
     TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid()) {
@@ -143,13 +107,13 @@ bool WriteFlac(DescriptorTagStream& stream, const MediaTags& tags, std::string& 
     }
     file.removePictures();
     std::string note;
-    if (!tags.cover.empty()) {
-        auto cover = FrontCover(tags);
-        if (cover->render().size() <= kMaxFlacBlock)
-            file.addPicture(cover.release());
+    for (const TagSet::Picture& source : tags.Pictures()) {
+        auto picture = FlacPicture(source);
+        if (picture->render().size() <= kMaxFlacBlock)
+            file.addPicture(picture.release());
         else
-            note = "the cover was left out: a FLAC picture block holds at most 16 MiB, and the cover has "
-                + std::to_string(tags.cover.size()) + " bytes";
+            note = "a picture was left out: a FLAC picture block holds at most 16 MiB, and the picture has "
+                + std::to_string(source.bytes.size()) + " bytes";
     }
     if (!Saved(file.save(), stream, "FLAC", reason))
         return false;
@@ -158,7 +122,7 @@ bool WriteFlac(DescriptorTagStream& stream, const MediaTags& tags, std::string& 
 }
 
 template <typename OggFile>
-bool WriteOgg(DescriptorTagStream& stream, const MediaTags& tags, const char* container, std::string& reason)
+bool WriteOgg(DescriptorTagStream& stream, const TagSet& tags, const char* container, std::string& reason)
 {
     OggFile file(&stream, false);
     if (!file.isValid()) {
@@ -168,9 +132,83 @@ bool WriteOgg(DescriptorTagStream& stream, const MediaTags& tags, const char* co
     TagLib::Ogg::XiphComment& comment = *file.tag();
     SetXiphFields(comment, tags);
     comment.removeAllPictures();
-    if (!tags.cover.empty())
-        comment.addPicture(FrontCover(tags).release());
+    for (const TagSet::Picture& picture : tags.Pictures())
+        comment.addPicture(FlacPicture(picture).release());
     return Saved(file.save(), stream, container, reason);
+}
+
+// The model's keys with an iTunes atom of their own; trkn, disk, tmpo and cpil are numbers,
+// the rest texts. Any other key is a freeform atom.
+constexpr std::array<std::pair<const char*, const char*>, 20> kMp4Texts {{
+    {"TITLE", "\251nam"},
+    {"ARTIST", "\251ART"},
+    {"ALBUMARTIST", "aART"},
+    {"ALBUM", "\251alb"},
+    {"DATE", "\251day"},
+    {"GENRE", "\251gen"},
+    {"COMMENT", "\251cmt"},
+    {"COMPOSER", "\251wrt"},
+    {"LYRICS", "\251lyr"},
+    {"ARTISTSORT", "soar"},
+    {"ALBUMSORT", "soal"},
+    {"ALBUMARTISTSORT", "soaa"},
+    {"TITLESORT", "sonm"},
+    {"COMPOSERSORT", "soco"},
+    {"COPYRIGHT", "cprt"},
+    {"GROUPING", "\251grp"},
+    {"WORK", "\251wrk"},
+    {"MOVEMENTNAME", "\251mvn"},
+    {"SUBTITLE", "desc"},
+    {"ENCODEDBY", "\251enc"},
+}};
+
+std::string Mp4AtomOf(const std::string& key)
+{
+    for (const auto& [model, atom] : kMp4Texts) {
+        if (key == model)
+            return atom;
+    }
+    return "----:com.apple.iTunes:" + TagNames::Described(key);
+}
+
+TagLib::StringList Texts(const std::vector<std::string>& values)
+{
+    TagLib::StringList texts;
+    for (const std::string& value : values)
+        texts.append(TagText::Of(value));
+    return texts;
+}
+
+// A number pair (trkn, disk) when the number is one; otherwise its texts stay freeform.
+bool SetMp4Pair(
+    TagLib::MP4::Tag& tag, const char* atom, const TagSet& tags, const char* numberKey, const char* totalKey)
+{
+    const uint32_t number = Number(tags.First(numberKey), kMaxMp4Number);
+    if (number == 0)
+        return tags.Values(numberKey).empty();
+    tag.setItem(atom, TagLib::MP4::Item(AsInt(number), AsInt(Number(tags.First(totalKey), kMaxMp4Number))));
+    return true;
+}
+
+void SetMp4Fields(TagLib::MP4::Tag& tag, const TagSet& tags)
+{
+    const bool track = SetMp4Pair(tag, "trkn", tags, "TRACKNUMBER", "TRACKTOTAL");
+    const bool disc = SetMp4Pair(tag, "disk", tags, "DISCNUMBER", "DISCTOTAL");
+    const uint32_t bpm = Number(tags.First("BPM"), kMaxMp4Number);
+    if (bpm != 0)
+        tag.setItem("tmpo", TagLib::MP4::Item(AsInt(bpm)));
+    if (!tags.Values("COMPILATION").empty())
+        tag.setItem("cpil", TagLib::MP4::Item(tags.First("COMPILATION") != "0"));
+    for (const TagSet::Field& field : tags.Fields()) {
+        const std::string& key = field.key;
+        const bool inPair = key == "TRACKNUMBER" || key == "TRACKTOTAL" ? track
+            : key == "DISCNUMBER" || key == "DISCTOTAL"                 ? disc
+                                                                        : false;
+        if (inPair || (key == "BPM" && bpm != 0) || key == "COMPILATION")
+            continue;
+        tag.setItem(Mp4AtomOf(key), TagLib::MP4::Item(Texts(field.values)));
+    }
+    tag.setItem("\251too", TagLib::MP4::Item(TagText::Of(TagNames::EncoderName())));
 }
 
 TagLib::MP4::CoverArt::Format Mp4CoverFormat(CoverImage::Kind kind)
@@ -190,38 +228,34 @@ TagLib::MP4::CoverArt::Format Mp4CoverFormat(CoverImage::Kind kind)
     return TagLib::MP4::CoverArt::Unknown;
 }
 
-void SetMp4Item(TagLib::MP4::Tag& tag, const char* key, const std::string& value)
+// covr keeps no picture types: the front cover goes first, which players show.
+void SetMp4Covers(TagLib::MP4::Tag& tag, const TagSet& tags)
 {
-    if (value.empty())
-        tag.removeItem(key);
-    else
-        tag.setItem(key, TagLib::StringList(Text(value)));
-}
-
-void SetMp4Track(TagLib::MP4::Tag& tag, const std::string& track)
-{
-    const auto [numberText, totalText] = TrackParts(track);
-    const uint32_t number = Number(numberText, kMaxMp4TrackNumber);
-    if (number == 0)
-        tag.removeItem("trkn");
-    else
-        tag.setItem("trkn", TagLib::MP4::Item(AsInt(number), AsInt(Number(totalText, kMaxMp4TrackNumber))));
-}
-
-void SetMp4Cover(TagLib::MP4::Tag& tag, const MediaTags& tags)
-{
-    if (tags.cover.empty()) {
-        tag.removeItem("covr");
-        return;
-    }
+    std::vector<const TagSet::Picture*> pictures;
+    for (const TagSet::Picture& picture : tags.Pictures())
+        pictures.push_back(&picture);
+    std::stable_partition(pictures.begin(), pictures.end(),
+        [](const TagSet::Picture* picture) { return picture->type == TagSet::kFrontCover; });
     TagLib::MP4::CoverArtList covers;
-    covers.append(TagLib::MP4::CoverArt(Mp4CoverFormat(CoverImage::Of(tags.coverMime, tags.cover).kind),
-        TagLib::ByteVector(
-            reinterpret_cast<const char*>(tags.cover.data()), static_cast<unsigned int>(tags.cover.size()))));
-    tag.setItem("covr", covers);
+    for (const TagSet::Picture* picture : pictures)
+        covers.append(
+            TagLib::MP4::CoverArt(Mp4CoverFormat(CoverImage::Of(picture->mime, picture->bytes).kind),
+                TagText::Bytes(picture->bytes)));
+    if (!covers.isEmpty())
+        tag.setItem("covr", covers);
 }
 
-bool WriteMp4(DescriptorTagStream& stream, const MediaTags& tags, const std::optional<GaplessInfo>& gapless,
+// What the muxer wrote (its name in ©too) gives way to the model's atoms.
+void ClearMp4(TagLib::MP4::Tag& tag)
+{
+    std::vector<TagLib::String> keys;
+    for (const auto& [key, item] : tag.itemMap())
+        keys.push_back(key);
+    for (const TagLib::String& key : keys)
+        tag.removeItem(key);
+}
+
+bool WriteMp4(DescriptorTagStream& stream, const TagSet& tags, const std::optional<GaplessInfo>& gapless,
     std::string& reason)
 {
     TagLib::MP4::File file(&stream, false);
@@ -230,32 +264,27 @@ bool WriteMp4(DescriptorTagStream& stream, const MediaTags& tags, const std::opt
         return false;
     }
     TagLib::MP4::Tag& tag = *file.tag();
-    SetMp4Item(tag, "\251nam", tags.title);
-    SetMp4Item(tag, "\251ART", tags.artist);
-    SetMp4Item(tag, "\251alb", tags.album);
-    SetMp4Item(tag, "\251day", tags.year);
-    SetMp4Track(tag, tags.track);
-    SetMp4Item(tag, "\251gen", tags.genre);
-    SetMp4Item(tag, "\251cmt", tags.comment);
-    SetMp4Cover(tag, tags);
+    ClearMp4(tag);
+    SetMp4Fields(tag, tags);
+    SetMp4Covers(tag, tags);
     if (gapless)
         tag.setItem("----:com.apple.iTunes:iTunSMPB", TagLib::StringList(TagWriter::GaplessText(*gapless)));
     return Saved(file.save(), stream, "MP4", reason);
 }
 
-bool WriteContainer(int descriptor, TagContainer container, const MediaTags& tags,
+bool WriteContainer(int descriptor, TagContainer container, const TagSet& tags,
     const std::optional<GaplessInfo>& gapless, std::string& reason)
 {
     DescriptorTagStream stream(descriptor);
     switch (container) {
     case TagContainer::Flac:
-        return WriteFlac(stream, tags, reason);
+        return WriteFlac(stream, GainTags::ForOthers(tags), reason);
     case TagContainer::OggVorbis:
-        return WriteOgg<TagLib::Ogg::Vorbis::File>(stream, tags, "Ogg Vorbis", reason);
+        return WriteOgg<TagLib::Ogg::Vorbis::File>(stream, GainTags::ForOthers(tags), "Ogg Vorbis", reason);
     case TagContainer::OggOpus:
-        return WriteOgg<TagLib::Ogg::Opus::File>(stream, tags, "Opus", reason);
+        return WriteOgg<TagLib::Ogg::Opus::File>(stream, GainTags::ForOpus(tags), "Opus", reason);
     case TagContainer::Mp4:
-        return WriteMp4(stream, tags, gapless, reason);
+        return WriteMp4(stream, GainTags::ForOthers(tags), gapless, reason);
     }
     reason = "the container has no tags to write";
     return false;
@@ -263,7 +292,7 @@ bool WriteContainer(int descriptor, TagContainer container, const MediaTags& tag
 
 } // namespace
 
-bool TagWriter::Write(int descriptor, TagContainer container, const MediaTags& tags,
+bool TagWriter::Write(int descriptor, TagContainer container, const TagSet& tags,
     const std::optional<GaplessInfo>& gapless, std::string& reason)
 {
     reason.clear();

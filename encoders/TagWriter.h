@@ -7,13 +7,16 @@
 // muxer left, the audio after them moves. The descriptor's position is not moved and the
 // descriptor is not closed.
 //
-// What goes in: every non-empty field of `tags` (texts are UTF-8; bytes that are not are written
-// as U+FFFD), and nothing the tags do not state: an empty field is left out, and one the file
-// already had under that name is removed. FLAC, Ogg and Opus get Vorbis comments (TITLE, ARTIST,
-// ALBUM, DATE, TRACKNUMBER and TRACKTOTAL, GENRE, COMMENT; the encoder's vendor text stays) and
-// the cover as a front-cover picture (FLAC's PICTURE block, METADATA_BLOCK_PICTURE in Ogg); MP4
-// gets iTunes atoms (©nam, ©ART, ©alb, ©day, trkn, ©gen, ©cmt, covr) and, when `gapless` is
-// given, the iTunSMPB text that states the encoder delay, the padding and the exact length.
+// What goes in: every field and picture of `tags` (texts are UTF-8; bytes that are not are
+// written as U+FFFD), in place of whatever the muxer wrote (its own name as the encoder). The
+// loudness fields follow the container's rules (GainTags). FLAC, Ogg and Opus get Vorbis
+// comments, keys as the model names them, several values as repeated fields, ENCODER naming
+// this program (the encoder library's vendor text stays), and every picture (FLAC's PICTURE
+// blocks, METADATA_BLOCK_PICTURE in Ogg). MP4 gets iTunes atoms by the table in TagWriter.cpp
+// (©nam, ©ART, aART, ©alb, ©day, trkn, disk, ©gen, ©cmt, ©wrt, ©lyr, tmpo, cpil, soar, soal,
+// soaa, sonm, soco, cprt, ©grp), freeform "----:com.apple.iTunes:" atoms for every other key,
+// ©too naming this program, every picture in covr (the front cover first) and, when `gapless`
+// is given, the iTunSMPB text that states the encoder delay, the padding and the exact length.
 //
 // Result: true when the file is complete with its tags. `reason` is then empty, or says what a
 // container could not hold and was left out (a cover too large for a FLAC block). False, with
@@ -24,8 +27,8 @@
 // Threads: any; calls on different files are independent.
 #pragma once
 
+#include "audio/TagSet.h"
 #include "platform/media/AudioEncoderSession.h"
-#include "platform/media/MediaTags.h"
 
 #include <cstdint>
 #include <optional>
@@ -39,7 +42,7 @@ using GaplessInfo = AudioEncoderSession::Gapless;
 
 class TagWriter {
 public:
-    static bool Write(int descriptor, TagContainer container, const MediaTags& tags,
+    static bool Write(int descriptor, TagContainer container, const TagSet& tags,
         const std::optional<GaplessInfo>& gapless, std::string& reason);
 
     // The iTunSMPB text of `gapless`, as iTunes writes it.

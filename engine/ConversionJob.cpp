@@ -1,6 +1,7 @@
 #include "engine/ConversionJob.h"
 
 #include "cd/CdTrackStream.h"
+#include "encoders/GainTags.h"
 #include "engine/TrackFileName.h"
 #include "engine/TrackLabel.h"
 #include "platform/Message.h"
@@ -73,9 +74,9 @@ ConversionJob::DiscTrack DescribeTrack(CdTrackStream& reader, size_t k, const st
     track.label = TrackLabel::Format(static_cast<int64_t>(k));
     track.source = disc.empty() ? track.label : disc + "/" + track.label;
     track.frames = reader.tracks[k].length.load();
-    const MediaTags stated = reader.StatedTags(reader.tracks[k]);
+    const TagSet stated = reader.StatedTags(reader.tracks[k]);
     track.number = static_cast<int32_t>(stated.TrackNumber());
-    track.title = stated.title;
+    track.title = stated.First("TITLE");
     track.read = true;
     return track;
 }
@@ -386,6 +387,17 @@ ConversionJob::StartResult ConversionJob::Start(std::function<void()> onEncodeOv
     }
 }
 
+TagSet ConversionJob::SourceTags()
+{
+    TagSet tags = source->GetTags();
+    // Loudness measured on more channels than the output keeps no longer holds once they are
+    // mixed down.
+    const WAVEFORMATEX* sourceFormat = source->GetFormat();
+    if (sourceFormat != nullptr && sourceFormat->nChannels > mixer.outputChannels)
+        tags = GainTags::Dropped(std::move(tags));
+    return tags;
+}
+
 int32_t ConversionJob::ConfigureEncoders()
 {
     if (format->IsAuto()) {
@@ -395,7 +407,7 @@ int32_t ConversionJob::ConfigureEncoders()
         encoders.mp3.SetBitrate(BitrateFor(mixer.outputRate));
         encoders.mp3.SetPlainTags(false);
         // WAV files are written without tags: only an MP3 needs the source's.
-        encoders.mp3.SetTags(kind == kMp3Encoder ? source->GetTags() : MediaTags {});
+        encoders.mp3.SetTags(kind == kMp3Encoder ? SourceTags() : TagSet {});
         return kind;
     }
     switch (format->encoding) {
@@ -404,15 +416,15 @@ int32_t ConversionJob::ConfigureEncoders()
             quality->variable ? Mp3Encoder::RateControl::Variable : Mp3Encoder::RateControl::Constant,
             quality->value);
         encoders.mp3.SetPlainTags(true);
-        encoders.mp3.SetTags(format->carriesTags ? source->GetTags() : MediaTags {});
+        encoders.mp3.SetTags(format->carriesTags ? SourceTags() : TagSet {});
         return kMp3Encoder;
     case OutputFormat::Encoding::Wave:
-        encoders.mp3.SetTags(MediaTags {});
+        encoders.mp3.SetTags(TagSet {});
         return kWaveEncoder;
     case OutputFormat::Encoding::Codec:
-        encoders.mp3.SetTags(MediaTags {});
+        encoders.mp3.SetTags(TagSet {});
         encoders.codec = format->makeEncoder(quality->value);
-        encoders.codec->SetTags(format->carriesTags ? source->GetTags() : MediaTags {});
+        encoders.codec->SetTags(format->carriesTags ? SourceTags() : TagSet {});
         return kCodecEncoder;
     case OutputFormat::Encoding::ByRules:
         break;

@@ -185,6 +185,8 @@ private:
 
     // Sets up the chosen encoder for the format of this job; returns its kind (0: none).
     int32_t ConfigureEncoders();
+    // The source's tags as the output carries them.
+    TagSet SourceTags();
 
     EncoderSet& encoders;
     const OutputFormat* format = &OutputFormat::Auto();

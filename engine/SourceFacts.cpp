@@ -38,7 +38,7 @@ void ReadStream(AudioStream& stream, bool loaded, const std::string& failure, So
         return;
     }
     facts.tagsRead = true;
-    facts.statedTitle = stream.GetTags().title;
+    facts.statedTitle = stream.GetTags().First("TITLE");
     facts.seconds = WholeSeconds(stream.GetLength());
 }
 
@@ -86,9 +86,9 @@ std::string SourceFacts::OutputTitle(const OutputFormat& format) const
         : format.carriesTags;
     if (!tagged)
         return "-";
-    MediaTags tags;
+    TagSet tags;
     // A track the disc does not title is titled by its label, as its stream's tags give it.
-    tags.title = track && statedTitle.empty() ? name : statedTitle;
+    tags.Add("TITLE", track && statedTitle.empty() ? name : statedTitle);
     return Id3Tag::TitleFor(tags, target);
 }
 

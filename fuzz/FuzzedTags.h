@@ -3,14 +3,14 @@
 // bytes, so that the fuzzer varies every field and the picture at once.
 #pragma once
 
-#include "platform/media/MediaTags.h"
+#include "audio/TagSet.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-inline MediaTags FuzzedTags(const uint8_t* data, size_t size)
+inline TagSet FuzzedTags(const uint8_t* data, size_t size)
 {
     std::vector<std::string> fields(9);
     size_t field = 0;
@@ -20,15 +20,11 @@ inline MediaTags FuzzedTags(const uint8_t* data, size_t size)
         else
             fields[field].push_back(static_cast<char>(data[i]));
     }
-    MediaTags tags;
-    tags.title = fields[0];
-    tags.artist = fields[1];
-    tags.album = fields[2];
-    tags.year = fields[3];
-    tags.track = fields[4];
-    tags.genre = fields[5];
-    tags.comment = fields[6];
-    tags.coverMime = fields[7];
-    tags.cover.assign(fields[8].begin(), fields[8].end());
+    TagSet tags;
+    const char* const keys[] = {"TITLE", "ARTIST", "ALBUM", "DATE", "TRACKNUMBER", "GENRE", "COMMENT"};
+    for (size_t k = 0; k < 7; ++k)
+        tags.Add(keys[k], fields[k]);
+    tags.AddPicture(
+        {TagSet::kFrontCover, fields[7], "", std::vector<uint8_t>(fields[8].begin(), fields[8].end())});
     return tags;
 }

@@ -1,8 +1,8 @@
 // The ID3 tags of an MP3 file on arbitrary tag texts (the input split at zero bytes into title,
 // artist, album, year, track, genre, comment, cover type and cover). Whatever the texts hold, the
-// ID3v2.3 tag's sizes must add up frame by frame, every text frame must be UTF-16 with a
-// byte-order mark that decodes back to the text when the text is UTF-8, and the ID3v1 tag must be
-// 128 bytes whose text fields are the Latin-1 forms of the texts.
+// ID3v2.3 tag's sizes must add up frame by frame up to its padding, every text frame must be
+// UTF-16 with a byte-order mark (or Latin-1) that decodes back to the text when the text is
+// UTF-8, and the ID3v1 tag must be 128 bytes whose text fields are the Latin-1 forms of the texts.
 #include "encoders/Id3Tag.h"
 #include "fuzz/FuzzedTags.h"
 
@@ -84,7 +84,22 @@ bool IsCleanUtf8(const std::string& text)
     return true;
 }
 
-void CheckVersion2(const std::vector<uint8_t>& tag, const MediaTags& tags)
+// A Latin-1 text frame's text (after its encoding byte, up to an optional terminator) in UTF-8.
+std::string Latin1Text(const uint8_t* body, size_t length)
+{
+    std::string text;
+    for (size_t i = 1; i < length && body[i] != 0; ++i) {
+        if (body[i] < 0x80) {
+            text.push_back(static_cast<char>(body[i]));
+        } else {
+            text.push_back(static_cast<char>(0xC0 | body[i] >> 6));
+            text.push_back(static_cast<char>(0x80 | (body[i] & 0x3F)));
+        }
+    }
+    return text;
+}
+
+void CheckVersion2(const std::vector<uint8_t>& tag, const TagSet& tags)
 {
     Check(tag.size() >= 10 && tag[0] == 'I' && tag[1] == 'D' && tag[2] == '3' && tag[3] == 3 && tag[4] == 0);
     size_t size = 0;
@@ -95,35 +110,47 @@ void CheckVersion2(const std::vector<uint8_t>& tag, const MediaTags& tags)
     Check(size + 10 == tag.size());
     const std::string title = Id3Tag::TitleFor(tags, "/out/name.mp3");
     for (size_t at = 10; at < tag.size();) {
+        // The padding after the last frame: zeros to the end.
+        if (tag[at] == 0) {
+            for (; at < tag.size(); ++at)
+                Check(tag[at] == 0);
+            break;
+        }
         Check(at + 10 <= tag.size());
         const std::string id(tag.begin() + static_cast<long>(at), tag.begin() + static_cast<long>(at + 4));
         const size_t length = size_t {tag[at + 4]} << 24 | size_t {tag[at + 5]} << 16
             | size_t {tag[at + 6]} << 8 | tag[at + 7];
         Check(at + 10 + length <= tag.size());
         const uint8_t* body = tag.data() + at + 10;
-        if (id[0] == 'T') {
-            Check(length >= 5 && body[0] == 1 && body[1] == 0xFF && body[2] == 0xFE && length % 2 == 1);
-            Check(body[length - 2] == 0 && body[length - 1] == 0);
+        if (id[0] == 'T' && id != "TXXX") {
             std::string text;
-            Check(Utf16ToUtf8(body + 3, length - 5, text));
+            Check(length >= 1 && body[0] <= 1);
+            if (body[0] == 0) {
+                text = Latin1Text(body, length);
+            } else {
+                Check(length >= 3 && body[1] == 0xFF && body[2] == 0xFE && length % 2 == 1);
+                // The terminator is optional.
+                const bool ended = length >= 5 && body[length - 2] == 0 && body[length - 1] == 0;
+                Check(Utf16ToUtf8(body + 3, length - 3 - (ended ? 2 : 0), text));
+            }
             if (id == "TIT2" && IsCleanUtf8(title))
                 Check(text == title);
-            if (id == "TPE1" && IsCleanUtf8(tags.artist))
-                Check(text == tags.artist);
+            if (id == "TPE1" && IsCleanUtf8(tags.First("ARTIST")))
+                Check(text == tags.First("ARTIST"));
         }
         at += 10 + length;
     }
 }
 
-void CheckVersion1(const MediaTags& tags)
+void CheckVersion1(const TagSet& tags)
 {
     const auto tag = Id3Tag::Version1(tags, "/out/name.mp3");
     Check(tag[0] == 'T' && tag[1] == 'A' && tag[2] == 'G');
-    const std::string artist = Id3Tag::Latin1(tags.artist, 30);
+    const std::string artist = Id3Tag::Latin1(tags.First("ARTIST"), 30);
     Check(artist.size() <= 30);
-    if (!tags.artist.empty())
+    if (!artist.empty())
         Check(std::string(tag.begin() + 33, tag.begin() + 33 + static_cast<long>(artist.size())) == artist);
-    const std::string comment = Id3Tag::Latin1(tags.comment, 28);
+    const std::string comment = Id3Tag::Latin1(tags.First("COMMENT"), 28);
     Check(comment.size() <= 28 && tag[125] == 0);
 }
 
@@ -131,9 +158,9 @@ void CheckVersion1(const MediaTags& tags)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const MediaTags tags = FuzzedTags(data, size);
+    const TagSet tags = FuzzedTags(data, size);
     CheckVersion2(Id3Tag::Version2(tags, "/out/name.mp3"), tags);
     CheckVersion1(tags);
-    Id3Tag::GenreNumber(tags.genre);
+    Id3Tag::GenreNumber(tags.First("GENRE"));
     return 0;
 }

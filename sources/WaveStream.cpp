@@ -1,5 +1,7 @@
 #include "sources/WaveStream.h"
 
+#include "audio/TagReader.h"
+
 #include "audio/Pcm16Format.h"
 #include "platform/Message.h"
 #include "platform/RegularFile.h"
@@ -244,13 +246,13 @@ std::string WaveStream::GetFailure()
     return failure;
 }
 
-MediaTags WaveStream::GetTags()
+TagSet WaveStream::GetTags()
 {
-    // Most WAV files carry no tags: the media reader, and with it FFmpeg, is called on only for
-    // a file that has a chunk to read them from.
+    // Most WAV files carry no tags: the tag reader is called on only for a file that has a
+    // chunk to read them from.
     if (loadedPath.empty() || !HasTagChunk(loadedPath.c_str()))
         return {};
-    return ReadMediaTags(loadedPath.c_str());
+    return TagReader::Read(loadedPath);
 }
 
 bool WaveStream::HasTagChunk(const char* path)

@@ -50,8 +50,8 @@ public:
     double GetPosition() override;
     double GetLength() override;
     std::string GetFailure() override;
-    // The tags of the file last loaded, read through the media reader's tag reader.
-    MediaTags GetTags() override;
+    // The tags of the file last loaded ("id3 " chunk, LIST/INFO), read by TagReader.
+    TagSet GetTags() override;
     // Whether the WAV file at `path` has a chunk that tags can come from: LIST (INFO) or "id3 ".
     static bool HasTagChunk(const char* path);
 

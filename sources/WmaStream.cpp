@@ -1,5 +1,7 @@
 #include "sources/WmaStream.h"
 
+#include "audio/TagReader.h"
+
 #include "audio/Pcm16Format.h"
 #include "platform/Diagnostics.h"
 #include "platform/Heap.h"
@@ -360,7 +362,7 @@ void WmaStream::CloseReader()
     }
 }
 
-MediaTags WmaStream::GetTags()
+TagSet WmaStream::GetTags()
 {
-    return loadedPath.empty() ? MediaTags {} : ReadMediaTags(loadedPath.c_str());
+    return loadedPath.empty() ? TagSet {} : TagReader::Read(loadedPath);
 }

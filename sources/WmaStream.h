@@ -34,8 +34,8 @@ public:
     double GetPosition() override;
     double GetLength() override;
     std::string GetFailure() override;
-    // The tags of the file last loaded, read through the media reader's tag reader.
-    MediaTags GetTags() override;
+    // The tags of the file last loaded, read by TagReader.
+    TagSet GetTags() override;
 
     // Seconds of audio that damage in the file made the reader pass over since the last Load,
     // Rewind or Seek (frames the decoder rejected, bytes between frames).

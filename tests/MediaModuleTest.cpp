@@ -9,7 +9,7 @@
 #include "platform/loader/DynamicLibrary.h"
 #include "platform/media/AudioEncoderSession.h"
 #include "platform/media/MediaFile.h"
-#include "platform/media/MediaTags.h"
+#include "platform/media/MediaMetadata.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -183,7 +183,7 @@ TEST(MediaModule, OneThatCannotBeLoadedFailsTheJobWithOneMessageSayingWhy)
             }
             // Tags that need the module: the job goes on without them, and says so once.
             messages->Clear();
-            if (!ReadMediaTags(MediaFixture("stereo-44100-vbr-id3.mp3").c_str()).Empty())
+            if (!ReadMediaMetadata(MediaFixture("stereo-44100-vbr-id3.mp3").c_str()).Empty())
                 return "tags were read without the module";
             const std::vector<std::string> texts = messages->Texts();
             if (texts.size() != 1 || !Contains(texts[0], "tags of") || !Contains(texts[0], c.reason))
@@ -243,8 +243,12 @@ TEST(MediaModuleThreads, FirstUsesFromManyThreadsAtOnceLoadItOnce)
                 return std::string();
             },
             [] {
-                const MediaTags tags = ReadMediaTags(MediaFixture("stereo-44100-vbr-id3.mp3").c_str());
-                return tags.title == "Sweep" ? "" : "the tags were not read";
+                const MediaMetadata metadata
+                    = ReadMediaMetadata(MediaFixture("stereo-44100-vbr-id3.mp3").c_str());
+                const std::pair<std::string, std::string> title {"title", "Sweep"};
+                const bool read = std::find(metadata.entries.begin(), metadata.entries.end(), title)
+                    != metadata.entries.end();
+                return read ? "" : "the tags were not read";
             },
         };
         constexpr int kThreads = 6;

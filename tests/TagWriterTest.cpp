@@ -72,21 +72,46 @@ Picture Draw(const TempDir& dir, const std::string& name, const std::string& sou
         width, height};
 }
 
+// The fields these cases write, each in one text as a simple tagger states them.
+struct Texts {
+    std::string title, artist, album, year, track, genre, comment;
+    std::string coverMime;
+    std::vector<uint8_t> cover;
+};
+
+// The same in the tag model: the track's number and total in fields of their own.
+TagSet Model(const Texts& texts)
+{
+    TagSet tags;
+    tags.Add("TITLE", texts.title);
+    tags.Add("ARTIST", texts.artist);
+    tags.Add("ALBUM", texts.album);
+    tags.Add("DATE", texts.year);
+    const size_t slash = texts.track.find('/');
+    tags.Add("TRACKNUMBER", texts.track.substr(0, slash));
+    tags.Add("TRACKTOTAL", slash == std::string::npos ? "" : texts.track.substr(slash + 1));
+    tags.Add("GENRE", texts.genre);
+    tags.Add("COMMENT", texts.comment);
+    if (!texts.cover.empty())
+        tags.AddPicture({TagSet::kFrontCover, texts.coverMime, "", texts.cover});
+    return tags;
+}
+
 // A set of tags to write, what readers must show of it (texts that are not UTF-8 show U+FFFD
 // where their bad bytes were), and the track number and total as separate texts.
-struct TagSet {
+struct Case {
     std::string label;
-    MediaTags written;
-    MediaTags shown;
+    Texts written;
+    Texts shown;
     std::string trackNumber, trackTotal;
     const Picture* cover;
 };
 
-MediaTags Tags(const std::string& title, const std::string& artist, const std::string& album,
+Texts Tags(const std::string& title, const std::string& artist, const std::string& album,
     const std::string& year, const std::string& track, const std::string& genre, const std::string& comment,
     const Picture* cover)
 {
-    MediaTags tags;
+    Texts tags;
     tags.title = title;
     tags.artist = artist;
     tags.album = album;
@@ -109,27 +134,27 @@ std::string Repeated(const std::string& text, int times)
     return out;
 }
 
-std::vector<TagSet> TagSets(const Picture& jpeg, const Picture& png, const Picture& large)
+std::vector<Case> Cases(const Picture& jpeg, const Picture& png, const Picture& large)
 {
-    const MediaTags all = Tags("Song", "Artist", "Album", "1999", "7/12", "Rock", "A comment", &jpeg);
-    const MediaTags unicode = Tags(Repeated("Ünïcødé 音楽 🎵 ", 150), "Ærtist Мастер", "Ålbum 日本語", "2024",
-        "3", "Électro", Repeated("long comment ", 400), nullptr);
-    const MediaTags bad = Tags("Caf\xE9 d\xC3",
+    const Texts all = Tags("Song", "Artist", "Album", "1999", "7/12", "Rock", "A comment", &jpeg);
+    const Texts unicode = Tags(Repeated("Ünïcødé 音楽 🎵 ", 150), "Ærtist Мастер", "Ålbum 日本語", "2024", "3",
+        "Électro", Repeated("long comment ", 400), nullptr);
+    const Texts bad = Tags("Caf\xE9 d\xC3",
         "\xFF\xFE"
         "Artist",
         "Al\x80"
         "bum",
         "2001", "1/2", "Ge\xC0\xAFnre", "ok", nullptr);
-    const MediaTags badShown = Tags("Caf\xEF\xBF\xBD d\xEF\xBF\xBD",
+    const Texts badShown = Tags("Caf\xEF\xBF\xBD d\xEF\xBF\xBD",
         "\xEF\xBF\xBD\xEF\xBF\xBD"
         "Artist",
         "Al\xEF\xBF\xBD"
         "bum",
         "2001", "1/2", "Ge\xEF\xBF\xBD\xEF\xBF\xBDnre", "ok", nullptr);
-    const MediaTags titleOnly = Tags("Only a title", "", "", "", "", "", "", nullptr);
-    const MediaTags trackAlone = Tags("Seven", "", "", "", "7", "", "", nullptr);
-    const MediaTags withPng = Tags("PNG cover", "Artist", "", "", "", "", "", &png);
-    const MediaTags withLarge = Tags("Large cover", "", "", "", "12/12", "", "", &large);
+    const Texts titleOnly = Tags("Only a title", "", "", "", "", "", "", nullptr);
+    const Texts trackAlone = Tags("Seven", "", "", "", "7", "", "", nullptr);
+    const Texts withPng = Tags("PNG cover", "Artist", "", "", "", "", "", &png);
+    const Texts withLarge = Tags("Large cover", "", "", "", "12/12", "", "", &large);
     return {
         {"all fields and a JPEG cover", all, all, "7", "12", &jpeg},
         {"only a title", titleOnly, titleOnly, "", "", nullptr},
@@ -159,10 +184,10 @@ std::map<std::string, std::string> ProbedTags(const std::string& file)
     return tags;
 }
 
-void ExpectProbedTags(const Container& container, const TagSet& set, const std::string& file)
+void ExpectProbedTags(const Container& container, const Case& set, const std::string& file)
 {
     const std::map<std::string, std::string> probed = ProbedTags(file);
-    const MediaTags& shown = set.shown;
+    const Texts& shown = set.shown;
     const std::string mp4Track
         = set.trackTotal.empty() ? set.trackNumber : set.trackNumber + "/" + set.trackTotal;
     const std::pair<const char*, std::string> expected[] = {
@@ -187,7 +212,7 @@ void ExpectProbedTags(const Container& container, const TagSet& set, const std::
 }
 
 // ffprobe shows the cover as an attached picture stream; ffmpeg copies out its very bytes.
-void ExpectProbedCover(const TagSet& set, const std::string& file)
+void ExpectProbedCover(const Case& set, const std::string& file)
 {
     const std::string streams
         = Text(CommandOutput("ffprobe -v error -select_streams v -show_entries "
@@ -206,7 +231,7 @@ void ExpectProbedCover(const TagSet& set, const std::string& file)
         << "the cover's bytes differ";
 }
 
-// What TagLib reads of a file, in the terms of MediaTags.
+// What TagLib reads of a file.
 struct TagLibView {
     std::map<std::string, std::string> fields; // the Vorbis comment names, or the MP4 atoms'
     std::vector<uint8_t> cover;
@@ -298,10 +323,10 @@ TagLibView ReadWithTagLib(const Container& container, const std::string& file)
     return view;
 }
 
-void ExpectTagLibSees(const Container& container, const TagSet& set, const TagLibView& view)
+void ExpectTagLibSees(const Container& container, const Case& set, const TagLibView& view)
 {
     ASSERT_TRUE(view.valid);
-    const MediaTags& shown = set.shown;
+    const Texts& shown = set.shown;
     const bool xiph = IsXiph(container);
     const std::string trkn = set.trackNumber.empty()
         ? ""
@@ -445,20 +470,22 @@ TEST_F(TagWriterTest, EveryContainerCarriesEachTagSetAndKeepsItsAudio)
     const Picture large
         = Draw(dir, "large.png", "color=gray:s=640x640,noise=alls=100:allf=t", "png", 640, 640);
     ASSERT_GT(large.bytes.size(), 1000000u);
-    const std::vector<TagSet> sets = TagSets(jpeg, png, large);
+    const std::vector<Case> sets = Cases(jpeg, png, large);
     for (const Container& container : kContainers) {
         SCOPED_TRACE(container.label);
         const std::vector<uint8_t> encoded = Encoded(container);
         const AudioState before = StateOf(container, Named("before", container, encoded));
-        for (const TagSet& set : sets) {
+        for (const Case& set : sets) {
             SCOPED_TRACE(set.label);
             // Each set goes over a file that already has every field, which it replaces.
             UnnamedFile file(dir.Path());
             file.SetBytes(encoded);
             std::string reason;
-            ASSERT_TRUE(TagWriter::Write(file.Descriptor(), container.container, sets[0].written, {}, reason))
+            ASSERT_TRUE(
+                TagWriter::Write(file.Descriptor(), container.container, Model(sets[0].written), {}, reason))
                 << reason;
-            ASSERT_TRUE(TagWriter::Write(file.Descriptor(), container.container, set.written, {}, reason))
+            ASSERT_TRUE(
+                TagWriter::Write(file.Descriptor(), container.container, Model(set.written), {}, reason))
                 << reason;
             EXPECT_EQ(reason, "");
             EXPECT_EQ(lseek(file.Descriptor(), 0, SEEK_CUR), 0) << "the descriptor's position moved";
@@ -494,7 +521,7 @@ TEST_F(TagWriterTest, AnM4aFileStatesItsGaplessLengthsInITunSMPB)
         UnnamedFile file(dir.Path());
         file.SetBytes(encoded);
         std::string reason;
-        ASSERT_TRUE(TagWriter::Write(file.Descriptor(), TagContainer::Mp4, MediaTags {}, row.gapless, reason))
+        ASSERT_TRUE(TagWriter::Write(file.Descriptor(), TagContainer::Mp4, TagSet {}, row.gapless, reason))
             << reason;
         const std::string tagged = Named("gapless", m4a, file.Bytes());
         EXPECT_EQ(ReadWithTagLib(m4a, tagged).gapless, row.text);
@@ -529,7 +556,7 @@ TEST_F(TagWriterTest, AFileItCannotWriteFailsWithTheReason)
             "the tags could not be written into the Ogg Vorbis file: the file could not be written (Bad file "
             "descriptor)"},
     };
-    const MediaTags tags = Tags("Song", "Artist", "", "", "1/2", "", "", nullptr);
+    const Texts tags = Tags("Song", "Artist", "", "", "1/2", "", "", nullptr);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
         UnnamedFile file(dir.Path());
@@ -538,7 +565,7 @@ TEST_F(TagWriterTest, AFileItCannotWriteFailsWithTheReason)
             ? file.Descriptor()
             : open(copy.c_str(), (row.access == Access::ReadOnly ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
         std::string reason;
-        EXPECT_FALSE(TagWriter::Write(descriptor, row.container, tags, {}, reason));
+        EXPECT_FALSE(TagWriter::Write(descriptor, row.container, Model(tags), {}, reason));
         EXPECT_EQ(reason, row.reason);
         EXPECT_TRUE(file.Bytes() == *row.bytes);
         if (row.access != Access::Unnamed)
@@ -551,9 +578,9 @@ TEST_F(TagWriterTest, AFileItCannotWriteFailsWithTheReason)
 // a note, and the file stays valid; Ogg and MP4 files carry it.
 TEST_F(TagWriterTest, ACoverTooLargeForAFlacBlockIsLeftOutWithANote)
 {
-    MediaTags tags = Tags("Huge cover", "", "", "", "", "", "", nullptr);
+    Texts tags = Tags("Huge cover", "", "", "", "", "", "", nullptr);
     tags.coverMime = "image/png";
-    tags.cover.assign(kMaxCoverBytes, 0x5A);
+    tags.cover.assign(TagSet::kLargestPicture, 0x5A);
     for (const Container& container : {kContainers[0], kContainers[1]}) {
         SCOPED_TRACE(container.label);
         const std::vector<uint8_t> encoded = Encoded(container);
@@ -561,14 +588,15 @@ TEST_F(TagWriterTest, ACoverTooLargeForAFlacBlockIsLeftOutWithANote)
         UnnamedFile file(dir.Path());
         file.SetBytes(encoded);
         std::string reason;
-        ASSERT_TRUE(TagWriter::Write(file.Descriptor(), container.container, tags, {}, reason)) << reason;
+        ASSERT_TRUE(TagWriter::Write(file.Descriptor(), container.container, Model(tags), {}, reason))
+            << reason;
         const std::string tagged = Named("tagged", container, file.Bytes());
         TagLibView view = ReadWithTagLib(container, tagged);
         EXPECT_TRUE(view.valid);
         EXPECT_EQ(view.fields["TITLE"], "Huge cover");
         if (container.container == TagContainer::Flac) {
             EXPECT_EQ(reason,
-                "the cover was left out: a FLAC picture block holds at most 16 MiB, and the cover has "
+                "a picture was left out: a FLAC picture block holds at most 16 MiB, and the picture has "
                 "16777216 "
                 "bytes");
             EXPECT_TRUE(view.cover.empty());

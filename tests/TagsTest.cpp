@@ -1,10 +1,10 @@
 // Tags from sources of every kind reach both ID3 tags of the MP3 a job writes. Sources are made
 // with ffmpeg at test time; what the output holds is read back through FFmpeg's metadata API (the
 // media layer's tag reader) and, for ID3v1, by byte offsets.
+#include "audio/TagReader.h"
 #include "encoders/Id3Tag.h"
 #include "engine/ConversionJob.h"
 #include "platform/cdrom/CdRom.h"
-#include "platform/media/MediaTags.h"
 #include "support/CdTestDisc.h"
 #include "support/TestSupport.h"
 
@@ -59,7 +59,8 @@ protected:
         return text.substr(0, text.find('\0'));
     }
 
-    // Every text frame of the ID3v2.3 tag that opens `file` is UTF-16 with a byte-order mark.
+    // Every text frame of the ID3v2.3 tag that opens `file` is UTF-16 with a byte-order mark, or
+    // Latin-1 (dates, genres), the two encodings version 2.3 knows; the padding ends the frames.
     static void ExpectUtf16TextFrames(const std::vector<uint8_t>& file, const std::string& what)
     {
         ASSERT_GE(file.size(), 10u);
@@ -68,13 +69,13 @@ protected:
             = 10 + (size_t {file[6]} << 21 | size_t {file[7]} << 14 | size_t {file[8]} << 7 | file[9]);
         ASSERT_LE(end, file.size());
         int textFrames = 0;
-        for (size_t at = 10; at + 10 <= end;) {
+        for (size_t at = 10; at + 10 <= end && file[at] != 0;) {
             const std::string id(
                 file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at + 4));
             const size_t size = size_t {file[at + 4]} << 24 | size_t {file[at + 5]} << 16
                 | size_t {file[at + 6]} << 8 | file[at + 7];
             ASSERT_LE(at + 10 + size, end) << what << " " << id;
-            if (id[0] == 'T') {
+            if (id[0] == 'T' && file[at + 10] != 0) {
                 ++textFrames;
                 EXPECT_EQ(file[at + 10], 1) << what << " " << id;
                 EXPECT_EQ(file[at + 11], 0xFF) << what << " " << id;
@@ -150,20 +151,22 @@ TEST_F(TagsRun, SourceTagsReachBothId3TagsOfTheMp3)
         const std::vector<uint8_t> file = Convert(source, target);
         ASSERT_GT(file.size(), Id3Tag::kVersion1Size) << row.name;
 
-        const MediaTags read = ReadMediaTags(dir.File(target).c_str());
-        EXPECT_EQ(read.title, kTitle) << row.name;
-        EXPECT_EQ(read.artist, "Art\xC3\xA9mis") << row.name;
-        EXPECT_EQ(read.album, "Albumen") << row.name;
-        EXPECT_EQ(read.year, "2019") << row.name;
-        EXPECT_EQ(read.track, "7/12") << row.name;
-        EXPECT_EQ(read.genre, row.genre) << row.name;
-        EXPECT_EQ(read.comment, row.comment) << row.name;
+        const TagSet read = TagReader::Read(dir.File(target));
+        EXPECT_EQ(read.First("TITLE"), kTitle) << row.name;
+        EXPECT_EQ(read.First("ARTIST"), "Art\xC3\xA9mis") << row.name;
+        EXPECT_EQ(read.First("ALBUM"), "Albumen") << row.name;
+        EXPECT_EQ(read.First("DATE"), "2019-05-01") << row.name;
+        EXPECT_EQ(read.First("TRACKNUMBER"), "7") << row.name;
+        EXPECT_EQ(read.First("TRACKTOTAL"), "12") << row.name;
+        EXPECT_EQ(read.First("GENRE"), row.genre) << row.name;
+        EXPECT_EQ(read.First("COMMENT"), row.comment) << row.name;
         if (!row.cover.empty()) {
             const bool png = row.cover.size() > 4 && row.cover.compare(row.cover.size() - 4, 4, ".png") == 0;
-            EXPECT_EQ(read.coverMime, png ? "image/png" : "image/jpeg") << row.name;
-            EXPECT_EQ(read.cover, ReadBytes(row.cover)) << row.name;
+            ASSERT_NE(read.Cover(), nullptr) << row.name;
+            EXPECT_EQ(read.Cover()->mime, png ? "image/png" : "image/jpeg") << row.name;
+            EXPECT_EQ(read.Cover()->bytes, ReadBytes(row.cover)) << row.name;
         } else {
-            EXPECT_TRUE(read.cover.empty()) << row.name;
+            EXPECT_TRUE(read.Pictures().empty()) << row.name;
         }
         ExpectUtf16TextFrames(file, row.name);
 
@@ -206,7 +209,7 @@ TEST_F(TagsRun, ASourceWithoutTagsKeepsTheFixedId3v1Tag)
     const std::string source = dir.File("plain.wav");
     ASSERT_TRUE(Ffmpeg("-f lavfi -i sine=d=1 -map_metadata -1 -fflags +bitexact '" + source + "'"));
     const std::vector<uint8_t> file = Convert(source, "Plain Song.mp3");
-    EXPECT_EQ(ReadMediaTags(dir.File("Plain Song.mp3").c_str()).title, "Plain Song");
+    EXPECT_EQ(TagReader::Read(dir.File("Plain Song.mp3")).First("TITLE"), "Plain Song");
     ExpectUtf16TextFrames(file, "plain");
     const std::string path = dir.File("Plain Song.mp3");
     EXPECT_EQ(Field(file, 3, 30), path.substr(0, 30));
@@ -237,11 +240,11 @@ TEST_F(TagsRun, CdTracksAreTitledByLabelOrCueSheet)
     for (const auto& row : rows) {
         const std::string target = std::string(row.label) + ".mp3";
         Convert(row.label, target);
-        const MediaTags read = ReadMediaTags(dir.File(target).c_str());
-        EXPECT_EQ(read.title, row.title) << row.label;
-        EXPECT_EQ(read.artist, row.artist) << row.label;
-        EXPECT_EQ(read.album, "Disc Album") << row.label;
-        EXPECT_EQ(read.track, row.track) << row.label;
+        const TagSet read = TagReader::Read(dir.File(target));
+        EXPECT_EQ(read.First("TITLE"), row.title) << row.label;
+        EXPECT_EQ(read.First("ARTIST"), row.artist) << row.label;
+        EXPECT_EQ(read.First("ALBUM"), "Disc Album") << row.label;
+        EXPECT_EQ(read.First("TRACKNUMBER"), row.track) << row.label;
     }
     CdForgetRegisteredDrives();
 }

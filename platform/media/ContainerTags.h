@@ -1,10 +1,10 @@
-// The tags of an audio file as FFmpeg's demuxers read them (the media module's part of
-// ReadMediaTags, MediaTags.h): the container's own tags first, those of its first audio stream
-// where the container states none, and its front cover (or first picture). The file is opened
-// as a LocalContainer, with the media reader's limits. A file that cannot be read gives empty
-// tags.
+// The metadata of an audio file as FFmpeg's demuxers read it (the media module's part of
+// ReadMediaMetadata, MediaMetadata.h): every entry of the container's dictionary, then every
+// entry of its first audio stream's, and every attached picture. The file is opened as a
+// LocalContainer, with the media reader's limits. A file that cannot be read gives empty
+// metadata.
 #pragma once
 
-#include "platform/media/MediaTags.h"
+#include "platform/media/MediaMetadata.h"
 
-MediaTags ReadContainerTags(const char* fileName);
+MediaMetadata ReadContainerTags(const char* fileName);

@@ -10,7 +10,7 @@
 // MediaModule.h loads it.
 //
 // Module and program are built together from one source tree and share the C++ types named here
-// (the reader's interfaces, MediaTags, AcmFormat, AcmDecoder, AudioEncoderSession and its
+// (the reader's interfaces, MediaMetadata, AcmFormat, AcmDecoder, AudioEncoderSession and its
 // settings) and the C++ runtime. A change to the table or to any of those types raises
 // kMediaModuleVersion, so that a module of another build is refused instead of being called with
 // records it does not know.
@@ -18,7 +18,7 @@
 
 #include "platform/media/AudioEncoderSession.h"
 #include "platform/media/MediaReader.h"
-#include "platform/media/MediaTags.h"
+#include "platform/media/MediaMetadata.h"
 
 #include <cstdint>
 #include <memory>
@@ -39,8 +39,8 @@ struct MediaModuleTable {
 
     // A new reader with no file open (WMCreateSyncReader's real reader).
     HRESULT (*createSyncReader)(IWMSyncReader** reader);
-    // The tags of a regular file (ReadMediaTags once the file was checked).
-    MediaTags (*readTags)(const char* fileName);
+    // The tags of a regular file (ReadMediaMetadata once the file was checked).
+    MediaMetadata (*readTags)(const char* fileName);
     // A decoder of a compressed WAV format; null when none serves it. May throw std::bad_alloc.
     std::unique_ptr<AcmDecoder> (*openAcmDecoder)(const AcmFormat& format);
     // A new encoding session (AudioEncoderSession::Create); null with `reason` set when it cannot

@@ -1,4 +1,4 @@
-#include "encoders/DescriptorTagStream.h"
+#include "audio/DescriptorTagStream.h"
 
 #include <algorithm>
 

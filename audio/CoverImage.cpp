@@ -1,4 +1,4 @@
-#include "encoders/CoverImage.h"
+#include "audio/CoverImage.h"
 
 #include <algorithm>
 #include <cctype>
