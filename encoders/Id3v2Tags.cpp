@@ -86,21 +86,12 @@ void AddUserText(TagLib::ID3v2::Tag& tag, const std::string& description, const 
     tag.addFrame(frame.release());
 }
 
-void AddComment(TagLib::ID3v2::Tag& tag, const std::string& text)
+// A comment (COMM) or lyrics (USLT) frame: a language, no description, the text.
+template <typename LanguageFrame> void AddLanguageText(TagLib::ID3v2::Tag& tag, const std::string& text)
 {
     if (text.empty())
         return;
-    auto frame = std::make_unique<TagLib::ID3v2::CommentsFrame>(TagLib::String::UTF16);
-    frame->setLanguage("eng");
-    frame->setText(TagText::Of(text));
-    tag.addFrame(frame.release());
-}
-
-void AddLyrics(TagLib::ID3v2::Tag& tag, const std::string& text)
-{
-    if (text.empty())
-        return;
-    auto frame = std::make_unique<TagLib::ID3v2::UnsynchronizedLyricsFrame>(TagLib::String::UTF16);
+    auto frame = std::make_unique<LanguageFrame>(TagLib::String::UTF16);
     frame->setLanguage("eng");
     frame->setText(TagText::Of(text));
     tag.addFrame(frame.release());
@@ -140,8 +131,8 @@ std::vector<uint8_t> Id3v2Tags::Rendered(const TagSet& tags)
     }
     AddText(tag, "TRCK", TagNames::Numbered(tags.First("TRACKNUMBER"), tags.First("TRACKTOTAL")));
     AddText(tag, "TPOS", TagNames::Numbered(tags.First("DISCNUMBER"), tags.First("DISCTOTAL")));
-    AddComment(tag, TagNames::Joined(tags.Values("COMMENT")));
-    AddLyrics(tag, TagNames::Joined(tags.Values("LYRICS")));
+    AddLanguageText<TagLib::ID3v2::CommentsFrame>(tag, TagNames::Joined(tags.Values("COMMENT")));
+    AddLanguageText<TagLib::ID3v2::UnsynchronizedLyricsFrame>(tag, TagNames::Joined(tags.Values("LYRICS")));
     AddRecordingId(tag, tags.First("MUSICBRAINZ_TRACKID"));
     AddText(tag, "TSSE", TagNames::EncoderName());
     for (const TagSet::Picture& picture : tags.Pictures())
