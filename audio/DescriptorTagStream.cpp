@@ -52,7 +52,14 @@ void DescriptorTagStream::seek(long offset, Position from)
 
 long DescriptorTagStream::length()
 {
-    return static_cast<long>(std::max<int64_t>(file.Size(), 0));
+    // A source read for its tags keeps its length while it is read; TagLib asks for it at every
+    // read.
+    if (access == Access::ReadOnly && readLength >= 0)
+        return static_cast<long>(readLength);
+    const int64_t size = std::max<int64_t>(file.Size(), 0);
+    if (access == Access::ReadOnly)
+        readLength = size;
+    return static_cast<long>(size);
 }
 
 void DescriptorTagStream::truncate(long length)

@@ -48,4 +48,5 @@ private:
     std::string fileName;
     Access access;
     long position = 0;
+    int64_t readLength = -1; // a read-only stream's length, once known
 };

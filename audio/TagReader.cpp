@@ -115,13 +115,14 @@ public:
         }
         if (mime.empty())
             mime = CoverImage::Of("", bytes).mime;
-        tags.AddPicture({type, std::move(mime), std::move(description), std::move(bytes)});
+        pictures.push_back({type, std::move(mime), std::move(description), std::move(bytes)});
     }
 
     void AddPicture(uint8_t type, std::string mime, std::string description, const TagLib::ByteVector& data)
     {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
         AddPicture(
-            type, std::move(mime), std::move(description), std::vector<uint8_t>(data.begin(), data.end()));
+            type, std::move(mime), std::move(description), std::vector<uint8_t>(bytes, bytes + data.size()));
     }
 
     bool Has(const char* key) const { return !tags.Values(key).empty(); }
@@ -138,6 +139,7 @@ private:
 
     std::string fileName;
     TagSet tags;
+    std::vector<TagSet::Picture> pictures; // each within the bounds
 };
 
 // "4/12" states the number and the total in one field: the total goes to its own field unless
@@ -180,8 +182,8 @@ TagSet Collector::Finished()
         for (const std::string& value : field.values)
             ordered.Add(field.key, value);
     }
-    for (const TagSet::Picture& picture : tags.Pictures())
-        ordered.AddPicture(picture);
+    for (TagSet::Picture& picture : pictures)
+        ordered.AddPicture(std::move(picture));
     return ordered;
 }
 

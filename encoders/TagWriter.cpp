@@ -3,6 +3,7 @@
 #include "audio/CoverImage.h"
 #include "audio/DescriptorTagStream.h"
 #include "encoders/GainTags.h"
+#include "encoders/OggCommentWriter.h"
 #include "encoders/TagNames.h"
 #include "encoders/TagText.h"
 
@@ -18,8 +19,6 @@
 #include <taglib/mp4coverart.h>
 #include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
-#include <taglib/opusfile.h>
-#include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 #include <utility>
 
@@ -121,20 +120,70 @@ bool WriteFlac(DescriptorTagStream& stream, const TagSet& tags, std::string& rea
     return true;
 }
 
-template <typename OggFile>
-bool WriteOgg(DescriptorTagStream& stream, const TagSet& tags, const char* container, std::string& reason)
+// A key that Vorbis comments can hold: ASCII from space to '}', '=' excepted.
+bool IsXiphKey(const std::string& key)
 {
-    OggFile file(&stream, false);
-    if (!file.isValid()) {
-        reason = Unreadable(container, stream);
-        return false;
+    return !key.empty()
+        && std::all_of(key.begin(), key.end(), [](char c) { return c >= 0x20 && c <= 0x7D && c != '='; });
+}
+
+// The fields of the model as Ogg's comments, "KEY=value" each, as SetXiphFields writes them into
+// FLAC.
+std::vector<std::string> OggComments(const TagSet& tags)
+{
+    std::vector<std::string> comments;
+    for (const TagSet::Field& field : tags.Fields()) {
+        if (!IsXiphKey(field.key))
+            continue;
+        for (const std::string& value : field.values)
+            comments.push_back(field.key + "=" + TagText::Utf8(value));
     }
-    TagLib::Ogg::XiphComment& comment = *file.tag();
-    SetXiphFields(comment, tags);
-    comment.removeAllPictures();
-    for (const TagSet::Picture& picture : tags.Pictures())
-        comment.addPicture(FlacPicture(picture).release());
-    return Saved(file.save(), stream, container, reason);
+    comments.push_back("ENCODER=" + TagNames::EncoderName());
+    return comments;
+}
+
+void AppendBe32(std::string& to, uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        to += static_cast<char>(value >> shift);
+}
+
+// The pictures as FLAC picture blocks: type, MIME type, description, width, height, colour
+// depth, colours, then the bytes, each with its length, big-endian.
+std::vector<OggCommentWriter::PictureBlock> OggPictures(const TagSet& tags)
+{
+    std::vector<OggCommentWriter::PictureBlock> blocks;
+    for (const TagSet::Picture& picture : tags.Pictures()) {
+        const CoverImage image = CoverImage::Of(picture.mime, picture.bytes);
+        const std::string description = TagText::Utf8(picture.description);
+        std::string head;
+        AppendBe32(head, picture.type);
+        AppendBe32(head, static_cast<uint32_t>(image.mime.size()));
+        head += image.mime;
+        AppendBe32(head, static_cast<uint32_t>(description.size()));
+        head += description;
+        for (const uint32_t value : {image.width, image.height, image.depth, image.colors})
+            AppendBe32(head, value);
+        AppendBe32(head, static_cast<uint32_t>(picture.bytes.size()));
+        blocks.push_back({std::move(head), &picture.bytes});
+    }
+    return blocks;
+}
+
+// The model's fields alone, for the loudness rules; the pictures are written from the model.
+TagSet FieldsOf(const TagSet& tags)
+{
+    TagSet fields;
+    for (const TagSet::Field& field : tags.Fields())
+        fields.Set(field.key, field.values);
+    return fields;
+}
+
+bool WriteOgg(int descriptor, OggCommentWriter::Codec codec, const TagSet& tags, std::string& reason)
+{
+    const TagSet fields = codec == OggCommentWriter::Codec::Opus ? GainTags::ForOpus(FieldsOf(tags))
+                                                                 : GainTags::ForOthers(FieldsOf(tags));
+    return OggCommentWriter::Write(descriptor, codec, OggComments(fields), OggPictures(tags), reason);
 }
 
 // The model's keys with an iTunes atom of their own; trkn, disk, tmpo and cpil are numbers,
@@ -280,9 +329,9 @@ bool WriteContainer(int descriptor, TagContainer container, const TagSet& tags,
     case TagContainer::Flac:
         return WriteFlac(stream, GainTags::ForOthers(tags), reason);
     case TagContainer::OggVorbis:
-        return WriteOgg<TagLib::Ogg::Vorbis::File>(stream, GainTags::ForOthers(tags), "Ogg Vorbis", reason);
+        return WriteOgg(descriptor, OggCommentWriter::Codec::Vorbis, tags, reason);
     case TagContainer::OggOpus:
-        return WriteOgg<TagLib::Ogg::Opus::File>(stream, GainTags::ForOpus(tags), "Opus", reason);
+        return WriteOgg(descriptor, OggCommentWriter::Codec::Opus, tags, reason);
     case TagContainer::Mp4:
         return WriteMp4(stream, GainTags::ForOthers(tags), gapless, reason);
     }

@@ -1,5 +1,6 @@
 // Writes the tags, the front cover and (MP4) the gapless information into a FLAC, Ogg Vorbis,
-// Ogg Opus or MP4 (M4A) file that an encoder has just completed, through TagLib.
+// Ogg Opus or MP4 (M4A) file that an encoder has just completed: through TagLib, and for Ogg
+// through OggCommentWriter, which rewrites a large comment header many times faster.
 //
 // The file: `descriptor` holds the whole file from its first byte, open for reading and writing
 // and able to seek (the hidden new output file, which has no name yet). Write rewrites it in

@@ -406,11 +406,12 @@ std::vector<uint8_t> EditList(const std::vector<uint8_t>& bytes)
         bytes.begin() + long(start), bytes.begin() + long(std::min(start + size, bytes.size())));
 }
 
-// What must not change when tags are written: the decoded audio, and the container's own
-// length and seeking information.
+// What must not change when tags are written: the decoded audio, the container's own length and
+// seeking information, and an Ogg stream's soundness as libogg checks it (page sequence numbers,
+// checksums; ogginfo's warnings).
 struct AudioState {
     std::vector<uint8_t> decoded;
-    std::string flacInfo, seekTable, vendor;
+    std::string flacInfo, seekTable, vendor, oggWarnings;
     std::vector<uint8_t> editList;
 };
 
@@ -427,6 +428,9 @@ AudioState StateOf(const Container& container, const std::string& file)
         state.editList = EditList(ReadBytes(file));
     else
         state.vendor = ReadWithTagLib(container, file).vendor;
+    if (container.container == TagContainer::OggOpus || container.container == TagContainer::OggVorbis)
+        state.oggWarnings
+            = Text(CommandOutput("ogginfo -q '" + file + "' 2>&1 | grep -v '^Processing\\|^$' || true"));
     return state;
 }
 
@@ -439,6 +443,7 @@ void ExpectSameAudio(const AudioState& before, const AudioState& after)
     EXPECT_EQ(after.seekTable, before.seekTable);
     EXPECT_TRUE(after.editList == before.editList) << "the edit list changed";
     EXPECT_EQ(after.vendor, before.vendor);
+    EXPECT_EQ(after.oggWarnings, before.oggWarnings);
 }
 
 class TagWriterTest : public ::testing::Test {

@@ -115,6 +115,7 @@ HRESULT FfmpegSyncReader::OpenAndPrime()
         return opened;
     // Without complete stream information the decoders may still cope; a stream they cannot
     // open is simply not offered.
+    SkipPictures();
     avformat_find_stream_info(container, nullptr);
     containerStart = container->start_time == AV_NOPTS_VALUE ? 0 : container->start_time;
     streamStarts.clear();
@@ -128,6 +129,25 @@ HRESULT FfmpegSyncReader::OpenAndPrime()
     if (!PrimeOrigins() && !Reposition(0))
         return NS_E_INVALID_INPUT_FORMAT;
     return S_OK;
+}
+
+// A cover picture is a video stream whose size and pixel format the container seldom states, so
+// the stream search would decode every cover (a large JPEG costs more than a short track). This
+// reader never decodes pictures, so their size and format are stated as known.
+void FfmpegSyncReader::SkipPictures()
+{
+    for (unsigned i = 0; i < container->nb_streams; ++i) {
+        AVStream* stream = container->streams[i];
+        if (!(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        AVCodecParameters* parameters = stream->codecpar;
+        if (parameters->width <= 0 || parameters->height <= 0) {
+            parameters->width = 1;
+            parameters->height = 1;
+        }
+        if (parameters->format < 0)
+            parameters->format = AV_PIX_FMT_RGB24;
+    }
 }
 
 HRESULT FfmpegSyncReader::OpenContainer()

@@ -46,6 +46,7 @@ private:
     };
 
     HRESULT OpenContainer();
+    void SkipPictures();
     void CloseContainer();
     HRESULT OpenAndPrime();
     void BuildOutputs();
