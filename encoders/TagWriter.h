@@ -21,8 +21,8 @@
 //
 // Result: true when the file is complete with its tags. `reason` is then empty, or says what a
 // container could not hold and was left out (a cover too large for a FLAC block). False, with
-// `reason` saying why in plain words, when the file is not one of its container that TagLib can
-// read, the tags cannot be stored in it, or reading or writing failed; the file may then be
+// `reason` saying why in plain words, when the file is not one of its container as its writer
+// reads it, the tags cannot be stored in it, or reading or writing failed; the file may then be
 // half rewritten and must be discarded. Never throws.
 //
 // Threads: any; calls on different files are independent.
