@@ -107,6 +107,14 @@ const TagSet::Picture* TagSet::Cover() const
     return front != pictures.end() ? &*front : &pictures.front();
 }
 
+std::string TagSet::Year() const
+{
+    const std::string date = First("DATE");
+    if (date.size() < 4 || date.find_first_not_of("0123456789") < 4)
+        return {};
+    return date.substr(0, 4);
+}
+
 uint32_t TagSet::Leading(std::string_view text)
 {
     const size_t first = text.find_first_not_of(' ');

@@ -62,6 +62,9 @@ public:
     uint32_t TrackTotal() const { return Total("TRACKNUMBER", "TRACKTOTAL"); }
     uint32_t DiscNumber() const { return Leading(First("DISCNUMBER")); }
     uint32_t DiscTotal() const { return Total("DISCNUMBER", "DISCTOTAL"); }
+    // The year that starts DATE ("2001", "2001-05-03", "2001-05-03T10:00:00Z"); empty when the
+    // date does not start with four digits.
+    std::string Year() const;
 
     // `key` as the model keeps it: upper case, spaces at the ends dropped.
     static std::string KeyOf(std::string_view key);

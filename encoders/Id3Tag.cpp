@@ -37,15 +37,6 @@ void PutField(std::array<uint8_t, Id3Tag::kVersion1Size>& tag, size_t offset, co
     std::memcpy(tag.data() + offset, bytes.data(), bytes.size());
 }
 
-// The year that starts a date ("2001", "2001-05-03", "2001-05-03T10:00:00Z"); empty when the
-// date does not start with four digits.
-std::string YearOf(const std::string& date)
-{
-    if (date.size() < 4 || date.substr(0, 4).find_first_not_of("0123456789") != std::string::npos)
-        return {};
-    return date.substr(0, 4);
-}
-
 std::string ArtistOf(const TagSet& tags)
 {
     for (const char* key : {"ARTIST", "ALBUMARTIST", "PERFORMER"}) {
@@ -81,7 +72,7 @@ std::array<uint8_t, Id3Tag::kVersion1Size> Id3Tag::Version1(
     const std::string title = tags.First("TITLE");
     const std::string artist = ArtistOf(tags);
     const std::string album = tags.First("ALBUM");
-    const std::string year = YearOf(tags.First("DATE"));
+    const std::string year = tags.Year();
     const std::string comment = tags.First("COMMENT");
     const std::string genre = tags.First("GENRE");
     if (plain) {
