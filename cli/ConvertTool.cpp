@@ -7,6 +7,7 @@
 #include "cli/InterruptWatch.h"
 #include "cli/Listing.h"
 #include "engine/SettingsFile.h"
+#include "engine/SourcePaths.h"
 #include "platform/Diagnostics.h"
 #include "platform/Message.h"
 #include "platform/cdrom/CdRom.h"
@@ -109,15 +110,23 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
         }
     }
 
+    // A folder stands for the files beneath it; one that cannot be read is named and the rest
+    // goes on.
+    std::vector<std::string> problems;
+    std::vector<std::string> sources;
+    for (const SourcePaths::Source& source : SourcePaths::Expand(options.sources, problems))
+        sources.push_back(source.path);
+    for (const std::string& problem : problems)
+        console.Error(std::string(kProgram) + ": " + problem);
+
     if (options.listTracks || options.probe || options.tags) {
-        bool listed = true;
+        bool listed = problems.empty();
         if (options.tags)
-            listed = Listing::Tags(options.sources, out, console) && listed;
+            listed = Listing::Tags(sources, out, console) && listed;
         if (options.listTracks)
             listed = Listing::Tracks(out, console) && listed;
         if (options.probe)
-            listed
-                = Listing::Probe(options.sources, options.cdDevice.value_or(""), *output.format, out, console)
+            listed = Listing::Probe(sources, options.cdDevice.value_or(""), *output.format, out, console)
                 && listed;
         return listed ? 0 : 1;
     }
@@ -132,8 +141,8 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
     BatchSummary summary;
     {
         BatchConverter converter(console, interrupts, batch);
-        summary = converter.Run(options.sources);
+        summary = converter.Run(sources);
     }
     console.Note(summary.Text());
-    return summary.ExitStatus();
+    return problems.empty() ? summary.ExitStatus() : 1;
 }

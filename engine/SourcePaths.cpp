@@ -90,7 +90,10 @@ std::vector<SourcePaths::Source> SourcePaths::Expand(
         FolderId id;
         if (IdOf(path, id))
             walk.walked.insert(id);
+        const size_t problemsBefore = problems.size();
         walk.Folder(path, "");
+        if (walk.found.empty() && problems.size() == problemsBefore)
+            problems.push_back(path + ": " + kNoAudio);
         for (auto& [below, full] : walk.found)
             sources.push_back({std::move(full), path});
     }

@@ -24,8 +24,11 @@ public:
         std::string base; // the folder given that holds it; empty for a path given itself
     };
 
+    // Why a folder given gives no source.
+    static constexpr const char* kNoAudio = "holds no audio file that can be converted";
+
     // The sources of `paths`, in the order given. `problems` gets "FOLDER: why" for each folder
-    // that could not be read.
+    // that could not be read, and for a folder given that holds nothing to convert.
     static std::vector<Source> Expand(
         const std::vector<std::string>& paths, std::vector<std::string>& problems);
 

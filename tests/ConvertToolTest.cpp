@@ -750,6 +750,24 @@ TEST_F(ConvertToolRun, BadSourcesFailCleanlyAndTheOthersAreStillConverted)
     EXPECT_EQ(ReadBytes(dir.Path() / "a.mp3"), std::vector<uint8_t> {9});
 }
 
+// A folder stands for the audio files beneath it, at any depth; one with none is named.
+TEST_F(ConvertToolRun, AFolderGivesTheAudioFilesBeneathIt)
+{
+    const fs::path music = dir.Path() / "music";
+    fs::create_directories(music / "Artist" / "Album 10");
+    fs::create_directories(music / "Artist" / "Album 9");
+    fs::create_directories(dir.Path() / "empty");
+    WriteToneWav(music / "Artist" / "Album 10" / "b.wav", 22050, 1, 0.3);
+    WriteToneWav(music / "Artist" / "Album 9" / "a.wav", 22050, 1, 0.3);
+    WriteBytes(music / "notes.txt", {'h', 'i'});
+    ToolRun run(dir, {"-o", out().string(), music.string(), (dir.Path() / "empty").string()});
+    EXPECT_EQ(run.Finish(), 1);
+    EXPECT_TRUE(Contains(run.Err(), "empty: holds no audio file that can be converted")) << run.Err();
+    EXPECT_FALSE(Contains(run.Err(), "notes.txt")) << run.Err();
+    EXPECT_TRUE(fs::exists(out() / "a.mp3"));
+    EXPECT_TRUE(fs::exists(out() / "b.mp3"));
+}
+
 TEST_F(ConvertToolRun, ProbeListsAsTheWindowDoesAndConvertsNothing)
 {
     const std::string song = WriteToneWav(dir.Path() / "Song.wav", 8000, 1, 61.5);
