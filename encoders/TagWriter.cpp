@@ -120,20 +120,13 @@ bool WriteFlac(DescriptorTagStream& stream, const TagSet& tags, std::string& rea
     return true;
 }
 
-// A key that Vorbis comments can hold: ASCII from space to '}', '=' excepted.
-bool IsXiphKey(const std::string& key)
-{
-    return !key.empty()
-        && std::all_of(key.begin(), key.end(), [](char c) { return c >= 0x20 && c <= 0x7D && c != '='; });
-}
-
 // The fields of the model as Ogg's comments, "KEY=value" each, as SetXiphFields writes them into
-// FLAC.
+// FLAC (a key Vorbis comments cannot hold is left out, as TagLib leaves it out there).
 std::vector<std::string> OggComments(const TagSet& tags)
 {
     std::vector<std::string> comments;
     for (const TagSet::Field& field : tags.Fields()) {
-        if (!IsXiphKey(field.key))
+        if (!TagLib::Ogg::XiphComment::checkKey(TagText::Of(field.key)))
             continue;
         for (const std::string& value : field.values)
             comments.push_back(field.key + "=" + TagText::Utf8(value));

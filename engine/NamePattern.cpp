@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <initializer_list>
 #include <string_view>
 #include <utility>
@@ -27,22 +28,15 @@ std::string Number(uint32_t value)
     return value == 0 ? std::string() : std::to_string(value);
 }
 
+// The source's name without its extension, and the name of the folder holding it.
 std::string FileStem(const std::string& path)
 {
-    const size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    return std::filesystem::path(path).stem().string();
 }
 
 std::string FolderName(const std::string& path)
 {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos || slash == 0)
-        return {};
-    const std::string folder = path.substr(0, slash);
-    const size_t before = folder.find_last_of('/');
-    return before == std::string::npos ? folder : folder.substr(before + 1);
+    return std::filesystem::path(path).parent_path().filename().string();
 }
 
 } // namespace
