@@ -24,6 +24,8 @@ std::string BatchSummary::Text() const
     char line[256];
     std::snprintf(line, sizeof line, "%d converted, %d failed, %d skipped", converted, failed, skipped);
     std::string text = line;
+    if (upToDate > 0)
+        text += ", " + std::to_string(upToDate) + " up to date";
     if (stopped > 0 || notStarted > 0) {
         std::snprintf(line, sizeof line, ", %d stopped, %d not started", stopped, notStarted);
         text += line;
@@ -91,6 +93,11 @@ void BatchConverter::OnWorkerBegin(const BatchItem& item, bool overwrite)
     CliMessageBackend::SetThreadAnswer(overwrite);
 }
 
+void BatchConverter::OnNote(const BatchItem& item, const std::string& note)
+{
+    console.Note(CliMessageBackend::Line(item.source, note));
+}
+
 void BatchConverter::OnEvent(const Event& event)
 {
     switch (event.kind) {
@@ -135,7 +142,7 @@ void BatchConverter::OnEnded(const Event& event)
     }
 }
 
-BatchSummary BatchConverter::Run(const std::vector<std::string>& sources)
+BatchSummary BatchConverter::Run(const std::vector<SourcePaths::Source>& sources)
 {
     BatchSummary summary;
     {

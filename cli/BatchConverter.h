@@ -25,7 +25,7 @@ class BatchConverter : private BatchFace {
 public:
     BatchConverter(Console& console, InterruptWatch& interrupts, BatchOptions options);
 
-    BatchSummary Run(const std::vector<std::string>& sources);
+    BatchSummary Run(const std::vector<SourcePaths::Source>& sources);
 
     // "m:ss" for a number of seconds (minutes not capped).
     static std::string Clock(double seconds);
@@ -41,6 +41,7 @@ private:
     StopMode StopWanted() override { return interrupts.Interrupted() ? StopMode::Now : StopMode::None; }
     void AroundJobThreads(const std::function<void()>& work) override;
     void OnWorkerBegin(const BatchItem& item, bool overwrite) override;
+    void OnNote(const BatchItem& item, const std::string& note) override;
     void OnEnded(const Event& event);
 
     Console& console;

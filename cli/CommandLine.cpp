@@ -32,6 +32,10 @@ constexpr OptionSpec kOptions[] = {
     {0, "list-tracks", Takes::Nothing},
     {0, "probe", Takes::Nothing},
     {0, "tags", Takes::Nothing},
+    {0, "layout", Takes::Value},
+    {0, "name", Takes::Value},
+    {0, "skip-up-to-date", Takes::Nothing},
+    {0, "copy-covers", Takes::Nothing},
     {'q', "quiet", Takes::Nothing},
     {'v', "verbose", Takes::Nothing},
     {0, "help", Takes::Nothing},
@@ -121,6 +125,23 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& 
             probe = true;
         } else if (name == "tags") {
             tags = true;
+        } else if (name == "layout") {
+            layout = OutputLayout::Find(value);
+            if (layout == nullptr) {
+                error = "--layout takes " + OutputLayout::KeyList() + ", not '" + value + "'";
+                return false;
+            }
+        } else if (name == "name") {
+            std::string why;
+            if (!NamePattern::Parse(value, why)) {
+                error = "--name '" + value + "': " + why;
+                return false;
+            }
+            namePattern = value;
+        } else if (name == "skip-up-to-date") {
+            skipUpToDate = true;
+        } else if (name == "copy-covers") {
+            copyCovers = true;
         } else if (name == "quiet") {
             quiet = true;
         } else if (name == "verbose") {
@@ -247,6 +268,22 @@ bool CommandLine::ChooseOutput(const std::string& settingsFormat, const std::str
     return true;
 }
 
+std::optional<OutputLayout> CommandLine::ChooseLayout(const ConversionSettings& settings, std::string& error) const
+{
+    if (namePattern && layout != nullptr && layout->kind != OutputLayout::Kind::Tags) {
+        error = "--name names outputs from their tags: it goes with --layout tags, not --layout "
+            + std::string(layout->key);
+        return std::nullopt;
+    }
+    if (layout == nullptr && !namePattern)
+        return settings.ChosenLayout();
+    const OutputLayout::Kind kind = layout != nullptr ? layout->kind : OutputLayout::Kind::Tags;
+    // A pattern from the settings goes with the tags layout chosen here, unless --name gives one.
+    std::string pattern = namePattern.value_or(settings.namePattern);
+    std::optional<OutputLayout> chosen = OutputLayout::Make(kind, pattern, error);
+    return chosen ? chosen : OutputLayout::Make(kind, std::string(), error);
+}
+
 namespace {
 
 // The lines of --help that list the formats and their qualities, from the format table.
@@ -314,6 +351,20 @@ std::string CommandLine::HelpText()
           "                         KEY=value line per value (line ends as \\n, backslashes as \\\\)\n"
           "                         and one \"PICTURE type mime WxH bytes\" line per picture; convert\n"
           "                         nothing\n"
+          "      --layout LAYOUT    where the outputs go: flat (all in the output directory, the\n"
+          "                         default), mirror (the folders of a folder given, mirrored in the\n"
+          "                         output directory), beside (each source's own folder; -o is not\n"
+          "                         needed) or tags (folders and names from the tags, see --name)\n"
+          "      --name PATTERN     the tags layout's pattern (and that layout), by default\n"
+          "                         \"{albumartist}/{album}/[{disc}-][{track:02} ]{title}\": fields\n"
+          "                         albumartist, artist, album, title, track, tracktotal, disc,\n"
+          "                         disctotal, year, date, genre, composer, filename and folder;\n"
+          "                         {track:02} pads with zeros; a [...] part is left out when a field\n"
+          "                         in it is empty; / makes a folder\n"
+          "      --skip-up-to-date  leave a source whose output exists, is not empty and is not older\n"
+          "                         than the source (\"up to date\"), without reading it\n"
+          "      --copy-covers      with the mirror and tags layouts, copy a cover, folder or front\n"
+          "                         image (.jpg, .jpeg, .png) of a source's folder to its outputs'\n"
           "  -q, --quiet            no progress display\n"
           "  -v, --verbose          also print the media layer's diagnostics (result codes such as\n"
           "                         \"(hr=0xc00d0bb8)\") beside the messages\n"
@@ -340,6 +391,6 @@ std::string CommandLine::HelpText()
           "\n"
           "The first Ctrl-C stops every running conversion, leaving complete shorter files, and\n"
           "starts no more; a second one exits at once.\n"
-          "Exit status: 0 all converted (or skipped by choice), 1 a source failed, was skipped for\n"
+          "Exit status: 0 all converted (or skipped by choice, or up to date), 1 a source failed, was skipped for\n"
           "an error or was stopped, 2 usage error.\n";
 }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include "engine/BatchPlan.h"
+#include "engine/ConversionSettings.h"
 #include "engine/OutputFormat.h"
+#include "engine/OutputLayout.h"
 
 #include <optional>
 #include <string>
@@ -24,6 +26,10 @@ struct CommandLine {
     bool listTracks = false;
     bool probe = false;
     bool tags = false; // --tags: list what is read, convert nothing
+    const OutputLayout::Row* layout = nullptr; // --layout; null when not given
+    std::optional<std::string> namePattern; // --name, checked as it is read
+    bool skipUpToDate = false;
+    bool copyCovers = false;
     bool quiet = false;
     bool verbose = false; // -v: the media layer's diagnostics are shown
     bool help = false;
@@ -52,6 +58,10 @@ struct CommandLine {
     };
     bool ChooseOutput(const std::string& settingsFormat, const std::string& settingsQuality,
         OutputChoice& choice, std::string& error) const;
+
+    // The layout of the run: --layout and --name where given (--name alone chooses the tags
+    // layout), else the settings'. Nothing, with `error` set, for --name with another layout.
+    std::optional<OutputLayout> ChooseLayout(const ConversionSettings& settings, std::string& error) const;
 
     static std::string HelpText();
 };

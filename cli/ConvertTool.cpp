@@ -83,6 +83,12 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
         return kUsageError;
     }
 
+    const std::optional<OutputLayout> layout = options.ChooseLayout(settings, usageError);
+    if (!layout) {
+        std::fprintf(errors, "%s: %s\nTry '%s --help'.\n", kProgram, usageError.c_str(), kProgram);
+        return kUsageError;
+    }
+
     Console console(errors, !options.quiet && isatty(fileno(errors)), isatty(STDIN_FILENO));
     MessagesTo messages(console);
     const DiagnosticsShown diagnostics(options.verbose);
@@ -97,6 +103,11 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
     overrides.overwrite = options.overwrite ? BatchOptions::Overwrite::Always
         : options.noOverwrite               ? BatchOptions::Overwrite::Never
                                             : BatchOptions::Overwrite::Ask;
+    overrides.layout = *layout;
+    if (options.skipUpToDate)
+        overrides.skipUpToDate = true;
+    if (options.copyCovers)
+        overrides.copyCovers = true;
     const BatchOptions batch = BatchOptions::From(settings, overrides);
     const std::string& outputDir = batch.outputDir;
 
@@ -113,8 +124,9 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
     // A folder stands for the files beneath it; one that cannot be read is named and the rest
     // goes on.
     std::vector<std::string> problems;
+    const std::vector<SourcePaths::Source> found = SourcePaths::Expand(options.sources, problems);
     std::vector<std::string> sources;
-    for (const SourcePaths::Source& source : SourcePaths::Expand(options.sources, problems))
+    for (const SourcePaths::Source& source : found)
         sources.push_back(source.path);
     for (const std::string& problem : problems)
         console.Error(std::string(kProgram) + ": " + problem);
@@ -126,13 +138,13 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
         if (options.listTracks)
             listed = Listing::Tracks(out, console) && listed;
         if (options.probe)
-            listed = Listing::Probe(sources, options.cdDevice.value_or(""), *output.format, out, console)
-                && listed;
+            listed = Listing::Probe(found, options.cdDevice.value_or(""), batch, out, console) && listed;
         return listed ? 0 : 1;
     }
 
+    // Beside each source, the output directory is only for a drive's tracks.
     std::error_code error;
-    if (!std::filesystem::is_directory(outputDir, error)) {
+    if (layout->Which() != OutputLayout::Kind::Beside && !std::filesystem::is_directory(outputDir, error)) {
         console.Error(std::string(kProgram) + ": the output directory " + outputDir + " does not exist");
         return 1;
     }
@@ -141,7 +153,7 @@ int ConvertTool::Run(const std::vector<std::string>& arguments, std::FILE* out, 
     BatchSummary summary;
     {
         BatchConverter converter(console, interrupts, batch);
-        summary = converter.Run(sources);
+        summary = converter.Run(found);
     }
     console.Note(summary.Text());
     return problems.empty() ? summary.ExitStatus() : 1;

@@ -8,6 +8,7 @@
 #include "engine/TrackLabel.h"
 
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 namespace {
@@ -74,21 +75,25 @@ std::string PlaceOf(const SourceFacts& facts, const std::string& device)
     return std::filesystem::absolute(facts.source, error).lexically_normal().string();
 }
 
-// One row; for a chosen format the output's file name follows as a sixth column.
-void PrintRow(std::FILE* out, const SourceFacts& facts, const std::string& device, const OutputFormat& format)
+// One row; for a chosen format the output's file name (or `placed`, its planned path) follows as
+// a sixth column.
+void PrintRow(std::FILE* out, const SourceFacts& facts, const std::string& device, const OutputFormat& format,
+    const std::string& placed)
 {
     std::fprintf(out, "%s\t%s\t%s\t%s\t%s", facts.name.c_str(), SourceFacts::TimeText(facts.seconds).c_str(),
         SourceFacts::SizeText(facts.bytes).c_str(), PlaceOf(facts, device).c_str(),
         OneLine(facts.OutputTitle(format)).c_str());
-    if (!format.IsAuto())
+    if (!placed.empty())
+        std::fprintf(out, "\t%s", placed.c_str());
+    else if (!format.IsAuto())
         std::fprintf(out, "\t%s", facts.OutputName(format).c_str());
     std::fputc('\n', out);
 }
 
 // An entry's row, or the reason it has none. A file whose play time is unknown is listed all
 // the same, as the window lists it, but without a made-up time, and makes the result false.
-bool List(const SourceFacts& facts, const std::string& device, const OutputFormat& format, std::FILE* out,
-    Console& console)
+bool List(const SourceFacts& facts, const std::string& device, const OutputFormat& format,
+    const std::string& placed, std::FILE* out, Console& console)
 {
     if (!facts.Convertible()) {
         const bool notAudio = facts.problem == SourceFacts::kNotAudio;
@@ -98,7 +103,7 @@ bool List(const SourceFacts& facts, const std::string& device, const OutputForma
     }
     if (!facts.problem.empty())
         console.Error(CliMessageBackend::Line(facts.source, facts.problem));
-    PrintRow(out, facts, device, format);
+    PrintRow(out, facts, device, format, placed);
     return facts.problem.empty();
 }
 
@@ -114,14 +119,34 @@ std::string Listing::SizeText(uint64_t bytes)
     return SourceFacts::SizeText(bytes);
 }
 
-bool Listing::Probe(const std::vector<std::string>& sources, const std::string& device,
-    const OutputFormat& format, std::FILE* out, Console& console)
+bool Listing::Probe(const std::vector<SourcePaths::Source>& sources, const std::string& device,
+    const BatchOptions& batch, std::FILE* out, Console& console)
 {
+    // With a layout, the outputs' paths are the plan's, which names every output at once, and
+    // what the plan would refuse (two sources on one path) is told as a run would tell it.
+    std::vector<BatchItem> items;
+    std::map<std::string, const BatchItem*> planned; // a source as the engine reads it -> its item
+    if (batch.layout.Which() != OutputLayout::Kind::Flat) {
+        items = BatchPlan::Make(sources, batch.outputDir, *batch.format, batch.layout);
+        for (const BatchItem& item : items) {
+            if (!item.jobSource.empty())
+                planned.emplace(item.jobSource, &item);
+        }
+    }
     bool allListed = true;
-    for (const std::string& source : sources) {
-        CliMessageBackend::NameThisThread(source);
-        for (const SourceFacts& facts : SourceFacts::Of(source))
-            allListed = List(facts, device, format, out, console) && allListed;
+    for (const SourcePaths::Source& source : sources) {
+        CliMessageBackend::NameThisThread(source.path);
+        for (const SourceFacts& facts : SourceFacts::Of(source.path)) {
+            const auto found = planned.find(facts.source);
+            const BatchItem* item = found != planned.end() ? found->second : nullptr;
+            if (item != nullptr && !item->refusal.empty() && facts.Convertible()) {
+                console.Error(CliMessageBackend::Line(item->source, item->refusal));
+                allListed = false;
+            }
+            allListed = List(facts, device, *batch.format, item != nullptr ? item->outputPath : std::string(),
+                            out, console)
+                && allListed;
+        }
     }
     CliMessageBackend::NameThisThread("");
     std::fflush(out);

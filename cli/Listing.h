@@ -5,7 +5,9 @@
 #pragma once
 
 #include "cli/Console.h"
+#include "engine/Batch.h"
 #include "engine/OutputFormat.h"
+#include "engine/SourcePaths.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -17,11 +19,12 @@ public:
     // name, time "%02d:%02d", size "%d KB", full path. A CD track label gives its play time,
     // the size of its audio and the disc's device in place of a path; a disc image gives one
     // such row per audio track, and a "DISC/Track-NN" source that track's row, with the image in
-    // place of a path. The last column is the title the output would carry ("-" for one without
-    // tags); for a chosen format (not Auto) a sixth column follows: the output's file name. The
-    // facts are the window's (SourceFacts); this only prints them.
-    static bool Probe(const std::vector<std::string>& sources, const std::string& device,
-        const OutputFormat& format, std::FILE* out, Console& console);
+    // place of a path. The fifth column is the title the output would carry ("-" for one without
+    // tags); for a chosen format (not Auto) a sixth column follows: the output's file name, or
+    // with a layout other than flat the output's path as the batch plans it (which reads the
+    // tags for the tags layout). The facts are the window's (SourceFacts); this only prints them.
+    static bool Probe(const std::vector<SourcePaths::Source>& sources, const std::string& device,
+        const BatchOptions& batch, std::FILE* out, Console& console);
     // For each source (each track of a disc): "# SOURCE", then its tags as the tag model holds
     // them: "KEY=value" per value (a line end in a value as \n, a backslash as \\), and
     // "PICTURE type mime WxH bytes" per picture. A CD track's tags are its title and number.

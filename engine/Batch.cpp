@@ -2,6 +2,7 @@
 
 #include "engine/ConversionJob.h"
 #include "platform/FolderPath.h"
+#include "platform/FolderTree.h"
 #include "sources/WmaStream.h"
 
 #include <algorithm>
@@ -42,6 +43,24 @@ double DamagedSeconds(const ConversionJob& job)
     return media != nullptr ? media->SkippedSeconds() : 0.0;
 }
 
+// Whether the item's output is there, not empty and not older than its source: a regular file
+// (not a link) of its own. A drive's track has no file to compare with and is never up to date.
+bool IsUpToDate(const BatchItem& item)
+{
+    if (item.sourceFile.empty())
+        return false;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (!fs::is_regular_file(fs::symlink_status(item.outputPath, error)) || fs::file_size(item.outputPath, error) == 0
+        || error)
+        return false;
+    const fs::file_time_type output = fs::last_write_time(item.outputPath, error);
+    if (error)
+        return false;
+    const fs::file_time_type source = fs::last_write_time(item.sourceFile, error);
+    return !error && output >= source;
+}
+
 // A count with a comma between each group of three digits: 1706 -> "1,706".
 std::string Grouped(int count)
 {
@@ -57,7 +76,8 @@ std::string BatchTally::OutcomeCounts() const
 {
     std::string text = Grouped(converted) + " converted";
     const std::pair<int, const char*> others[]
-        = {{failed, "failed"}, {skipped, "skipped"}, {stopped, "stopped"}, {notStarted, "not converted"}};
+        = {{failed, "failed"}, {skipped, "skipped"}, {upToDate, "up to date"}, {stopped, "stopped"},
+            {notStarted, "not converted"}};
     for (const auto& [count, what] : others) {
         if (count > 0)
             text += ", " + Grouped(count) + " " + what;
@@ -75,6 +95,9 @@ BatchOptions BatchOptions::From(const ConversionSettings& settings, const BatchO
     options.jobs = overrides.jobs.value_or(settings.Jobs());
     options.format = overrides.format != nullptr ? overrides.format : &settings.ChosenFormat();
     options.quality = overrides.format != nullptr ? overrides.quality : settings.ChosenQuality();
+    options.layout = overrides.layout ? *overrides.layout : settings.ChosenLayout();
+    options.skipUpToDate = overrides.skipUpToDate.value_or(settings.skipUpToDate);
+    options.copyCovers = overrides.copyCovers.value_or(settings.copyCovers);
     return options;
 }
 
@@ -131,6 +154,9 @@ void Batch::Count(Outcome outcome)
     case Outcome::NotStarted:
         ++tally.notStarted;
         break;
+    case Outcome::UpToDate:
+        ++tally.upToDate;
+        break;
     }
 }
 
@@ -164,13 +190,36 @@ bool Batch::SettleExisting(size_t index, bool& overwrite)
     return false;
 }
 
+bool Batch::Prepare(size_t index)
+{
+    BatchItem& item = items[index];
+    if (!item.folders.empty()) {
+        std::string reason;
+        if (!FolderTree::MakeBelow(WithoutTrailingSeparators(options.outputDir), item.folders, reason)) {
+            item.refusal = "the output's folder cannot be made: " + reason + "; not converted";
+            End(index, Outcome::Failed, Failure::Refused);
+            return false;
+        }
+    }
+    if (options.copyCovers && options.layout.MakesFolders() && !item.sourceFile.empty()) {
+        const std::string folder = std::filesystem::path(item.sourceFile).parent_path().string();
+        for (const std::string& note : covers.Copy(folder.empty() ? "" : folder + "/", item.outputDir))
+            face.OnNote(item, note);
+    }
+    return true;
+}
+
 bool Batch::Settle(size_t index, bool& overwrite)
 {
     if (!items[index].refusal.empty()) {
         End(index, Outcome::Failed, Failure::Refused);
         return false;
     }
-    return SettleExisting(index, overwrite) && face.StopWanted() == BatchFace::StopMode::None;
+    if (options.skipUpToDate && IsUpToDate(items[index])) {
+        End(index, Outcome::UpToDate);
+        return false;
+    }
+    return SettleExisting(index, overwrite) && face.StopWanted() == BatchFace::StopMode::None && Prepare(index);
 }
 
 void Batch::StartNext(size_t index)
@@ -193,7 +242,7 @@ void Batch::StartNext(size_t index)
         job.ChooseFormat(*options.format, options.quality);
         job.sourceName = item.jobSource;
         job.targetName = item.targetName;
-        job.outputDir = options.outputDir;
+        job.outputDir = item.outputDir;
         // The question about an existing file was settled above: the worker gives that answer
         // (No for a file that appeared since, which is then kept).
         job.onWorkerBegin = [this, &item, overwrite] { face.OnWorkerBegin(item, overwrite); };
@@ -280,8 +329,16 @@ bool Batch::CheckStop()
 
 BatchTally Batch::Run(const std::vector<std::string>& sources)
 {
+    std::vector<SourcePaths::Source> given;
+    for (const std::string& source : sources)
+        given.push_back({source, std::string()});
+    return Run(given);
+}
+
+BatchTally Batch::Run(const std::vector<SourcePaths::Source>& sources)
+{
     const Clock::time_point start = Clock::now();
-    items = BatchPlan::Make(sources, options.outputDir, *options.format);
+    items = BatchPlan::Make(sources, options.outputDir, *options.format, options.layout);
     ended.assign(items.size(), false);
     size_t next = 0;
     const size_t jobs = static_cast<size_t>(std::max(options.jobs, 1));

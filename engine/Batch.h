@@ -15,7 +15,10 @@
 #include "engine/BatchFace.h"
 #include "engine/BatchPlan.h"
 #include "engine/ConversionSettings.h"
+#include "engine/CoverCopier.h"
 #include "engine/OutputFormat.h"
+#include "engine/OutputLayout.h"
+#include "engine/SourcePaths.h"
 
 #include <chrono>
 #include <cstdint>
@@ -41,6 +44,11 @@ struct BatchOptions {
     int jobs = 1;
     const OutputFormat* format = &OutputFormat::Auto();
     const OutputFormat::Quality* quality = nullptr; // null: the format's default
+    OutputLayout layout; // where each output goes below outputDir
+    // A source whose output exists, is not empty and is not older than the source ends "up to
+    // date" before anything else is asked, whatever the overwrite policy.
+    bool skipUpToDate = false;
+    bool copyCovers = false; // with a layout that makes folders: see CoverCopier
 };
 
 // What a run's caller chooses in place of the settings (the command line's options); unset:
@@ -53,6 +61,9 @@ struct BatchOverrides {
     const OutputFormat::Quality* quality = nullptr;
     std::optional<int> jobs;
     BatchOptions::Overwrite overwrite = BatchOptions::Overwrite::Ask;
+    std::optional<OutputLayout> layout;
+    std::optional<bool> skipUpToDate;
+    std::optional<bool> copyCovers;
 };
 
 // The counts of a run's outcomes.
@@ -62,12 +73,13 @@ struct BatchTally {
     int skipped = 0; // an existing output kept by choice
     int stopped = 0; // stopped on request: a shorter file
     int notStarted = 0; // left out after a stop
+    int upToDate = 0; // an output newer than its source, left as it was
     double audioSeconds = 0.0; // audio converted (stopped files included)
     double wallSeconds = 0.0;
 
     // Every outcome the run had, as a person reads it: "12 converted, 1 failed, 2 stopped,
     // 1,706 not converted" (the converted count always, the others when there were any;
-    // "skipped" for outputs kept by choice).
+    // "skipped" for outputs kept by choice, "up to date" for outputs newer than their source).
     std::string OutcomeCounts() const;
 };
 
@@ -78,6 +90,8 @@ public:
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
 
+    BatchTally Run(const std::vector<SourcePaths::Source>& sources);
+    // Sources given themselves (none found in a folder).
     BatchTally Run(const std::vector<std::string>& sources);
 
 private:
@@ -86,6 +100,9 @@ private:
     // Whether the item may start; tells the face its outcome when not.
     bool Settle(size_t index, bool& overwrite);
     bool SettleExisting(size_t index, bool& overwrite);
+    // Makes the item's folders and copies the covers along; false (the item told) when the
+    // folders cannot be made.
+    bool Prepare(size_t index);
     void StartNext(size_t index);
     // Tells, counts and removes the jobs that have ended; returns how many there were.
     int CollectFinished();
@@ -105,4 +122,5 @@ private:
     BatchTally tally;
     BatchFace::StopMode stop = BatchFace::StopMode::None;
     BatchFace::Answer toAll = BatchFace::Answer::Unasked; // YesToAll or NoToAll once given
+    CoverCopier covers;
 };

@@ -23,6 +23,7 @@ public:
         Skipped, // an existing output was kept
         Stopped, // stopped at the user's request; the output is complete but shorter
         NotStarted, // the run stopped before this item started
+        UpToDate, // the output is newer than its source and was left as it was
     };
     enum class Failure {
         None,
@@ -70,4 +71,7 @@ public:
     // The job asks again through the message backend when its output exists as it opens it: the
     // face gives that question this answer (and No for a file that appeared since).
     virtual void OnWorkerBegin(const BatchItem& /*item*/, bool /*overwrite*/) { }
+    // Something worth telling about an item that changes nothing of its outcome (a cover image
+    // left out, say).
+    virtual void OnNote(const BatchItem& /*item*/, const std::string& /*note*/) { }
 };

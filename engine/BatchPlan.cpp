@@ -1,9 +1,13 @@
 #include "engine/BatchPlan.h"
 
+#include "audio/TagReader.h"
 #include "engine/ConversionJob.h"
 #include "engine/SourceFacts.h"
 #include "engine/TrackLabel.h"
+#include "platform/FolderFileSystem.h"
+#include "platform/FolderPath.h"
 
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -14,6 +18,13 @@ namespace {
 const char* const kReplacesSource = "the output would replace its source";
 
 using Keys = std::map<std::string, std::string>; // same-file key -> source as given
+
+// An item while it is planned: what its place is worked out from.
+struct Planned {
+    BatchItem item;
+    std::string base; // the folder it was found under; empty for a source given itself
+    std::optional<SourceFacts> track; // a disc's track: its number and title, for names from tags
+};
 
 // A path in a form two names of the same file share, as far as the system can tell.
 std::string SamePathKey(const std::string& path)
@@ -26,25 +37,31 @@ std::string SamePathKey(const std::string& path)
 // A disc image stands for all its audio tracks, converted as --cd-device IMAGE with Track-00
 // Track-01 ... would be: the same output names (a chosen format names a titled track after its
 // title), and the same refusal of a name taken twice, within a disc or across discs.
-void PlanDisc(const std::string& disc, const OutputFormat& format, std::vector<BatchItem>& items)
+void PlanDisc(const std::string& disc, const OutputFormat& format, std::vector<Planned>& planned)
 {
     for (const SourceFacts& track : SourceFacts::OfDisc(disc)) {
-        BatchItem item;
+        Planned entry;
+        BatchItem& item = entry.item;
         item.source = track.source;
         if (!track.Convertible()) {
             item.refusal = track.problem + "; not converted";
         } else {
             item.jobSource = track.source;
             item.targetName = track.OutputName(format);
+            item.sourceFile = disc;
+            entry.track = track;
         }
-        items.push_back(item);
+        planned.push_back(std::move(entry));
     }
 }
 
-BatchItem PlanSource(const std::string& source, const OutputFormat& format)
+Planned PlanSource(const SourcePaths::Source& given, const OutputFormat& format)
 {
     using TrackForm = BatchPlan::TrackSource::Form;
-    BatchItem item;
+    const std::string& source = given.path;
+    Planned entry;
+    entry.base = given.base;
+    BatchItem& item = entry.item;
     item.source = source;
     const BatchPlan::TrackSource track = BatchPlan::ReadTrackSource(source);
     // A track reaches the engine, and names its output, under its two-digit label whatever
@@ -53,27 +70,133 @@ BatchItem PlanSource(const std::string& source, const OutputFormat& format)
     item.targetName = ConversionJob::OutputNameOf(item.jobSource, format);
     if (track.form == TrackForm::Malformed)
         item.refusal = std::string(BatchPlan::kTrackHint) + "; not converted";
-    return item;
+    else if (track.form == TrackForm::NotATrack)
+        item.sourceFile = source;
+    return entry;
 }
 
-// Sets the item's output path and refuses it when the output is one of the run's sources
-// (`sourceKeys`) or already taken by an earlier item (`outputs`, to which it is added).
-void ClaimOutput(BatchItem& item, const std::string& outputDir, const Keys& sourceKeys, Keys& outputs)
-{
-    item.outputPath = outputDir + item.targetName;
-    if (!item.refusal.empty())
-        return;
-    const std::string key = SamePathKey(item.outputPath);
-    if (auto found = sourceKeys.find(key); found != sourceKeys.end()) {
-        item.refusal = std::string(kReplacesSource) + ": " + item.outputPath + " is the source "
-            + found->second + " of this run; not converted";
-    } else if (auto earlier = outputs.find(key); earlier != outputs.end()) {
-        item.refusal = "the output " + item.outputPath + " is also the output of " + earlier->second
-            + "; not converted";
-    } else {
-        outputs.emplace(key, item.source);
+// Where an item's output goes: its folder and, from tags, its name.
+class Placer {
+public:
+    Placer(const std::string& outputDir, const OutputLayout& layout)
+        : outputDir(outputDir)
+        , layout(layout)
+        , system(layout.MakesFolders() && FolderFileSystem::RefusesWindowsCharacters(outputDir)
+                  ? SafeName::System::Windows
+                  : SafeName::System::Posix)
+    { }
+
+    SafeName::System System() const { return system; }
+
+    void Place(Planned& entry) const
+    {
+        BatchItem& item = entry.item;
+        item.outputDir = outputDir;
+        if (item.targetName.empty())
+            return;
+        switch (layout.Which()) {
+        case OutputLayout::Kind::Flat:
+            break;
+        case OutputLayout::Kind::Mirror:
+            item.folders = OutputLayout::MirroredFolders(item.jobSource, entry.base, system);
+            break;
+        case OutputLayout::Kind::Beside:
+            // A drive's track has no folder of its own: it stays in the output folder.
+            if (!item.sourceFile.empty()) {
+                const std::string folder = std::filesystem::path(item.sourceFile).parent_path().string();
+                item.outputDir = folder.empty() ? "./" : WithTrailingSeparator(folder);
+            }
+            break;
+        case OutputLayout::Kind::Tags:
+            PlaceByTags(entry);
+            break;
+        }
+        for (const std::string& folder : item.folders)
+            item.outputDir += folder + "/";
     }
-}
+
+private:
+    void PlaceByTags(Planned& entry) const
+    {
+        BatchItem& item = entry.item;
+        const std::string extension = std::filesystem::path(item.targetName).extension().string();
+        std::vector<std::string> names;
+        if (entry.track) {
+            // A track's tags are what its disc states; its "file" is its label beside the image.
+            TagSet tags;
+            tags.Add("TITLE", entry.track->statedTitle);
+            if (entry.track->discNumber > 0)
+                tags.Add("TRACKNUMBER", std::to_string(entry.track->discNumber));
+            const std::string folder = std::filesystem::path(item.sourceFile).parent_path().string();
+            names = layout.Named(tags, (folder.empty() ? "" : folder + "/") + entry.track->name, extension, system);
+        } else {
+            names = layout.Named(TagReader::Read(item.jobSource), item.jobSource, extension, system);
+        }
+        item.targetName = names.back();
+        names.pop_back();
+        item.folders = std::move(names);
+    }
+
+    std::string outputDir;
+    const OutputLayout& layout;
+    SafeName::System system;
+};
+
+// Claims each item's output path, refusing one that is one of the run's sources, one already
+// taken by an earlier item, and one that would land outside the output folder.
+class Claims {
+public:
+    Claims(const std::string& outputDir, bool foldCase, bool keepInside)
+        : root(SamePathKey(WithoutTrailingSeparators(outputDir)))
+        , foldCase(foldCase)
+        , keepInside(keepInside)
+    {
+        if (root.empty() || root.back() != '/')
+            root += '/';
+    }
+
+    void AddSource(const std::string& source) { sources.emplace(Key(source), source); }
+
+    void Claim(BatchItem& item)
+    {
+        item.outputPath = item.outputDir + item.targetName;
+        if (!item.refusal.empty())
+            return;
+        const std::string resolved = SamePathKey(item.outputPath);
+        const std::string key = Key(item.outputPath);
+        if (keepInside && resolved.compare(0, root.size(), root) != 0) {
+            item.refusal = "the output " + item.outputPath + " would land outside the output folder "
+                + root + " (through a link); not converted";
+        } else if (auto found = sources.find(key); found != sources.end()) {
+            item.refusal = std::string(kReplacesSource) + ": " + item.outputPath + " is the source "
+                + found->second + " of this run; not converted";
+        } else if (auto earlier = outputs.find(key); earlier != outputs.end()) {
+            item.refusal = "the output " + item.outputPath + " is also the output of " + earlier->second
+                + "; not converted";
+        } else {
+            outputs.emplace(key, item.source);
+        }
+    }
+
+private:
+    // The path as two names of one file share it; on a file system that ignores letter case,
+    // in lower case.
+    std::string Key(const std::string& path) const
+    {
+        std::string key = SamePathKey(path);
+        if (foldCase) {
+            for (char& c : key)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        return key;
+    }
+
+    std::string root;
+    bool foldCase;
+    bool keepInside;
+    Keys sources;
+    Keys outputs;
+};
 
 } // namespace
 
@@ -102,25 +225,38 @@ bool BatchPlan::IsDiscSource(const std::string& source)
         && ConversionJob::NamesDisc(source);
 }
 
+std::vector<BatchItem> BatchPlan::Make(const std::vector<SourcePaths::Source>& sources,
+    const std::string& outputDir, const OutputFormat& format, const OutputLayout& layout)
+{
+    const Placer placer(outputDir, layout);
+    Claims claims(outputDir, placer.System() == SafeName::System::Windows, layout.MakesFolders());
+    for (const SourcePaths::Source& source : sources) {
+        if (ReadTrackSource(source.path).form == TrackSource::Form::NotATrack)
+            claims.AddSource(source.path);
+    }
+    std::vector<Planned> planned;
+    for (const SourcePaths::Source& source : sources) {
+        if (IsDiscSource(source.path))
+            PlanDisc(source.path, format, planned);
+        else
+            planned.push_back(PlanSource(source, format));
+    }
+    std::vector<BatchItem> items;
+    items.reserve(planned.size());
+    for (Planned& entry : planned) {
+        placer.Place(entry);
+        if (!entry.item.targetName.empty())
+            claims.Claim(entry.item);
+        items.push_back(std::move(entry.item));
+    }
+    return items;
+}
+
 std::vector<BatchItem> BatchPlan::Make(
     const std::vector<std::string>& sources, const std::string& outputDir, const OutputFormat& format)
 {
-    Keys sourceKeys;
-    for (const std::string& source : sources) {
-        if (ReadTrackSource(source).form == TrackSource::Form::NotATrack)
-            sourceKeys.emplace(SamePathKey(source), source);
-    }
-    std::vector<BatchItem> items;
-    for (const std::string& source : sources) {
-        if (IsDiscSource(source))
-            PlanDisc(source, format, items);
-        else
-            items.push_back(PlanSource(source, format));
-    }
-    Keys outputs;
-    for (BatchItem& item : items) {
-        if (!item.targetName.empty())
-            ClaimOutput(item, outputDir, sourceKeys, outputs);
-    }
-    return items;
+    std::vector<SourcePaths::Source> given;
+    for (const std::string& source : sources)
+        given.push_back({source, std::string()});
+    return Make(given, outputDir, format, OutputLayout());
 }

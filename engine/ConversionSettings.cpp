@@ -74,3 +74,13 @@ const OutputFormat::Quality* ConversionSettings::ChosenQuality() const
     const OutputFormat::Quality* found = row.FindQuality(quality);
     return found != nullptr ? found : row.DefaultQuality();
 }
+
+OutputLayout ConversionSettings::ChosenLayout() const
+{
+    const OutputLayout::Row* row = OutputLayout::Find(layout);
+    const OutputLayout::Kind kind = row != nullptr ? row->kind : OutputLayout::Kind::Flat;
+    std::string error;
+    if (std::optional<OutputLayout> chosen = OutputLayout::Make(kind, namePattern, error))
+        return *chosen;
+    return *OutputLayout::Make(kind, std::string(), error);
+}

@@ -1,10 +1,13 @@
 // The settings texts of a conversion: the output folder, the MP3 bitrate text and the channel
 // text, with their defaults and the output sample rate the bitrate text selects; then the output
 // format's key and its quality's key (see OutputFormat), empty for Auto and for the default; then
-// how many files the window converts at once, and the window's look.
+// how many files the window converts at once, and the window's look; then where outputs go (the
+// layout's key, empty for one folder, and the naming pattern of the tags layout, empty for the
+// default) and the two choices of library runs.
 #pragma once
 
 #include "engine/OutputFormat.h"
+#include "engine/OutputLayout.h"
 
 #include <cstdint>
 #include <string>
@@ -20,6 +23,10 @@ struct ConversionSettings {
     std::string quality {}; // a key of the format's qualities; empty: its default
     int jobs {}; // files converted at once, 1 to kMostJobs; anything else: DefaultJobs()
     bool systemLook {}; // the window in the desktop's own style; false: the striped skin
+    std::string layout {}; // an OutputLayout key; empty (or unknown): one folder
+    std::string namePattern {}; // the tags layout's pattern; empty: NamePattern::kDefault
+    bool skipUpToDate {}; // "Skip files already converted"
+    bool copyCovers {}; // "Copy cover images"
 
     // The look's names, as the settings file and the window show them.
     static constexpr const char* kStripedLook = "Striped";
@@ -56,4 +63,7 @@ struct ConversionSettings {
     const OutputFormat& ChosenFormat() const;
     // The quality of `quality` in the chosen format, else that format's default; null for Auto.
     const OutputFormat::Quality* ChosenQuality() const;
+    // The layout of `layout` with `namePattern`; one folder for an unknown key, the default
+    // pattern for a malformed one.
+    OutputLayout ChosenLayout() const;
 };

@@ -65,6 +65,13 @@ constexpr uint32_t kWideMark = 0xFFFE;
 constexpr size_t kJobsElement = 5;
 // The element that holds the window's look.
 constexpr size_t kLookElement = 6;
+// The elements of library runs: the layout's key, the naming pattern, and the two choices, each
+// "1" when made.
+constexpr size_t kLayoutElement = 7;
+constexpr size_t kPatternElement = 8;
+constexpr size_t kSkipElement = 9;
+constexpr size_t kCoversElement = 10;
+constexpr const char* kChosen = "1";
 
 // A length prefix. `wide` is set when the prefix marks a text of 16-bit characters; that mark
 // is followed by a second, plain prefix.
@@ -244,6 +251,12 @@ bool SettingsFile::Read(ConversionSettings& settings) const
     KeepKnownFormat(settings);
     settings.jobs = texts.size() > kJobsElement ? JobsOf(texts[kJobsElement]) : 0;
     settings.systemLook = texts.size() > kLookElement && IsSystemLook(texts[kLookElement]);
+    const auto element = [&texts](size_t index) { return index < texts.size() ? texts[index] : std::string(); };
+    const OutputLayout::Row* layout = OutputLayout::Find(element(kLayoutElement));
+    settings.layout = layout != nullptr && layout->kind != OutputLayout::Kind::Flat ? layout->key : "";
+    settings.namePattern = element(kPatternElement);
+    settings.skipUpToDate = element(kSkipElement) == kChosen;
+    settings.copyCovers = element(kCoversElement) == kChosen;
     return true;
 }
 
@@ -280,14 +293,18 @@ void SettingsFile::KeepKnownFormat(ConversionSettings& settings)
 
 bool SettingsFile::Write(const ConversionSettings& settings, std::string& reason) const
 {
-    std::vector<std::string> texts {
-        settings.outputDirectory, settings.bitrate, settings.channelMode, settings.format, settings.quality};
-    // Elements after the fifth only when they differ from the default, so the default file is
-    // the same five elements as ever.
-    if (ConversionSettings::IsJobCount(settings.jobs) || settings.systemLook)
-        texts.push_back(ConversionSettings::IsJobCount(settings.jobs) ? std::to_string(settings.jobs) : "");
-    if (settings.systemLook)
-        texts.push_back(ConversionSettings::kSystemLook);
+    const OutputLayout::Row* layout = OutputLayout::Find(settings.layout);
+    std::vector<std::string> texts {settings.outputDirectory, settings.bitrate, settings.channelMode,
+        settings.format, settings.quality,
+        ConversionSettings::IsJobCount(settings.jobs) ? std::to_string(settings.jobs) : "",
+        settings.systemLook ? ConversionSettings::kSystemLook : "",
+        layout != nullptr && layout->kind != OutputLayout::Kind::Flat ? layout->key : "",
+        settings.namePattern == NamePattern::kDefault ? "" : settings.namePattern,
+        settings.skipUpToDate ? kChosen : "", settings.copyCovers ? kChosen : ""};
+    // Elements after the fifth only up to the last that differs from its default, so the
+    // default file is the same five elements as ever.
+    while (texts.size() > 5 && texts.back().empty())
+        texts.pop_back();
     const std::vector<uint8_t> bytes = Encode(texts);
     // The new file replaces the old one only once it is complete, and a FIFO or device in the
     // file's place is never waited on.

@@ -8,7 +8,12 @@
 // program that knows only the first three or five elements and this one read each other's
 // files, and the default settings are the same five elements as ever. Element 6 is written, as
 // "System", only for the desktop's own look (element 5 is then empty when no number of jobs is
-// chosen); missing or anything else it reads as "Striped". Numbers are little-endian.
+// chosen); missing or anything else it reads as "Striped". Elements 7 to 10 hold the choices of
+// library runs: the output layout's key ("mirror", "beside", "tags"; empty or unknown: one
+// folder), the naming pattern (empty: the default) and "1" for "Skip files already converted"
+// and for "Copy cover images". Every element after the fifth is written only up to the last
+// that differs from its default (those before it empty when at their default), so the default
+// file keeps its five elements. Numbers are little-endian.
 //
 // Array:  count as u16, or 0xFFFF then the count as u32.
 // Text:   length < 255: one byte; up to 0xFFFD: 0xFF then u16; otherwise 0xFF, 0xFFFF, u32;
@@ -29,9 +34,9 @@
 
 class SettingsFile {
 public:
-    // The elements this program reads; it writes five of them while no number of jobs is chosen
-    // and the look is striped.
-    static constexpr uint32_t kElementCount = 7;
+    // The elements this program reads; it writes five of them while every later choice is at
+    // its default.
+    static constexpr uint32_t kElementCount = 11;
     // A settings file is a few hundred bytes; Read looks at no more than this of a file.
     static constexpr size_t kLargestFile = 16u << 20;
 

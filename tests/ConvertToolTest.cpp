@@ -768,6 +768,119 @@ TEST_F(ConvertToolRun, AFolderGivesTheAudioFilesBeneathIt)
     EXPECT_TRUE(fs::exists(out() / "b.mp3"));
 }
 
+// A short FLAC source tagged by ffmpeg (title, artist, album artist, album, track), for names
+// made from tags.
+fs::path TaggedFlac(const fs::path& file, const std::string& title, const std::string& album, int track)
+{
+    fs::create_directories(file.parent_path());
+    const auto quoted = [](const std::string& text) {
+        std::string out = "'";
+        for (char c : text)
+            out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    };
+    CommandOutput("ffmpeg -nostdin -v error -f lavfi -i sine=f=440:d=0.3 -metadata title=" + quoted(title)
+        + " -metadata artist=Band -metadata album_artist=Band -metadata album=" + quoted(album)
+        + " -metadata track=" + std::to_string(track) + " " + quoted(file.string()));
+    return file;
+}
+
+// Each layout over one small tree: where every output lands, and that names from tags stay
+// inside the output folder whatever the tags hold.
+TEST_F(ConvertToolRun, LayoutsPlaceATreeOfSources)
+{
+    const fs::path music = dir.Path() / "music";
+    TaggedFlac(music / "A" / "X" / "01 Intro.flac", "Intro", "First", 1);
+    TaggedFlac(music / "B" / "Y" / "01 Intro.flac", "../../..", "Se\x01" "cond/..", 2);
+    TaggedFlac(music / "B" / "Y" / "02 Long.flac", std::string(300, 'e') + "\xc3\xa9", "Second", 3);
+    const fs::path alone = TaggedFlac(dir.Path() / "alone.flac", "Alone", "", 0);
+    const std::string extreme = std::string(233, 'e'); // "03 " and ".wav" make 240 bytes
+    struct Row {
+        const char* layout;
+        int status;
+        std::vector<fs::path> outputs; // below the output folder; for beside, below the test folder
+    } rows[] = {
+        {"flat", 1, {"01 Intro.wav", "02 Long.wav", "alone.wav"}},
+        {"mirror", 0, {"A/X/01 Intro.wav", "B/Y/01 Intro.wav", "B/Y/02 Long.wav", "alone.wav"}},
+        {"beside", 0, {"music/A/X/01 Intro.wav", "music/B/Y/01 Intro.wav", "music/B/Y/02 Long.wav", "alone.wav"}},
+        {"tags", 0,
+            {"Band/First/01 Intro.wav", "Band/Second-/02 ..-..-.wav", "Band/Second/03 " + extreme + ".wav",
+                "Band/Unknown Album/Alone.wav"}},
+    };
+    for (const Row& row : rows) {
+        fs::remove_all(out());
+        fs::create_directories(out());
+        std::vector<std::string> arguments {"-q", "-f", "wav", "--layout", row.layout, music.string(), alone.string()};
+        if (std::string(row.layout) != "beside")
+            arguments.insert(arguments.begin(), {"-o", out().string()});
+        ToolRun run(dir, arguments);
+        EXPECT_EQ(run.Finish(), row.status) << row.layout << "\n" << run.Err();
+        const fs::path root = std::string(row.layout) == "beside" ? dir.Path() : out();
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            if (entry.path().extension() == ".wav")
+                found.push_back(entry.path().lexically_relative(root));
+        }
+        std::sort(found.begin(), found.end());
+        std::vector<fs::path> expected = row.outputs;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(found, expected) << row.layout;
+        for (const fs::path& output : found)
+            fs::remove(root / output);
+    }
+}
+
+// A link inside the output folder never takes an output elsewhere; two sources named alike by
+// their tags are refused before either is written.
+TEST_F(ConvertToolRun, NamesFromTagsStayInsideAndNeverClash)
+{
+    const fs::path music = dir.Path() / "music";
+    TaggedFlac(music / "a.flac", "Same", "Album", 1);
+    TaggedFlac(music / "b.flac", "Same", "Album", 1);
+    TaggedFlac(music / "c.flac", "Other", "Elsewhere", 1);
+    fs::create_directories(dir.Path() / "away");
+    fs::create_directories(out() / "Band");
+    fs::create_directory_symlink(dir.Path() / "away", out() / "Band" / "Elsewhere");
+    ToolRun run(dir, {"-q", "-f", "wav", "--name", "{artist}/{album}/{title}", "-o", out().string(), music.string()});
+    EXPECT_EQ(run.Finish(), 1);
+    EXPECT_TRUE(fs::exists(out() / "Band" / "Album" / "Same.wav"));
+    EXPECT_TRUE(Contains(run.Err(), "b.flac: the output")) << run.Err();
+    EXPECT_TRUE(Contains(run.Err(), "is also the output of")) << run.Err();
+    EXPECT_TRUE(Contains(run.Err(), "outside the output folder")) << run.Err();
+    EXPECT_TRUE(fs::is_empty(dir.Path() / "away"));
+}
+
+// Re-runs: an output newer than its source is left alone, an older or empty one is made again;
+// covers go along once and never over a different file.
+TEST_F(ConvertToolRun, ReRunsSkipWhatIsUpToDateAndCopyCoversOnce)
+{
+    const fs::path music = dir.Path() / "music" / "Album";
+    for (const char* name : {"newer", "older", "empty"})
+        TaggedFlac(music / (std::string(name) + ".flac"), name, "Album", 1);
+    WriteBytes(music / "Cover.JPG", {1, 2, 3});
+    WriteBytes(music / "folder.png", {4, 5, 6});
+    fs::create_directories(out() / "Album");
+    WriteBytes(out() / "Album" / "folder.png", {7});
+    const std::vector<std::string> arguments {"-q", "-y", "-f", "wav", "--layout", "mirror", "--copy-covers",
+        "--skip-up-to-date", "-o", out().string(), (dir.Path() / "music").string()};
+    ToolRun first(dir, arguments);
+    EXPECT_EQ(first.Finish(), 0) << first.Err();
+    EXPECT_EQ(ReadBytes(out() / "Album" / "Cover.JPG"), (std::vector<uint8_t> {1, 2, 3}));
+    EXPECT_EQ(ReadBytes(out() / "Album" / "folder.png"), std::vector<uint8_t> {7});
+
+    const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const char* name : {"newer", "older", "empty"})
+        fs::last_write_time(music / (std::string(name) + ".flac"), past);
+    fs::last_write_time(out() / "Album" / "older.wav", past - std::chrono::hours(1));
+    fs::resize_file(out() / "Album" / "empty.wav", 0);
+    const auto newerTime = fs::last_write_time(out() / "Album" / "newer.wav");
+    ToolRun again(dir, arguments);
+    EXPECT_EQ(again.Finish(), 0) << again.Err();
+    EXPECT_EQ(fs::last_write_time(out() / "Album" / "newer.wav"), newerTime);
+    EXPECT_GT(fs::last_write_time(out() / "Album" / "older.wav"), past);
+    EXPECT_GT(fs::file_size(out() / "Album" / "empty.wav"), 44u);
+}
+
 TEST_F(ConvertToolRun, ProbeListsAsTheWindowDoesAndConvertsNothing)
 {
     const std::string song = WriteToneWav(dir.Path() / "Song.wav", 8000, 1, 61.5);

@@ -204,6 +204,40 @@ TEST(SettingsFile, LookRoundTripAndAnythingElseReadsAsStriped)
     }
 }
 
+// Elements 7 to 10 keep the choices of library runs: the layout's key, the naming pattern and
+// "1" for each of the two checks. Each is written only up to the last one that differs from its
+// default, so that the design's files keep their bytes.
+TEST(SettingsFile, LibraryChoicesRoundTripAndDefaultsAreNotWritten)
+{
+    TempDir dir;
+    const std::vector<std::string> five {"/out/", "64KB", "mono", "", ""};
+    const auto with = [&](const std::vector<std::string>& extra) { return Joined(five, extra); };
+    const struct {
+        std::vector<std::string> elements; // as stored
+        std::vector<std::string> written; // as written again
+    } rows[] = {
+        {with({"", "", "flat"}), five},
+        {with({"", "", "Mirror"}), with({"", "", "mirror"})},
+        {with({"", "", "sideways", "{title}"}), with({"", "", "", "{title}"})},
+        {with({"", "", "tags", "{albumartist}/{album}/[{disc}-][{track:02} ]{title}"}), with({"", "", "tags"})},
+        {with({"2", "", "", "", "1"}), with({"2", "", "", "", "1"})},
+        {with({"", "System", "beside", "", "yes", "1"}), with({"", "System", "beside", "", "", "1"})},
+    };
+    for (const auto& row : rows) {
+        SettingsFile file(dir.File("library.ini"));
+        WriteBytes(file.Path(), SettingsFile::Encode(row.elements));
+        ConversionSettings read;
+        ASSERT_TRUE(file.Read(read));
+        ASSERT_TRUE(file.Write(read));
+        const std::vector<uint8_t> bytes = ReadBytes(file.Path());
+        EXPECT_EQ(SettingsFile::Decode(bytes.data(), bytes.size(), 100), row.written);
+    }
+    ConversionSettings tags;
+    tags.layout = "tags";
+    tags.namePattern = "{artist/";
+    EXPECT_EQ(tags.ChosenLayout().PatternText(), NamePattern::kDefault); // a damaged pattern
+}
+
 TEST(SettingsFile, EveryLengthFormRoundTrips)
 {
     // One byte below 255; 0xFF + u16 from 255 to 0xFFFD; 0xFF 0xFFFF + u32 from 0xFFFE on.
@@ -253,8 +287,8 @@ TEST(SettingsFile, DamagedFilesGiveWhatWasReadInFull)
     EXPECT_EQ(SettingsFile::Decode(lone.data(), lone.size()),
         (std::vector<std::string> {"\xEF\xBF\xBD"
                                    "A"}));
-    const std::vector<uint8_t> many {
-        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    std::vector<uint8_t> many {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    many.resize(many.size() + SettingsFile::kElementCount + 2, 0x00);
     EXPECT_EQ(SettingsFile::Decode(many.data(), many.size()).size(),
         SettingsFile::kElementCount); // only what is used is read
 }

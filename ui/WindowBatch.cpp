@@ -167,6 +167,8 @@ QString WindowBatch::StatusText(const News& news)
         return QStringLiteral("Skipped: kept the existing file");
     case Outcome::Stopped:
         return QStringLiteral("Stopped: shorter file kept");
+    case Outcome::UpToDate:
+        return QStringLiteral("Up to date");
     case Outcome::NotStarted:
         break;
     }
