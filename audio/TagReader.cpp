@@ -2,15 +2,20 @@
 
 #include "audio/CoverImage.h"
 #include "audio/DescriptorTagStream.h"
+#include "audio/FlacHead.h"
 #include "platform/Diagnostics.h"
+#include "platform/Utf8.h"
 #include "platform/RegularFile.h"
 #include "platform/media/MediaMetadata.h"
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
 #include <taglib/apetag.h>
@@ -82,6 +87,19 @@ std::string ContainerName(const TagLib::IOStream& stream)
 {
     const char* name = stream.name();
     return name == nullptr || *name == '\0' ? std::string("the source") : std::string(name);
+}
+
+// UTF-8 as TagLib reads it: each byte that is not part of a well-formed sequence becomes U+FFFD.
+std::string WellFormed(std::string text)
+{
+    if (Utf8::IsValid(text))
+        return text;
+    std::string out;
+    for (size_t at = 0; at < text.size();) {
+        const char32_t point = Utf8::Next(text, at);
+        Utf8::Append(out, point == Utf8::kNotUtf8 ? 0xFFFD : point);
+    }
+    return out;
 }
 
 // Collects what a reader finds, keeping the model's bounds and saying what was left out.
@@ -495,4 +513,69 @@ TagSet TagReader::Read(const std::string& path)
         return {};
     DescriptorTagStream stream(fileno(file.get()), path, DescriptorTagStream::Access::ReadOnly);
     return ReadThrough(stream, &path);
+}
+
+TagSet TagReader::FieldsOfComment(const std::string& block)
+{
+    Collector collector("a Vorbis comment");
+    size_t at = 0;
+    const auto number = [&block, &at](uint32_t& value) {
+        if (block.size() - at < 4)
+            return false;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(block.data() + at);
+        value = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+        at += 4;
+        return true;
+    };
+    // By key, as TagLib's property map orders them, each key's values in their order.
+    std::map<std::string, std::vector<std::string>> fields;
+    uint32_t vendor = 0, count = 0;
+    if (!number(vendor) || block.size() - at < vendor)
+        return {};
+    at += vendor;
+    if (!number(count))
+        return {};
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t length = 0;
+        if (!number(length) || block.size() - at < length)
+            break;
+        const std::string_view entry(block.data() + at, length);
+        at += length;
+        const size_t equals = entry.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        // Keys as a Vorbis comment allows them (printable ASCII but '='), in upper case, as
+        // TagLib's reading of the comment gives them; pictures are not fields.
+        std::string key(entry.substr(0, equals));
+        bool allowed = !key.empty();
+        for (char& c : key) {
+            allowed = allowed && c >= 0x20 && c <= 0x7D && c != '=';
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        if (!allowed || key == "METADATA_BLOCK_PICTURE" || key == "COVERART")
+            continue;
+        fields[key].push_back(WellFormed(std::string(entry.substr(equals + 1))));
+    }
+    for (auto& [key, values] : fields) {
+        for (std::string& value : values)
+            collector.Add(key, std::move(value));
+    }
+    return collector.Finished();
+}
+
+TagSet TagReader::ReadFields(const std::string& path)
+{
+    const std::optional<FlacHead> head = FlacHead::ReadFile(path);
+    if (head && head->hasComment) {
+        TagSet fields = FieldsOfComment(head->comment);
+        if (!fields.Fields().empty())
+            return fields;
+    }
+    const TagSet tags = Read(path);
+    TagSet fields;
+    for (const TagSet::Field& field : tags.Fields()) {
+        for (const std::string& value : field.values)
+            fields.Add(field.key, value);
+    }
+    return fields;
 }

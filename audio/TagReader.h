@@ -33,4 +33,12 @@ public:
     // The tags of the file `stream` holds; its name's extension picks the container, else
     // its content does. Never throws.
     static TagSet ReadStream(TagLib::IOStream& stream);
+
+    // The fields of a file without its pictures, as Read gives them, for naming and listing
+    // many files: a FLAC file's come from its Vorbis comment block alone (FlacHead), without a
+    // scan of the whole file; any other file, and a FLAC file whose head cannot be walked or
+    // whose comment holds no field, is read by Read.
+    static TagSet ReadFields(const std::string& path);
+    // The fields of a Vorbis comment block's bytes, as Read gives a FLAC file's.
+    static TagSet FieldsOfComment(const std::string& block);
 };

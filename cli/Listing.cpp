@@ -4,6 +4,8 @@
 #include "audio/TagReader.h"
 #include "cd/CdTrackStream.h"
 #include "cli/CliMessageBackend.h"
+#include "engine/ConversionJob.h"
+#include "engine/EachAtOnce.h"
 #include "engine/SourceFacts.h"
 #include "engine/TrackLabel.h"
 
@@ -71,8 +73,13 @@ std::string PlaceOf(const SourceFacts& facts, const std::string& device)
 {
     if (facts.kind == SourceFacts::Kind::CdTrack)
         return !facts.disc.empty() ? facts.disc : device.empty() ? "-" : device;
-    std::error_code error;
-    return std::filesystem::absolute(facts.source, error).lexically_normal().string();
+    // The current folder is asked for once, not once a row.
+    static const std::filesystem::path current = [] {
+        std::error_code error;
+        return std::filesystem::current_path(error);
+    }();
+    const std::filesystem::path source(facts.source);
+    return (source.is_absolute() ? source : current / source).lexically_normal().string();
 }
 
 // One row; for a chosen format the output's file name (or `placed`, its planned path) follows as
@@ -122,21 +129,41 @@ std::string Listing::SizeText(uint64_t bytes)
 bool Listing::Probe(const std::vector<SourcePaths::Source>& sources, const std::string& device,
     const BatchOptions& batch, std::FILE* out, Console& console)
 {
-    // With a layout, the outputs' paths are the plan's, which names every output at once, and
-    // what the plan would refuse (two sources on one path) is told as a run would tell it.
+    // The files' facts are read many at once; discs and tracks one by one, in order.
+    std::vector<std::vector<SourceFacts>> entries(sources.size());
+    std::vector<size_t> files;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const ConversionJob::SourceKind kind = ConversionJob::ChooseSource(sources[i].path).kind;
+        if (kind == ConversionJob::SourceKind::Wave || kind == ConversionJob::SourceKind::Media)
+            files.push_back(i);
+    }
+    EachAtOnce(files.size(), [&](size_t k) { entries[files[k]] = SourceFacts::Of(sources[files[k]].path); });
+    // With a layout, the outputs' paths are the plan's, which names every output at once (from
+    // the tags the facts hold), and what the plan would refuse (two sources on one path) is told
+    // as a run would tell it.
     std::vector<BatchItem> items;
     std::map<std::string, const BatchItem*> planned; // a source as the engine reads it -> its item
     if (batch.layout.Which() != OutputLayout::Kind::Flat) {
-        items = BatchPlan::Make(sources, batch.outputDir, *batch.format, batch.layout);
+        BatchPlan::KnownFields known;
+        for (const std::vector<SourceFacts>& entry : entries) {
+            for (const SourceFacts& facts : entry) {
+                if (facts.tagsRead)
+                    known.emplace(facts.source, facts.fields);
+            }
+        }
+        items = BatchPlan::Make(sources, batch.outputDir, *batch.format, batch.layout, known);
         for (const BatchItem& item : items) {
             if (!item.jobSource.empty())
                 planned.emplace(item.jobSource, &item);
         }
     }
     bool allListed = true;
-    for (const SourcePaths::Source& source : sources) {
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const SourcePaths::Source& source = sources[i];
         CliMessageBackend::NameThisThread(source.path);
-        for (const SourceFacts& facts : SourceFacts::Of(source.path)) {
+        if (entries[i].empty())
+            entries[i] = SourceFacts::Of(source.path);
+        for (const SourceFacts& facts : entries[i]) {
             const auto found = planned.find(facts.source);
             const BatchItem* item = found != planned.end() ? found->second : nullptr;
             if (item != nullptr && !item->refusal.empty() && facts.Convertible()) {

@@ -3,6 +3,7 @@
 #include "engine/ConversionJob.h"
 #include "platform/FolderPath.h"
 #include "platform/FolderTree.h"
+#include "platform/RegularFile.h"
 #include "sources/WmaStream.h"
 
 #include <algorithm>
@@ -49,16 +50,11 @@ bool IsUpToDate(const BatchItem& item)
 {
     if (item.sourceFile.empty())
         return false;
-    namespace fs = std::filesystem;
-    std::error_code error;
-    if (!fs::is_regular_file(fs::symlink_status(item.outputPath, error)) || fs::file_size(item.outputPath, error) == 0
-        || error)
+    const std::optional<FileFacts> output = FileFactsOf(item.outputPath.c_str(), false);
+    if (!output || !output->regular || output->size == 0)
         return false;
-    const fs::file_time_type output = fs::last_write_time(item.outputPath, error);
-    if (error)
-        return false;
-    const fs::file_time_type source = fs::last_write_time(item.sourceFile, error);
-    return !error && output >= source;
+    const std::optional<FileFacts> source = FileFactsOf(item.sourceFile.c_str(), true);
+    return source && output->modified >= source->modified;
 }
 
 // A count with a comma between each group of three digits: 1706 -> "1,706".

@@ -2,6 +2,7 @@
 
 #include "audio/TagReader.h"
 #include "engine/ConversionJob.h"
+#include "engine/EachAtOnce.h"
 #include "engine/SourceFacts.h"
 #include "engine/TrackLabel.h"
 #include "platform/FolderFileSystem.h"
@@ -33,6 +34,35 @@ std::string SamePathKey(const std::string& path)
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
     return error ? std::filesystem::absolute(path, error).lexically_normal().string() : canonical.string();
 }
+
+// Same-file keys of many paths, each folder resolved once (a library's thousands of files sit
+// in a few hundred folders). A path that is itself a link is resolved whole: a source through a
+// link is the file it names, and so is an output name that a link already takes.
+class PathKeys {
+public:
+    std::string Of(const std::string& path)
+    {
+        std::error_code error;
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error)))
+            return SamePathKey(path);
+        const std::filesystem::path whole(path);
+        std::string key = Folder(whole.parent_path().string());
+        if (key.empty() || key.back() != '/')
+            key += '/';
+        return key + whole.filename().string();
+    }
+
+    std::string Folder(const std::string& folder)
+    {
+        const auto [found, added] = folders.try_emplace(folder);
+        if (added)
+            found->second = SamePathKey(folder.empty() ? "." : folder);
+        return found->second;
+    }
+
+private:
+    std::map<std::string, std::string> folders;
+};
 
 // A disc image stands for all its audio tracks, converted as --cd-device IMAGE with Track-00
 // Track-01 ... would be: the same output names (a chosen format names a titled track after its
@@ -88,7 +118,8 @@ public:
 
     SafeName::System System() const { return system; }
 
-    void Place(Planned& entry) const
+    // `fields`: the source's tags for the tags layout (read beforehand, many at once).
+    void Place(Planned& entry, const TagSet& fields) const
     {
         BatchItem& item = entry.item;
         item.outputDir = outputDir;
@@ -108,7 +139,7 @@ public:
             }
             break;
         case OutputLayout::Kind::Tags:
-            PlaceByTags(entry);
+            PlaceByTags(entry, fields);
             break;
         }
         for (const std::string& folder : item.folders)
@@ -116,7 +147,7 @@ public:
     }
 
 private:
-    void PlaceByTags(Planned& entry) const
+    void PlaceByTags(Planned& entry, const TagSet& fields) const
     {
         BatchItem& item = entry.item;
         const std::string extension = std::filesystem::path(item.targetName).extension().string();
@@ -130,7 +161,7 @@ private:
             const std::string folder = std::filesystem::path(item.sourceFile).parent_path().string();
             names = layout.Named(tags, (folder.empty() ? "" : folder + "/") + entry.track->name, extension, system);
         } else {
-            names = layout.Named(TagReader::Read(item.jobSource), item.jobSource, extension, system);
+            names = layout.Named(fields, item.jobSource, extension, system);
         }
         item.targetName = names.back();
         names.pop_back();
@@ -147,7 +178,7 @@ private:
 class Claims {
 public:
     Claims(const std::string& outputDir, bool foldCase, bool keepInside)
-        : root(SamePathKey(WithoutTrailingSeparators(outputDir)))
+        : root(keys.Folder(WithoutTrailingSeparators(outputDir)))
         , foldCase(foldCase)
         , keepInside(keepInside)
     {
@@ -155,15 +186,15 @@ public:
             root += '/';
     }
 
-    void AddSource(const std::string& source) { sources.emplace(Key(source), source); }
+    void AddSource(const std::string& source) { sources.emplace(Folded(keys.Of(source)), source); }
 
     void Claim(BatchItem& item)
     {
         item.outputPath = item.outputDir + item.targetName;
         if (!item.refusal.empty())
             return;
-        const std::string resolved = SamePathKey(item.outputPath);
-        const std::string key = Key(item.outputPath);
+        const std::string resolved = keys.Of(item.outputPath);
+        const std::string key = Folded(resolved);
         if (keepInside && resolved.compare(0, root.size(), root) != 0) {
             item.refusal = "the output " + item.outputPath + " would land outside the output folder "
                 + root + " (through a link); not converted";
@@ -179,11 +210,9 @@ public:
     }
 
 private:
-    // The path as two names of one file share it; on a file system that ignores letter case,
-    // in lower case.
-    std::string Key(const std::string& path) const
+    // A key as a file system that ignores letter case compares it.
+    std::string Folded(std::string key) const
     {
-        std::string key = SamePathKey(path);
         if (foldCase) {
             for (char& c : key)
                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -191,6 +220,7 @@ private:
         return key;
     }
 
+    PathKeys keys; // before `root`, which it gives
     std::string root;
     bool foldCase;
     bool keepInside;
@@ -226,7 +256,7 @@ bool BatchPlan::IsDiscSource(const std::string& source)
 }
 
 std::vector<BatchItem> BatchPlan::Make(const std::vector<SourcePaths::Source>& sources,
-    const std::string& outputDir, const OutputFormat& format, const OutputLayout& layout)
+    const std::string& outputDir, const OutputFormat& format, const OutputLayout& layout, const KnownFields& known)
 {
     const Placer placer(outputDir, layout);
     Claims claims(outputDir, placer.System() == SafeName::System::Windows, layout.MakesFolders());
@@ -241,10 +271,20 @@ std::vector<BatchItem> BatchPlan::Make(const std::vector<SourcePaths::Source>& s
         else
             planned.push_back(PlanSource(source, format));
     }
+    // Names from tags need every file's fields: their heads are read many at once.
+    std::vector<TagSet> fields(layout.UsesTags() ? planned.size() : 0);
+    EachAtOnce(fields.size(), [&planned, &fields, &known](size_t i) {
+        const BatchItem& item = planned[i].item;
+        if (planned[i].track || item.targetName.empty())
+            return;
+        const auto found = known.find(item.jobSource);
+        fields[i] = found != known.end() ? found->second : TagReader::ReadFields(item.jobSource);
+    });
     std::vector<BatchItem> items;
     items.reserve(planned.size());
-    for (Planned& entry : planned) {
-        placer.Place(entry);
+    for (size_t i = 0; i < planned.size(); ++i) {
+        Planned& entry = planned[i];
+        placer.Place(entry, fields.empty() ? TagSet() : fields[i]);
         if (!entry.item.targetName.empty())
             claims.Claim(entry.item);
         items.push_back(std::move(entry.item));

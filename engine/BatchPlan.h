@@ -15,6 +15,7 @@
 #include "engine/OutputLayout.h"
 #include "engine/SourcePaths.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -53,8 +54,12 @@ public:
 
     // The items of a run, in the order of the sources (a disc's tracks in disc order), each
     // output placed by `layout` below `outputDir` (which ends with a separator).
+    // `known`: the fields of sources already read (by the source as the engine reads it), which
+    // names from tags take instead of reading those files again.
+    using KnownFields = std::map<std::string, TagSet>;
     static std::vector<BatchItem> Make(const std::vector<SourcePaths::Source>& sources,
-        const std::string& outputDir, const OutputFormat& format, const OutputLayout& layout);
+        const std::string& outputDir, const OutputFormat& format, const OutputLayout& layout,
+        const KnownFields& known = {});
     // Sources given themselves, in one folder: every output path is `outputDir` followed by the
     // output's name for `format`.
     static std::vector<BatchItem> Make(

@@ -1,5 +1,7 @@
 #include "engine/SourceFacts.h"
 
+#include "audio/FlacHead.h"
+#include "audio/TagReader.h"
 #include "cd/CdTrackStream.h"
 #include "encoders/Id3Tag.h"
 #include "engine/BatchPlan.h"
@@ -8,8 +10,11 @@
 #include "sources/WaveStream.h"
 #include "sources/WmaStream.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <filesystem>
 #include <system_error>
 
@@ -38,8 +43,35 @@ void ReadStream(AudioStream& stream, bool loaded, const std::string& failure, So
         return;
     }
     facts.tagsRead = true;
-    facts.statedTitle = stream.GetTags().First("TITLE");
+    const TagSet tags = stream.GetTags();
+    for (const TagSet::Field& field : tags.Fields()) {
+        for (const std::string& value : field.values)
+            facts.fields.Add(field.key, value);
+    }
+    facts.statedTitle = facts.fields.First("TITLE");
     facts.seconds = WholeSeconds(stream.GetLength());
+}
+
+// A FLAC file's play time and title from its head, when it states both its length and some
+// field: false to read it as a conversion would.
+bool ReadFlacHead(const std::string& path, SourceFacts& facts)
+{
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".flac")
+        return false;
+    const std::optional<FlacHead> head = FlacHead::ReadFile(path);
+    if (!head || head->Seconds() < 0 || !head->hasComment)
+        return false;
+    TagSet fields = TagReader::FieldsOfComment(head->comment);
+    if (fields.Fields().empty())
+        return false;
+    facts.tagsRead = true;
+    facts.statedTitle = fields.First("TITLE");
+    facts.fields = std::move(fields);
+    facts.seconds = WholeSeconds(static_cast<double>(head->totalSamples) / head->sampleRate);
+    return true;
 }
 
 SourceFacts TrackFacts(const ConversionJob::DiscTrack& track, const std::string& disc)
@@ -131,9 +163,11 @@ SourceFacts SourceFacts::OfFile(const std::string& path)
         ReadStream(stream, loaded, stream.LoadFailure(), facts);
     } else {
         facts.kind = Kind::Media;
-        WmaStream stream;
-        const bool loaded = stream.Load(path.c_str()) >= 0;
-        ReadStream(stream, loaded, stream.LoadFailure(), facts);
+        if (!ReadFlacHead(path, facts)) {
+            WmaStream stream;
+            const bool loaded = stream.Load(path.c_str()) >= 0;
+            ReadStream(stream, loaded, stream.LoadFailure(), facts);
+        }
     }
     if (facts.seconds < 0)
         facts.problem = kNoLength;

@@ -5,13 +5,16 @@
 // image (.cue, .toc) or drive, which stands for all its audio tracks and gives one entry each.
 //
 // The facts are read once: a file's play time and tags from its stream, a disc's tracks from
-// one reading of its table of contents and texts. The output's name and title for an output
+// one reading of its table of contents and texts. A FLAC file that states its length and tags
+// in its head gives them from there (FlacHead), without opening its audio, so that a library of
+// thousands of files lists at once; its audio is first read when it is converted. The output's name and title for an output
 // format are worked out from the facts alone, so a face that keeps them can re-name its rows
 // for another format without reading any file or disc again.
 //
 // Threads: any; the makers read files and discs, the facts are plain values.
 #pragma once
 
+#include "audio/TagSet.h"
 #include "engine/OutputFormat.h"
 
 #include <cstdint>
@@ -49,6 +52,8 @@ public:
     // The title the source states: a file's tag, a track's CD-Text or CUE TITLE; empty for none.
     std::string statedTitle;
     bool tagsRead = false; // a file's stream could be opened, so its tags are known
+    TagSet fields; // a file's tags without their pictures, once read
+
     // Why a listed file's stream could not be opened, in plain words ("not a WAV file"); empty
     // when it could. Such a file is still listed, and its conversion fails with that reason.
     std::string readFailure;

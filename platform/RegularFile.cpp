@@ -82,3 +82,15 @@ bool IsDeviceNode(const char* path)
     return path != nullptr && ::stat(path, &status) == 0
         && (S_ISBLK(status.st_mode) || S_ISCHR(status.st_mode));
 }
+
+std::optional<FileFacts> FileFactsOf(const char* path, bool followLink)
+{
+    struct stat facts { };
+    if ((followLink ? ::stat(path, &facts) : ::lstat(path, &facts)) != 0)
+        return std::nullopt;
+    FileFacts out;
+    out.regular = S_ISREG(facts.st_mode);
+    out.size = static_cast<uint64_t>(facts.st_size);
+    out.modified = static_cast<int64_t>(facts.st_mtim.tv_sec) * 1000000000 + facts.st_mtim.tv_nsec;
+    return out;
+}

@@ -6,7 +6,9 @@
 // Threads: any; the functions keep no state.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 // Opens `path` for binary reading when it names a regular file (a symbolic link to one is
@@ -24,6 +26,16 @@ bool IsRegularFile(const char* path);
 
 // Whether `path` names a device node (a CD drive's /dev/sr0, say); a link to one counts.
 bool IsDeviceNode(const char* path);
+
+// What the system says of a name, without opening it: whether it is a regular file (through a
+// link only when `followLink`), its size and when its contents last changed (nanoseconds since
+// 1970). Nothing when the name cannot be asked about.
+struct FileFacts {
+    bool regular = false;
+    uint64_t size = 0;
+    int64_t modified = 0;
+};
+std::optional<FileFacts> FileFactsOf(const char* path, bool followLink);
 
 // The system's text for an error number, for example "Read-only file system".
 std::string SystemErrorText(int errorNumber);

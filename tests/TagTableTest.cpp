@@ -3,6 +3,8 @@
 // (tests/support/tagtool.py), a reader that is not ours. The output must hold what the source
 // holds, field by field and picture by picture, but for what the output's container rules
 // change: Opus keeps loudness as R128 gains only, MP4 keeps no picture types.
+#include "audio/FlacHead.h"
+#include "audio/TagReader.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -190,6 +192,34 @@ TEST_F(TagTable, EverySourceContainerReachesEveryTaggedFormat)
 }
 
 // Loudness across containers and channel mixes; an untagged source; a field past the bounds.
+// Listing and naming a library read only a FLAC file's head: its fields must be those the whole
+// reading gives (pictures aside, whether they come before the comment or after it), and its
+// length that of its STREAMINFO.
+TEST_F(TagTable, AFlacHeadGivesWhatTheWholeFileGives)
+{
+    const std::string file = Source("head.flac", "-c:a flac", kFields);
+    const auto lines = [](const TagSet& tags) {
+        std::vector<std::string> out;
+        for (const TagSet::Field& field : tags.Fields()) {
+            for (const std::string& value : field.values)
+                out.push_back(field.key + "=" + value);
+        }
+        return out;
+    };
+    const TagSet whole = TagReader::Read(file);
+    ASSERT_FALSE(whole.Pictures().empty());
+    EXPECT_EQ(lines(TagReader::ReadFields(file)), lines(whole));
+    const std::optional<FlacHead> head = FlacHead::ReadFile(file);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->sampleRate, 44100u);
+    EXPECT_EQ(head->channels, 2);
+    EXPECT_EQ(head->totalSamples, 44100u);
+    EXPECT_EQ(lines(TagReader::FieldsOfComment(head->comment)), lines(whole));
+    Shell("metaflac --remove --block-type=VORBIS_COMMENT '" + file + "'");
+    EXPECT_FALSE(FlacHead::ReadFile(file)->hasComment);
+    EXPECT_TRUE(TagReader::ReadFields(file).Fields().empty());
+}
+
 TEST_F(TagTable, GainsFollowTheTargetAndTheChannels)
 {
     const std::string opus = Source("r128.opus", "-c:a libopus",
