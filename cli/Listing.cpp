@@ -145,10 +145,10 @@ bool Listing::Probe(const std::vector<SourcePaths::Source>& sources, const std::
     std::map<std::string, const BatchItem*> planned; // a source as the engine reads it -> its item
     if (batch.layout.Which() != OutputLayout::Kind::Flat) {
         BatchPlan::KnownFields known;
-        for (const std::vector<SourceFacts>& entry : entries) {
-            for (const SourceFacts& facts : entry) {
+        for (std::vector<SourceFacts>& entry : entries) {
+            for (SourceFacts& facts : entry) {
                 if (facts.tagsRead)
-                    known.emplace(facts.source, facts.fields);
+                    known.emplace(facts.source, std::move(facts.fields)); // not printed
             }
         }
         items = BatchPlan::Make(sources, batch.outputDir, *batch.format, batch.layout, known);

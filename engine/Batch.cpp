@@ -1,6 +1,7 @@
 #include "engine/Batch.h"
 
 #include "engine/ConversionJob.h"
+#include "engine/EachAtOnce.h"
 #include "platform/FolderPath.h"
 #include "platform/FolderTree.h"
 #include "platform/RegularFile.h"
@@ -211,7 +212,7 @@ bool Batch::Settle(size_t index, bool& overwrite)
         End(index, Outcome::Failed, Failure::Refused);
         return false;
     }
-    if (options.skipUpToDate && IsUpToDate(items[index])) {
+    if (!upToDate.empty() && upToDate[index] != 0) {
         End(index, Outcome::UpToDate);
         return false;
     }
@@ -336,6 +337,10 @@ BatchTally Batch::Run(const std::vector<SourcePaths::Source>& sources)
     const Clock::time_point start = Clock::now();
     items = BatchPlan::Make(sources, options.outputDir, *options.format, options.layout);
     ended.assign(items.size(), false);
+    // Which outputs are up to date is asked of the file system for every item at once, before
+    // any starts (a re-run over a library asks it of thousands).
+    upToDate.assign(options.skipUpToDate ? items.size() : 0, 0);
+    EachAtOnce(upToDate.size(), [this](size_t i) { upToDate[i] = IsUpToDate(items[i]) ? 1 : 0; });
     size_t next = 0;
     const size_t jobs = static_cast<size_t>(std::max(options.jobs, 1));
     for (;;) {

@@ -118,6 +118,7 @@ private:
     BatchOptions options;
     std::vector<BatchItem> items;
     std::vector<bool> ended; // per item: its outcome has been told
+    std::vector<char> upToDate; // per item, with skipUpToDate: its output is up to date
     std::vector<std::unique_ptr<Running>> running;
     BatchTally tally;
     BatchFace::StopMode stop = BatchFace::StopMode::None;

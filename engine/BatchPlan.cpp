@@ -11,6 +11,7 @@
 #include <cctype>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <system_error>
 
@@ -23,6 +24,7 @@ using Keys = std::map<std::string, std::string>; // same-file key -> source as g
 // An item while it is planned: what its place is worked out from.
 struct Planned {
     BatchItem item;
+    std::string outputKey; // its output path's same-file key
     std::string base; // the folder it was found under; empty for a source given itself
     std::optional<SourceFacts> track; // a disc's track: its number and title, for names from tags
 };
@@ -37,7 +39,8 @@ std::string SamePathKey(const std::string& path)
 
 // Same-file keys of many paths, each folder resolved once (a library's thousands of files sit
 // in a few hundred folders). A path that is itself a link is resolved whole: a source through a
-// link is the file it names, and so is an output name that a link already takes.
+// link is the file it names, and so is an output name that a link already takes. Asked from
+// several threads at once.
 class PathKeys {
 public:
     std::string Of(const std::string& path)
@@ -54,13 +57,18 @@ public:
 
     std::string Folder(const std::string& folder)
     {
-        const auto [found, added] = folders.try_emplace(folder);
-        if (added)
-            found->second = SamePathKey(folder.empty() ? "." : folder);
-        return found->second;
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            if (const auto found = folders.find(folder); found != folders.end())
+                return found->second;
+        }
+        std::string key = SamePathKey(folder.empty() ? "." : folder);
+        const std::lock_guard<std::mutex> hold(lock);
+        return folders.try_emplace(folder, std::move(key)).first->second;
     }
 
 private:
+    std::mutex lock;
     std::map<std::string, std::string> folders;
 };
 
@@ -177,23 +185,23 @@ private:
 // taken by an earlier item, and one that would land outside the output folder.
 class Claims {
 public:
-    Claims(const std::string& outputDir, bool foldCase, bool keepInside)
-        : root(keys.Folder(WithoutTrailingSeparators(outputDir)))
+    // `root`: the output folder's key.
+    Claims(std::string root, bool foldCase, bool keepInside)
+        : root(std::move(root))
         , foldCase(foldCase)
         , keepInside(keepInside)
     {
-        if (root.empty() || root.back() != '/')
-            root += '/';
+        if (this->root.empty() || this->root.back() != '/')
+            this->root += '/';
     }
 
-    void AddSource(const std::string& source) { sources.emplace(Folded(keys.Of(source)), source); }
+    void AddSource(const std::string& key, const std::string& source) { sources.emplace(Folded(key), source); }
 
-    void Claim(BatchItem& item)
+    // `resolved`: the key of the item's output path.
+    void Claim(BatchItem& item, const std::string& resolved)
     {
-        item.outputPath = item.outputDir + item.targetName;
         if (!item.refusal.empty())
             return;
-        const std::string resolved = keys.Of(item.outputPath);
         const std::string key = Folded(resolved);
         if (keepInside && resolved.compare(0, root.size(), root) != 0) {
             item.refusal = "the output " + item.outputPath + " would land outside the output folder "
@@ -220,7 +228,6 @@ private:
         return key;
     }
 
-    PathKeys keys; // before `root`, which it gives
     std::string root;
     bool foldCase;
     bool keepInside;
@@ -259,10 +266,17 @@ std::vector<BatchItem> BatchPlan::Make(const std::vector<SourcePaths::Source>& s
     const std::string& outputDir, const OutputFormat& format, const OutputLayout& layout, const KnownFields& known)
 {
     const Placer placer(outputDir, layout);
-    Claims claims(outputDir, placer.System() == SafeName::System::Windows, layout.MakesFolders());
-    for (const SourcePaths::Source& source : sources) {
-        if (ReadTrackSource(source.path).form == TrackSource::Form::NotATrack)
-            claims.AddSource(source.path);
+    PathKeys keys;
+    Claims claims(keys.Folder(WithoutTrailingSeparators(outputDir)), placer.System() == SafeName::System::Windows,
+        layout.MakesFolders());
+    std::vector<std::string> sourceKeys(sources.size());
+    EachAtOnce(sources.size(), [&sources, &sourceKeys, &keys](size_t i) {
+        if (ReadTrackSource(sources[i].path).form == TrackSource::Form::NotATrack)
+            sourceKeys[i] = keys.Of(sources[i].path);
+    });
+    for (size_t i = 0; i < sources.size(); ++i) {
+        if (!sourceKeys[i].empty())
+            claims.AddSource(sourceKeys[i], sources[i].path);
     }
     std::vector<Planned> planned;
     for (const SourcePaths::Source& source : sources) {
@@ -271,22 +285,28 @@ std::vector<BatchItem> BatchPlan::Make(const std::vector<SourcePaths::Source>& s
         else
             planned.push_back(PlanSource(source, format));
     }
-    // Names from tags need every file's fields: their heads are read many at once.
-    std::vector<TagSet> fields(layout.UsesTags() ? planned.size() : 0);
-    EachAtOnce(fields.size(), [&planned, &fields, &known](size_t i) {
-        const BatchItem& item = planned[i].item;
-        if (planned[i].track || item.targetName.empty())
-            return;
-        const auto found = known.find(item.jobSource);
-        fields[i] = found != known.end() ? found->second : TagReader::ReadFields(item.jobSource);
+    // Each item is placed on its own (names from tags read the file's head), many at once; the
+    // outputs are then claimed in order.
+    EachAtOnce(planned.size(), [&planned, &placer, &layout, &known, &keys](size_t i) {
+        Planned& entry = planned[i];
+        BatchItem& item = entry.item;
+        TagSet fields;
+        if (layout.UsesTags() && !entry.track && !item.targetName.empty()) {
+            const auto found = known.find(item.jobSource);
+            fields = found != known.end() ? found->second : TagReader::ReadFields(item.jobSource);
+        }
+        placer.Place(entry, fields);
+        if (!item.targetName.empty()) {
+            item.outputPath = item.outputDir + item.targetName;
+            if (item.refusal.empty())
+                entry.outputKey = keys.Of(item.outputPath);
+        }
     });
     std::vector<BatchItem> items;
     items.reserve(planned.size());
-    for (size_t i = 0; i < planned.size(); ++i) {
-        Planned& entry = planned[i];
-        placer.Place(entry, fields.empty() ? TagSet() : fields[i]);
+    for (Planned& entry : planned) {
         if (!entry.item.targetName.empty())
-            claims.Claim(entry.item);
+            claims.Claim(entry.item, entry.outputKey);
         items.push_back(std::move(entry.item));
     }
     return items;

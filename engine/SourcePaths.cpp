@@ -1,12 +1,13 @@
 #include "engine/SourcePaths.h"
 
 #include "engine/ConversionJob.h"
+#include "platform/RegularFile.h"
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <optional>
 #include <set>
-#include <sys/stat.h>
 #include <system_error>
 #include <utility>
 
@@ -15,14 +16,14 @@ namespace fs = std::filesystem;
 namespace {
 
 // A folder by its device and inode, so that a link back to a folder already walked is seen.
-using FolderId = std::pair<dev_t, ino_t>;
+using FolderId = std::pair<uint64_t, uint64_t>;
 
 bool IdOf(const fs::path& folder, FolderId& id)
 {
-    struct stat facts { };
-    if (::stat(folder.c_str(), &facts) != 0)
+    const std::optional<FileFacts> facts = FileFactsOf(folder.c_str(), true);
+    if (!facts)
         return false;
-    id = {facts.st_dev, facts.st_ino};
+    id = {facts->device, facts->inode};
     return true;
 }
 
@@ -43,33 +44,33 @@ struct Walk {
     {
         std::error_code error;
         fs::directory_iterator entries(folder, error);
-        std::vector<fs::path> paths;
+        std::vector<std::pair<std::string, fs::directory_entry>> named;
         for (; !error && entries != fs::directory_iterator(); entries.increment(error))
-            paths.push_back(entries->path());
+            named.emplace_back(entries->path().filename().string(), *entries);
         if (error) {
             problems.push_back(folder.string() + ": " + error.message());
             return;
         }
-        std::sort(paths.begin(), paths.end(), [](const fs::path& left, const fs::path& right) {
-            return SourcePaths::NaturalLess(left.filename().string(), right.filename().string());
-        });
-        for (const fs::path& path : paths)
-            Entry(path, below);
+        std::sort(named.begin(), named.end(),
+            [](const auto& left, const auto& right) { return SourcePaths::NaturalLess(left.first, right.first); });
+        for (const auto& [name, entry] : named)
+            Entry(name, entry, below);
     }
 
-    void Entry(const fs::path& path, const std::string& below)
+    // The type the folder listing gives is taken as it is (no question to the system per
+    // file); a link, or an entry whose type the listing does not give, is asked about through
+    // the link.
+    void Entry(const std::string& name, const fs::directory_entry& entry, const std::string& below)
     {
-        const std::string name = path.filename().string();
         if (name.empty() || name.front() == '.')
             return;
         std::error_code error;
-        const fs::file_status status = fs::status(path, error); // through links
         FolderId id;
-        if (fs::is_directory(status)) {
-            if (IdOf(path, id) && walked.insert(id).second)
-                Folder(path, below + name + "/");
-        } else if (fs::is_regular_file(status) && Converts(name)) {
-            found.emplace_back(below + name, path.string());
+        if (entry.is_directory(error)) {
+            if (IdOf(entry.path(), id) && walked.insert(id).second)
+                Folder(entry.path(), below + name + "/");
+        } else if (!error && Converts(name) && entry.is_regular_file(error)) {
+            found.emplace_back(below + name, entry.path().string());
         }
     }
 };

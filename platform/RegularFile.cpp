@@ -90,6 +90,9 @@ std::optional<FileFacts> FileFactsOf(const char* path, bool followLink)
         return std::nullopt;
     FileFacts out;
     out.regular = S_ISREG(facts.st_mode);
+    out.folder = S_ISDIR(facts.st_mode);
+    out.device = static_cast<uint64_t>(facts.st_dev);
+    out.inode = static_cast<uint64_t>(facts.st_ino);
     out.size = static_cast<uint64_t>(facts.st_size);
     out.modified = static_cast<int64_t>(facts.st_mtim.tv_sec) * 1000000000 + facts.st_mtim.tv_nsec;
     return out;

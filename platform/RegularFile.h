@@ -27,13 +27,15 @@ bool IsRegularFile(const char* path);
 // Whether `path` names a device node (a CD drive's /dev/sr0, say); a link to one counts.
 bool IsDeviceNode(const char* path);
 
-// What the system says of a name, without opening it: whether it is a regular file (through a
-// link only when `followLink`), its size and when its contents last changed (nanoseconds since
-// 1970). Nothing when the name cannot be asked about.
+// What the system says of a name, without opening it: whether it is a regular file or a folder
+// (through a link only when `followLink`), its size, when its contents last changed (nanoseconds
+// since 1970) and which file it is. Nothing when the name cannot be asked about.
 struct FileFacts {
     bool regular = false;
+    bool folder = false;
     uint64_t size = 0;
     int64_t modified = 0;
+    uint64_t device = 0, inode = 0; // which file it is: two names of one file share these
 };
 std::optional<FileFacts> FileFactsOf(const char* path, bool followLink);
 
