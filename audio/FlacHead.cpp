@@ -87,11 +87,13 @@ std::optional<FlacHead> FlacHead::Read(const ReadAt& readAt)
     return std::nullopt;
 }
 
-std::optional<FlacHead> FlacHead::ReadFile(const std::string& path)
+std::optional<FlacHead> FlacHead::ReadFile(const std::string& path, uint64_t* fileSize)
 {
     const ReadOnlyFile file(path);
     if (!file.IsOpen())
         return std::nullopt;
+    if (fileSize != nullptr)
+        *fileSize = file.Size();
     return Read([&file](int64_t offset, void* into, size_t size) { return file.ReadAt(offset, into, size); });
 }
 

@@ -31,8 +31,9 @@ struct FlacHead {
     using ReadAt = std::function<int64_t(int64_t offset, void* into, size_t size)>;
 
     static std::optional<FlacHead> Read(const ReadAt& readAt);
-    // The head of the regular file `path` (nothing for anything else).
-    static std::optional<FlacHead> ReadFile(const std::string& path);
+    // The head of the regular file `path` (nothing for anything else); `fileSize`, when given,
+    // gets the file's size.
+    static std::optional<FlacHead> ReadFile(const std::string& path, uint64_t* fileSize = nullptr);
     // The head of the bytes of a whole file in memory.
     static std::optional<FlacHead> ReadBytes(const uint8_t* data, size_t size);
 

@@ -7,6 +7,7 @@
 #include "engine/TrackLabel.h"
 #include "platform/FolderFileSystem.h"
 #include "platform/FolderPath.h"
+#include "platform/RegularFile.h"
 
 #include <cctype>
 #include <filesystem>
@@ -45,31 +46,36 @@ class PathKeys {
 public:
     std::string Of(const std::string& path)
     {
-        std::error_code error;
-        if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error)))
-            return SamePathKey(path);
         const std::filesystem::path whole(path);
-        std::string key = Folder(whole.parent_path().string());
-        if (key.empty() || key.back() != '/')
-            key += '/';
-        return key + whole.filename().string();
+        const Resolved folder = Folder(whole.parent_path().string());
+        // Nothing, a link included, has a name in a folder that does not exist yet.
+        std::error_code error;
+        if (folder.exists && std::filesystem::is_symlink(std::filesystem::symlink_status(path, error)))
+            return SamePathKey(path);
+        return folder.key + (folder.key.empty() || folder.key.back() != '/' ? "/" : "") + whole.filename().string();
     }
 
-    std::string Folder(const std::string& folder)
+    struct Resolved {
+        std::string key;
+        bool exists = false;
+    };
+    Resolved Folder(const std::string& folder)
     {
         {
             const std::lock_guard<std::mutex> hold(lock);
             if (const auto found = folders.find(folder); found != folders.end())
                 return found->second;
         }
-        std::string key = SamePathKey(folder.empty() ? "." : folder);
+        const std::string asked = folder.empty() ? "." : folder;
+        const std::optional<FileFacts> facts = FileFactsOf(asked.c_str(), true);
+        Resolved resolved {SamePathKey(asked), facts && facts->folder};
         const std::lock_guard<std::mutex> hold(lock);
-        return folders.try_emplace(folder, std::move(key)).first->second;
+        return folders.try_emplace(folder, std::move(resolved)).first->second;
     }
 
 private:
     std::mutex lock;
-    std::map<std::string, std::string> folders;
+    std::map<std::string, Resolved> folders;
 };
 
 // A disc image stands for all its audio tracks, converted as --cd-device IMAGE with Track-00
@@ -267,7 +273,7 @@ std::vector<BatchItem> BatchPlan::Make(const std::vector<SourcePaths::Source>& s
 {
     const Placer placer(outputDir, layout);
     PathKeys keys;
-    Claims claims(keys.Folder(WithoutTrailingSeparators(outputDir)), placer.System() == SafeName::System::Windows,
+    Claims claims(keys.Folder(WithoutTrailingSeparators(outputDir)).key, placer.System() == SafeName::System::Windows,
         layout.MakesFolders());
     std::vector<std::string> sourceKeys(sources.size());
     EachAtOnce(sources.size(), [&sources, &sourceKeys, &keys](size_t i) {

@@ -52,8 +52,8 @@ void ReadStream(AudioStream& stream, bool loaded, const std::string& failure, So
     facts.seconds = WholeSeconds(stream.GetLength());
 }
 
-// A FLAC file's play time and title from its head, when it states both its length and some
-// field: false to read it as a conversion would.
+// The facts of a FLAC file from its head alone, when it states both its length and some field:
+// false to read it as a conversion would.
 bool ReadFlacHead(const std::string& path, SourceFacts& facts)
 {
     std::string extension = std::filesystem::path(path).extension().string();
@@ -61,12 +61,17 @@ bool ReadFlacHead(const std::string& path, SourceFacts& facts)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (extension != ".flac")
         return false;
-    const std::optional<FlacHead> head = FlacHead::ReadFile(path);
+    uint64_t size = 0;
+    const std::optional<FlacHead> head = FlacHead::ReadFile(path, &size);
     if (!head || head->Seconds() < 0 || !head->hasComment)
         return false;
     TagSet fields = TagReader::FieldsOfComment(head->comment);
     if (fields.Fields().empty())
         return false;
+    facts.kind = SourceFacts::Kind::Media;
+    facts.source = path;
+    facts.name = std::filesystem::path(path).filename().string();
+    facts.bytes = size;
     facts.tagsRead = true;
     facts.statedTitle = fields.First("TITLE");
     facts.fields = std::move(fields);
@@ -144,6 +149,9 @@ std::vector<SourceFacts> SourceFacts::Of(const std::string& source)
 
 SourceFacts SourceFacts::OfFile(const std::string& path)
 {
+    SourceFacts flac;
+    if (ReadFlacHead(path, flac))
+        return flac;
     std::error_code error;
     const uint64_t size = std::filesystem::file_size(path, error);
     if (error)
@@ -163,11 +171,9 @@ SourceFacts SourceFacts::OfFile(const std::string& path)
         ReadStream(stream, loaded, stream.LoadFailure(), facts);
     } else {
         facts.kind = Kind::Media;
-        if (!ReadFlacHead(path, facts)) {
-            WmaStream stream;
-            const bool loaded = stream.Load(path.c_str()) >= 0;
-            ReadStream(stream, loaded, stream.LoadFailure(), facts);
-        }
+        WmaStream stream;
+        const bool loaded = stream.Load(path.c_str()) >= 0;
+        ReadStream(stream, loaded, stream.LoadFailure(), facts);
     }
     if (facts.seconds < 0)
         facts.problem = kNoLength;

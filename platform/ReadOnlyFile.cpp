@@ -18,6 +18,7 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path)
         return;
     }
     descriptor = opened;
+    size = static_cast<uint64_t>(status.st_size);
 }
 
 ReadOnlyFile::~ReadOnlyFile()

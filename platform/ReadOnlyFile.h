@@ -18,10 +18,13 @@ public:
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
     bool IsOpen() const { return descriptor >= 0; }
+    // The file's size when it was opened.
+    uint64_t Size() const { return size; }
     // Reads up to `size` bytes at `offset`: fewer only at the end of the file. The number read,
     // or -1 on failure (or when the file is not open).
     int64_t ReadAt(int64_t offset, void* into, size_t size) const;
 
 private:
     int descriptor = -1;
+    uint64_t size = 0;
 };
