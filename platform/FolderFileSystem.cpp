@@ -1,5 +1,6 @@
 #include "platform/FolderFileSystem.h"
 
+#include <atomic>
 #include <sys/vfs.h>
 
 namespace {
@@ -11,10 +12,20 @@ constexpr long kNtfs = 0x5346544e; // the old ntfs driver
 constexpr long kNtfs3 = 0x7366746e;
 constexpr long kFuse = 0x65735546; // FUSE: ntfs-3g and exfat-fuse among others
 
+// The test control's answer: -1 none, else 0 or 1.
+std::atomic<int> answerForTests {-1};
+
 } // namespace
+
+void FolderFileSystem::SetAnswerForTests(std::optional<bool> refuses)
+{
+    answerForTests.store(refuses ? (*refuses ? 1 : 0) : -1);
+}
 
 bool FolderFileSystem::RefusesWindowsCharacters(const std::string& folder)
 {
+    if (const int answer = answerForTests.load(); answer >= 0)
+        return answer == 1;
     struct statfs facts { };
     if (::statfs(folder.c_str(), &facts) != 0)
         return false;

@@ -7,6 +7,7 @@
 // Threads: any; the class keeps no state.
 #pragma once
 
+#include <optional>
 #include <string>
 
 class FolderFileSystem {
@@ -14,4 +15,8 @@ public:
     // Whether names in `folder` must keep to what Windows takes; false for a folder that cannot
     // be asked (it does not exist yet: its parent is asked by the caller).
     static bool RefusesWindowsCharacters(const std::string& folder);
+
+    // Test control, process-wide: every folder answers `refuses` instead of its file system's
+    // answer; nothing (the default) asks the system again.
+    static void SetAnswerForTests(std::optional<bool> refuses);
 };

@@ -1,6 +1,9 @@
 // Output names from tags: the pattern's parser and filler, and the names' cleaner as a property
 // over random texts.
+#include "engine/BatchPlan.h"
 #include "engine/NamePattern.h"
+#include "platform/FolderFileSystem.h"
+#include "support/TestSupport.h"
 #include "engine/SafeName.h"
 #include "platform/Utf8.h"
 
@@ -124,3 +127,31 @@ TEST(SafeName, AnyTextGivesOneSafeComponent)
 }
 
 } // namespace
+
+// On a FAT, exFAT or NTFS output folder (the file system's answer stubbed), names from tags keep
+// to what Windows takes, and two names that differ only in letter case are one name there.
+TEST(NamePattern, APlanForAWindowsFileSystemKeepsToItsNames)
+{
+    testing_support::TempDir dir;
+    const auto tagged = [&dir](const std::string& name, const std::string& title) {
+        const std::string file = dir.File(name);
+        testing_support::CommandOutput("ffmpeg -nostdin -v error -f lavfi -i sine=d=0.1 -metadata artist=A "
+                                       "-metadata album=B -metadata title='"
+            + title + "' '" + file + "'");
+        return SourcePaths::Source {file, std::string()};
+    };
+    const std::vector<SourcePaths::Source> sources {
+        tagged("1.flac", "What? \"No\": <yes>|*"), tagged("2.flac", "Same"), tagged("3.flac", "SAME")};
+    std::string error;
+    const OutputLayout layout = *OutputLayout::Make(OutputLayout::Kind::Tags, "{title}", error);
+    const std::string out = dir.File("out") + "/";
+    for (const bool windows : {false, true}) {
+        FolderFileSystem::SetAnswerForTests(windows);
+        const std::vector<BatchItem> items = BatchPlan::Make(sources, out, OutputFormat::Auto(), layout);
+        FolderFileSystem::SetAnswerForTests(std::nullopt);
+        ASSERT_EQ(items.size(), 3u);
+        EXPECT_EQ(items[0].targetName, windows ? "What_ _No__ _yes___.mp3" : "What? \"No\": <yes>|*.mp3");
+        EXPECT_TRUE(items[1].refusal.empty());
+        EXPECT_EQ(items[2].refusal.empty(), !windows) << items[2].refusal;
+    }
+}
