@@ -72,3 +72,18 @@ void Utf8::Append(std::string& out, char32_t point)
         out += static_cast<char>(0x80 | (point & 0x3F));
     }
 }
+
+std::string Utf8::FromWindows1252(const std::string& bytes)
+{
+    // 0x80-0x9F: where Windows-1252 differs from Latin-1.
+    static constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C,
+        0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    for (const char c : bytes) {
+        const auto byte = static_cast<uint8_t>(c);
+        Append(out, byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte);
+    }
+    return out;
+}

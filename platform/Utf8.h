@@ -1,5 +1,6 @@
 // UTF-8, the encoding of every text of this system (file names, tags, settings): reading it a
-// code point at a time, checking it, cutting it without splitting a character, and writing it.
+// code point at a time, checking it, cutting it without splitting a character, writing it, and
+// turning the older Windows encoding into it.
 #pragma once
 
 #include <cstddef>
@@ -23,4 +24,8 @@ public:
     static size_t CutLength(const std::string& text, size_t limit);
     // Appends the code point `point` (at most U+10FFFF) in UTF-8.
     static void Append(std::string& out, char32_t point);
+    // `bytes` read as Windows-1252 (the ANSI code page of western Windows systems, Latin-1 with
+    // printable characters in 0x80-0x9F), in UTF-8. The five bytes that code page leaves
+    // undefined stand for the control characters of the same value, as browsers read them.
+    static std::string FromWindows1252(const std::string& bytes);
 };
