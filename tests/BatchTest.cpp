@@ -247,3 +247,32 @@ TEST_F(BatchRun, StopNowAndFinishRunning)
         EXPECT_LT(tally.audioSeconds, 600.0);
     }
 }
+
+// A plan places many sources at once (their tags read, their outputs' keys resolved on several
+// threads): every run gives the same items in the sources' order, each on its own path.
+TEST(BatchPlanThreads, ManySourcesArePlacedAlikeOnEveryRun)
+{
+    TempDir dir;
+    std::vector<SourcePaths::Source> sources;
+    for (int i = 0; i < 64; ++i) {
+        const std::string folder = "album " + std::to_string(i % 5);
+        std::filesystem::create_directories(dir.Path() / "music" / folder);
+        sources.push_back({WriteToneWav(dir.Path() / "music" / folder / ("s" + std::to_string(i) + ".wav"), 8000, 1, 0.05),
+            (dir.Path() / "music").string()});
+    }
+    std::string error;
+    for (const auto kind : {OutputLayout::Kind::Mirror, OutputLayout::Kind::Tags}) {
+        const OutputLayout layout = *OutputLayout::Make(kind, "{folder}/{title}", error);
+        const std::vector<BatchItem> first = BatchPlan::Make(sources, dir.File("out") + "/", OutputFormat::Auto(), layout);
+        ASSERT_EQ(first.size(), sources.size());
+        for (size_t i = 0; i < first.size(); ++i) {
+            EXPECT_TRUE(first[i].refusal.empty()) << first[i].refusal;
+            EXPECT_EQ(first[i].source, sources[i].path);
+            EXPECT_EQ(first[i].outputPath,
+                dir.File("out") + "/album " + std::to_string(i % 5) + "/s" + std::to_string(i) + ".mp3");
+        }
+        const std::vector<BatchItem> again = BatchPlan::Make(sources, dir.File("out") + "/", OutputFormat::Auto(), layout);
+        for (size_t i = 0; i < first.size(); ++i)
+            EXPECT_EQ(again[i].outputPath, first[i].outputPath);
+    }
+}
