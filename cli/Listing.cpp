@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <map>
+#include <unordered_map>
 #include <system_error>
 
 namespace {
@@ -142,7 +143,7 @@ bool Listing::Probe(const std::vector<SourcePaths::Source>& sources, const std::
     // the tags the facts hold), and what the plan would refuse (two sources on one path) is told
     // as a run would tell it.
     std::vector<BatchItem> items;
-    std::map<std::string, const BatchItem*> planned; // a source as the engine reads it -> its item
+    std::unordered_map<std::string, const BatchItem*> planned; // a source as the engine reads it -> its item
     if (batch.layout.Which() != OutputLayout::Kind::Flat) {
         BatchPlan::KnownFields known;
         for (std::vector<SourceFacts>& entry : entries) {

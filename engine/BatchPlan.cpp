@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 #include <optional>
 #include <system_error>
 
@@ -20,7 +21,7 @@ namespace {
 
 const char* const kReplacesSource = "the output would replace its source";
 
-using Keys = std::map<std::string, std::string>; // same-file key -> source as given
+using Keys = std::unordered_map<std::string, std::string>; // same-file key -> source as given
 
 // An item while it is planned: what its place is worked out from.
 struct Planned {
@@ -296,12 +297,16 @@ std::vector<BatchItem> BatchPlan::Make(const std::vector<SourcePaths::Source>& s
     EachAtOnce(planned.size(), [&planned, &placer, &layout, &known, &keys](size_t i) {
         Planned& entry = planned[i];
         BatchItem& item = entry.item;
-        TagSet fields;
+        TagSet read;
+        const TagSet* fields = &read;
         if (layout.UsesTags() && !entry.track && !item.targetName.empty()) {
             const auto found = known.find(item.jobSource);
-            fields = found != known.end() ? found->second : TagReader::ReadFields(item.jobSource);
+            if (found != known.end())
+                fields = &found->second;
+            else
+                read = TagReader::ReadFields(item.jobSource);
         }
-        placer.Place(entry, fields);
+        placer.Place(entry, *fields);
         if (!item.targetName.empty()) {
             item.outputPath = item.outputDir + item.targetName;
             if (item.refusal.empty())

@@ -15,7 +15,7 @@
 #include "engine/OutputLayout.h"
 #include "engine/SourcePaths.h"
 
-#include <map>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -56,7 +56,7 @@ public:
     // output placed by `layout` below `outputDir` (which ends with a separator).
     // `known`: the fields of sources already read (by the source as the engine reads it), which
     // names from tags take instead of reading those files again.
-    using KnownFields = std::map<std::string, TagSet>;
+    using KnownFields = std::unordered_map<std::string, TagSet>;
     static std::vector<BatchItem> Make(const std::vector<SourcePaths::Source>& sources,
         const std::string& outputDir, const OutputFormat& format, const OutputLayout& layout,
         const KnownFields& known = {});
