@@ -209,7 +209,8 @@ void ConvertDialog::OnAbort()
         reject(); // no job has run yet in this program: ABORT cancels
 }
 
-bool ConvertDialog::RunBatch(const BatchOptions& options, std::vector<std::string> sources, bool oneRow)
+bool ConvertDialog::RunBatch(
+    const BatchOptions& options, std::vector<SourcePaths::Source> sources, bool oneRow)
 {
     if (IsRunning())
         return false;

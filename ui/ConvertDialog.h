@@ -75,7 +75,7 @@ public:
     void OnEncodeOver();
     // Starts the batch of `sources`; false when it could not start. `oneRow`: the one row of the
     // one-row mode (see WindowBatch::oneRow).
-    bool RunBatch(const BatchOptions& options, std::vector<std::string> sources, bool oneRow = false);
+    bool RunBatch(const BatchOptions& options, std::vector<SourcePaths::Source> sources, bool oneRow = false);
 
     bool IsRunning() const { return job.IsRunning() || running || (batch && batch->IsRunning()); }
     QPushButton* StartButton() const { return startButton; }

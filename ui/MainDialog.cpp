@@ -1,22 +1,18 @@
 #include "ui/MainDialog.h"
 
-#include "engine/BatchPlan.h"
-#include "engine/ConversionJob.h"
+#include "engine/SourceTypes.h"
 #include "platform/FolderPath.h"
 #include "platform/Message.h"
-#include "platform/RegularFile.h"
 #include "ui/AboutDialog.h"
 #include "ui/ConvertDialog.h"
 #include "ui/FlatButton.h"
-#include "ui/HotTrackDelegate.h"
-#include "ui/ListTexts.h"
 #include "ui/Look.h"
 #include "ui/Resources.h"
+#include "ui/ScreenPlace.h"
 #include "ui/SettingsDialog.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
@@ -25,20 +21,13 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
-#include <QGuiApplication>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QScreen>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <algorithm>
-#include <cmath>
-#include <iterator>
-#include <memory>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -49,72 +38,13 @@ QByteArray Local(const QString& path)
     return QFile::encodeName(path);
 }
 
-// The kind of source a conversion takes `source` for, by its name alone.
-SourceFacts::Kind KindOf(const std::string& source)
+QString Text(const std::string& text)
 {
-    switch (ConversionJob::ChooseSource(source).kind) {
-    case ConversionJob::SourceKind::Wave:
-        return SourceFacts::Kind::Wave;
-    case ConversionJob::SourceKind::Media:
-        return SourceFacts::Kind::Media;
-    case ConversionJob::SourceKind::Track:
-        return SourceFacts::Kind::CdTrack;
-    case ConversionJob::SourceKind::Unknown:
-        break;
-    }
-    return SourceFacts::Kind::NotConvertible;
+    return QString::fromLocal8Bit(text);
 }
-
-// The open-file dialog's filters for files, one per family of types. An "Audio Files" filter
-// with every pattern comes before them, and the filter of the disc images after them.
-const char* const kFileFamilies[] = {
-    "Wave Files (*.wav)",
-    "Mp3 Files(*.mp3)",
-    "Windows Media Files (*.wma)",
-    "FLAC Files (*.flac)",
-    "Ogg and Opus Files (*.ogg *.oga *.opus)",
-    "AAC and M4A Files (*.m4a *.aac)",
-    "AIFF and AU Files (*.aif *.aiff *.aifc *.au)",
-    "Monkey's Audio and WavPack Files (*.ape *.wv)",
-    "Matroska Audio Files (*.mka)",
-};
-const char* const kDiscImages = "CD Images (*.cue *.toc)";
-
-// As wide as the "Source File" column: the output's name is the source's with a new extension.
-constexpr int kOutputFileWidth = 150;
-constexpr int kStatusWidth = 150;
-
-// The data of a Status cell that holds a converted row's output path.
-constexpr int kOutputPathRole = Qt::UserRole;
-// The data of a row's first cell that holds its RowKey, and the number of its adding.
-constexpr int kRowKeyRole = Qt::UserRole + 20;
-constexpr int kAddedRole = Qt::UserRole + 21;
 
 // How long a notice stays on the line under the list.
 constexpr int kNoticeMs = 10000;
-
-// A row of the list: sorted by its play time and size as numbers, by its other columns as text
-// without regard to letter case.
-class ListRow : public QTreeWidgetItem {
-public:
-    bool operator<(const QTreeWidgetItem& other) const override
-    {
-        const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
-        if (column == MainDialog::kTime || column == MainDialog::kSize) {
-            const SourceFacts mine = MainDialog::FactsOf(this);
-            const SourceFacts theirs = MainDialog::FactsOf(&other);
-            if (column == MainDialog::kTime && mine.seconds != theirs.seconds)
-                return mine.seconds < theirs.seconds;
-            if (column == MainDialog::kSize && mine.bytes != theirs.bytes)
-                return mine.bytes < theirs.bytes;
-        }
-        const int order = text(column).compare(other.text(column), Qt::CaseInsensitive);
-        if (order != 0)
-            return order < 0;
-        return data(MainDialog::kSpacer, kAddedRole).toLongLong()
-            < other.data(MainDialog::kSpacer, kAddedRole).toLongLong();
-    }
-};
 
 // The line under the list, in the band between the list and the window's bottom edge.
 constexpr int kOutputLineId = 1040;
@@ -134,26 +64,6 @@ void FitFontToHeight(QLabel* label)
 QString WindowTitle()
 {
     return QStringLiteral("Varkonel");
-}
-
-// The patterns between the parentheses of a filter, e.g. "*.ogg *.oga *.opus".
-QString PatternsOf(const char* filter)
-{
-    const QString text = QString::fromLatin1(filter);
-    const qsizetype open = text.indexOf(QLatin1Char('('));
-    return text.mid(open + 1, text.lastIndexOf(QLatin1Char(')')) - open - 1);
-}
-
-// Whether a filter offers files of this extension, in any letter case.
-bool Offers(const char* filter, const QString& extension)
-{
-    return PatternsOf(filter).split(QLatin1Char(' ')).contains(QStringLiteral("*.") + extension.toLower());
-}
-
-bool IsListedExtension(const QString& extension)
-{
-    return std::any_of(std::begin(kFileFamilies), std::end(kFileFamilies),
-        [&](const char* family) { return Offers(family, extension); });
 }
 
 } // namespace
@@ -177,7 +87,8 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
         int x;
         int width;
     } buttons[] = {{1001, "Add Audio File", 7, 56}, {1002, "Clear List", 67, 56}, {1003, "Convert", 127, 56},
-        {1005, "Setting", kSettingEnd - 56, 56}, {1004, "About", kAboutX, kAboutWidth}};
+        {1005, "Setting", kSettingEnd - 56, 56},
+        {kAddFolderId, "Add Folder...", kAddFolderX, kAddFolderWidth}, {1004, "About", kAboutX, kAboutWidth}};
     QWidget* previous = nullptr;
     for (const auto& spec : buttons) {
         auto* button = new FlatButton(QString::fromLatin1(spec.text), this);
@@ -189,51 +100,13 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
         previous = button;
     }
 
-    list = new QTreeWidget(this);
+    list = new SourceListView(this);
     units.Place(list, 1000, kListX, kListY, kListWidth, kListHeight);
     setTabOrder(previous, list);
-    list->setRootIsDecorated(false);
-    list->setItemsExpandable(false);
-    list->setUniformRowHeights(true);
-    list->setSortingEnabled(false);
-    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list->setAllColumnsShowFocus(true);
     list->setAcceptDrops(true);
     list->viewport()->setAcceptDrops(true);
     list->viewport()->installEventFilter(this);
     list->installEventFilter(this);
-    list->setItemDelegate(new HotTrackDelegate(list));
-    list->setMouseTracking(true);
-    list->viewport()->setAttribute(Qt::WA_Hover, true);
-    // A click on a header sorts the rows in view by that column, and another click the other
-    // way; the conversion still takes the rows in the order they were added.
-    list->header()->setSectionsClickable(true);
-    list->header()->setSortIndicatorShown(true);
-    list->header()->setSortIndicator(-1, Qt::AscendingOrder);
-    connect(list->header(), &QHeaderView::sortIndicatorChanged, this,
-        [this](int column, Qt::SortOrder order) { list->sortItems(column, order); });
-    // The last column on screen (the source's full path) takes the room a wider window gives.
-    list->header()->setStretchLastSection(true);
-    list->header()->setMinimumSectionSize(1);
-    // The selection stays as visible when the list has lost the focus.
-    QPalette colours = list->palette();
-    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
-        colours.setColor(QPalette::Inactive, role, colours.color(QPalette::Active, role));
-    list->setPalette(colours);
-
-    list->setHeaderLabels(
-        {QString(), QStringLiteral("Source File"), QStringLiteral("Time"), QStringLiteral("Size"),
-            QStringLiteral("Target Files"), QStringLiteral("Output File"), QStringLiteral("Status")});
-    const int widths[] = {5, 150, 60, 80, 350, kOutputFileWidth, kStatusWidth};
-    for (int column = 0; column <= kStatus; ++column) {
-        list->setColumnWidth(column, widths[column]);
-        list->headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
-    }
-    // "Output File" and "Status" come before the long source paths, so that they are in view
-    // without scrolling.
-    list->header()->moveSection(list->header()->visualIndex(kOutputFile), kTargetFiles);
-    list->header()->moveSection(list->header()->visualIndex(kStatus), kTargetFiles + 1);
 
     outputLine = new QLabel(this);
     units.Place(outputLine, kOutputLineId, kListX, kOutputLineY, kListWidth, kOutputLineHeight);
@@ -251,6 +124,9 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     chooseFiles = [](QWidget* owner) {
         return QFileDialog::getOpenFileNames(owner, QString(), QString(), FileFilter());
     };
+    chooseFolder = [](QWidget* owner) {
+        return QFileDialog::getExistingDirectory(owner, QStringLiteral("Add Folder"), QString());
+    };
     openUrl = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
     connect(
         list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) { OpenOutputFolder(row); });
@@ -260,6 +136,7 @@ MainDialog::MainDialog(const std::string& settingsPath, QWidget* parent)
     connect(Button(1003), &QPushButton::clicked, this, &MainDialog::ConvertSelected);
     connect(Button(1004), &QPushButton::clicked, this, &MainDialog::ShowAbout);
     connect(Button(1005), &QPushButton::clicked, this, &MainDialog::OpenSettings);
+    connect(Button(kAddFolderId), &QPushButton::clicked, this, &MainDialog::AddFolder);
 
     settings = ConversionSettings();
     LoadSettings();
@@ -280,7 +157,7 @@ QSize MainDialog::SmallestSize(const QSize& room) const
     const QSize laidOut = LaidOutSize();
     if (room.width() >= laidOut.width() && room.height() >= laidOut.height())
         return laidOut;
-    const int aboutNearer = units.X(kAboutX) - units.X(kSettingEnd + kButtonGap);
+    const int aboutNearer = units.X(kAboutX) - units.X(kAddFolderEnd + kButtonGap);
     const QSize compact(laidOut.width() - aboutNearer, laidOut.height() - units.Y(kListHeight / 2));
     return compact.boundedTo(room);
 }
@@ -304,26 +181,11 @@ void MainDialog::LayOutControls()
         outputLine->setGeometry(line.translated(0, grown.height()).adjusted(0, 0, grown.width(), 0));
     }
     // About keeps its laid-out place, unless a screen too small for the laid-out size made the
-    // window narrower: it then keeps its distance to the right edge, short of Setting.
+    // window narrower: it then keeps its distance to the right edge, short of Add Folder.
     const QRect about = units.ToPixels(kAboutX, kButtonY, kAboutWidth, kButtonHeight);
     const int keepingEdge = about.x() - (LaidOutSize().width() - width());
-    const int besideSetting = units.X(kSettingEnd + kButtonGap);
-    Button(1004)->move(std::max(besideSetting, std::min(about.x(), keepingEdge)), about.y());
-}
-
-QMargins MainDialog::FrameMargins() const
-{
-    const QMargins known(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
-        frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
-    if (!known.isNull() || QGuiApplication::platformName() == QLatin1String("offscreen"))
-        return known;
-    // Not framed yet: the window manager's title bar and edges are not known before the first
-    // showing, so room is left for a generous title bar; the real frame corrects it after.
-    const qreal ratio = std::max<qreal>(devicePixelRatioF(), 1.0);
-    const auto logical
-        = [ratio](int devicePixels) { return static_cast<int>(std::ceil(devicePixels / ratio)); };
-    return QMargins(
-        logical(kGuessedEdge), logical(kGuessedTitleBar), logical(kGuessedEdge), logical(kGuessedEdge));
+    const int besideAddFolder = units.X(kAddFolderEnd + kButtonGap);
+    Button(1004)->move(std::max(besideAddFolder, std::min(about.x(), keepingEdge)), about.y());
 }
 
 void MainDialog::FitIntoScreen()
@@ -332,7 +194,7 @@ void MainDialog::FitIntoScreen()
     if (shown == nullptr)
         return;
     const QRect available = shown->availableGeometry();
-    const QSize room = available.size().shrunkBy(FrameMargins());
+    const QSize room = available.size().shrunkBy(ScreenPlace::FrameOf(this));
     setMinimumSize(SmallestSize(room));
     resize(size().boundedTo(room));
     // A size that fits is all it takes: the dialog then places itself within the screen.
@@ -393,38 +255,34 @@ QPushButton* MainDialog::Button(int id) const
 
 QString MainDialog::FileFilter()
 {
-    QStringList patterns;
     QStringList filters;
-    for (const char* family : kFileFamilies) {
-        patterns << PatternsOf(family);
-        filters << QString::fromLatin1(family);
-    }
-    patterns << PatternsOf(kDiscImages);
-    filters << QString::fromLatin1(kDiscImages);
-    filters.prepend(QStringLiteral("Audio Files (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    for (const std::string& filter : SourceTypes::DialogFilters())
+        filters << QString::fromStdString(filter);
     return filters.join(QStringLiteral(";;"));
 }
 
 void MainDialog::AddAudioFiles()
 {
-    const QStringList chosen = chooseFiles ? chooseFiles(this) : QStringList();
-    for (const QString& path : chosen)
-        AddAudioFile(path);
+    AddFiles(chooseFiles ? chooseFiles(this) : QStringList());
+}
+
+void MainDialog::AddFolder()
+{
+    const QString folder = chooseFolder ? chooseFolder(this) : QString();
+    if (!folder.isEmpty())
+        AddFiles({folder});
 }
 
 void MainDialog::AddFiles(const QStringList& paths)
 {
-    for (const QString& path : paths) {
-        if (!QFileInfo(path).isDir()) {
-            AddAudioFile(path);
-            continue;
-        }
-        const QDir folder(path);
-        for (const QString& name : folder.entryList(QDir::Files, QDir::Name)) {
-            if (IsListedExtension(listtexts::Extension(name)))
-                AddAudioFile(folder.filePath(name));
-        }
-    }
+    std::vector<std::string> given;
+    for (const QString& path : paths)
+        given.push_back(Local(path).toStdString());
+    std::vector<std::string> problems;
+    for (const SourceList::Row* row : list->Rows().Add(given, problems))
+        list->Show(*row, settings.ChosenFormat());
+    for (const std::string& problem : problems)
+        ShowMessage(problem);
 }
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event)
@@ -478,123 +336,29 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event)
     }
 }
 
-void MainDialog::AddAudioFile(const QString& path)
-{
-    const QString name = listtexts::FileName(path);
-    const QString extension = listtexts::Extension(path);
-    // A drive is not opened as a file: without a disc that would fail, and it could block.
-    if (ConversionJob::NamesDisc(Local(path).toStdString())) {
-        AddDiscTracks(path);
-        return;
-    }
-    if (!IsListedExtension(extension))
-        return;
-    // Opened as the engine opens sources: a FIFO, a device or a folder under a listed name is
-    // refused at once, where a plain open would wait for a FIFO's writer with the window frozen.
-    if (!RegularFileProblem(Local(path).constData()).empty())
-        return;
-    const SourceFacts facts = SourceFacts::OfFile(Local(path).toStdString());
-    if (facts.Convertible())
-        AddListRow(name, facts, path);
-}
-
-void MainDialog::AddDiscTracks(const QString& path)
-{
-    const std::string disc = Local(path).toStdString();
-    const std::vector<SourceFacts> tracks = SourceFacts::OfDisc(disc);
-    if (!tracks.front().Convertible()) {
-        ShowMessage("can not open source file!\n" + disc + ": " + tracks.front().problem);
-        return;
-    }
-    // The rows are named as the command-line tool names the tracks; their path is the disc's
-    // followed by the name, which is how a conversion finds the disc again.
-    for (const SourceFacts& track : tracks) {
-        const QString label = QString::fromLocal8Bit(track.name);
-        AddListRow(label, track, path + listtexts::kSeparator + label);
-    }
-}
-
-QString MainDialog::RowKey(const QString& name, const QString& path)
-{
-    // A path holds no NUL, so no two pairs give one key.
-    return path.toCaseFolded() + QChar(0) + name.toCaseFolded();
-}
-
 bool MainDialog::AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path)
 {
-    SourceFacts facts;
-    facts.source = Local(path).toStdString();
-    facts.name = Local(listtexts::FileName(path)).toStdString();
-    facts.seconds = seconds < 0 ? -1 : seconds;
-    facts.bytes = bytes < 0 ? 0 : static_cast<uint64_t>(bytes);
-    facts.kind = KindOf(facts.source);
-    return AddListRow(name, facts, path);
+    const std::string source = Local(path).toStdString();
+    const SourceList::Row* row = list->Rows().Add(
+        Local(name).toStdString(), SourceList::Stated(source, seconds, bytes), {source, {}});
+    if (row != nullptr)
+        list->Show(*row, settings.ChosenFormat());
+    return row != nullptr;
 }
 
-bool MainDialog::AddListRow(const QString& name, const SourceFacts& facts, const QString& path)
+const SourceFacts& MainDialog::FactsOf(const QTreeWidgetItem* item) const
 {
-    // Rows that left the list other than through ClearList leave it with fewer rows than keys:
-    // the keys are then made again from the rows.
-    if (listedRows.size() != list->topLevelItemCount()) {
-        listedRows.clear();
-        for (int row = 0; row < list->topLevelItemCount(); ++row)
-            listedRows.insert(list->topLevelItem(row)->data(kSpacer, kRowKeyRole).toString());
-    }
-    const QString key = RowKey(name, path);
-    if (listedRows.contains(key))
-        return false;
-    listedRows.insert(key);
-    auto* item = new ListRow();
-    item->setText(kSpacer, QString());
-    item->setData(kSpacer, kRowKeyRole, key);
-    item->setData(kSpacer, kAddedRole, nextRowNumber++);
-    // A disc's track shows the title its CUE sheet or CD-Text gives beside its label.
-    const bool titledTrack = facts.kind == SourceFacts::Kind::CdTrack && !facts.statedTitle.empty();
-    item->setText(kSourceFile,
-        titledTrack ? name + QStringLiteral(" \u2014 ") + QString::fromLocal8Bit(facts.statedTitle) : name);
-    item->setText(kTime, listtexts::PlayTime(facts.seconds));
-    item->setText(kSize, listtexts::SizeText(static_cast<int64_t>(facts.bytes)));
-    item->setText(kTargetFiles, path);
-    item->setData(kSourceFile, kFactsRole, QVariant::fromValue(facts));
-    NameRow(item);
-    // A file whose audio could not be opened is listed, so that the user sees it, with the reason.
-    if (!facts.readFailure.empty()) {
-        const QString status = QStringLiteral("Cannot be read: ") + QString::fromLocal8Bit(facts.readFailure);
-        SetStatus(item, status, status);
-    }
-    list->addTopLevelItem(item);
-    return true;
-}
-
-SourceFacts MainDialog::FactsOf(const QTreeWidgetItem* item)
-{
-    return item->data(kSourceFile, kFactsRole).value<SourceFacts>();
-}
-
-void MainDialog::NameRow(QTreeWidgetItem* item) const
-{
-    const SourceFacts facts = FactsOf(item);
-    const OutputFormat& format = settings.ChosenFormat();
-    item->setData(kSourceFile, kOutputTitleRole, QString::fromLocal8Bit(facts.OutputTitle(format)));
-    if (!list->isColumnHidden(kOutputFile))
-        item->setText(kOutputFile, QString::fromLocal8Bit(facts.OutputName(format)));
+    return list->RowOf(item).facts;
 }
 
 void MainDialog::ShowTargetNames()
 {
-    const bool chosen = !settings.ChosenFormat().IsAuto();
-    list->setColumnHidden(kOutputFile, !chosen);
-    // A hidden column loses its width; it comes back as wide as it was made.
-    if (chosen)
-        list->setColumnWidth(kOutputFile, kOutputFileWidth);
-    for (int row = 0; row < list->topLevelItemCount(); ++row)
-        NameRow(list->topLevelItem(row));
+    list->ShowTargetNames(settings.ChosenFormat());
 }
 
 void MainDialog::ClearList()
 {
-    list->clear();
-    listedRows.clear();
+    list->clear(); // the rows go with the items
 }
 
 void MainDialog::AskAndClearList()
@@ -612,40 +376,36 @@ void MainDialog::RemoveSelectedRows()
 {
     if (convertDialogOpen || !batchRows.empty())
         return;
-    for (QTreeWidgetItem* row : list->selectedItems()) {
-        listedRows.remove(row->data(kSpacer, kRowKeyRole).toString());
-        const std::unique_ptr<QTreeWidgetItem> taken(list->takeTopLevelItem(list->indexOfTopLevelItem(row)));
-    }
+    for (QTreeWidgetItem* row : list->selectedItems())
+        delete row; // its row in the SourceList goes with it
 }
 
 void MainDialog::ConvertSelected()
 {
-    std::vector<QTreeWidgetItem*> rows;
-    for (int row = 0; row < list->topLevelItemCount(); ++row) {
-        if (list->topLevelItem(row)->isSelected())
-            rows.push_back(list->topLevelItem(row));
-    }
+    // In the order they were added, whatever order a sort shows them in.
+    const std::vector<QTreeWidgetItem*> rows = list->SelectedInOrder();
     if (rows.empty()) {
         ShowMessage("Please select an audio file firstly!");
         return;
     }
-    // In the order they were added, whatever order a sort shows them in.
-    std::stable_sort(rows.begin(), rows.end(), [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
-        return a->data(kSpacer, kAddedRole).toLongLong() < b->data(kSpacer, kAddedRole).toLongLong();
-    });
     // One dialog serves every row of this command.
     ConvertDialog dialog(this, outputRate, ProcessEncoders(), settings.Channels());
     dialog.job.ChooseFormat(settings.ChosenFormat(), settings.ChosenQuality());
     dialog.AllRowsBox()->setChecked(rows.size() > 1);
     for (size_t at = 0; at < rows.size(); ++at) {
-        const QString path = rows[at]->text(kTargetFiles);
-        dialog.sourceName = path;
+        dialog.sourceName = rows[at]->text(kTargetFiles);
         // Named from the facts the row carries, as its Output File column: no disc is read again.
-        dialog.targetName = QString::fromLocal8Bit(FactsOf(rows[at]).OutputName(settings.ChosenFormat()));
-        dialog.outputDir = QString::fromLocal8Bit(settings.outputDirectory);
+        dialog.targetName = Text(FactsOf(rows[at]).OutputName(settings.ChosenFormat()));
+        dialog.outputDir = Text(settings.outputDirectory);
         dialog.percentText.clear();
-        // A row the engine's plan refuses (its output would be its own source) is not offered.
+        // A row the engine's plan refuses is not offered; its Status says why, as a batch's would.
         if (const std::string refusal = RefusalOf(rows[at]); !refusal.empty()) {
+            WindowBatch::News refused;
+            refused.kind = WindowBatch::News::Kind::Ended;
+            refused.outcome = BatchFace::Outcome::Failed;
+            refused.reason = refusal;
+            const QString status = WindowBatch::StatusText(refused);
+            list->SetStatus(rows[at], status, status);
             ShowMessage(refusal);
             continue;
         }
@@ -671,70 +431,20 @@ void MainDialog::ConvertSelected()
 
 QPoint MainDialog::ConvertDialogPlace(const QSize& dialogSize) const
 {
-    const QMargins frame = FrameMargins();
-    const QSize framed = dialogSize.grownBy(frame);
-    const QRect window = frameGeometry();
-    QRect best(QPoint(), framed);
-    best.moveCenter(window.center());
+    const QMargins frame = ScreenPlace::FrameOf(this);
+    const QPoint inside(frame.left(), frame.top());
     const QScreen* shown = screen();
-    if (shown == nullptr)
-        return best.topLeft() + QPoint(frame.left(), frame.top());
-    const QRect available = shown->availableGeometry();
+    if (shown == nullptr) {
+        QRect centred(QPoint(), dialogSize.grownBy(frame));
+        centred.moveCenter(frameGeometry().center());
+        return centred.topLeft() + inside;
+    }
     // What the dialog must leave in view: the Status column of the listed rows and the output
     // line; after that, as much of the window as it can; after that, near the window.
-    const QRect status = StatusCells();
     const QRect line(outputLine->mapToGlobal(QPoint(0, 0)), outputLine->size());
-    const auto area = [](const QRect& a, const QRect& b) {
-        const QRect both = a.intersected(b);
-        return both.isEmpty() ? qint64(0) : qint64(both.width()) * both.height();
-    };
-    const auto cost = [&](const QRect& place) {
-        const QPoint away = place.center() - window.center();
-        return std::tuple(
-            area(place, status) + area(place, line), area(place, window), away.manhattanLength());
-    };
-    // Every place within the screen on a grid, and the places touching the window's edges.
-    std::vector<QPoint> corners {{window.right() + 1, window.top()}, {window.left(), window.bottom() + 1},
-        {window.left() - framed.width(), window.top()}, {window.left(), window.top() - framed.height()}};
-    const int lastX = available.right() - framed.width() + 1;
-    const int lastY = available.bottom() - framed.height() + 1;
-    for (int y = available.top(); y <= lastY; y += kPlaceStep) {
-        for (int x = available.left(); x <= lastX; x += kPlaceStep)
-            corners.emplace_back(x, y);
-        corners.emplace_back(lastX, y);
-    }
-    for (int x = available.left(); x <= lastX; x += kPlaceStep)
-        corners.emplace_back(x, lastY);
-    bool found = false;
-    decltype(cost(best)) bestCost {};
-    for (const QPoint& corner : corners) {
-        const QRect place(corner, framed);
-        if (!available.contains(place))
-            continue;
-        const auto placeCost = cost(place);
-        if (found && placeCost >= bestCost)
-            continue;
-        best = place;
-        bestCost = placeCost;
-        found = true;
-    }
-    if (!found) {
-        // A screen smaller than the dialog: its top-left corner in view.
-        best.moveLeft(std::max(available.left(), std::min(best.left(), lastX)));
-        best.moveTop(std::max(available.top(), std::min(best.top(), lastY)));
-    }
-    return best.topLeft() + QPoint(frame.left(), frame.top());
-}
-
-QRect MainDialog::StatusCells() const
-{
-    const QHeaderView* header = list->header();
-    const int count = list->topLevelItemCount();
-    const int rowsEnd = count == 0 ? 0 : list->visualItemRect(list->topLevelItem(count - 1)).bottom() + 1;
-    const int end = std::clamp(rowsEnd, 0, list->viewport()->height());
-    const QPoint top = list->viewport()->mapToGlobal(QPoint(header->sectionViewportPosition(kStatus), 0));
-    return QRect(QPoint(top.x(), list->mapToGlobal(QPoint(0, 0)).y()),
-        QPoint(top.x() + header->sectionSize(kStatus) - 1, top.y() + end - 1));
+    return ScreenPlace::Beside(dialogSize.grownBy(frame), frameGeometry(), shown->availableGeometry(),
+               {list->StatusCells(), line})
+        + inside;
 }
 
 void MainDialog::RunConvertDialog(ConvertDialog& dialog, bool listInReach)
@@ -746,7 +456,7 @@ void MainDialog::RunConvertDialog(ConvertDialog& dialog, bool listInReach)
     }
     const auto holdCommands = [this](bool held) {
         convertDialogOpen = held;
-        for (int id : {1001, 1002, 1003, 1004, 1005})
+        for (int id : {1001, 1002, 1003, 1004, 1005, kAddFolderId})
             Button(id)->setEnabled(!held);
     };
     holdCommands(true);
@@ -765,18 +475,19 @@ std::string MainDialog::RefusalOf(const QTreeWidgetItem* row) const
     // A disc's track never writes over a source; its disc is read once, by the batch.
     if (FactsOf(row).kind == SourceFacts::Kind::CdTrack)
         return std::string();
-    const std::vector<BatchItem> items = BatchPlan::Make(
-        {Local(row->text(kTargetFiles)).toStdString()}, settings.outputDirectory, settings.ChosenFormat());
-    return items.size() == 1 ? items.front().refusal : std::string();
+    const BatchOptions options = BatchOptions::From(settings, BatchOverrides());
+    return SourceList::Plan(list->RowOf(row).source, options.outputDir, *options.format, options.layout)
+        .refusal;
 }
 
 bool MainDialog::StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows, bool oneRow)
 {
     const BatchOptions options = BatchOptions::From(settings, BatchOverrides());
-    std::vector<std::string> sources;
+    // Each with its base folder, from which the mirrored layout names the output's folders.
+    std::vector<SourcePaths::Source> sources;
     for (QTreeWidgetItem* row : rows) {
-        sources.push_back(Local(row->text(kTargetFiles)).toStdString());
-        SetStatus(row, WindowBatch::WaitingText());
+        sources.push_back(list->RowOf(row).source);
+        list->SetStatus(row, WindowBatch::WaitingText());
     }
     batchRows = rows;
     batchDone = 0;
@@ -798,17 +509,16 @@ void MainDialog::OnBatchNews(const WindowBatch::News& news)
     QTreeWidgetItem* row = batchRows[news.index];
     const QString status = WindowBatch::StatusText(news);
     if (news.kind != WindowBatch::News::Kind::Ended) {
-        SetStatus(row, status);
+        list->SetStatus(row, status);
         return;
     }
     const QString output = QString::fromLocal8Bit(news.outputPath.c_str());
     const QString said = QString::fromLocal8Bit(news.reason.c_str());
     if (news.outcome == BatchFace::Outcome::Converted) {
         // The tip names the output, and anything the job said on the way.
-        SetStatus(row, status, said.isEmpty() ? output : output + QLatin1Char('\n') + said);
-        row->setData(kStatus, kOutputPathRole, output);
+        list->SetConverted(row, status, said.isEmpty() ? output : output + QLatin1Char('\n') + said, output);
     } else {
-        SetStatus(row, status, status);
+        list->SetStatus(row, status, status);
     }
     if (news.outcome == BatchFace::Outcome::Failed || news.outcome == BatchFace::Outcome::Stopped)
         batchTrouble[news.index] = row->text(kSourceFile) + QStringLiteral(": ") + status;
@@ -852,16 +562,9 @@ QString MainDialog::ClosingMessage(const BatchTally& tally, const QStringList& t
     return text;
 }
 
-void MainDialog::SetStatus(QTreeWidgetItem* row, const QString& text, const QString& tip)
-{
-    row->setText(kStatus, text);
-    row->setToolTip(kStatus, tip);
-    row->setData(kStatus, kOutputPathRole, QVariant());
-}
-
 void MainDialog::OpenOutputFolder(QTreeWidgetItem* row)
 {
-    const QString output = row->data(kStatus, kOutputPathRole).toString();
+    const QString output = list->OutputOf(row);
     if (output.isEmpty() || !openUrl)
         return;
     const QString folder = QFileInfo(output).absolutePath();
@@ -884,12 +587,10 @@ void MainDialog::ShowAbout()
 void MainDialog::OpenSettings()
 {
     SettingsDialog dialog(this);
-    dialog.outputDirectory = QString::fromLocal8Bit(settings.outputDirectory);
-    dialog.bitrate = QString::fromLocal8Bit(settings.bitrate);
-    dialog.channelMode = QString::fromLocal8Bit(settings.channelMode);
-    dialog.format = QString::fromStdString(settings.format);
-    dialog.quality = QString::fromStdString(settings.quality);
-    dialog.jobs = settings.jobs;
+    dialog.Take(settings);
+    // The preview line shows where the first selected row goes.
+    if (const std::vector<QTreeWidgetItem*> selected = list->SelectedInOrder(); !selected.empty())
+        dialog.previewSource = list->RowOf(selected.front()).source;
     // The look in use, which --look may have given for this run only; it is kept in the
     // settings only when chosen here.
     const bool systemInUse = Look::Current() == Look::Kind::System;
@@ -903,15 +604,8 @@ void MainDialog::OpenSettings()
         Look::SetForThisRun(std::nullopt);
         ApplyLook();
     }
-    settings.outputDirectory = dialog.outputDirectory.toLocal8Bit().toStdString();
-    settings.bitrate = dialog.bitrate.toLocal8Bit().toStdString();
-    settings.channelMode = dialog.channelMode.toLocal8Bit().toStdString();
-    settings.format = dialog.format.toStdString();
-    settings.quality = dialog.quality.toStdString();
-    settings.jobs = dialog.jobs;
+    dialog.Give(settings);
     outputRate = settings.OutputRate();
-    // The output folder as the settings dialog leaves it: an emptied text becomes "/".
-    settings.outputDirectory = WithTrailingSeparator(settings.outputDirectory);
     ShowTargetNames();
     ShowOutputLine();
     // Kept at once: a session that ends without closing the window keeps the choices.
@@ -923,9 +617,13 @@ QString MainDialog::OutputLineText(const ConversionSettings& settings)
     const OutputFormat::Quality* quality = settings.ChosenQuality();
     const std::string format
         = settings.ChosenFormat().name + (quality != nullptr ? " " + quality->text : std::string());
+    const OutputLayout::Kind layout = settings.ChosenLayout().Which();
     return QStringLiteral("Output folder: ")
-        + QString::fromLocal8Bit(WithoutTrailingSeparators(WithTrailingSeparator(settings.outputDirectory)))
-        + QStringLiteral(" \u2014 Format: ") + QString::fromStdString(format);
+        + Text(WithoutTrailingSeparators(WithTrailingSeparator(settings.outputDirectory)))
+        + QStringLiteral(" \u2014 Format: ") + QString::fromStdString(format)
+        + (layout == OutputLayout::Kind::Flat
+                ? QString()
+                : QStringLiteral(" \u2014 ") + QString::fromLatin1(OutputLayout::Of(layout).caption));
 }
 
 void MainDialog::ShowOutputLine()
@@ -969,6 +667,8 @@ void MainDialog::keyPressEvent(QKeyEvent* event)
     }
     const std::pair<bool, void (MainDialog::*)()> commands[] = {
         {event->matches(QKeySequence::Delete), &MainDialog::RemoveSelectedRows},
+        {event->keyCombination() == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_O),
+            &MainDialog::AddFolder},
         {event->matches(QKeySequence::Open), &MainDialog::AddAudioFiles},
         {event->matches(QKeySequence::SelectAll), &MainDialog::SelectAllRows},
         {event->matches(QKeySequence::HelpContents), &MainDialog::ShowAbout},

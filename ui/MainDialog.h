@@ -1,20 +1,20 @@
-// The main window: a list of source files under a row of command buttons. From here files are
-// added, the list cleared, the settings edited, the selected rows converted (all at once with
-// one START, or one after the other), and the About box opened. Closing the window, by any way
-// there is, saves the settings, as does OK in the Setting dialog. The rows can be sorted for
-// view by a click on a column's header; the selected rows convert in the order they were added.
+// The main window: a list of source files under a row of command buttons. From here files and
+// folders are added, the list cleared, the settings edited, the selected rows converted (all at
+// once with one START, or one after the other), and the About box opened. Closing the window, by
+// any way there is, saves the settings, as does OK in the Setting dialog. The rows can be sorted
+// for view by a click on a column's header; the selected rows convert in the order they were
+// added.
 #pragma once
 
 #include "engine/ConversionSettings.h"
 #include "engine/SettingsFile.h"
 #include "engine/SourceFacts.h"
 #include "ui/SkinnedDialog.h"
+#include "ui/SourceListView.h"
 #include "ui/WindowBatch.h"
 
 #include <QElapsedTimer>
 #include <QIcon>
-#include <QMetaType>
-#include <QSet>
 #include <QStringList>
 #include <QUrl>
 
@@ -26,65 +26,51 @@
 class ConvertDialog;
 class QLabel;
 class QPushButton;
-class QTreeWidget;
 class QTreeWidgetItem;
-
-// A row's facts travel in its item's data.
-Q_DECLARE_METATYPE(SourceFacts)
 
 class MainDialog : public SkinnedDialog {
     Q_OBJECT
 public:
-    // "Target Files" holds each row's source path, which Convert reads. With a chosen output
-    // format (not Auto) the column "Output File" shows the name each row converts to; for Auto it
-    // is hidden. "Status" tells each row's outcome in the last batch ("Converted", "Failed: ...").
-    // Both stand before "Target Files" on the screen, whose long paths run past the list's edge.
-    enum Column {
-        kSpacer = 0,
-        kSourceFile = 1,
-        kTime = 2,
-        kSize = 3,
-        kTargetFiles = 4,
-        kOutputFile = 5,
-        kStatus = 6,
-    };
-    // Each row carries, in its "Source File" cell, what its source is (SourceFacts: kind, play
-    // time, size, a track's number on its disc and its title) and the title its output carries
-    // in the chosen format ("-" for none), so that a change of format re-names the rows without
-    // reading their files or discs again.
-    enum Role { kFactsRole = Qt::UserRole + 10, kOutputTitleRole = Qt::UserRole + 11 };
+    // The list's columns and roles (see SourceListView).
+    using enum SourceListView::Column;
+    using enum SourceListView::Role;
+
+    // The Add Folder button, in the row of buttons after Setting.
+    static constexpr int kAddFolderId = 1006;
 
     // settingsPath: the settings file read now and written when the window closes.
     explicit MainDialog(const std::string& settingsPath, QWidget* parent = nullptr);
 
-    QTreeWidget* list = nullptr; // 1000
+    SourceListView* list = nullptr; // 1000
     ConversionSettings settings;
     double outputRate = 0.0;
     QIcon icon;
 
     // The open-file dialog: full paths of the chosen files, none when cancelled. Tests replace it.
     std::function<QStringList(QWidget* owner)> chooseFiles;
+    // The folder chooser of Add Folder: the folder, empty when cancelled. Tests replace it.
+    std::function<QString(QWidget* owner)> chooseFolder;
     // Opens a folder in the desktop's file manager (a double click on a converted row); false
     // when nothing could open it, which the line under the list then says. Tests replace it.
     std::function<bool(const QUrl& folder)> openUrl;
     // The open-file dialog's filters: "Audio Files" with every type, then one per family of
-    // types (WAV, MP3, WMA, FLAC, Ogg and Opus, ..., CD images).
+    // types (WAV, MP3, WMA, FLAC, Ogg and Opus, ..., CD images), from the engine's table.
     static QString FileFilter();
 
+    // Add Audio File (Ctrl+O) and Add Folder (Ctrl+Shift+O): the chosen files, or the folder.
     void AddAudioFiles();
-    // Adds each file as "Add Audio File" does; a folder adds the files of the listed types
-    // directly in it (not those in its subfolders), sorted by name. Files and folders dropped on
-    // the list come here, as do the program's arguments.
+    void AddFolder();
+    // Lists what the paths stand for (SourceList): a folder every file beneath it, each row
+    // keeping the folder as its base for the mirrored layout; a disc each of its audio tracks.
+    // Files and folders dropped on the list come here, as do the program's arguments and both
+    // Add commands. A folder that cannot be read, or a disc, is named in a message of its own;
+    // the rest is listed.
     void AddFiles(const QStringList& paths);
-    // Appends a row unless one with the same path and name (ignoring case) is listed already.
-    // Rows are added only here, so that the check can look them up instead of reading every row.
-    // `path` is the source a conversion reads; `facts` fill the Time and Size columns and name
-    // the output.
-    bool AddListRow(const QString& name, const SourceFacts& facts, const QString& path);
-    // A row of the given play time and size, for a source known by its path alone.
+    // A row of the given play time and size, for a source known by its path alone, unless one
+    // with the same path and name (ignoring case) is listed already.
     bool AddListRow(const QString& name, int64_t seconds, int64_t bytes, const QString& path);
-    // The facts a row carries.
-    static SourceFacts FactsOf(const QTreeWidgetItem* item);
+    // The facts of a row's source, which fill its Time and Size columns and name its output.
+    const SourceFacts& FactsOf(const QTreeWidgetItem* item) const;
     void ClearList();
     // Clear List's command: a list with rows is emptied only when the user says Yes.
     void AskAndClearList();
@@ -107,8 +93,9 @@ public:
     void SaveSettings();
 
     QPushButton* Button(int id) const;
-    // The line under the list: "Output folder: /home/me/Music/converted — Format: FLAC level 5".
-    // A click on it opens the Setting dialog.
+    // The line under the list: "Output folder: /home/me/Music/converted — Format: FLAC level 5",
+    // then the layout when it is not one folder ("— Mirror source folders"). A click on it opens
+    // the Setting dialog.
     QLabel* OutputLine() const { return outputLine; }
     static QString OutputLineText(const ConversionSettings& settings);
 
@@ -132,7 +119,7 @@ public:
     static constexpr int kListHeight = 223;
     QSize LaidOutSize() const;
     // The smallest the window can be made: its laid-out size, or on a screen too small for
-    // that, the size that keeps every button in view (About beside Setting) and half the list.
+    // that, the size that keeps every button in view (About beside Add Folder) and half the list.
     QSize SmallestSize(const QSize& room) const;
     // The list's rectangle at the window's present size. A control under the list takes its
     // place from the bottom of this area.
@@ -160,42 +147,25 @@ private:
     static constexpr int kAboutWidth = 54;
     static constexpr int kSettingEnd = 243; // Setting's right edge
     static constexpr int kButtonGap = 4;
-    // The frame assumed before the window manager has drawn one, in device pixels.
-    static constexpr int kGuessedTitleBar = 40;
-    static constexpr int kGuessedEdge = 6;
+    // Add Folder, in the row's next place after Setting; About comes no nearer than beside it.
+    // A little narrower than the others, so that every button still fits on a screen 640 pixels
+    // wide at the usual font (1280 x 800 at a scale of 2).
+    static constexpr int kAddFolderX = kSettingEnd + kButtonGap;
+    static constexpr int kAddFolderWidth = 48;
+    static constexpr int kAddFolderEnd = kAddFolderX + kAddFolderWidth;
     // For so long after the window is shown, a frame the window manager gives it is moved into
     // the screen.
     static constexpr int kPlacingMs = 2000;
-    // The places tried for the Convert dialog lie this many pixels apart.
-    static constexpr int kPlaceStep = 8;
 
     // The list and About at the window's present size.
     void LayOutControls();
     // Keeps the window no larger than the screen's available area: the laid-out size shrinks to
     // fit a small screen.
     void FitIntoScreen();
-    // The frame's edges around the window: as the window manager drew them, or before it has,
-    // room for a generous title bar and edges (none on the offscreen platform, which has none).
-    QMargins FrameMargins() const;
     // Once shown: the window, frame and title bar included, sized and moved into the screen's
     // free area.
     void KeepFrameOnScreen();
 
-    // One row for a file of a listed type that is a regular file (a link to one counts); a
-    // FIFO, a device or a folder is passed over at once, never opened in a way that waits. A
-    // disc image or a CD drive's device node gives its tracks instead.
-    void AddAudioFile(const QString& path);
-    // One row per audio track of a disc image (.cue, .toc) or CD drive: named Track-NN (NN from
-    // 00 among the audio tracks), with the track's play time and size (frames x 2352 bytes), and
-    // the path DISC/Track-NN that a conversion reads the track by. A disc that cannot be read
-    // gives a message and no row.
-    void AddDiscTracks(const QString& path);
-    // A row's output title, and its output name when the "Output File" column is shown, for the
-    // chosen format, from the facts the row carries.
-    void NameRow(QTreeWidgetItem* item) const;
-
-    // What AddListRow compares of a row: its path and name, case-folded.
-    static QString RowKey(const QString& name, const QString& path);
     void ShowOutputLine();
     void SelectAllRows();
 
@@ -203,33 +173,28 @@ private:
     // Status cells and the output line where the screen has room for that, then covering as little of
     // the window as it can (beside or below it when there is room), near it.
     QPoint ConvertDialogPlace(const QSize& dialogSize) const;
-    // The Status cells of the listed rows in view, with the header above them, on the screen.
-    QRect StatusCells() const;
     // Shows the Convert dialog until it ends: modal, or beside a list kept in reach.
     void RunConvertDialog(ConvertDialog& dialog, bool listInReach);
     // Runs the batch of `rows` from the Convert dialog's START; `oneRow` for the one row of the
     // one-row mode, whose messages are boxes.
     bool StartBatch(ConvertDialog& dialog, const std::vector<QTreeWidgetItem*>& rows, bool oneRow = false);
-    // Why the engine's plan refuses a file row's conversion (its output would be its own
-    // source); empty when it does not, and for a disc's track, whose disc is not read here.
+    // Why the engine's plan refuses a file row's conversion with the chosen layout; empty when
+    // it does not, and for a disc's track, whose disc is not read here.
     std::string RefusalOf(const QTreeWidgetItem* row) const;
     void OnBatchNews(const WindowBatch::News& news);
     // Puts the title back and, unless every row was converted, shows the closing message.
     void EndBatch(const BatchTally& tally);
     // Closing while the Convert dialog is open: stops its batch and quits when the user agrees.
     void AskToStopAndQuit();
-    void SetStatus(QTreeWidgetItem* row, const QString& text, const QString& tip = QString());
     void OpenOutputFolder(QTreeWidgetItem* row);
 
     SettingsFile settingsFile;
     QLabel* outputLine = nullptr;
-    QSet<QString> listedRows; // RowKey of every row
     bool settingsFailureShown = false;
     bool convertDialogOpen = false; // beside the list: the window's commands wait
     ConvertDialog* openConvertDialog = nullptr; // that dialog, while it is open
     bool quitWhenOver = false; // closed during a batch: the window goes when the batch is over
     QElapsedTimer shownAt; // since the window was last shown
-    qint64 nextRowNumber = 0; // the number the next row added gets: the order of conversion
     std::vector<QTreeWidgetItem*> batchRows; // of the running batch, in the order of its items
     int batchDone = 0;
     bool batchOfOneRow = false; // the running batch is the one row of the one-row mode

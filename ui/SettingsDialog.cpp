@@ -2,11 +2,13 @@
 
 #include "engine/ConversionSettings.h"
 #include "engine/OutputFormat.h"
+#include "engine/SourceList.h"
 #include "platform/FolderPath.h"
 #include "platform/Message.h"
 #include "ui/FlatButton.h"
 #include "ui/Look.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -46,6 +48,20 @@ const OutputFormat& FormatOfEntry(const QComboBox* box, int entry)
 {
     const OutputFormat* row = OutputFormat::Find(box->itemData(entry).toString().toStdString());
     return row != nullptr ? *row : OutputFormat::Auto();
+}
+
+// The layout an entry of the Layout box stands for.
+OutputLayout::Kind LayoutOfEntry(const QComboBox* box)
+{
+    const OutputLayout::Row* row = OutputLayout::Find(box->currentData().toString().toStdString());
+    return row != nullptr ? row->kind : OutputLayout::Kind::Flat;
+}
+
+QGroupBox* MakeGroup(const QString& title, QWidget* parent)
+{
+    auto* group = new QGroupBox(title, parent);
+    group->setAutoFillBackground(true);
+    return group;
 }
 
 QLabel* MakeStatic(const QString& text, QWidget* parent)
@@ -97,7 +113,7 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     setWindowTitle(QStringLiteral("SETTING"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint);
-    setFixedSize(units.ToPixels(337, 174));
+    setFixedSize(units.ToPixels(337, 268));
 
     // Controls in tab order.
     browseButton = new FlatButton(QStringLiteral("Ouput Directory"), this);
@@ -108,9 +124,7 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     directoryEdit = new QLineEdit(this);
     units.Place(directoryEdit, 1012, 78, 16, 239, 16);
 
-    auto* group = new QGroupBox(QStringLiteral("Conversion Quality"), this);
-    units.Place(group, 0, 15, 59, 151, 70);
-    group->setAutoFillBackground(true);
+    units.Place(MakeGroup(QStringLiteral("Conversion Quality"), this), 0, 15, 59, 151, 70);
 
     units.Place(MakeStatic(QStringLiteral("Bitrate"), this), 0, 25, 77, 32, 13);
     bitrateBox = MakeDropDown(this);
@@ -121,9 +135,7 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     units.Place(channelBox, 1027, 68, 104, 80, 14);
 
     // The output format beside the conversion quality, its rows level with Bitrate and Channel.
-    auto* output = new QGroupBox(QStringLiteral("Output Format"), this);
-    units.Place(output, 0, 176, 59, 141, 70);
-    output->setAutoFillBackground(true);
+    units.Place(MakeGroup(QStringLiteral("Output Format"), this), 0, 176, 59, 141, 70);
 
     units.Place(MakeStatic(QStringLiteral("Format"), this), 0, 186, 77, 32, 13);
     formatBox = MakeChoiceList(this);
@@ -158,6 +170,30 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     units.Place(cancelButton, 2, 261, 146, 39, 19);
     cancelButton->setAutoDefault(true);
 
+    // Converting a library, in a group under OK and CANCEL that the dialog grew downwards for.
+    units.Place(MakeGroup(QStringLiteral("Library"), this), 0, 15, 172, 302, 88);
+
+    units.Place(MakeStatic(QStringLiteral("Layout"), this), 0, 25, 186, 32, 13);
+    layoutBox = MakeChoiceList(this);
+    units.Place(layoutBox, 1032, 68, 186, 110, 14);
+    for (const OutputLayout::Row& row : OutputLayout::All())
+        layoutBox->addItem(QString::fromLatin1(row.caption), QString::fromLatin1(row.key));
+
+    units.Place(MakeStatic(QStringLiteral("Name"), this), 0, 25, 205, 32, 13);
+    nameEdit = new QLineEdit(this);
+    units.Place(nameEdit, 1033, 68, 205, 241, 14);
+    nameEdit->setPlaceholderText(QString::fromLatin1(NamePattern::kDefault));
+    nameEdit->setToolTip(QStringLiteral("The folders and name of each output, from its tags"));
+
+    skipBox = new QCheckBox(QStringLiteral("Skip files already converted"), this);
+    units.Place(skipBox, 1034, 25, 224, 140, 12);
+    coversBox = new QCheckBox(QStringLiteral("Copy cover images"), this);
+    units.Place(coversBox, 1035, 186, 224, 123, 12);
+
+    units.Place(MakeStatic(QStringLiteral("Preview"), this), 0, 25, 242, 32, 12);
+    previewLine = MakeStatic(QString(), this);
+    units.Place(previewLine, 1036, 68, 242, 241, 12);
+
     setTabOrder(browseButton, directoryEdit);
     setTabOrder(directoryEdit, bitrateBox);
     setTabOrder(bitrateBox, channelBox);
@@ -167,6 +203,10 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     setTabOrder(jobsBox, lookBox);
     setTabOrder(lookBox, okButton);
     setTabOrder(okButton, cancelButton);
+    setTabOrder(cancelButton, layoutBox);
+    setTabOrder(layoutBox, nameEdit);
+    setTabOrder(nameEdit, skipBox);
+    setTabOrder(skipBox, coversBox);
 
     chooseFolder = [](QWidget* owner, const QString& start) {
         return QFileDialog::getExistingDirectory(
@@ -175,8 +215,43 @@ SettingsDialog::SettingsDialog(QWidget* parent)
 
     connect(browseButton, &QPushButton::clicked, this, &SettingsDialog::BrowseOutputDirectory);
     connect(formatBox, &QComboBox::currentIndexChanged, this, &SettingsDialog::ShowQualitiesOfChosenFormat);
+    connect(layoutBox, &QComboBox::currentIndexChanged, this, &SettingsDialog::EnableLayoutControls);
+    // The preview follows every choice it depends on.
+    connect(formatBox, &QComboBox::currentIndexChanged, this, &SettingsDialog::ShowPreview);
+    connect(layoutBox, &QComboBox::currentIndexChanged, this, &SettingsDialog::ShowPreview);
+    connect(nameEdit, &QLineEdit::textChanged, this, &SettingsDialog::ShowPreview);
+    connect(directoryEdit, &QLineEdit::textChanged, this, &SettingsDialog::ShowPreview);
     connect(okButton, &QPushButton::clicked, this, &SettingsDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &SettingsDialog::reject);
+}
+
+void SettingsDialog::Take(const ConversionSettings& settings)
+{
+    outputDirectory = QString::fromLocal8Bit(settings.outputDirectory);
+    bitrate = QString::fromLocal8Bit(settings.bitrate);
+    channelMode = QString::fromLocal8Bit(settings.channelMode);
+    format = QString::fromStdString(settings.format);
+    quality = QString::fromStdString(settings.quality);
+    jobs = settings.jobs;
+    layout = QString::fromStdString(settings.layout);
+    namePattern = QString::fromLocal8Bit(settings.namePattern);
+    skipUpToDate = settings.skipUpToDate;
+    copyCovers = settings.copyCovers;
+}
+
+void SettingsDialog::Give(ConversionSettings& settings) const
+{
+    // An emptied folder box becomes "/".
+    settings.outputDirectory = WithTrailingSeparator(outputDirectory.toLocal8Bit().toStdString());
+    settings.bitrate = bitrate.toLocal8Bit().toStdString();
+    settings.channelMode = channelMode.toLocal8Bit().toStdString();
+    settings.format = format.toStdString();
+    settings.quality = quality.toStdString();
+    settings.jobs = jobs;
+    settings.layout = layout.toStdString();
+    settings.namePattern = namePattern.toLocal8Bit().toStdString();
+    settings.skipUpToDate = skipUpToDate;
+    settings.copyCovers = copyCovers;
 }
 
 void SettingsDialog::FillAndSelect(QComboBox* box, const QStringList& entries, const QString& text)
@@ -198,6 +273,8 @@ void SettingsDialog::showEvent(QShowEvent* event)
     BindToControls();
     BindFormatToControls();
     BindJobsToControls();
+    BindLayoutToControls();
+    ShowPreview();
     SkinnedDialog::showEvent(event);
 }
 
@@ -205,6 +282,47 @@ void SettingsDialog::BindJobsToControls()
 {
     jobsBox->setValue(ConversionSettings::JobsFor(jobs));
     lookBox->setCurrentIndex(systemLook ? 1 : 0);
+}
+
+void SettingsDialog::BindLayoutToControls()
+{
+    const OutputLayout::Row* stored = OutputLayout::Find(layout.toStdString());
+    layoutBox->setCurrentIndex(stored != nullptr ? layoutBox->findData(QString::fromLatin1(stored->key)) : 0);
+    nameEdit->setText(namePattern);
+    skipBox->setChecked(skipUpToDate);
+    coversBox->setChecked(copyCovers);
+    EnableLayoutControls();
+}
+
+void SettingsDialog::EnableLayoutControls()
+{
+    const OutputLayout::Kind kind = LayoutOfEntry(layoutBox);
+    nameEdit->setEnabled(kind == OutputLayout::Kind::Tags);
+    coversBox->setEnabled(kind == OutputLayout::Kind::Mirror || kind == OutputLayout::Kind::Tags);
+}
+
+std::optional<OutputLayout> SettingsDialog::ChosenLayout(std::string& error) const
+{
+    return OutputLayout::Make(LayoutOfEntry(layoutBox), nameEdit->text().toLocal8Bit().toStdString(), error);
+}
+
+void SettingsDialog::ShowPreview()
+{
+    QString text;
+    std::string error;
+    const std::optional<OutputLayout> chosen = ChosenLayout(error);
+    if (!previewSource.path.empty() && !chosen) {
+        text = QString::fromLocal8Bit(error);
+    } else if (!previewSource.path.empty()) {
+        // The folder as the window keeps it, as OK would leave it.
+        const BatchItem item = SourceList::Plan(previewSource,
+            WithTrailingSeparator(directoryEdit->text().toLocal8Bit().toStdString()),
+            FormatOfEntry(formatBox, formatBox->currentIndex()), *chosen);
+        text = QString::fromLocal8Bit(item.refusal.empty() ? item.outputPath : item.refusal);
+    }
+    previewLine->setText(text);
+    // A long path runs past the line's end; the tip shows it whole.
+    previewLine->setToolTip(text);
 }
 
 void SettingsDialog::BindFormatToControls()
@@ -252,6 +370,12 @@ void SettingsDialog::BindFromControls()
     if (jobsBox->value() != ConversionSettings::JobsFor(jobs))
         jobs = jobsBox->value();
     systemLook = lookBox->currentIndex() == 1;
+    // One folder is stored as no layout at all, which leaves the settings file as it was.
+    const OutputLayout::Kind kind = LayoutOfEntry(layoutBox);
+    layout = kind == OutputLayout::Kind::Flat ? QString() : QString::fromLatin1(OutputLayout::Of(kind).key);
+    namePattern = nameEdit->text();
+    skipUpToDate = skipBox->isChecked();
+    copyCovers = coversBox->isChecked();
 }
 
 void SettingsDialog::BrowseOutputDirectory()
@@ -299,6 +423,12 @@ bool SettingsDialog::OutputFolderUsable()
 void SettingsDialog::accept()
 {
     BindFromControls();
+    // The pattern counts only for "From tags", whose Name box alone can be edited.
+    std::string error;
+    if (nameEdit->isEnabled() && !ChosenLayout(error)) {
+        ShowMessage("The name pattern cannot be used: " + error);
+        return; // the dialog stays open for the pattern to be put right
+    }
     if (!OutputFolderUsable())
         return; // the dialog stays open for another folder
     SkinnedDialog::accept();

@@ -12,16 +12,31 @@
 // the machine's default until a number is chosen; a number left as shown keeps the stored choice,
 // so the default goes on following the processors of the machine the settings are used on.
 // Look, beside Jobs, is the window's look: "Striped" or "System".
+//
+// Below them, for converting a library: Layout, where outputs go (the rows of the layout table,
+// "One folder" first); Name, the naming pattern of "From tags", usable for that layout only and
+// showing the default pattern while empty; "Skip files already converted"; and "Copy cover
+// images", usable for the layouts that make folders. OK refuses a malformed pattern with the
+// parser's message and stays open. The preview line under them shows where the window's selected
+// row would go with the folder, format, layout and pattern chosen in the dialog (empty when no row
+// is selected), as the batch plan places it.
 #pragma once
 
+#include "engine/OutputLayout.h"
+#include "engine/SourcePaths.h"
 #include "ui/SkinnedDialog.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
+#include <string>
 
+struct ConversionSettings;
+class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -51,6 +66,22 @@ public:
     int jobs = 0; // files converted at once, 1 to 8; anything else: the default
     QComboBox* lookBox = nullptr; // 1031: "Striped", "System"
     bool systemLook = false;
+    QComboBox* layoutBox = nullptr; // 1032: the layouts' captions
+    QLineEdit* nameEdit = nullptr; // 1033
+    QCheckBox* skipBox = nullptr; // 1034
+    QCheckBox* coversBox = nullptr; // 1035
+    QLabel* previewLine = nullptr; // 1036
+    QString layout; // an OutputLayout key; empty (or unknown): one folder
+    QString namePattern; // empty: NamePattern::kDefault
+    bool skipUpToDate = false;
+    bool copyCovers = false;
+    // The row the preview line shows; an empty path: none is selected.
+    SourcePaths::Source previewSource;
+
+    // The dialog's copies of the settings (all but the look, which the window settles), and the
+    // settings from them after OK: the output folder as the window keeps it, with its separator.
+    void Take(const ConversionSettings& settings);
+    void Give(ConversionSettings& settings) const;
 
     // The folder browser, opened at `start`; an empty result means cancelled. Tests replace it.
     std::function<QString(QWidget* owner, const QString& start)> chooseFolder;
@@ -72,6 +103,12 @@ public:
     // The number of jobs into its box: the stored one, or the default when none is chosen; and
     // the look into its box.
     void BindJobsToControls();
+    // The layout, pattern and the two checks into their controls.
+    void BindLayoutToControls();
+    // The layout the controls choose; nothing, with the parser's `error`, for a malformed pattern.
+    std::optional<OutputLayout> ChosenLayout(std::string& error) const;
+    // The preview line for the controls' present choices.
+    void ShowPreview();
 
     QLineEdit* DirectoryEdit() const { return directoryEdit; }
     QPushButton* OkButton() const { return okButton; }
@@ -86,6 +123,8 @@ private:
     // The qualities of the format chosen in the Format box: the stored quality when the stored
     // format is chosen and has it, else the format's default.
     void ShowQualitiesOfChosenFormat();
+    // Name usable for "From tags" only, the covers check for the layouts that make folders.
+    void EnableLayoutControls();
 
     QPushButton* browseButton = nullptr;
     QLineEdit* directoryEdit = nullptr;

@@ -109,7 +109,7 @@ WindowBatch::~WindowBatch()
         runner.join();
 }
 
-bool WindowBatch::Start(std::vector<std::string> sources)
+bool WindowBatch::Start(std::vector<SourcePaths::Source> sources)
 {
     if (running)
         return false;
@@ -175,7 +175,7 @@ QString WindowBatch::StatusText(const News& news)
     return QStringLiteral("Not converted");
 }
 
-void WindowBatch::RunOnThread(std::vector<std::string> sources)
+void WindowBatch::RunOnThread(std::vector<SourcePaths::Source> sources)
 {
     BatchTally tally;
     try {

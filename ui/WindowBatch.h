@@ -19,6 +19,7 @@
 
 #include "engine/Batch.h"
 #include "engine/BatchFace.h"
+#include "engine/SourcePaths.h"
 
 #include <QObject>
 #include <QPointer>
@@ -71,8 +72,9 @@ public:
     // conversion shows them, and the overwrite question offers Yes and No only. Set before Start.
     bool oneRow = false;
 
-    // Starts the batch of `sources` (one item each, in order); false when one runs already.
-    bool Start(std::vector<std::string> sources);
+    // Starts the batch of `sources` (one item each, in order, each with the folder it was found
+    // under); false when one runs already.
+    bool Start(std::vector<SourcePaths::Source> sources);
     // ABORT: every running job stops (its file complete, shorter) and no other starts.
     void Stop();
     // From Start until onFinished has been called.
@@ -92,7 +94,7 @@ private:
     StopMode StopWanted() override { return stopWanted.load(); }
     void OnWorkerBegin(const BatchItem& item, bool overwrite) override;
 
-    void RunOnThread(std::vector<std::string> sources);
+    void RunOnThread(std::vector<SourcePaths::Source> sources);
     void OnStarting(const Event& event);
     void OnProgress(const Event& event);
     void OnEnded(const Event& event);

@@ -194,7 +194,7 @@ private slots:
                     QCOMPARE(item->text(MainDialog::kOutputFile), row.names[k]);
                 QCOMPARE(item->data(MainDialog::kSourceFile, MainDialog::kOutputTitleRole).toString(),
                     row.titles[k]);
-                const SourceFacts facts = MainDialog::FactsOf(item);
+                const SourceFacts facts = window.FactsOf(item);
                 QCOMPARE(facts.discNumber, k + 1);
                 QCOMPARE(facts.statedTitle, std::string(k == 0 ? "First" : "Second"));
             }

@@ -165,7 +165,9 @@ std::vector<Text> TextsOf(QWidget* dialog)
                 {kept, area, [group, kept](bool shown) { group->setTitle(shown ? kept : QString()); }});
         } else if (auto* box = qobject_cast<QComboBox*>(control);
                    box && !box->isEditable() && box->count() > 0) {
-            texts.push_back({name, area, [box](bool shown) { box->setCurrentIndex(shown ? 0 : -1); }});
+            const int kept = std::max(box->currentIndex(), 0);
+            texts.push_back(
+                {name, area, [box, kept](bool shown) { box->setCurrentIndex(shown ? kept : -1); }});
         } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
             // Edit fields, also those of the drop-downs and the spin box.
             texts.push_back({name + QStringLiteral(" (edit)"), area,
@@ -288,6 +290,7 @@ private slots:
                 SettingsDialog settings(&window);
                 settings.bitrate = QStringLiteral("64KB");
                 settings.channelMode = QStringLiteral("mono");
+                settings.layout = QStringLiteral("tags"); // every control of the layout usable
                 settings.show();
                 QVERIFY(QTest::qWaitForWindowExposed(&settings));
                 problems << UnreadableTexts(&settings, where + QStringLiteral(", settings"));
@@ -363,6 +366,7 @@ private slots:
                 QRect place;
             } buttons[] = {{1001, units.ToPixels(7, 7, 56, 20)}, {1002, units.ToPixels(67, 7, 56, 20)},
                 {1003, units.ToPixels(127, 7, 56, 20)}, {1005, units.ToPixels(187, 7, 56, 20)},
+                {MainDialog::kAddFolderId, units.ToPixels(247, 7, 48, 20)},
                 {1004, units.ToPixels(372, 7, 54, 20)}};
             for (const auto& button : buttons) {
                 QRect expected = button.place;

@@ -140,8 +140,8 @@ private slots:
         // The window template's rectangles in dialog units.
         const std::vector<uitest::TemplateControl> controls {
             {"1001", 7, 7, 56, 20}, {"1002", 67, 7, 56, 20}, {"1003", 127, 7, 56, 20},
-            {"1005", 187, 7, 56, 20}, {"1004", 372, 7, 54, 20}, {"1000", 7, 38, 419, 223},
-            {"1040", 7, 261, 419, 7}, // the output folder's line, below the list
+            {"1005", 187, 7, 56, 20}, {"1006", 247, 7, 48, 20}, {"1004", 372, 7, 54, 20},
+            {"1000", 7, 38, 419, 223}, {"1040", 7, 261, 419, 7}, // the output folder's line, below the list
         };
         MainDialog window(SettingsPath(QStringLiteral("template.ini")));
         const QStringList problems = uitest::CompareWithTemplate(&window, window.Units(), controls);
@@ -189,9 +189,10 @@ private slots:
         const QPalette colours = window.list->palette();
         QCOMPARE(colours.color(QPalette::Inactive, QPalette::Highlight),
             colours.color(QPalette::Active, QPalette::Highlight));
-        QCOMPARE(uitest::TabChain(window.Button(1001), 6),
+        QCOMPARE(uitest::TabChain(window.Button(1001), 7),
             (QStringList {QStringLiteral("1001"), QStringLiteral("1002"), QStringLiteral("1003"),
-                QStringLiteral("1005"), QStringLiteral("1004"), QStringLiteral("1000")}));
+                QStringLiteral("1005"), QStringLiteral("1006"), QStringLiteral("1004"),
+                QStringLiteral("1000")}));
         QVERIFY(!window.windowIcon().isNull());
 
         // Hot tracking: the row under the mouse is underlined, the others are not.
@@ -486,7 +487,8 @@ private slots:
     }
 
     // The line under the list names the output folder and the chosen format with its quality,
-    // follows the Setting dialog, and opens it when clicked.
+    // then the layout unless it is one folder; it follows the Setting dialog, and opens it when
+    // clicked.
     void TheOutputLineShowsTheFolderAndFormat()
     {
         const struct {
@@ -494,6 +496,7 @@ private slots:
             std::string format;
             std::string quality;
             const char* expected;
+            std::string layout {}; // named when it is not one folder
         } cases[] = {
             {"/home/me/Music/converted/", "flac", "",
                 "Output folder: /home/me/Music/converted \u2014 Format: FLAC level 5"},
@@ -501,12 +504,18 @@ private slots:
             {"/data/", "wav", "24", "Output folder: /data \u2014 Format: WAV 24-bit"},
             {"/", "", "", "Output folder: / \u2014 Format: Auto"},
             {"", "opus", "nonsense", nullptr}, // the format's default quality; the root
+            {"/out/", "", "", "Output folder: /out \u2014 Format: Auto", "flat"},
+            {"/out/", "", "", "Output folder: /out \u2014 Format: Auto \u2014 Mirror source folders",
+                "mirror"},
+            {"/out/", "wav", "", "Output folder: /out \u2014 Format: WAV 16-bit \u2014 From tags", "TAGS"},
+            {"/out/", "", "", "Output folder: /out \u2014 Format: Auto \u2014 Beside each source", "beside"},
         };
         for (const auto& each : cases) {
             ConversionSettings settings;
             settings.outputDirectory = each.folder;
             settings.format = each.format;
             settings.quality = each.quality;
+            settings.layout = each.layout;
             const OutputFormat* opus = OutputFormat::Find("opus");
             const QString expected = each.expected != nullptr
                 ? QString::fromUtf8(each.expected)
@@ -554,8 +563,9 @@ private slots:
         QVERIFY(uitest::WriteFile(dropped.filePath(QStringLiteral("notes.txt")), QByteArray("notes")));
         const QString single = folder.filePath(QStringLiteral("single.wav"));
         QVERIFY(uitest::WriteFile(single, uitest::WavBytes(2000, 1000)));
+        // A folder gives the files beneath it, folder by folder.
         const QStringList expected {QStringLiteral("single.wav"), QStringLiteral("a.wav"),
-            QStringLiteral("b.wav"), QStringLiteral("c.wav")};
+            QStringLiteral("b.wav"), QStringLiteral("c.wav"), QStringLiteral("d.wav")};
         const auto names = [](const QTreeWidget* list) {
             QStringList texts;
             for (int row = 0; row < list->topLevelItemCount(); ++row)
@@ -593,7 +603,7 @@ private slots:
         // Dropping the same again adds nothing; a drop of text is refused.
         QDropEvent again(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &again);
-        QCOMPARE(window.list->topLevelItemCount(), 4);
+        QCOMPARE(window.list->topLevelItemCount(), 5);
         QMimeData text;
         text.setText(QStringLiteral("a.wav"));
         QDragEnterEvent textEnter(centre, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
@@ -914,7 +924,7 @@ private slots:
             const QTreeWidgetItem* item = window.list->topLevelItem(row);
             QCOMPARE(item->text(MainDialog::kSourceFile), rows[row].shown);
             QCOMPARE(item->text(MainDialog::kTargetFiles), cue + QLatin1Char('/') + rows[row].label);
-            QCOMPARE(QString::fromStdString(MainDialog::FactsOf(item).name), rows[row].label);
+            QCOMPARE(QString::fromStdString(window.FactsOf(item).name), rows[row].label);
         }
         // A row taken out of the list another way comes back alone.
         delete window.list->takeTopLevelItem(1);

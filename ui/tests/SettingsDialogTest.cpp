@@ -1,25 +1,31 @@
 // The settings dialog's layout: every control at its place in the dialog template, the output
 // format's group beside the conversion quality's, its rows level with Bitrate and Channel, and
-// Jobs level with OK. Then the Jobs box through the window and the settings file.
+// Jobs level with OK. Then the Jobs box, and the library's choices with their preview, through
+// the window and the settings file.
 #include "ui/SettingsDialog.h"
 #include "UiTestSupport.h"
 #include "engine/ConversionSettings.h"
+#include "engine/NamePattern.h"
 #include "engine/SettingsFile.h"
 #include "ui/MainDialog.h"
 #include "ui/Resources.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,9 +79,19 @@ private slots:
             {"1031", 140, 147, 60, 14},
             {"1", 211, 145, 39, 19},
             {"2", 261, 146, 39, 19},
+            // Converting a library, in the room the dialog grew downwards.
+            {"Library", 15, 172, 302, 88},
+            {"Layout", 25, 186, 32, 13},
+            {"1032", 68, 186, 110, 14},
+            {"Name", 25, 205, 32, 13},
+            {"1033", 68, 205, 241, 14},
+            {"1034", 25, 224, 140, 12},
+            {"1035", 186, 224, 123, 12},
+            {"Preview", 25, 242, 32, 12},
+            {"1036", 68, 242, 241, 12},
         };
         SettingsDialog dialog;
-        QCOMPARE(dialog.size(), dialog.Units().ToPixels(337, 174));
+        QCOMPARE(dialog.size(), dialog.Units().ToPixels(337, 268));
         const QStringList problems = uitest::CompareWithTemplate(&dialog, dialog.Units(), controls);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
         // The drop-downs' and the spin box's edit fields take the focus for their boxes.
@@ -323,6 +339,107 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&window));
             QVERIFY(window.close());
             QVERIFY2(Elements(path) == each.written, each.name);
+        }
+    }
+
+    // The library's choices through the window: the preview line shows where the selected row
+    // goes for each layout and pattern (nothing without a selected row), Name is usable for
+    // "From tags" only and Copy cover images for the layouts that make folders. OK keeps every
+    // choice in the window's settings and its file, and the next opening shows them; a malformed
+    // pattern is refused with the parser's message and the dialog stays open.
+    void LibraryChoicesPreviewAndKeep()
+    {
+        const uitest::WindowTestSetup setup;
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString base = folder.filePath(QStringLiteral("music"));
+        QVERIFY(QDir().mkpath(base + QStringLiteral("/Artist Dir/Album Dir")));
+        QVERIFY(
+            uitest::WriteFile(base + QStringLiteral("/Artist Dir/Album Dir/song.wav"), uitest::ToneWav(0.1)));
+        const QString out = folder.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        std::string malformed;
+        NamePattern::Parse("{album", malformed);
+        const struct {
+            const char* layout;
+            const char* pattern;
+            bool selected;
+            QString preview;
+            bool nameUsable;
+            bool coversUsable;
+            QString refusal; // OK's message; empty when OK is taken
+        } rows[] = {
+            {"One folder", "", true, out + "/song.mp3", false, false, {}},
+            {"Mirror source folders", "", true, out + "/Artist Dir/Album Dir/song.mp3", false, true, {}},
+            {"Beside each source", "", true, base + "/Artist Dir/Album Dir/song.mp3", false, false, {}},
+            {"From tags", "", true, out + "/Unknown Artist/Unknown Album/song.mp3", true, true, {}},
+            {"From tags", "{folder}/{filename}", true, out + "/Album Dir/song.mp3", true, true, {}},
+            {"Mirror source folders", "", false, QString(), false, true, {}},
+            {"From tags", "{album", true, QString::fromStdString(malformed), true, true,
+                QString::fromStdString("The name pattern cannot be used: " + malformed)},
+        };
+        for (const auto& row : rows) {
+            const QString path = folder.filePath(QStringLiteral("library.ini"));
+            QFile::remove(path);
+            QVERIFY(SettingsFile(QFile::encodeName(path).toStdString())
+                        .Write({QFile::encodeName(out).toStdString() + "/", "32KB", "stereo"}));
+            const QString name = QString::fromLatin1(row.layout) + QLatin1Char(' ') + row.pattern;
+            auto window = std::make_unique<MainDialog>(QFile::encodeName(path).toStdString());
+            window->AddFiles({base});
+            QCOMPARE(window->list->topLevelItemCount(), 1);
+            window->list->topLevelItem(0)->setSelected(row.selected);
+            QString preview;
+            QStringList boxes;
+            bool nameUsable = false;
+            bool coversUsable = false;
+            bool stayedOpen = false;
+            uitest::DialogWatcher watcher([&](QWidget* widget) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                    boxes << box->text();
+                    uitest::Press(box, QMessageBox::Ok);
+                    return;
+                }
+                auto* dialog = qobject_cast<SettingsDialog*>(widget);
+                dialog->layoutBox->setCurrentIndex(dialog->layoutBox->findText(QLatin1String(row.layout)));
+                dialog->nameEdit->setText(QLatin1String(row.pattern));
+                dialog->skipBox->setChecked(true);
+                dialog->coversBox->setChecked(true);
+                preview = dialog->previewLine->text();
+                nameUsable = dialog->nameEdit->isEnabled();
+                coversUsable = dialog->coversBox->isEnabled();
+                dialog->OkButton()->click();
+                stayedOpen = dialog->isVisible();
+                if (stayedOpen)
+                    dialog->CancelButton()->click();
+            });
+            window->Button(1005)->click();
+            watcher.Stop();
+            QVERIFY2(preview == row.preview, qPrintable(name + ": " + preview));
+            QVERIFY2(nameUsable == row.nameUsable && coversUsable == row.coversUsable, qPrintable(name));
+            QVERIFY2(boxes == (row.refusal.isEmpty() ? QStringList() : QStringList {row.refusal}),
+                qPrintable(name + ": " + boxes.join('|')));
+            QVERIFY2(stayedOpen == !row.refusal.isEmpty(), qPrintable(name));
+            if (stayedOpen)
+                continue;
+            // Kept in the file at once, and shown by the next window's dialog.
+            window.reset();
+            MainDialog again(QFile::encodeName(path).toStdString());
+            const ConversionSettings& kept = again.settings;
+            QVERIFY2(OutputLayout::Of(kept.ChosenLayout().Which()).caption == std::string(row.layout),
+                qPrintable(name));
+            QVERIFY2(
+                kept.namePattern == row.pattern && kept.skipUpToDate && kept.copyCovers, qPrintable(name));
+            QStringList shown;
+            uitest::DialogWatcher reopened([&](QWidget* widget) {
+                auto* dialog = qobject_cast<SettingsDialog*>(widget);
+                shown << dialog->layoutBox->currentText() << dialog->nameEdit->text()
+                      << QString::number(dialog->skipBox->isChecked())
+                      << QString::number(dialog->coversBox->isChecked());
+                dialog->CancelButton()->click();
+            });
+            again.Button(1005)->click();
+            QVERIFY2(shown == (QStringList {row.layout, row.pattern, "1", "1"}),
+                qPrintable(name + ": " + shown.join('|')));
         }
     }
 };

@@ -1,9 +1,11 @@
 // The striped background, the drawn pictures, dialog units and the list's texts.
 #include "UiTestSupport.h"
+#include "engine/SourceFacts.h"
+#include "engine/SourceList.h"
+#include "engine/SourceTypes.h"
 #include "platform/FolderPath.h"
 #include "ui/DialogSkin.h"
 #include "ui/DialogUnits.h"
-#include "ui/ListTexts.h"
 #include "ui/Resources.h"
 
 #include <QImage>
@@ -166,13 +168,11 @@ private slots:
 
     void FileNamesAndExtensions()
     {
-        using namespace listtexts;
-        QCOMPARE(FileName(QStringLiteral("/music/a/TUNE.MP3")), QStringLiteral("TUNE.MP3"));
-        QCOMPARE(FileName(QStringLiteral("plain.wav")), QStringLiteral("plain.wav"));
-        QCOMPARE(FileName(QStringLiteral("/root.wav")), QStringLiteral("/root.wav"));
-        QCOMPARE(Extension(QStringLiteral("/m/x.tar.WAV")), QStringLiteral("WAV"));
-        QCOMPARE(Extension(QStringLiteral(".hidden")), QString());
-        QCOMPARE(Extension(QStringLiteral("/m/none")), QString());
+        QCOMPARE(SourceList::NameOf("/music/a/TUNE.MP3"), std::string("TUNE.MP3"));
+        QCOMPARE(SourceList::NameOf("plain.wav"), std::string("plain.wav"));
+        QCOMPARE(SourceList::NameOf("/root.wav"), std::string("/root.wav"));
+        QVERIFY(SourceTypes::IsAudioFile("/m/x.tar.WAV") && SourceTypes::IsDiscImage("/m/x.Cue"));
+        QVERIFY(!SourceTypes::IsAudioFile(".wav") && !SourceTypes::IsAudioFile("/m/wav"));
         // The output folder the settings dialog leaves always ends with a separator.
         QCOMPARE(::WithTrailingSeparator(std::string()), std::string("/"));
         QCOMPARE(::WithTrailingSeparator("/"), std::string("/"));
@@ -183,14 +183,13 @@ private slots:
 
     void TimeAndSizeTexts()
     {
-        using namespace listtexts;
-        QCOMPARE(PlayTime(59), QStringLiteral("00:59"));
-        QCOMPARE(PlayTime(3725), QStringLiteral("62:05"));
-        QCOMPARE(PlayTime(0), QStringLiteral("00:00"));
-        QCOMPARE(PlayTime(-1), QStringLiteral("--:--"));
-        QCOMPARE(SizeText(1023), QStringLiteral("0 KB"));
-        QCOMPARE(SizeText(2048), QStringLiteral("2 KB"));
-        QCOMPARE(SizeText(2047), QStringLiteral("1 KB"));
+        QCOMPARE(SourceFacts::TimeText(59), std::string("00:59"));
+        QCOMPARE(SourceFacts::TimeText(3725), std::string("62:05"));
+        QCOMPARE(SourceFacts::TimeText(0), std::string("00:00"));
+        QCOMPARE(SourceFacts::TimeText(-1), std::string("--:--"));
+        QCOMPARE(SourceFacts::SizeText(1023), std::string("0 KB"));
+        QCOMPARE(SourceFacts::SizeText(2048), std::string("2 KB"));
+        QCOMPARE(SourceFacts::SizeText(2047), std::string("1 KB"));
     }
 };
 

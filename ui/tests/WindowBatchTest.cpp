@@ -1,8 +1,8 @@
 // The window converting a selection with one START: each row's Status, the window title, the
 // one closing list of failures, ABORT in a batch of two jobs at once, the overwrite question's
-// "to all" answers, one START per row when "Convert all selected rows" is unchecked, and the
-// texts of the Status column and of the dialog's overall line, and how often the dialog shows a
-// batch of short files.
+// "to all" answers, one START per row when "Convert all selected rows" is unchecked, a folder's
+// tree converted into its mirror under the output folder, the texts of the Status column and of
+// the dialog's overall line, and how often the dialog shows a batch of short files.
 #include "ui/WindowBatch.h"
 #include "UiTestSupport.h"
 #include "engine/SettingsFile.h"
@@ -12,11 +12,14 @@
 #include "ui/MainDialog.h"
 #include "ui/QtMessageBackend.h"
 #include "ui/Resources.h"
+#include "ui/SettingsDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -47,6 +50,15 @@ double DecodedSeconds(const QString& path)
     if (DecodeMediaFile(QFile::encodeName(path).constData(), decoded) < 0 || decoded.format.nBlockAlign == 0)
         return -1.0;
     return double(decoded.pcm.size()) / decoded.format.nBlockAlign / decoded.format.nSamplesPerSec;
+}
+
+// Sources given themselves, not found in a folder.
+std::vector<SourcePaths::Source> Given(const std::vector<std::string>& paths)
+{
+    std::vector<SourcePaths::Source> sources;
+    for (const std::string& path : paths)
+        sources.push_back({path, {}});
+    return sources;
 }
 
 QString StatusOf(const MainDialog& window, int row)
@@ -466,7 +478,7 @@ private slots:
             finished = true;
             QCOMPARE(tally.converted, 61);
         };
-        QVERIFY(batch.Start(sources));
+        QVERIFY(batch.Start(Given(sources)));
         QTRY_VERIFY_WITH_TIMEOUT(finished, 120000);
         QVERIFY(longEnded);
         QVERIFY2(told <= longRan / WindowBatch::kProgressPeriodMs + 1,
@@ -586,7 +598,7 @@ private slots:
         batch->onNews = [&](const WindowBatch::News& news) {
             started += news.kind == WindowBatch::News::Kind::Started;
         };
-        QVERIFY(batch->Start(sources));
+        QVERIFY(batch->Start(Given(sources)));
         QTRY_COMPARE_WITH_TIMEOUT(started, 2, 20000);
         QTest::qWait(200);
         QElapsedTimer closing;
@@ -600,6 +612,77 @@ private slots:
             QVERIFY2(seconds > 0.0 && seconds < 59.0, qPrintable(QString::number(seconds)));
         }
         QVERIFY(!QFile::exists(out + QStringLiteral("/c.mp3")));
+    }
+
+    // A folder added with Add Folder (its button, or Ctrl+Shift+O) and converted with "Mirror
+    // source folders" chosen in the Setting dialog: its tree appears under the output folder and
+    // each row's Status says so, whether one START converts every row or each row has a START of
+    // its own. A folder in it that cannot be read, and a folder given that holds no audio, are
+    // each named in one message; the rest is listed.
+    void AFolderTreeConvertsIntoItsMirror()
+    {
+        const QString tree = folder.filePath(QStringLiteral("tree"));
+        const QStringList files {
+            QStringLiteral("a.wav"), QStringLiteral("Disc 1/b.wav"), QStringLiteral("Disc 2/deeper/c.wav")};
+        for (const QString& file : files) {
+            QVERIFY(QDir().mkpath(QFileInfo(tree + QLatin1Char('/') + file).path()));
+            QVERIFY(uitest::WriteFile(tree + QLatin1Char('/') + file, uitest::ToneWav(0.5)));
+        }
+        const QString locked = tree + QStringLiteral("/locked");
+        QVERIFY(QDir().mkpath(locked));
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
+        // Where permissions bind (not for the superuser) the folder cannot be read; a folder
+        // given that holds no audio is named the same way.
+        const QString empty = folder.filePath(QStringLiteral("empty"));
+        QVERIFY(QDir().mkpath(empty));
+        QStringList messages {empty + QStringLiteral(": holds no audio file that can be converted")};
+        if (!QDir(locked).isReadable())
+            messages.prepend(locked + QStringLiteral(": Permission denied"));
+        const struct {
+            const char* name;
+            bool allAtOnce;
+            bool byKeys;
+        } runs[] = {{"mirror-all", true, false}, {"mirror-each", false, true}};
+        for (const auto& run : runs) {
+            const QString out = Folder(QLatin1String(run.name));
+            auto window = Window(QLatin1String(run.name), out);
+            window->chooseFolder = [&](QWidget*) { return tree; };
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+            QStringList boxes;
+            uitest::DialogWatcher watcher([&](QWidget* widget) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                    boxes << box->text();
+                    uitest::Press(box, QMessageBox::Ok);
+                } else if (auto* settings = qobject_cast<SettingsDialog*>(widget)) {
+                    settings->layoutBox->setCurrentIndex(
+                        settings->layoutBox->findText(QStringLiteral("Mirror source folders")));
+                    settings->OkButton()->click();
+                } else if (auto* dialog = qobject_cast<ConvertDialog*>(widget)) {
+                    dialog->AllRowsBox()->setChecked(run.allAtOnce);
+                    dialog->StartButton()->click();
+                }
+            });
+            if (run.byKeys)
+                QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+            else
+                window->Button(MainDialog::kAddFolderId)->click();
+            window->AddFiles({empty});
+            QVERIFY2(boxes == messages, qPrintable(boxes.join('|')));
+            QCOMPARE(window->list->topLevelItemCount(), int(files.size()));
+            window->Button(1005)->click();
+            window->list->selectAll();
+            window->Button(1003)->click();
+            watcher.Stop();
+            QVERIFY2(boxes == messages, qPrintable(boxes.join('|')));
+            for (int row = 0; row < files.size(); ++row) {
+                const QString output = out + QLatin1Char('/') + files[row].chopped(3) + QStringLiteral("mp3");
+                QVERIFY2(DecodedSeconds(output) > 0.4, qPrintable(output));
+                QVERIFY2(StatusOf(*window, row) == QStringLiteral("Converted"), qPrintable(files[row]));
+            }
+        }
+        QFile::setPermissions(
+            locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
     void StatusTexts()
