@@ -175,8 +175,8 @@ private slots:
     }
 
     // A format that keeps the extension, into the source's folder or a folder holding a link to
-    // the source under the output's name: that row is refused with a message and its source left
-    // as it was; the next selected row is converted.
+    // the source under the output's name: that row is refused with a message and its Status, and
+    // its source left as it was; the next selected row is converted.
     void AnOutputThatIsItsSourceIsRefused()
     {
         const QDir base(folder.filePath(QStringLiteral("own")));
@@ -215,6 +215,9 @@ private slots:
                         + QStringLiteral("/song.wav is the source ") + song
                         + QStringLiteral(" of this run; not converted")});
                 QCOMPARE(targets, QStringList {QStringLiteral("other.wav")});
+                // Its Status says so, as a batch's refusal would.
+                QCOMPARE(
+                    window.list->topLevelItem(0)->text(MainDialog::kStatus), "Failed: " + messages.value(0));
                 QCOMPARE(uitest::ReadFile(song), original);
                 QVERIFY(QFile::exists(out + QStringLiteral("/other.wav")));
                 QVERIFY(QFile::remove(out + QStringLiteral("/other.wav")));
